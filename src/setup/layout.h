@@ -1,0 +1,225 @@
+// The fixed design of the setup window frmGroup2: the window itself and its 37 controls in control
+// order (top of the stacking order first). The window is built and painted by walking kControls.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "setup/geometry.h"
+
+namespace setup {
+
+enum class ControlKind {
+  Timer,
+  TextBox,
+  PictureBox,
+  CommandButton,
+  Line,
+  Label,
+  Image,
+  ListBox,
+  DirListBox,
+};
+
+// Every font of the window names character set 134 (GB2312).
+inline constexpr int kGb2312Charset = 134;
+inline constexpr int kNormalWeight = 400;
+inline constexpr int kBoldWeight = 700;
+
+struct FontSpec {
+  std::wstring_view face;
+  float points = 0;
+  int weight = kNormalWeight;
+};
+
+// The window's own font; the labels' boxes are sized for it. Used by every control that names none.
+inline constexpr FontSpec kWindowFont{L"宋体", 9.0f, kNormalWeight};
+inline constexpr FontSpec kHeiti14{L"黑体", 14.25f, kNormalWeight};
+inline constexpr FontSpec kHeiti10Bold{L"黑体", 10.5f, kBoldWeight};
+inline constexpr FontSpec kSongti9Bold{L"宋体", 9.0f, kBoldWeight};
+inline constexpr FontSpec kSongti10Bold{L"宋体", 10.5f, kBoldWeight};
+
+// The pictures that are part of the program (resource identifiers follow this order).
+enum class Picture {
+  None,
+  TitleStripIcon,      // 32 x 32, 256 colours: a yellow crescent with a star
+  PictureButtonIcon,   // 32 x 32, 256 colours: a blue cartoon figure
+  BottomPicture,       // JPEG 410 x 274: two line renderings of building interiors
+  LeftPicture,         // JPEG 90 x 303: a tall rendering of a lit interior
+};
+
+// Attributes that differ from the toolkit's defaults (visible, enabled, Tab stop where the kind allows,
+// opaque label background, default colours).
+enum ControlFlag : unsigned {
+  kHidden = 1u << 0,
+  kDisabled = 1u << 1,
+  kNoTabStop = 1u << 2,
+  kTransparent = 1u << 3,   // label: BackStyle 0, paints only its text
+  kGraphical = 1u << 4,     // command button: Style 1, shows its background colour and picture
+  kMultiLine = 1u << 5,
+  kVerticalScrollBar = 1u << 6,
+  kAutoSize = 1u << 7,
+  kWordWrap = 1u << 8,
+  kStretch = 1u << 9,       // image: scaled to fill its box
+  kDefaultButton = 1u << 10,  // Enter presses it while it is enabled and no other command button has focus
+  kCancelButton = 1u << 11,   // Esc presses it
+  kInTitleStrip = 1u << 12,   // contained by Picture1; the box is relative to the strip
+  kDockTop = 1u << 13,        // Align top: spans the container's client width
+};
+
+inline constexpr int kNoTabIndex = -1;
+
+struct ControlRow {
+  int row = 0;                   // 1 to 37, control order
+  std::string_view name;
+  ControlKind kind = ControlKind::Label;
+  TwipBox box{};                 // boxes of everything but lines
+  TwipLine line{};               // lines only
+  std::wstring_view text;        // caption or contents; lines, images and pictures have none
+  std::optional<Rgb> foreColor;  // text or line colour; none means the default (black)
+  std::optional<Rgb> backColor;  // none means the default
+  int lineWidthPixels = 1;       // lines only
+  const FontSpec* font = nullptr;  // none means the window's font
+  Picture picture = Picture::None;
+  unsigned flags = 0;
+  int tabIndex = kNoTabIndex;
+  std::wstring_view toolTip;
+
+  constexpr bool Has(ControlFlag flag) const { return (flags & flag) != 0; }
+  constexpr const FontSpec& Font() const { return font ? *font : kWindowFont; }
+};
+
+// The window.
+inline constexpr std::wstring_view kWindowCaption = L"* #";
+inline constexpr float kClientWidthTwips = 7575;
+inline constexpr float kClientHeightTwips = 5265;
+inline constexpr TwipBox kStoredClientBox{1050, 1185, kClientWidthTwips, kClientHeightTwips};
+inline constexpr Rgb kWindowBackColor = kWhite;
+inline constexpr Rgb kDefaultForeColor = kBlack;
+
+inline constexpr std::size_t kControlCount = 37;
+
+// Rows named by the handlers and the window code.
+enum class Row : int {
+  Timer1 = 1,
+  Text2 = 2,
+  Picture1 = 3,
+  Command1 = 4,
+  Label2 = 6,
+  Image2 = 8,
+  Command4 = 9,
+  cmdCancel = 10,
+  cmdContinue = 11,
+  lstGroups = 12,
+  txtGroup = 13,
+  dir95Groups = 14,
+  Image3 = 29,
+  Image1 = 30,
+};
+
+// Control identifier of a row's child window: its row number, so that anyone outside can find it.
+constexpr int ControlId(Row row) { return static_cast<int>(row); }
+
+// The items of the hidden group list: text and item data.
+inline constexpr std::wstring_view kGroupListEntry = L"lstGroups";
+inline constexpr int kGroupListEntryData = 0;
+
+// The picture button's colour once the notes have been read to the end.
+inline constexpr Rgb kPictureButtonReadColor = kWhite;
+
+inline constexpr Rgb kNavy{0, 0, 128};
+inline constexpr Rgb kTitleButtonBlue{192, 192, 255};
+inline constexpr Rgb kPictureButtonBlueGrey{160, 184, 201};
+inline constexpr Rgb kPanelBackColor{241, 243, 233};
+inline constexpr Rgb kDarkRed{192, 0, 0};
+inline constexpr Rgb kPaleYellow{255, 255, 128};
+inline constexpr Rgb kLightYellow{255, 255, 192};
+inline constexpr Rgb kPaleBlue{217, 226, 244};
+inline constexpr Rgb kTeal{0, 128, 128};
+inline constexpr Rgb kPaleGreen{226, 235, 222};
+
+using enum ControlKind;
+
+// clang-format off
+inline constexpr std::array<ControlRow, kControlCount> kControls{{
+  {.row = 1, .name = "Timer1", .kind = Timer, .flags = kDisabled},
+  {.row = 2, .name = "Text2", .kind = TextBox, .box = {1560, 600, 5790, 2616},
+   .backColor = kPanelBackColor, .flags = kHidden | kMultiLine | kVerticalScrollBar | kNoTabStop,
+   .tabIndex = 21},
+  {.row = 3, .name = "Picture1", .kind = PictureBox, .box = {0, 0, 7575, 435},
+   .backColor = kNavy, .flags = kDockTop, .tabIndex = 10},
+  {.row = 4, .name = "Command1", .kind = CommandButton, .box = {7110, 90, 315, 270}, .text = L"><",
+   .backColor = kTitleButtonBlue, .font = &kHeiti14, .flags = kGraphical | kInTitleStrip, .tabIndex = 11},
+  {.row = 5, .name = "Line8", .kind = Line, .line = {7560, 420, 7590, 450}, .lineWidthPixels = 2,
+   .flags = kInTitleStrip},
+  {.row = 6, .name = "Label2", .kind = Label, .box = {576, 120, 2940, 252}, .text = L"岫川安装提示 ",
+   .foreColor = kWhite, .font = &kSongti9Bold, .flags = kTransparent | kInTitleStrip},
+  {.row = 7, .name = "Line4", .kind = Line, .line = {7510, 480, 0, 480}, .foreColor = kPaleYellow,
+   .flags = kInTitleStrip},
+  {.row = 8, .name = "Image2", .kind = Image, .box = {90, 30, 345, 330}, .picture = Picture::TitleStripIcon,
+   .flags = kStretch | kInTitleStrip},
+  {.row = 9, .name = "Command4", .kind = CommandButton, .box = {360, 4320, 675, 645},
+   .backColor = kPictureButtonBlueGrey, .picture = Picture::PictureButtonIcon, .flags = kGraphical,
+   .tabIndex = 9, .toolTip = L" \"按下我知道的更多...\" "},
+  {.row = 10, .name = "cmdCancel", .kind = CommandButton, .box = {4740, 4710, 1140, 345}, .text = L"取消",
+   .flags = kCancelButton, .tabIndex = 3},
+  {.row = 11, .name = "cmdContinue", .kind = CommandButton, .box = {3000, 4680, 1140, 345}, .text = L"确认",
+   .flags = kDisabled | kDefaultButton, .tabIndex = 2},
+  {.row = 12, .name = "lstGroups", .kind = ListBox, .box = {90, 5490, 1050, 240}, .flags = kHidden,
+   .tabIndex = 1},
+  {.row = 13, .name = "txtGroup", .kind = TextBox, .box = {90, 5760, 390, 330}, .text = L"*",
+   .flags = kHidden, .tabIndex = 0},
+  {.row = 14, .name = "dir95Groups", .kind = DirListBox, .box = {240, 5610, 870, 930}, .tabIndex = 7},
+  {.row = 15, .name = "Label8", .kind = Label, .box = {1800, 3750, 5325, 255}, .flags = kTransparent},
+  {.row = 16, .name = "Label7", .kind = Label, .box = {7080, 3300, 315, 255}, .backColor = kWhite},
+  {.row = 17, .name = "Label5", .kind = Label, .box = {1950, 2160, 4635, 435},
+   .text = L"   软件使用时,电脑显示器分辨率应设定在1024*768,否则影响界面效果。", .flags = kTransparent},
+  {.row = 18, .name = "Line7", .kind = Line, .line = {9450, 540, 9450, 6600}},
+  {.row = 19, .name = "Line6", .kind = Line, .line = {7560, 450, 7560, 3600}, .foreColor = kPaleBlue,
+   .lineWidthPixels = 2},
+  {.row = 20, .name = "Line5", .kind = Line, .line = {9240, 5250, -240, 5250}, .foreColor = kTeal,
+   .lineWidthPixels = 3},
+  {.row = 21, .name = "Label13", .kind = Label, .box = {3660, 3360, 3120, 225},
+   .text = L"电子邮箱：service@tarvin-vo.com.cn", .flags = kTransparent},
+  {.row = 22, .name = "Label6", .kind = Label, .box = {1500, 3360, 2175, 225},
+   .text = L"联系电话：0731-84452618", .foreColor = kBlack, .flags = kTransparent},
+  {.row = 23, .name = "Label4", .kind = Label, .box = {1965, 1650, 4755, 495},
+   .text = L"   本软件需要电子表格的支持。如果系统中没有安装，应在本软件安装后安装电子表格2000。",
+   .foreColor = kBlack, .flags = kTransparent},
+  {.row = 24, .name = "Label3", .kind = Label, .box = {1980, 1140, 4770, 435},
+   .text = L"   安装分三部分: 1,从属文件安装; 2,数据库引擎安装; 3,系统文件安装。",
+   .foreColor = kBlack, .flags = kTransparent},
+  {.row = 25, .name = "Label12", .kind = Label, .box = {3750, 690, 1065, 225}, .text = L"安装须知:",
+   .foreColor = kDarkRed, .font = &kSongti10Bold, .flags = kTransparent},
+  {.row = 26, .name = "Label14", .kind = Label, .box = {60000, 45000, 1215, 225}, .text = L"安装提示:",
+   .foreColor = kBlack, .font = &kHeiti10Bold, .flags = kTransparent},
+  {.row = 27, .name = "Label1", .kind = Label, .box = {60000, 45000, 1095, 225}, .text = L"安装提示",
+   .foreColor = kLightYellow, .font = &kHeiti10Bold, .flags = kTransparent},
+  {.row = 28, .name = "Label15", .kind = Label, .box = {1950, 2670, 4230, 210},
+   .text = L"   完成岫川演示版本的安装大约用 1-2 分钟。", .foreColor = kBlack, .flags = kTransparent},
+  {.row = 29, .name = "Image3", .kind = Image, .box = {1410, 3600, 6150, 1635},
+   .picture = Picture::BottomPicture, .flags = kStretch},
+  {.row = 30, .name = "Image1", .kind = Image, .box = {0, 450, 1395, 4785}, .picture = Picture::LeftPicture,
+   .flags = kStretch},
+  {.row = 31, .name = "lblDDE", .kind = Label, .box = {480, 6600, 705, 225}, .flags = kHidden},
+  {.row = 32, .name = "lblGroups", .kind = Label, .box = {690, 6630, 105, 195}, .text = L"#",
+   .flags = kAutoSize},
+  {.row = 33, .name = "lblGroup", .kind = Label, .box = {480, 6600, 105, 195}, .text = L"#",
+   .flags = kAutoSize},
+  {.row = 34, .name = "lblMain", .kind = Label, .box = {120, 6600, 720, 195}, .text = L"#",
+   .flags = kAutoSize | kWordWrap},
+  {.row = 35, .name = "Line3", .kind = Line, .line = {7320, 4050, 7440, 4020}, .foreColor = kPaleGreen,
+   .lineWidthPixels = 9},
+  {.row = 36, .name = "Line1", .kind = Line, .line = {8130, 3420, 8220, 3420}, .foreColor = kPaleGreen,
+   .lineWidthPixels = 13},
+  {.row = 37, .name = "Line2", .kind = Line, .line = {8070, 3660, 7980, 3960}, .foreColor = kPaleGreen,
+   .lineWidthPixels = 10},
+}};
+// clang-format on
+
+constexpr const ControlRow& ControlAt(Row row) { return kControls[static_cast<std::size_t>(row) - 1]; }
+
+}  // namespace setup
