@@ -73,20 +73,20 @@ enum ControlFlag : unsigned {
 inline constexpr int kNoTabIndex = -1;
 
 struct ControlRow {
-  int row = 0;                   // 1 to 37, control order
-  std::string_view name;
+  int row = 0;  // 1 to 37, control order
+  std::string_view name{};
   ControlKind kind = ControlKind::Label;
-  TwipBox box{};                 // boxes of everything but lines
-  TwipLine line{};               // lines only
-  std::wstring_view text;        // caption or contents; lines, images and pictures have none
-  std::optional<Rgb> foreColor;  // text or line colour; none means the default (black)
-  std::optional<Rgb> backColor;  // none means the default
-  int lineWidthPixels = 1;       // lines only
+  TwipBox box{};                   // boxes of everything but lines
+  TwipLine line{};                 // lines only
+  std::wstring_view text{};        // caption or contents; lines, images and pictures have none
+  std::optional<Rgb> foreColor{};  // text or line colour; none means the default (black)
+  std::optional<Rgb> backColor{};  // none means the default
+  int lineWidthPixels = 1;         // lines only
   const FontSpec* font = nullptr;  // none means the window's font
   Picture picture = Picture::None;
   unsigned flags = 0;
   int tabIndex = kNoTabIndex;
-  std::wstring_view toolTip;
+  std::wstring_view toolTip{};
 
   constexpr bool Has(ControlFlag flag) const { return (flags & flag) != 0; }
   constexpr const FontSpec& Font() const { return font ? *font : kWindowFont; }
