@@ -1,0 +1,168 @@
+#include "setup/placement.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace setup {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+WindowPlacementTwips At(float left, float top, float width = 7575, float height = 5265, float tppX = 15,
+                        float tppY = 15) {
+  return WindowPlacementTwips{.left = left,
+                              .top = top,
+                              .width = width,
+                              .height = height,
+                              .twipsPerPixelX = tppX,
+                              .twipsPerPixelY = tppY};
+}
+
+TEST(NearestInt32Test, TiesGoToTheEvenNeighbour) {
+  EXPECT_EQ(NearestInt32(80.5), 80);
+  EXPECT_EQ(NearestInt32(81.5), 82);
+  EXPECT_EQ(NearestInt32(0.5), 0);
+  EXPECT_EQ(NearestInt32(1.5), 2);
+  EXPECT_EQ(NearestInt32(-0.5), 0);
+  EXPECT_EQ(NearestInt32(-80.5), -80);
+  EXPECT_EQ(NearestInt32(-81.5), -82);
+}
+
+TEST(NearestInt32Test, OtherwiseTakesTheNearest) {
+  EXPECT_EQ(NearestInt32(66.6667), 67);
+  EXPECT_EQ(NearestInt32(-6.6667), -7);
+  EXPECT_EQ(NearestInt32(80.500001), 81);
+  EXPECT_EQ(NearestInt32(0.49999999999999994), 0);
+  EXPECT_EQ(NearestInt32(-1.4999), -1);
+  EXPECT_EQ(NearestInt32(15.0), 15);
+}
+
+TEST(NearestInt32Test, RefusesWhatDoesNotFitInThirtyTwoBits) {
+  EXPECT_EQ(NearestInt32(2147483647.0), 2147483647);
+  EXPECT_EQ(NearestInt32(2147483647.4), 2147483647);
+  EXPECT_EQ(NearestInt32(2147483647.5), std::nullopt);  // the even neighbour is 2^31
+  EXPECT_EQ(NearestInt32(-2147483648.5), std::numeric_limits<int>::min());
+  EXPECT_EQ(NearestInt32(-2147483648.6), std::nullopt);
+  EXPECT_EQ(NearestInt32(1e12), std::nullopt);
+  EXPECT_EQ(NearestInt32(-1e300), std::nullopt);
+  EXPECT_EQ(NearestInt32(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
+  EXPECT_EQ(NearestInt32(std::numeric_limits<double>::infinity()), std::nullopt);
+  EXPECT_EQ(NearestInt32(-std::numeric_limits<double>::infinity()), std::nullopt);
+}
+
+TEST(PlacementPixelsTest, RoundsTheLeftEdgeButTruncatesTheOthers) {
+  // 1000 / 15 = 66.67: X takes the nearest integer, Y the truncated quotient.
+  const auto placement = PlacementPixels(At(1000, 1000));
+  ASSERT_TRUE(placement);
+  EXPECT_EQ(placement->x, 67);
+  EXPECT_EQ(placement->y, 66);
+}
+
+TEST(PlacementPixelsTest, SizeOfTheSetupWindow) {
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265)), (WindowPlacementPixels{0, 0, 505, 351}));
+}
+
+TEST(PlacementPixelsTest, HalfwayLeftEdgeGoesToTheEvenPixel) {
+  EXPECT_EQ(PlacementPixels(At(1207.5f, 0))->x, 80);  // 80.5
+  EXPECT_EQ(PlacementPixels(At(1222.5f, 0))->x, 82);  // 81.5
+}
+
+TEST(PlacementPixelsTest, NegativePositionsRoundAndTruncateTowardZero) {
+  const auto placement = PlacementPixels(At(-100, -100));
+  ASSERT_TRUE(placement);
+  EXPECT_EQ(placement->x, -7);  // nearest to -6.67
+  EXPECT_EQ(placement->y, -6);  // truncated toward zero, not floored
+}
+
+TEST(PlacementPixelsTest, OperandsAreMadeIntegersBeforeTheDivision) {
+  // Factor 14.5 becomes 14 and 15.5 becomes 16 (ties to even) before they divide.
+  EXPECT_EQ(PlacementPixels(At(0, 28.5f, 7575, 5265, 15, 14.5f))->y, 2);  // 28 div 14; 28.5 / 14.5 is 1.97
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 15, 14.5f))->cy, 376);   // 5265 div 14; / 14.5 is 363.1
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 15.5f, 15))->cx, 473);   // 7575 div 16; / 15.5 is 488.7
+}
+
+TEST(PlacementPixelsTest, LeftQuotientIsTakenInSinglePrecision) {
+  // At 150 dpi the factor is 9.6. 168 / 9.6f is 17.4999993 exactly, but rounds to 17.5 in single
+  // precision, and 17.5 goes to the even 18. A double quotient would give 17.
+  const float factor = TwipsPerPixel(150);
+  ASSERT_EQ(factor, 9.6f);
+  EXPECT_EQ(PlacementPixels(At(168, 0, 7575, 5265, factor, factor))->x, 18);
+}
+
+TEST(PlacementPixelsTest, VerticalFactorThatRoundsToZeroGivesNoPlacement) {
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 15, 0.5f)), std::nullopt);  // 0.5 goes to the even 0
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 15, 0.3f)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 15, -0.5f)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 15, 0.0f)), std::nullopt);
+  // Just above a half rounds to 1, which divides.
+  EXPECT_EQ(PlacementPixels(At(0, 30, 7575, 5265, 15, 0.50001f)), (WindowPlacementPixels{0, 30, 505, 5265}));
+  EXPECT_EQ(PlacementPixels(At(0, 30, 7575, 5265, 15, 1.5f)), (WindowPlacementPixels{0, 15, 505, 2632}));
+}
+
+TEST(PlacementPixelsTest, HorizontalFactorZeroOrRoundingToZeroGivesNoPlacement) {
+  // Zero: X divides by zero in floating point (and the width by zero as an integer).
+  EXPECT_EQ(PlacementPixels(At(1000, 0, 7575, 5265, 0.0f, 15)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 0.0f, 15)), std::nullopt);  // 0 / 0
+  // 0.4 is a fine divisor for X, but the width's divisor rounds to 0.
+  EXPECT_EQ(PlacementPixels(At(10, 0, 7575, 5265, 0.4f, 15)), std::nullopt);
+}
+
+TEST(PlacementPixelsTest, LeftQuotientOverflowGivesNoPlacement) {
+  // 3e38 / 0.6 exceeds the single-precision range, while every other value (the factor 0.6 rounds to 1)
+  // would place the window.
+  EXPECT_EQ(PlacementPixels(At(3e38f, 0, 7575, 5265, 0.6f, 15)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(3e6f, 0, 7575, 5265, 0.6f, 15)),
+            (WindowPlacementPixels{5000000, 0, 7575, 351}));
+}
+
+TEST(PlacementPixelsTest, HugeValueInAnyFieldGivesNoPlacement) {
+  EXPECT_EQ(PlacementPixels(At(1e12f, 0)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, 1e12f)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, 0, 1e12f)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 1e12f)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 1e12f, 15)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 15, 1e12f)), std::nullopt);
+  // Just inside the range still places.
+  EXPECT_EQ(PlacementPixels(At(0, 2147483520.0f, 7575, 5265, 15, 1))->y, 2147483520);
+}
+
+TEST(PlacementPixelsTest, NotANumberOrInfinityInAnyFieldGivesNoPlacement) {
+  for (const float bad : {kNaN, kInfinity, -kInfinity}) {
+    EXPECT_EQ(PlacementPixels(At(bad, 0)), std::nullopt) << bad;
+    EXPECT_EQ(PlacementPixels(At(0, bad)), std::nullopt) << bad;
+    EXPECT_EQ(PlacementPixels(At(0, 0, bad)), std::nullopt) << bad;
+    EXPECT_EQ(PlacementPixels(At(0, 0, 7575, bad)), std::nullopt) << bad;
+    EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, 15, bad)), std::nullopt) << bad;
+  }
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, kNaN, 15)), std::nullopt);
+  // An infinite horizontal factor is no fault for X (the quotient is 0), but the width cannot use it.
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, kInfinity, 15)), std::nullopt);
+}
+
+TEST(PlacementPixelsTest, QuotientThatOverflowsTheIntegerDivisionGivesNoPlacement) {
+  // -2^31 div -1 is 2^31, one more than a signed 32-bit value holds.
+  EXPECT_EQ(PlacementPixels(At(0, -2147483648.0f, 7575, 5265, 15, -1)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(At(0, -2147483648.0f, 7575, 5265, 15, 1))->y, std::numeric_limits<int>::min());
+}
+
+TEST(PlacementPixelsTest, NegativeFactorsDivideLikeAnyOther) {
+  EXPECT_EQ(PlacementPixels(At(-1000, 1000, 7575, 5265, -15, -15)),
+            (WindowPlacementPixels{67, -66, -505, -351}));
+}
+
+TEST(TwipsPerPixelTest, FollowsTheLogicalResolution) {
+  EXPECT_EQ(TwipsPerPixel(96), 15.0f);
+  EXPECT_EQ(TwipsPerPixel(120), 12.0f);
+  EXPECT_EQ(TwipsPerPixel(144), 10.0f);
+  EXPECT_EQ(TwipsPerPixel(192), 7.5f);
+}
+
+TEST(TwipsPerPixelTest, NoResolutionGivesNoPlacement) {
+  EXPECT_EQ(TwipsPerPixel(0), 0.0f);
+  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, TwipsPerPixel(0), TwipsPerPixel(0))), std::nullopt);
+}
+
+}  // namespace
+}  // namespace setup
