@@ -1,0 +1,208 @@
+#include "actions/notes_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "text_codecs.h"
+
+namespace {
+
+using actions::DecodeUtf16LittleEndian;
+using actions::DecodeUtf8;
+using actions::DetectEncodingMark;
+using actions::EncodingMark;
+using actions::NotesPanelText;
+using actions::ReadExtent;
+using actions::TextEncoding;
+using namespace std::string_literals;
+
+constexpr wchar_t kFffd = actions::kReplacementCharacter;
+constexpr wchar_t kNul = actions::kVisibleNul;
+
+std::wstring WholeAnsiFile(const std::string& bytes) {
+  return NotesPanelText(bytes, ReadExtent::WholeFile, test_text::DecodeLatin1);
+}
+
+// --- Lines -------------------------------------------------------------------------------------
+
+struct LineCase {
+  const char* name;
+  std::string file;
+  std::wstring panel;
+};
+
+class LineEnds : public testing::TestWithParam<LineCase> {};
+
+TEST_P(LineEnds, EveryLineIsPrecededByCrLf) {
+  EXPECT_EQ(WholeAnsiFile(GetParam().file), GetParam().panel);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NotesText, LineEnds,
+    testing::Values(
+        LineCase{"TwoLinesCrLf", "a\r\nb", L"\r\na\r\nb"}, LineCase{"TwoLinesCr", "a\rb", L"\r\na\r\nb"},
+        LineCase{"LoneLfStaysInsideTheLine", "a\nb", L"\r\na\nb"},
+        LineCase{"LfBeforeCrStaysInsideTheLine", "a\n\rb", L"\r\na\n\r\nb"},
+        LineCase{"FinalTerminatorAddsNoLine", "a\r\n", L"\r\na"},
+        LineCase{"FinalCrAddsNoLine", "a\r", L"\r\na"},
+        LineCase{"LastLineWithoutTerminatorIsKept", "a\r\nlast", L"\r\na\r\nlast"},
+        LineCase{"EmptyFile", "", L""}, LineCase{"OnlyTerminators", "\r\n\r\r\n", L"\r\n\r\n\r\n"},
+        LineCase{"CrCrLfIsTwoLines", "a\r\r\nb", L"\r\na\r\n\r\nb"}, LineCase{"OnlyALoneLf", "\n", L"\r\n\n"},
+        LineCase{"EveryKindMixed", "1\r\n2\r3\n4\r\n\r\n5", L"\r\n1\r\n2\r\n3\n4\r\n\r\n5"}),
+    [](const testing::TestParamInfo<LineCase>& info) { return info.param.name; });
+
+TEST(NotesText, AnsiLinesAreDecodedOneByOneWithoutTheirTerminators) {
+  std::vector<std::string> decoded;
+  auto recordingDecoder = [&](std::string_view bytes) {
+    decoded.emplace_back(bytes);
+    return test_text::DecodeCp936(bytes);
+  };
+  const std::string file = test_text::Cp936("安装须知:\r\n确认\n取消\r\r\n完成");
+  EXPECT_EQ(NotesPanelText(file, ReadExtent::WholeFile, recordingDecoder),
+            L"\r\n安装须知:\r\n确认\n取消\r\n\r\n完成");
+  EXPECT_EQ(decoded, (std::vector<std::string>{test_text::Cp936("安装须知:"), test_text::Cp936("确认\n取消"),
+                                               test_text::Cp936("完成")}));
+}
+
+TEST(NotesText, StrayLeadByteCannotSwallowTheLineEnd) {
+  // Like the system's conversion of a double-byte code page: a lead byte takes whatever follows it.
+  auto greedyDecoder = [](std::string_view bytes) {
+    std::wstring units;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (static_cast<unsigned char>(bytes[i]) >= 0x81) {
+        units.push_back(L'?');
+        ++i;
+      } else {
+        units.push_back(static_cast<wchar_t>(bytes[i]));
+      }
+    }
+    return units;
+  };
+  EXPECT_EQ(NotesPanelText("x\xD6\r\nnext", ReadExtent::WholeFile, greedyDecoder), L"\r\nx?\r\nnext");
+}
+
+// --- Byte order marks ----------------------------------------------------------------------------
+
+std::wstring NeverAnsi(std::string_view) {
+  ADD_FAILURE() << "a file with a Unicode byte order mark went through the ANSI decoder";
+  return {};
+}
+
+TEST(NotesText, EncodingMarks) {
+  EXPECT_EQ(DetectEncodingMark("\xEF\xBB\xBFx"), (EncodingMark{TextEncoding::Utf8, 3}));
+  EXPECT_EQ(DetectEncodingMark("\xFF\xFEx\0"s), (EncodingMark{TextEncoding::Utf16LittleEndian, 2}));
+  // Big-endian UTF-16, a partial mark and no mark at all are the ANSI code page's business.
+  EXPECT_EQ(DetectEncodingMark("\xFE\xFF\0x"s), (EncodingMark{TextEncoding::Ansi, 0}));
+  EXPECT_EQ(DetectEncodingMark("\xEF\xBB"), (EncodingMark{TextEncoding::Ansi, 0}));
+  EXPECT_EQ(DetectEncodingMark(""), (EncodingMark{TextEncoding::Ansi, 0}));
+}
+
+TEST(NotesText, Utf8FileWithMarkIsDecodedAsUtf8WithoutTheMark) {
+  EXPECT_EQ(NotesPanelText("\xEF\xBB\xBF确认\r\nb\rc\nd", ReadExtent::WholeFile, NeverAnsi),
+            L"\r\n确认\r\nb\r\nc\nd");
+  EXPECT_EQ(NotesPanelText("\xEF\xBB\xBF", ReadExtent::WholeFile, NeverAnsi), L"");
+}
+
+TEST(NotesText, Utf16FileWithMarkIsDecodedAsUtf16WithoutTheMark) {
+  const std::string file = "\xFF\xFE" + test_text::Utf16LeBytes("确认\r\nb\rc\nd😀");
+  EXPECT_EQ(NotesPanelText(file, ReadExtent::WholeFile, NeverAnsi),
+            test_text::Utf16("\r\n确认\r\nb\r\nc\nd😀"));
+}
+
+TEST(NotesText, FileWithoutMarkGoesThroughTheAnsiDecoderEvenWhenItLooksLikeUtf8) {
+  const std::string file = "确";  // three UTF-8 bytes, shown as the ANSI code page reads them
+  EXPECT_EQ(NotesPanelText(file, ReadExtent::WholeFile, test_text::DecodeLatin1), L"\r\n\u00E7\u00A1\u00AE");
+}
+
+// --- NUL characters and invalid sequences -----------------------------------------------------------
+
+TEST(NotesText, NulCharactersAreShownInsteadOfEndingTheText) {
+  EXPECT_EQ(WholeAnsiFile("a\0b\r\n\0"s), (std::wstring{L'\r', L'\n', L'a', kNul, L'b', L'\r', L'\n', kNul}));
+  EXPECT_EQ(NotesPanelText("\xEF\xBB\xBF"
+                           "a\0b"s,
+                           ReadExtent::WholeFile, NeverAnsi),
+            (std::wstring{L'\r', L'\n', L'a', kNul, L'b'}));
+  EXPECT_EQ(NotesPanelText("\xFF\xFE"
+                           "a\0\0\0b\0"s,
+                           ReadExtent::WholeFile, NeverAnsi),
+            (std::wstring{L'\r', L'\n', L'a', kNul, L'b'}));
+}
+
+struct Utf8Case {
+  const char* name;
+  std::string bytes;
+  std::wstring units;
+};
+
+class Utf8Decoding : public testing::TestWithParam<Utf8Case> {};
+
+TEST_P(Utf8Decoding, GivesUtf16UnitsAndOneReplacementPerMaximalInvalidPart) {
+  EXPECT_EQ(DecodeUtf8(GetParam().bytes), GetParam().units);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NotesText, Utf8Decoding,
+    testing::Values(Utf8Case{"Ascii", "abc", L"abc"}, Utf8Case{"TwoBytes", "\xC3\xA9", L"\u00E9"},
+                    Utf8Case{"ThreeBytes", "\xE7\xA1\xAE", L"\u786E"},
+                    Utf8Case{"FourBytesBecomeASurrogatePair", "\xF0\x9F\x98\x80",
+                             std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}},
+                    Utf8Case{"HighestCodePoint", "\xF4\x8F\xBF\xBF",
+                             std::wstring{wchar_t(0xDBFF), wchar_t(0xDFFF)}},
+                    Utf8Case{"BrokenSequenceKeepsTheByteThatBrokeIt", "\xC3(", std::wstring{kFffd, L'('}},
+                    Utf8Case{"OverlongSlash", "\xC0\xAF", std::wstring{kFffd, kFffd}},
+                    Utf8Case{"OverlongThreeBytes", "\xE0\x80\xAF", std::wstring{kFffd, kFffd, kFffd}},
+                    Utf8Case{"EncodedSurrogate", "\xED\xA0\x80", std::wstring{kFffd, kFffd, kFffd}},
+                    Utf8Case{"AboveU10FFFF", "\xF4\x90\x80\x80", std::wstring{kFffd, kFffd, kFffd, kFffd}},
+                    Utf8Case{"TruncatedAtTheEnd", "a\xE7\xA1", std::wstring{L'a', kFffd}},
+                    Utf8Case{"LoneContinuationBytes", "\x80\xBF", std::wstring{kFffd, kFffd}},
+                    Utf8Case{"InvalidLeadBytes", "\xF5\xFF", std::wstring{kFffd, kFffd}},
+                    Utf8Case{"CrEndsABrokenSequence", "\xE7\r", std::wstring{kFffd, L'\r'}}),
+    [](const testing::TestParamInfo<Utf8Case>& info) { return info.param.name; });
+
+TEST(NotesText, Utf16DecodingReplacesUnpairedSurrogatesAndAnOddByte) {
+  EXPECT_EQ(DecodeUtf16LittleEndian("\x3D\xD8\x00\xDE"s), (std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}));
+  EXPECT_EQ(DecodeUtf16LittleEndian("\x3D\xD8"
+                                    "a\0"s),
+            (std::wstring{kFffd, L'a'}));
+  EXPECT_EQ(DecodeUtf16LittleEndian("\x00\xDE"
+                                    "a\0"s),
+            (std::wstring{kFffd, L'a'}));
+  EXPECT_EQ(DecodeUtf16LittleEndian("a\0\x3D\xD8"s), (std::wstring{L'a', kFffd}));
+  EXPECT_EQ(DecodeUtf16LittleEndian("a\0b"s), (std::wstring{L'a', kFffd}));
+}
+
+TEST(NotesText, InvalidBytesNeitherCutTheTextNorJoinLines) {
+  EXPECT_EQ(NotesPanelText("\xEF\xBB\xBF\xE7\xA1\r\nrest\xFF", ReadExtent::WholeFile, NeverAnsi),
+            (std::wstring{L'\r', L'\n', kFffd, L'\r', L'\n', L'r', L'e', L's', L't', kFffd}));
+}
+
+// --- A read that failed part-way -----------------------------------------------------------------
+
+TEST(NotesText, CutShortFileKeepsOnlyItsCompleteLines) {
+  EXPECT_EQ(NotesPanelText("a\r\nb\rpart", ReadExtent::CutShort, test_text::DecodeLatin1), L"\r\na\r\nb");
+  EXPECT_EQ(NotesPanelText("a\r\nb\r\n", ReadExtent::CutShort, test_text::DecodeLatin1), L"\r\na\r\nb");
+  EXPECT_EQ(NotesPanelText("no terminator yet", ReadExtent::CutShort, test_text::DecodeLatin1), L"");
+  // Cut inside a character: the broken character belongs to the line that never finished.
+  EXPECT_EQ(NotesPanelText("\xEF\xBB\xBF"
+                           "a\r\n\xE7\xA1",
+                           ReadExtent::CutShort, NeverAnsi),
+            L"\r\na");
+  const std::string utf16 = "\xFF\xFE" + test_text::Utf16LeBytes("确认\r\n取");
+  EXPECT_EQ(NotesPanelText(utf16.substr(0, utf16.size() - 1), ReadExtent::CutShort, NeverAnsi), L"\r\n确认");
+}
+
+// --- Size --------------------------------------------------------------------------------------------
+
+TEST(NotesText, LargeFileArrivesWhole) {
+  // Far beyond the 30 000, 32 K and 64 K limits a text control or a 16-bit count would impose.
+  const std::string line(79, 'x');
+  std::string file;
+  for (int i = 0; i < 20000; ++i) file += line + "\r\n";
+  const std::wstring panel = WholeAnsiFile(file);
+  EXPECT_EQ(panel.size(), 20000u * 81u);
+  EXPECT_EQ(panel.substr(panel.size() - 81), L"\r\n" + std::wstring(79, L'x'));
+}
+
+}  // namespace

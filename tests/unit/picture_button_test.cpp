@@ -1,0 +1,390 @@
+#include "actions/picture_button.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "setup/layout.h"
+#include "text_codecs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using actions::ClickBranch;
+using actions::ClickEnd;
+using actions::ClickOutcome;
+using actions::FileRead;
+using actions::ReadStatus;
+
+// The three controls, with a log of every change and an optional refusal.
+class FakeView : public actions::NotesView {
+ public:
+  bool panelVisible = false;
+  std::wstring panelText;
+  bool continueEnabled = false;
+  bool continueVisible = true;
+  setup::Rgb pictureButtonColor = setup::kPictureButtonBlueGrey;
+  std::vector<std::string> log;
+  std::optional<std::string> refuse;  // the name of a call that fails from now on
+
+  bool SetPanelVisible(bool visible) override {
+    return Record(visible ? "show panel" : "hide panel", [&] { panelVisible = visible; });
+  }
+  bool SetPanelText(std::wstring_view text) override {
+    return Record(text.empty() ? "empty panel" : "fill panel", [&] { panelText = text; });
+  }
+  bool SetContinueEnabled(bool enabled) override {
+    return Record("enable continue", [&] { continueEnabled = enabled; });
+  }
+  bool SetContinueVisible(bool visible) override {
+    return Record("show continue", [&] { continueVisible = visible; });
+  }
+  bool SetPictureButtonColor(setup::Rgb color) override {
+    return Record("colour picture button", [&] { pictureButtonColor = color; });
+  }
+
+ private:
+  template <typename Change>
+  bool Record(const std::string& call, Change change) {
+    log.push_back(call);
+    if (refuse == call) return false;
+    change();
+    return true;
+  }
+};
+
+// Windows paths "C:\dir\file" live under root/C/dir/file of a real temporary folder.
+class TempFolderFileSystem : public actions::FileSystem {
+ public:
+  explicit TempFolderFileSystem(fs::path root) : root_(std::move(root)) {}
+
+  fs::path HostPath(std::wstring_view windowsPath) const {
+    fs::path host = root_;
+    std::string part;
+    for (wchar_t unit : windowsPath) {
+      if (unit == L':') continue;
+      if (unit == L'\\') {
+        if (!part.empty()) host /= part;
+        part.clear();
+      } else {
+        part.push_back(static_cast<char>(unit));
+      }
+    }
+    if (!part.empty()) host /= part;
+    return host;
+  }
+
+  FileRead ReadWholeFile(const std::wstring& path) override {
+    readPaths.push_back(path);
+    std::ifstream file(HostPath(path), std::ios::binary);
+    if (!file) return {};
+    FileRead read{ReadStatus::Complete, {std::istreambuf_iterator<char>(file), {}}};
+    if (readFailsAfter && read.bytes.size() > *readFailsAfter) {
+      read.bytes.resize(*readFailsAfter);
+      read.status = ReadStatus::CutShort;
+    }
+    return read;
+  }
+
+  bool CopyReplacing(const std::wstring& source, const std::wstring& destination) override {
+    copies.emplace_back(source, destination);
+    std::error_code error;
+    return fs::copy_file(HostPath(source), HostPath(destination), fs::copy_options::overwrite_existing,
+                         error);
+  }
+
+  std::vector<std::wstring> readPaths;
+  std::vector<std::pair<std::wstring, std::wstring>> copies;
+  std::optional<std::size_t> readFailsAfter;
+
+ private:
+  fs::path root_;
+};
+
+class PictureButtonTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("picture-button-" + std::to_string(random()));
+    fs::create_directories(root_);
+    files_.emplace(root_);
+    Write(L"C:\\medium\\vorncopy\\Dao350.dll", "dao 3.5");
+    Write(L"C:\\medium\\vorncopy\\msjter35.dll", "jet expression service");
+    for (auto windowsDirectory : {L"C:\\WINNT", L"C:\\WINDOWS", L"C:\\winnt", L"C:\\WinNT"}) {
+      fs::create_directories(files_->HostPath(std::wstring(windowsDirectory) + L"\\system32"));
+    }
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void Write(std::wstring_view windowsPath, const std::string& bytes) {
+    const fs::path host = files_->HostPath(windowsPath);
+    fs::create_directories(host.parent_path());
+    std::ofstream(host, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  std::optional<std::string> Contents(std::wstring_view windowsPath) {
+    std::ifstream file(files_->HostPath(windowsPath), std::ios::binary);
+    if (!file) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+  void WriteNotes(const std::string& bytes) { Write(L"C:\\medium\\voabc.txt", bytes); }
+
+  ClickOutcome Click() {
+    const actions::WindowsDirectoryFunction getWinDir = [this] {
+      ++windowsDirectoryQueries;
+      if (windowsDirectoryAnswers.empty()) return windowsDirectory;
+      std::wstring answer = windowsDirectoryAnswers.front();
+      windowsDirectoryAnswers.erase(windowsDirectoryAnswers.begin());
+      return answer;
+    };
+    const actions::AnsiDecoder decodeAnsi = test_text::DecodeCp936;
+    return button.Click({baseDirectory, view, *files_, getWinDir, decodeAnsi});
+  }
+
+  std::wstring baseDirectory = L"C:\\medium\\";
+  std::wstring windowsDirectory = L"C:\\WINDOWS";
+  std::vector<std::wstring> windowsDirectoryAnswers;  // one per query, before falling back to the above
+  int windowsDirectoryQueries = 0;
+  FakeView view;
+  actions::PictureButton button;
+
+  fs::path root_;
+  std::optional<TempFolderFileSystem> files_;
+};
+
+constexpr ClickOutcome kShown{ClickBranch::Show, ClickEnd::NotWindowsNt};
+constexpr ClickOutcome kHidden{ClickBranch::Hide, ClickEnd::NotWindowsNt};
+
+// --- The show and hide branches ----------------------------------------------------------------
+
+TEST_F(PictureButtonTest, ShowClickFillsThePanelThenEnablesContinueAndWhitensTheButton) {
+  WriteNotes("a\r\nb");
+  EXPECT_EQ(Click(), kShown);
+  EXPECT_TRUE(view.panelVisible);
+  EXPECT_EQ(view.panelText, L"\r\na\r\nb");
+  EXPECT_TRUE(view.continueEnabled);
+  EXPECT_TRUE(view.continueVisible);
+  EXPECT_EQ(view.pictureButtonColor, setup::kWhite);
+  EXPECT_EQ(button.ToggleCounter(), 1);
+  EXPECT_EQ(view.log, (std::vector<std::string>{"show panel", "empty panel", "fill panel", "enable continue",
+                                                "show continue", "colour picture button"}));
+  EXPECT_EQ(files_->readPaths, std::vector<std::wstring>{L"C:\\medium\\voabc.txt"});
+}
+
+TEST_F(PictureButtonTest, GbkNotesAreDecodedInTheAnsiCodePage) {
+  WriteNotes(test_text::Cp936("安装须知:\r\n本软件需要电子表格的支持。\n\r完成"));
+  Click();
+  EXPECT_EQ(view.panelText, L"\r\n安装须知:\r\n本软件需要电子表格的支持。\n\r\n完成");
+}
+
+TEST_F(PictureButtonTest, EmptyNotesFileStillEnablesContinue) {
+  WriteNotes("");
+  EXPECT_EQ(Click(), kShown);
+  EXPECT_TRUE(view.panelVisible);
+  EXPECT_EQ(view.panelText, L"");
+  EXPECT_TRUE(view.continueEnabled);
+  EXPECT_EQ(view.pictureButtonColor, setup::kWhite);
+}
+
+TEST_F(PictureButtonTest, HideClickOnlyHidesThePanel) {
+  WriteNotes("a");
+  Click();
+  view.log.clear();
+  EXPECT_EQ(Click(), kHidden);
+  EXPECT_FALSE(view.panelVisible);
+  EXPECT_EQ(view.panelText, L"\r\na");
+  EXPECT_TRUE(view.continueEnabled);
+  EXPECT_EQ(view.pictureButtonColor, setup::kWhite);
+  EXPECT_EQ(button.ToggleCounter(), 0);
+  EXPECT_EQ(view.log, std::vector<std::string>{"hide panel"});
+}
+
+TEST_F(PictureButtonTest, ThirdClickReloadsTheFileFromTheStart) {
+  WriteNotes("first");
+  Click();
+  Click();
+  WriteNotes("second\r\nversion");
+  EXPECT_EQ(Click(), kShown);
+  EXPECT_TRUE(view.panelVisible);
+  EXPECT_EQ(view.panelText, L"\r\nsecond\r\nversion");
+  EXPECT_EQ(button.ToggleCounter(), 1);
+  EXPECT_EQ(files_->readPaths.size(), 2u);
+}
+
+TEST_F(PictureButtonTest, ClicksAlternateBetweenShowAndHide) {
+  WriteNotes("a");
+  for (int pair = 0; pair < 3; ++pair) {
+    EXPECT_EQ(Click().branch, ClickBranch::Show);
+    EXPECT_TRUE(view.panelVisible);
+    EXPECT_EQ(Click().branch, ClickBranch::Hide);
+    EXPECT_FALSE(view.panelVisible);
+  }
+}
+
+// --- Failures of the show branch ---------------------------------------------------------------
+
+TEST_F(PictureButtonTest, MissingNotesLeaveAnEmptyPanelAndCopyNothingUntilTheHideClick) {
+  windowsDirectory = L"C:\\WINNT";
+  view.panelText = L"stale";
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesUnreadable}));
+  EXPECT_TRUE(view.panelVisible);
+  EXPECT_EQ(view.panelText, L"");
+  EXPECT_FALSE(view.continueEnabled);
+  EXPECT_EQ(view.pictureButtonColor, setup::kPictureButtonBlueGrey);
+  EXPECT_EQ(windowsDirectoryQueries, 0);
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+  EXPECT_EQ(button.ToggleCounter(), 1);
+
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
+  EXPECT_FALSE(view.panelVisible);
+  EXPECT_FALSE(view.continueEnabled);
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\Dao350.dll"), "dao 3.5");
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), "jet expression service");
+}
+
+TEST_F(PictureButtonTest, ReadFailingPartWayKeepsTheCompleteLinesAndStopsTheClick) {
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("one\r\ntwo\r\nthree");
+  files_->readFailsAfter = 8;  // inside "two"
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesCutShort}));
+  EXPECT_TRUE(view.panelVisible);
+  EXPECT_EQ(view.panelText, L"\r\none");
+  EXPECT_FALSE(view.continueEnabled);
+  EXPECT_EQ(view.pictureButtonColor, setup::kPictureButtonBlueGrey);
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+}
+
+TEST_F(PictureButtonTest, ControlThatRefusesEndsTheClickWhereItHappened) {
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("a");
+  view.refuse = "fill panel";
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::ControlRefused}));
+  EXPECT_FALSE(view.continueEnabled);
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+
+  view.refuse = "enable continue";
+  Click();  // hides
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::ControlRefused}));
+  EXPECT_EQ(view.pictureButtonColor, setup::kPictureButtonBlueGrey);
+  EXPECT_EQ(view.log.back(), "enable continue");
+}
+
+TEST_F(PictureButtonTest, PanelThatRefusesToHideStillLeavesTheCounterReadyToShow) {
+  WriteNotes("a");
+  Click();
+  view.refuse = "hide panel";
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::ControlRefused}));
+  EXPECT_EQ(button.ToggleCounter(), 0);
+  view.refuse.reset();
+  EXPECT_EQ(Click().branch, ClickBranch::Show);
+}
+
+TEST_F(PictureButtonTest, FilesAreNamedDirectlyAfterTheBaseDirectory) {
+  baseDirectory = L"C:\\A\\";
+  windowsDirectory = L"C:\\WINNT";
+  Write(L"C:\\A\\voabc.txt", "x");
+  Write(L"C:\\A\\vorncopy\\Dao350.dll", "dao");
+  Write(L"C:\\A\\vorncopy\\msjter35.dll", "jet");
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
+  EXPECT_EQ(files_->readPaths, std::vector<std::wstring>{L"C:\\A\\voabc.txt"});
+  using Copy = std::pair<std::wstring, std::wstring>;
+  EXPECT_EQ(files_->copies,
+            (std::vector<Copy>{{L"C:\\A\\vorncopy\\Dao350.dll", L"C:\\WINNT\\system32\\Dao350.dll"},
+                               {L"C:\\A\\vorncopy\\msjter35.dll", L"C:\\WINNT\\system32\\msjter35.dll"}}));
+}
+
+// --- Deployment ------------------------------------------------------------------------------------
+
+class WindowsDirectoryMarker : public PictureButtonTest,
+                               public testing::WithParamInterface<std::pair<const wchar_t*, bool>> {};
+
+TEST_P(WindowsDirectoryMarker, OnlyCapitalNtDeploys) {
+  const auto [directory, deploys] = GetParam();
+  windowsDirectory = directory;
+  WriteNotes("a");
+  EXPECT_EQ(Click().end, deploys ? ClickEnd::Deployed : ClickEnd::NotWindowsNt);
+  EXPECT_EQ(Click().end, deploys ? ClickEnd::Deployed : ClickEnd::NotWindowsNt);
+  EXPECT_EQ(Contents(windowsDirectory + L"\\system32\\Dao350.dll").has_value(), deploys);
+  EXPECT_EQ(Contents(windowsDirectory + L"\\system32\\msjter35.dll").has_value(), deploys);
+  EXPECT_EQ(windowsDirectoryQueries, deploys ? 6 : 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(PictureButton, WindowsDirectoryMarker,
+                         testing::Values(std::pair{L"C:\\WINNT", true}, std::pair{L"C:\\WinNT", true},
+                                         std::pair{L"C:\\WINDOWS", false}, std::pair{L"C:\\winnt", false}));
+
+TEST_F(PictureButtonTest, EveryClickCopiesAgainAndReplacesWhatIsThere) {
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("a");
+  Write(L"C:\\WINNT\\system32\\Dao350.dll", "an older dao that is longer than the new one");
+  Write(L"C:\\WINNT\\system32\\msjter35.dll", "older jet");
+  const std::vector<std::string> versions = {"dao v1", "dao v2", "dao v3"};
+  for (const std::string& version : versions) {
+    Write(L"C:\\medium\\vorncopy\\Dao350.dll", version);
+    EXPECT_EQ(Click().end, ClickEnd::Deployed);
+    EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\Dao350.dll"), version);
+    EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), "jet expression service");
+  }
+}
+
+TEST_F(PictureButtonTest, MissingFirstSourceEndsTheClickBeforeTheSecondCopy) {
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("a");
+  fs::remove(files_->HostPath(L"C:\\medium\\vorncopy\\Dao350.dll"));
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::FirstCopyFailed}));
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\msjter35.dll"));
+  EXPECT_EQ(files_->copies.size(), 1u);
+  EXPECT_EQ(windowsDirectoryQueries, 2);
+  // The panel was filled before the deployment began.
+  EXPECT_TRUE(view.continueEnabled);
+}
+
+TEST_F(PictureButtonTest, UnwritableDestinationFailsTheFirstCopy) {
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("a");
+  fs::remove_all(files_->HostPath(L"C:\\WINNT\\system32"));
+  EXPECT_EQ(Click().end, ClickEnd::FirstCopyFailed);
+  EXPECT_EQ(files_->copies.size(), 1u);
+}
+
+TEST_F(PictureButtonTest, FailedSecondCopyKeepsTheFirst) {
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("a");
+  fs::remove(files_->HostPath(L"C:\\medium\\vorncopy\\msjter35.dll"));
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::SecondCopyFailed}));
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\Dao350.dll"), "dao 3.5");
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\msjter35.dll"));
+}
+
+TEST_F(PictureButtonTest, EachPathAndTheNtTestAskForTheWindowsDirectoryAfresh) {
+  WriteNotes("a");
+  fs::create_directories(files_->HostPath(L"C:\\first\\system32"));
+  fs::create_directories(files_->HostPath(L"C:\\third\\system32"));
+  // First destination, the "NT" test, second destination: in that order.
+  windowsDirectoryAnswers = {L"C:\\first", L"C:\\WINNT", L"C:\\third"};
+  EXPECT_EQ(Click().end, ClickEnd::Deployed);
+  EXPECT_EQ(Contents(L"C:\\first\\system32\\Dao350.dll"), "dao 3.5");
+  EXPECT_EQ(Contents(L"C:\\third\\system32\\msjter35.dll"), "jet expression service");
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+  EXPECT_EQ(windowsDirectoryQueries, 3);
+
+  // Only the second answer decides whether anything is copied.
+  windowsDirectoryAnswers = {L"C:\\WINNT", L"C:\\WINDOWS"};
+  EXPECT_EQ(Click().end, ClickEnd::NotWindowsNt);
+  EXPECT_EQ(windowsDirectoryQueries, 5);
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+}
+
+TEST_F(PictureButtonTest, FailedWindowsDirectoryQueryCopiesNothing) {
+  windowsDirectory = L"";
+  WriteNotes("a");
+  EXPECT_EQ(Click(), kShown);
+  EXPECT_TRUE(files_->copies.empty());
+}
+
+}  // namespace
