@@ -1,0 +1,127 @@
+// The setup window frmGroup2: built from the layout table, painted from it, and the place where the
+// buttons' clicks arrive. The portable rules (geometry, tab order, base directory, placement) live in
+// launcher_core; this class only carries them out with Win32.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "setup/geometry.h"
+#include "setup/layout.h"
+#include "win32/picture.h"
+#include "win32/surface.h"
+#include "win32/unique_handle.h"
+#include "win32/window.h"
+
+namespace setup {
+
+class SetupWindow;
+
+// Picture1, the navy title strip: a focusable child window that contains Command1 and paints rows 5 to 8.
+class TitleStrip final : public win32::Window {
+ public:
+  explicit TitleStrip(SetupWindow& owner) : owner_(owner) {}
+  HWND Create(HWND parent, const PixelRect& box);
+
+ protected:
+  bool OnPaint() override;
+  bool OnEraseBackground(HDC) override { return true; }
+  bool OnCommand(int id, int notification, HWND control) override;
+  bool OnDrawItem(const DRAWITEMSTRUCT& item) override;
+
+ private:
+  SetupWindow& owner_;
+};
+
+class SetupWindow final : public win32::Window {
+ public:
+  // Class names, so that other programs can find the window and its title strip.
+  static constexpr const wchar_t* kClassName = L"TarvinSetupWindow";
+  static constexpr const wchar_t* kTitleStripClassName = L"TarvinTitleStrip";
+
+  explicit SetupWindow(HINSTANCE instance);
+  ~SetupWindow() override;
+
+  // Creates the window, hidden and centred on the screen, with every control in its initial state.
+  bool Create();
+
+  // The load step: fixes the base directory, then makes the window topmost at its position and size.
+  void RunLoadStep();
+
+  // Shows the window with the focus on "取消"; the tool tip is set up right after the first paint.
+  void Show();
+
+  // Tab, Shift+Tab, Enter and Esc for the window and all its children. Returns true when the key was
+  // taken, in which case the message must be neither translated nor dispatched (so no WM_CHAR follows).
+  bool RouteKey(const MSG& message);
+
+  // --- For the actions and for views built on the window ---
+  // The child window of a row (Text2, Picture1, the buttons, the lists); NULL for painted rows.
+  HWND ControlWindow(Row row) const;
+  // The picture button's background; repaints it.
+  void SetPictureButtonColor(Rgb color);
+  Rgb PictureButtonColor() const { return pictureButtonColor_; }
+  // The base directory fixed by the load step (empty before it).
+  const std::wstring& BaseDirectory() const { return baseDirectory_; }
+  int Dpi() const { return dpi_; }
+
+  // The picture button's click: shows or hides the notes and deploys the components.
+  void OnPictureButtonClick();
+
+ protected:
+  bool OnPaint() override;
+  bool OnEraseBackground(HDC) override { return true; }
+  bool OnCommand(int id, int notification, HWND control) override;
+  bool OnDrawItem(const DRAWITEMSTRUCT& item) override;
+  HBRUSH OnControlColor(UINT message, HDC dc, HWND control) override;
+  bool OnClose() override;
+  bool OnSetFocus(HWND previous) override;
+  bool OnActivate(WORD state, HWND other) override;
+  bool OnOtherMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+ private:
+  friend class TitleStrip;
+
+  void CreateControl(const ControlRow& row);
+  HWND CreateChild(const ControlRow& row, DWORD exStyle, const wchar_t* className, DWORD style);
+  PixelRect PixelBox(const ControlRow& row) const { return TwipsToPixels(row.box, dpi_); }
+  HFONT Font(const FontSpec& spec);
+
+  // Paints the labels, images and lines of the window (inTitleStrip false) or of the strip, last row first.
+  void PaintRows(win32::Surface& surface, bool inTitleStrip);
+  void PaintLabel(win32::Surface& surface, const ControlRow& row);
+  void PaintImage(win32::Surface& surface, const ControlRow& row);
+  void PaintLine(win32::Surface& surface, const ControlRow& row);
+  void PaintStrip(HWND strip);
+  void DrawCommandButton(const DRAWITEMSTRUCT& item);
+
+  void Press(Row row);
+  std::optional<int> FocusedRow() const;
+  bool CanTakeFocus(int row) const;
+  void RefreshDefaultButton();
+  void CreateToolTip();
+
+  HINSTANCE instance_;
+  int dpi_ = 96;
+  TitleStrip strip_{*this};
+  win32::UniqueWindow owner_;                       // never shown: keeps the window off the task bar
+  std::array<HWND, kControlCount + 1> controls_{};  // by row number
+  std::map<const FontSpec*, win32::UniqueFont> fonts_;
+  win32::UniqueBrush panelBrush_;
+  win32::PictureCache pictures_;
+  std::unique_ptr<win32::Surface> background_;  // the painted rows never change, so they are drawn once
+  std::unique_ptr<win32::Surface> stripBackground_;
+  std::wstring baseDirectory_;
+  Rgb pictureButtonColor_ = ControlAt(Row::Command4).backColor.value_or(kWhite);
+  HWND focusBeforeDeactivation_ = nullptr;
+  win32::UniqueModule commonControls_;
+  win32::UniqueWindow toolTip_;
+  std::wstring toolTipText_;
+};
+
+}  // namespace setup

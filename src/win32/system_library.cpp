@@ -1,0 +1,23 @@
+#include "win32/system_library.h"
+
+#include <string>
+
+namespace win32 {
+
+UniqueModule LoadSystemLibrary(std::wstring_view fileName) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const UINT length = ::GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+    if (length == 0) return UniqueModule{};
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(length);  // too small: length is the size needed, terminator included
+  }
+  if (path.back() != L'\\') path += L'\\';
+  path += fileName;
+  return UniqueModule{::LoadLibraryW(path.c_str())};
+}
+
+}  // namespace win32
