@@ -9,10 +9,6 @@ namespace {
 
 constexpr int kChannels = 4;
 
-std::uint32_t ChannelOf(std::uint32_t pixel, int channel) {
-  return (pixel >> (8 * channel)) & 0xFFu;
-}
-
 // How one axis of sourceSize pixels maps onto targetSize pixels. Both axes are measured in units of
 // 1 / (sourceSize * targetSize) of the whole length, so every overlap is an exact integer: source pixel
 // s spans [s * targetSize, (s + 1) * targetSize) and target pixel t spans [t * sourceSize,
@@ -73,10 +69,11 @@ Bitmap32 ScaleByAreaAverage(const Bitmap32& src, int width, int height) {
       const std::uint32_t* sourcePixel = sourceRow + across.firstSource[static_cast<std::size_t>(x)];
       std::array<std::uint32_t, kChannels> sum{};
       for (const std::uint32_t weight : across.WeightsOf(x)) {
-        for (int channel = 0; channel < kChannels; ++channel) {
-          sum[channel] += weight * ChannelOf(*sourcePixel, channel);
-        }
-        ++sourcePixel;
+        const std::uint32_t pixel = *sourcePixel++;
+        sum[0] += weight * (pixel & 0xFFu);
+        sum[1] += weight * ((pixel >> 8) & 0xFFu);
+        sum[2] += weight * ((pixel >> 16) & 0xFFu);
+        sum[3] += weight * (pixel >> 24);
       }
       std::copy(sum.begin(), sum.end(), sums + static_cast<std::size_t>(x) * kChannels);
     }
