@@ -240,6 +240,8 @@ void SetupWindow::CreateToolTip() {
                                    WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
                                    CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr, instance_, nullptr));
   if (!toolTip_) return;
+  // The tip speaks Chinese: the system's message font need not have the glyphs, the window's font does.
+  ::SendMessageW(toolTip_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(Font(kWindowFont)), FALSE);
   for (const ControlRow& row : kControls) {
     const HWND control = controls_[static_cast<std::size_t>(row.row)];
     if (row.toolTip.empty() || !control) continue;
