@@ -1,0 +1,450 @@
+#!/usr/bin/python3
+"""Checks a built setup.exe against what Windows XP and later need from it.
+
+    check_pe.py PATH --arch i686|x86_64
+
+Prints the file size and one line per failure, and exits 1 if anything failed (2 if the file cannot
+be read as a PE image). Checked: machine type and PE32/PE32+ for the architecture, the GUI subsystem
+and a subsystem version that XP accepts; every statically imported DLL is one that Windows always
+loads from its system folder, and no imported function is newer than Windows XP; the version record;
+the application manifest; the icon groups and the two JPEG pictures.
+
+Needs pefile (Debian's python3-pefile).
+"""
+
+import argparse
+import re
+import sys
+import xml.etree.ElementTree as ElementTree
+from pathlib import Path
+
+import pefile
+
+RESOURCE_IDS_HEADER = Path(__file__).resolve().parent.parent.parent / "src" / "resources" / "resource_ids.h"
+
+ARCHITECTURES = {
+    # arch: (machine, optional header magic, format name, newest subsystem version XP accepts)
+    "i686": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"], 0x10B, "PE32", (5, 1)),
+    "x86_64": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"], 0x20B, "PE32+", (5, 2)),
+}
+
+# DLLs that Windows always loads from its system folder (known DLLs, or loaded by them), so that a
+# copy planted beside the program is never used for them. Everything else is loaded at run time by
+# full path.
+ALLOWED_DLLS = {
+    "kernel32.dll",
+    "user32.dll",
+    "gdi32.dll",
+    "advapi32.dll",
+    "ole32.dll",
+    "oleaut32.dll",
+    "shell32.dll",
+    "msvcrt.dll",
+}
+
+# Functions that Windows XP does not export. The loader refuses to start a program that imports
+# one statically, so each must be looked up with GetProcAddress instead. The list covers what the
+# program's own code might reach for and what MinGW's static C, C++ and thread run-times pull in
+# (libwinpthread, libstdc++'s filesystem and locale code).
+POST_XP_FUNCTIONS = {
+    # kernel32: time, synchronisation and thread-local storage used by run-time libraries
+    "GetTickCount64", "GetSystemTimePreciseAsFileTime", "QueryUnbiasedInterruptTime",
+    "InitializeCriticalSectionEx", "CreateEventExA", "CreateEventExW", "CreateMutexExA", "CreateMutexExW",
+    "CreateSemaphoreExA", "CreateSemaphoreExW", "CreateWaitableTimerExA", "CreateWaitableTimerExW",
+    "SetWaitableTimerEx", "FlsAlloc", "FlsFree", "FlsGetValue", "FlsSetValue", "IsThreadAFiber",
+    "InterlockedCompareExchange64", "GetCurrentProcessorNumber", "GetCurrentProcessorNumberEx",
+    "GetActiveProcessorCount", "GetMaximumProcessorCount", "GetLogicalProcessorInformationEx",
+    "SetThreadGroupAffinity", "GetThreadGroupAffinity", "GetNumaNodeProcessorMaskEx", "VirtualAllocExNuma",
+    "GetCurrentThreadStackLimits", "SetThreadStackGuarantee", "AddVectoredContinueHandler",
+    "RemoveVectoredContinueHandler", "RaiseFailFastException", "GetThreadId", "GetProcessIdOfThread",
+    "CreateRemoteThreadEx",
+    # kernel32: DLL search order
+    "SetDefaultDllDirectories", "AddDllDirectory", "RemoveDllDirectory",
+    # kernel32: files (libstdc++'s std::filesystem uses several of these)
+    "CreateSymbolicLinkA", "CreateSymbolicLinkW", "GetFinalPathNameByHandleA", "GetFinalPathNameByHandleW",
+    "GetFileInformationByHandleEx", "SetFileInformationByHandle", "OpenFileById", "CreateFile2", "CopyFile2",
+    "GetVolumeInformationByHandleW", "FindFirstStreamW", "FindNextStreamW", "CancelIoEx", "CancelSynchronousIo",
+    "GetQueuedCompletionStatusEx", "SetFileCompletionNotificationModes", "GetOverlappedResultEx",
+    "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
+    # kernel32: locale names (Vista replaced LCIDs by names)
+    "GetLocaleInfoEx", "GetDateFormatEx", "GetTimeFormatEx", "GetNumberFormatEx", "GetCurrencyFormatEx",
+    "CompareStringEx", "CompareStringOrdinal", "LCMapStringEx", "LocaleNameToLCID", "LCIDToLocaleName",
+    "GetUserDefaultLocaleName", "GetSystemDefaultLocaleName", "EnumSystemLocalesEx", "ResolveLocaleName",
+    "IsValidLocaleName", "GetThreadPreferredUILanguages", "GetUserPreferredUILanguages",
+    "SetThreadPreferredUILanguages", "GetThreadUILanguage", "FindNLSStringEx", "GetStringScripts",
+    # kernel32: processes and the system
+    "QueryFullProcessImageNameA", "QueryFullProcessImageNameW", "InitializeProcThreadAttributeList",
+    "UpdateProcThreadAttribute", "DeleteProcThreadAttributeList", "GetErrorMode", "SetThreadErrorMode",
+    "GetThreadErrorMode", "GetProductInfo", "GetDynamicTimeZoneInformation", "GetTimeZoneInformationForYear",
+    "RegisterApplicationRestart", "RegisterApplicationRecoveryCallback", "GetPhysicallyInstalledSystemMemory",
+    "PowerCreateRequest", "PowerSetRequest", "PowerClearRequest", "SetProcessMitigationPolicy",
+    "GetProcessMitigationPolicy",
+    # user32
+    "ChangeWindowMessageFilter", "ChangeWindowMessageFilterEx", "AddClipboardFormatListener",
+    "RemoveClipboardFormatListener", "GetUpdatedClipboardFormats", "RegisterPowerSettingNotification",
+    "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy", "SetWindowDisplayAffinity",
+    "GetWindowDisplayAffinity", "RegisterTouchWindow", "GetTouchInputInfo", "GetGestureInfo", "SetGestureConfig",
+    "CalculatePopupWindowPosition", "LogicalToPhysicalPoint", "PhysicalToLogicalPoint",
+    "GetDisplayConfigBufferSizes", "QueryDisplayConfig", "SetDisplayConfig", "DisplayConfigGetDeviceInfo",
+    "EnableMouseInPointer", "IsImmersiveProcess",
+    # advapi32
+    "RegGetValueA", "RegGetValueW", "RegDeleteKeyExA", "RegDeleteKeyExW", "RegDeleteTreeA", "RegDeleteTreeW",
+    "RegCopyTreeA", "RegCopyTreeW", "RegSetKeyValueA", "RegSetKeyValueW", "RegDeleteKeyValueA",
+    "RegDeleteKeyValueW", "RegLoadMUIStringA", "RegLoadMUIStringW", "EventRegister", "EventUnregister",
+    "EventWrite", "EventWriteTransfer", "EventEnabled", "AddMandatoryAce",
+    # shell32
+    "SHGetKnownFolderPath", "SHGetKnownFolderIDList", "SHSetKnownFolderPath", "SHCreateItemFromParsingName",
+    "SHCreateItemFromIDList", "SHGetIDListFromObject", "SHGetStockIconInfo", "SHOpenWithDialog",
+    "SHGetPropertyStoreForWindow", "SetCurrentProcessExplicitAppUserModelID",
+    # ole32
+    "CoGetApartmentType", "CoDisconnectContext",
+}  # fmt: skip
+
+# Whole families of newer functions, matched in the name.
+POST_XP_PATTERNS = [
+    # "Dpi" or "DPI" as a word of the name (GetDpiForWindow, SetProcessDPIAware), not the letters
+    # inside another word (OleLoadPicture).
+    (re.compile(r"(?:Dpi|DPI)(?![a-z])"), "DPI awareness and scaling functions came after XP"),
+    (re.compile(r"SRWLock"), "slim reader/writer locks came with Vista"),
+    (re.compile(r"ConditionVariable"), "condition variables came with Vista"),
+    (re.compile(r"^InitOnce"), "one-time initialisation came with Vista"),
+    (re.compile(r"Threadpool"), "the Vista thread pool"),
+    (re.compile(r"Transacted"), "transacted file and registry functions came with Vista"),
+    (re.compile(r"^K32"), "the K32 process-status functions came with Windows 7"),
+    (re.compile(r"^D3DKMT"), "the Vista display driver interface"),
+    (re.compile(r"^Wer[A-Z]"), "Windows Error Reporting functions came with Vista"),
+]
+
+# XP's msvcrt.dll has none of the bounds-checked "_s" functions (Vista added them) nor these.
+POST_XP_MSVCRT = {
+    "_fseeki64", "_ftelli64", "_time32", "_localtime32", "_gmtime32", "_mktime32", "_ctime32", "_wctime32",
+    "_difftime32",
+}  # fmt: skip
+
+EXPECTED_VERSION_STRINGS = {
+    "CompanyName": "vo",
+    "ProductName": "tarvin",
+    "FileVersion": "1.00",
+    "ProductVersion": "1.00",
+    "InternalName": "setup",
+    "OriginalFilename": "setup.exe",
+}
+VERSION_TABLE = "080404b0"  # Chinese (PRC), Unicode
+VERSION_TRANSLATION = (0x0804, 1200)
+NUMERIC_VERSION = (1, 0, 0, 0)
+
+COMMON_CONTROLS = {
+    "name": "Microsoft.Windows.Common-Controls",
+    "version": "6.0.0.0",
+    "processorArchitecture": "*",
+    "publicKeyToken": "6595b64144ccf1df",
+}
+
+RT_ICON = pefile.RESOURCE_TYPE["RT_ICON"]
+RT_GROUP_ICON = pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
+RT_RCDATA = pefile.RESOURCE_TYPE["RT_RCDATA"]
+RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
+
+
+# ---------------------------------------------------------------------------------------------------
+# Checks on plain data; each returns a list of failure messages.
+
+
+def check_headers(arch, machine, magic, subsystem, subsystem_version, os_version, is_dll):
+    expected_machine, expected_magic, format_name, newest = ARCHITECTURES[arch]
+    failures = []
+    if machine != expected_machine:
+        name = pefile.MACHINE_TYPE.get(machine, hex(machine))
+        failures.append(f"machine type is {name}, expected {pefile.MACHINE_TYPE[expected_machine]} for {arch}")
+    if magic != expected_magic:
+        failures.append(f"optional header magic is {magic:#x}, expected {format_name} ({expected_magic:#x})")
+    if subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]:
+        failures.append(f"subsystem is {pefile.SUBSYSTEM_TYPE.get(subsystem, subsystem)}, expected the GUI subsystem")
+    if tuple(subsystem_version) > newest:
+        failures.append(
+            "subsystem version %d.%d is newer than Windows XP accepts (%d.%d)" % (*subsystem_version, *newest)
+        )
+    if tuple(os_version) > newest:
+        failures.append("operating system version %d.%d is newer than Windows XP (%d.%d)" % (*os_version, *newest))
+    if is_dll:
+        failures.append("the image is marked as a DLL")
+    return failures
+
+
+def post_xp_reason(dll, function):
+    """Why a statically imported function keeps the program from starting on XP, or None."""
+    if function in POST_XP_FUNCTIONS:
+        return "not exported by Windows XP"
+    for pattern, reason in POST_XP_PATTERNS:
+        if pattern.search(function):
+            return reason
+    if dll == "msvcrt.dll" and (function.endswith("_s") or function in POST_XP_MSVCRT):
+        return "not exported by XP's msvcrt.dll"
+    return None
+
+
+def check_imports(imports, kind="import"):
+    """imports: {dll name: [function names, None for an import by ordinal]}."""
+    failures = []
+    for dll, functions in sorted(imports.items()):
+        name = dll.lower()
+        if name not in ALLOWED_DLLS:
+            failures.append(
+                f"static {kind} of {dll}: not a DLL that Windows always loads from its system folder"
+                " (load it at run time by full path)"
+            )
+            continue
+        for function in functions:
+            if function is None:
+                failures.append(f"static {kind} by ordinal from {dll}: its Windows version cannot be checked")
+                continue
+            reason = post_xp_reason(name, function)
+            if reason:
+                failures.append(f"static {kind} of {dll}!{function}: {reason} (look it up at run time)")
+    return failures
+
+
+def check_version(fixed, tables, translations):
+    """fixed: (file version, product version) as 4-tuples or None; tables: {table key: {name: value}};
+    translations: list of (language, code page)."""
+    failures = []
+    if fixed is None:
+        return ["no version record"]
+    file_version, product_version = fixed
+    if tuple(file_version) != NUMERIC_VERSION:
+        failures.append(f"numeric file version is {'.'.join(map(str, file_version))}, expected 1.0.0.0")
+    if tuple(product_version) != NUMERIC_VERSION:
+        failures.append(f"numeric product version is {'.'.join(map(str, product_version))}, expected 1.0.0.0")
+    table = tables.get(VERSION_TABLE)
+    if table is None:
+        failures.append(f"no string table {VERSION_TABLE} in the version record (found: {sorted(tables)})")
+    else:
+        for key, expected in EXPECTED_VERSION_STRINGS.items():
+            actual = table.get(key)
+            if actual != expected:
+                failures.append(f"version string {key} is {actual!r}, expected {expected!r}")
+        if not table.get("FileDescription"):
+            failures.append("version string FileDescription is missing or empty")
+    if list(translations) != [VERSION_TRANSLATION]:
+        shown = ", ".join(f"{lang:#06x}/{cp}" for lang, cp in translations) or "none"
+        failures.append(f"version translation is {shown}, expected 0x0804/1200")
+    return failures
+
+
+def _local(tag):
+    return tag.rsplit("}", 1)[-1]
+
+
+def check_manifest(manifests):
+    """manifests: {resource id: bytes} of the RT_MANIFEST resources."""
+    if 1 not in manifests:
+        return [f"no application manifest (RT_MANIFEST resource 1; found ids {sorted(manifests)})"]
+    try:
+        root = ElementTree.fromstring(manifests[1])
+    except ElementTree.ParseError as error:
+        return [f"the manifest is not well-formed XML: {error}"]
+    failures = []
+    elements = list(root.iter())
+    levels = [e.attrib for e in elements if _local(e.tag) == "requestedExecutionLevel"]
+    if not levels:
+        failures.append("the manifest requests no execution level")
+    elif levels[0].get("level") != "asInvoker" or levels[0].get("uiAccess", "false").lower() != "false":
+        failures.append(f"the manifest's execution level is {levels[0]}, expected asInvoker without uiAccess")
+    dependencies = [
+        e.attrib
+        for dependent in elements
+        if _local(dependent.tag) == "dependentAssembly"
+        for e in dependent
+        if _local(e.tag) == "assemblyIdentity"
+    ]
+    controls = [d for d in dependencies if d.get("name") == COMMON_CONTROLS["name"]]
+    if not controls:
+        failures.append("the manifest has no dependency on the common controls")
+    else:
+        for key, expected in COMMON_CONTROLS.items():
+            if controls[0].get(key, "").lower() != expected.lower():
+                failures.append(f"the common-controls dependency has {key}={controls[0].get(key)!r}, expected {expected!r}")
+    dpi = [e.text.strip().lower() for e in elements if _local(e.tag) == "dpiAware" and e.text]
+    if dpi != ["true"]:
+        failures.append(f"the manifest declares dpiAware {dpi or 'nowhere'}, expected true (system DPI aware)")
+    return failures
+
+
+def parse_resource_ids(header_text):
+    return {name: int(value) for name, value in re.findall(r"#define\s+(ID[IR]_\w+)\s+(\d+)", header_text)}
+
+
+def jpeg_size(data):
+    """(width, height) from a JPEG's frame header, or None if data is no JPEG."""
+    if data[:2] != b"\xff\xd8":
+        return None
+    position = 2
+    while position + 4 <= len(data):
+        if data[position] != 0xFF:
+            return None
+        marker = data[position + 1]
+        length = int.from_bytes(data[position + 2 : position + 4], "big")
+        if 0xC0 <= marker <= 0xCF and marker not in (0xC4, 0xC8, 0xCC):
+            height = int.from_bytes(data[position + 5 : position + 7], "big")
+            width = int.from_bytes(data[position + 7 : position + 9], "big")
+            return width, height
+        position += 2 + length
+    return None
+
+
+def check_pictures(resource_ids, icon_groups, icons, rcdata):
+    """icon_groups: {id: [(width, height, bits per pixel, icon id)]}; icons: {id: bytes};
+    rcdata: {id: bytes}."""
+    failures = []
+    wanted_groups = {
+        "IDI_APPLICATION_ICON": {(32, 32, 4), (16, 16, 4)},
+        "IDI_TITLE_STRIP": {(32, 32, 8)},
+        "IDI_PICTURE_BUTTON": {(32, 32, 8)},
+    }
+    for name, wanted in wanted_groups.items():
+        if name not in resource_ids:
+            failures.append(f"{name} is not defined in resource_ids.h")
+            continue
+        group = icon_groups.get(resource_ids[name])
+        if group is None:
+            failures.append(f"no icon group {resource_ids[name]} ({name})")
+            continue
+        formats = {(w, h, bits) for w, h, bits, _ in group}
+        if formats != wanted:
+            failures.append(f"icon group {name} holds {sorted(formats)}, expected {sorted(wanted)}")
+        for _, _, _, icon_id in group:
+            image = icons.get(icon_id)
+            if image is None:
+                failures.append(f"icon group {name} refers to the missing icon image {icon_id}")
+            elif image[:4] != (40).to_bytes(4, "little"):
+                failures.append(f"icon image {icon_id} of {name} is not a BMP image (older Windows reads no PNG icons)")
+    wanted_pictures = {"IDR_BOTTOM_PICTURE": (410, 274), "IDR_LEFT_PICTURE": (90, 303)}
+    for name, size in wanted_pictures.items():
+        if name not in resource_ids:
+            failures.append(f"{name} is not defined in resource_ids.h")
+            continue
+        data = rcdata.get(resource_ids[name])
+        if data is None:
+            failures.append(f"no RCDATA resource {resource_ids[name]} ({name})")
+        elif jpeg_size(data) != size:
+            failures.append(f"RCDATA {name} is {jpeg_size(data) or 'not a JPEG'}, expected a {size[0]}x{size[1]} JPEG")
+    return failures
+
+
+# ---------------------------------------------------------------------------------------------------
+# Reading the image
+
+
+def read_imports(entries):
+    imports = {}
+    for entry in entries:
+        dll = entry.dll.decode("ascii", "replace")
+        names = [i.name.decode("ascii", "replace") if i.name else None for i in entry.imports]
+        imports.setdefault(dll, []).extend(names)
+    return imports
+
+
+def read_version(pe):
+    if not hasattr(pe, "VS_FIXEDFILEINFO"):
+        return None, {}, []
+    info = pe.VS_FIXEDFILEINFO[0]
+
+    def split(ms, ls):
+        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+    fixed = (split(info.FileVersionMS, info.FileVersionLS), split(info.ProductVersionMS, info.ProductVersionLS))
+    tables = {}
+    translations = []
+    for file_info in getattr(pe, "FileInfo", [[]])[0]:
+        if file_info.Key == b"StringFileInfo":
+            for table in file_info.StringTable:
+                key = table.LangID.decode("ascii", "replace").lower()
+                tables[key] = {k.decode("utf-8"): v.decode("utf-8") for k, v in table.entries.items()}
+        elif file_info.Key == b"VarFileInfo":
+            for var in file_info.Var:
+                value = var.entry.get(b"Translation")
+                if value:
+                    words = value.split()
+                    translations += [(int(words[i], 16), int(words[i + 1], 16)) for i in range(0, len(words), 2)]
+    return fixed, tables, translations
+
+
+def read_resources(pe):
+    """{resource type: {id: bytes}} for the first language of each named resource."""
+    found = {}
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return found
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for item in kind.directory.entries:
+            if item.id is None:
+                continue
+            language = item.directory.entries[0]
+            data = pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+            found.setdefault(kind.id, {})[item.id] = data
+    return found
+
+
+def read_icon_groups(raw_groups):
+    groups = {}
+    for group_id, data in raw_groups.items():
+        count = int.from_bytes(data[4:6], "little")
+        entries = []
+        for k in range(count):
+            entry = data[6 + 14 * k : 20 + 14 * k]
+            width = entry[0] or 256
+            height = entry[1] or 256
+            bits = int.from_bytes(entry[6:8], "little")
+            icon_id = int.from_bytes(entry[12:14], "little")
+            entries.append((width, height, bits, icon_id))
+        groups[group_id] = entries
+    return groups
+
+
+def check_file(path, arch, resource_ids):
+    pe = pefile.PE(str(path))
+    header = pe.OPTIONAL_HEADER
+    failures = check_headers(
+        arch,
+        pe.FILE_HEADER.Machine,
+        header.Magic,
+        header.Subsystem,
+        (header.MajorSubsystemVersion, header.MinorSubsystemVersion),
+        (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion),
+        pe.FILE_HEADER.Characteristics & pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_DLL"],
+    )
+    failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])))
+    failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])), "delay import")
+    failures += check_version(*read_version(pe))
+    resources = read_resources(pe)
+    failures += check_manifest(resources.get(RT_MANIFEST, {}))
+    failures += check_pictures(
+        resource_ids,
+        read_icon_groups(resources.get(RT_GROUP_ICON, {})),
+        resources.get(RT_ICON, {}),
+        resources.get(RT_RCDATA, {}),
+    )
+    return failures
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("path", type=Path)
+    parser.add_argument("--arch", required=True, choices=sorted(ARCHITECTURES))
+    args = parser.parse_args(argv)
+
+    try:
+        size = args.path.stat().st_size
+        resource_ids = parse_resource_ids(RESOURCE_IDS_HEADER.read_text(encoding="utf-8"))
+        failures = check_file(args.path, args.arch, resource_ids)
+    except (OSError, pefile.PEFormatError) as error:
+        print(f"{args.path}: cannot check: {error}")
+        return 2
+    print(f"{args.path}: {size} bytes ({size / 1024:.1f} KiB), {args.arch}")
+    for failure in failures:
+        print(f"FAIL: {failure}")
+    print(f"{len(failures)} failure(s)" if failures else "all checks passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
