@@ -33,7 +33,7 @@ class NotesView {
  public:
   virtual ~NotesView() = default;
   virtual bool SetPanelVisible(bool visible) = 0;
-  virtual bool SetPanelText(std::wstring_view text) = 0;
+  virtual bool SetPanelText(const std::wstring& text) = 0;
   virtual bool SetContinueEnabled(bool enabled) = 0;
   virtual bool SetContinueVisible(bool visible) = 0;
   virtual bool SetPictureButtonColor(setup::Rgb color) = 0;

@@ -36,7 +36,7 @@ class FakeView : public actions::NotesView {
   bool SetPanelVisible(bool visible) override {
     return Record(visible ? "show panel" : "hide panel", [&] { panelVisible = visible; });
   }
-  bool SetPanelText(std::wstring_view text) override {
+  bool SetPanelText(const std::wstring& text) override {
     return Record(text.empty() ? "empty panel" : "fill panel", [&] { panelText = text; });
   }
   bool SetContinueEnabled(bool enabled) override {

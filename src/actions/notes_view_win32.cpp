@@ -1,0 +1,46 @@
+#include "actions/notes_view_win32.h"
+
+namespace actions {
+
+namespace {
+
+// Showing a control must not take the focus from the button that was just clicked: Enter right after
+// the click presses that button again.
+bool SetVisible(HWND window, bool visible) {
+  if (!::IsWindow(window)) return false;
+  ::ShowWindow(window, visible ? SW_SHOWNA : SW_HIDE);
+  return true;
+}
+
+}  // namespace
+
+bool Win32NotesView::SetPanelVisible(bool visible) {
+  return SetVisible(panel_, visible);
+}
+
+bool Win32NotesView::SetPanelText(const std::wstring& text) {
+  if (!::IsWindow(panel_)) return false;
+  // WM_SETTEXT is not bound by the control's limit, but the limit still governs the control later on.
+  const auto limit = static_cast<std::size_t>(::SendMessageW(panel_, EM_GETLIMITTEXT, 0, 0));
+  if (text.size() > limit) ::SendMessageW(panel_, EM_SETLIMITTEXT, 0, 0);
+  // One message for the whole text: the control lays out each text it is given from scratch.
+  return ::SendMessageW(panel_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) != FALSE;
+}
+
+bool Win32NotesView::SetContinueEnabled(bool enabled) {
+  if (!::IsWindow(continueButton_)) return false;
+  ::EnableWindow(continueButton_, enabled ? TRUE : FALSE);
+  return true;
+}
+
+bool Win32NotesView::SetContinueVisible(bool visible) {
+  return SetVisible(continueButton_, visible);
+}
+
+bool Win32NotesView::SetPictureButtonColor(setup::Rgb color) {
+  if (!colourPictureButton_) return false;
+  colourPictureButton_(color);
+  return true;
+}
+
+}  // namespace actions
