@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "actions/ansi_code_page_win32.h"
 #include "actions/continue_exit_win32.h"
+#include "actions/file_system_win32.h"
+#include "actions/module1.h"
+#include "actions/notes_view_win32.h"
 #include "resources/resource_ids.h"
 #include "setup/base_directory.h"
 #include "setup/compositing.h"
@@ -469,7 +473,18 @@ bool SetupWindow::OnCommand(int id, int notification, HWND /*control*/) {
   return true;
 }
 
-void SetupWindow::OnPictureButtonClick() {}
+void SetupWindow::OnPictureButtonClick() {
+  actions::Win32NotesView view(ControlWindow(Row::Text2), ControlWindow(Row::cmdContinue),
+                               [this](Rgb color) { SetPictureButtonColor(color); });
+  actions::Win32FileSystem files;
+  const actions::WindowsDirectoryFunction getWinDir = [this] { return GetWinDir(); };
+  const actions::AnsiDecoder decodeAnsi = actions::DecodeAnsiCodePage;
+  pictureButton_.Click({baseDirectory_, view, files, getWinDir, decodeAnsi});
+}
+
+std::wstring SetupWindow::GetWinDir() const {
+  return Module1::GetWinDir();
+}
 
 bool SetupWindow::OnClose() {
   actions::EndProgramAtOnce();

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "actions/picture_button.h"
 #include "setup/geometry.h"
 #include "setup/layout.h"
 #include "win32/picture.h"
@@ -72,6 +73,8 @@ class SetupWindow final : public win32::Window {
 
   // The picture button's click: shows or hides the notes and deploys the components.
   void OnPictureButtonClick();
+  // The Windows directory, asked afresh on every call (the same query as Module1's).
+  std::wstring GetWinDir() const;
 
  protected:
   bool OnPaint() override;
@@ -117,6 +120,7 @@ class SetupWindow final : public win32::Window {
   std::unique_ptr<win32::Surface> background_;  // the painted rows never change, so they are drawn once
   std::unique_ptr<win32::Surface> stripBackground_;
   std::wstring baseDirectory_;
+  actions::PictureButton pictureButton_;  // keeps the notes panel's toggle counter between clicks
   Rgb pictureButtonColor_ = ControlAt(Row::Command4).backColor.value_or(kWhite);
   HWND focusBeforeDeactivation_ = nullptr;
   win32::UniqueModule commonControls_;
