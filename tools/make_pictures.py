@@ -189,9 +189,8 @@ def draw_computer_and_box_32():
     # The software box, standing to the right, seen from the front-left and slightly above.
     depth = 3
     top, bottom, left, right = 14, 31, 19, 27
-    c.polygon(
-        [(left, top), (right, top), (right + depth, top - depth), (left + depth, top - depth)], AQUA, outline=BLACK
-    )
+    lid = [(left, top), (right, top), (right + depth, top - depth), (left + depth, top - depth)]
+    c.polygon(lid, AQUA, outline=BLACK)
     c.polygon(
         [(right, top), (right + depth, top - depth), (right + depth, bottom - depth), (right, bottom)],
         NAVY,
@@ -323,10 +322,9 @@ class SmoothCanvas:
 
 def ellipse(cx, cy, rx, ry):
     def shape(draw, grow, scale):
-        draw.ellipse(
-            ((cx - rx - grow) * scale, (cy - ry - grow) * scale, (cx + rx + grow) * scale, (cy + ry + grow) * scale),
-            fill=255,
-        )
+        left, top = (cx - rx - grow) * scale, (cy - ry - grow) * scale
+        right, bottom = (cx + rx + grow) * scale, (cy + ry + grow) * scale
+        draw.ellipse((left, top, right, bottom), fill=255)
 
     return shape
 
@@ -461,6 +459,7 @@ LINE_SCALE = 3  # the drawings are made three times larger and reduced, for smoo
 INK = (52, 56, 68)
 INK_LIGHT = (112, 116, 126)
 PAPER = (248, 246, 240)
+GLASS = (222, 234, 242)
 
 
 class Camera:
@@ -546,6 +545,14 @@ class Sketch:
         thinning = min(1.0, max(0.5, 4.0 / max(depth, 0.1)))
         return max(1, round(line * thinning * LINE_SCALE))
 
+    def side_rect(self, x, z0, z1, y0, y1, fill, line=1.0):
+        """A flat rectangle on a side wall (the plane of constant x): doors, pictures."""
+        self.face([(x, y0, z0), (x, y1, z0), (x, y1, z1), (x, y0, z1)], fill, line)
+
+    def level_rect(self, y, x0, x1, z0, z1, fill, line=1.0):
+        """A flat rectangle on a level plane: rugs on the floor, lights on the ceiling."""
+        self.face([(x0, y, z0), (x1, y, z0), (x1, y, z1), (x0, y, z1)], fill, line)
+
     def box(self, x0, x1, y0, y1, z0, z1, fill, line=1.0, shade=True):
         """A solid block, drawn later in far-to-near order; only the faces turned to the camera."""
         self.solids.append(((x0, x1, y0, y1, z0, z1), fill, line, shade))
@@ -617,7 +624,7 @@ class Sketch:
             self.box(x0, x0 + arm, 0.42, 0.62, z0, z1, fill, 1.0)
             self.box(x1 - arm, x1, 0.42, 0.62, z0, z1, fill, 1.0)
 
-    def window_on_plane(self, corner, along, up, width, height, panes_across, panes_up, glass=(222, 234, 242)):
+    def window_on_plane(self, corner, along, up, width, height, panes_across, panes_up, glass=GLASS):
         """A window flat on a wall: corner is its lower left point, along/up unit vectors in the wall."""
 
         def at(u, v):
@@ -628,8 +635,9 @@ class Sketch:
                    at(-frame, height + frame)], (255, 255, 255), 1.0)  # fmt: skip
         self.face([at(0, 0), at(width, 0), at(width, height), at(0, height)], glass, 0.8)
         # A pale diagonal reflection across the glass.
-        self.face([at(width * 0.15, 0), at(width * 0.35, 0), at(width * 0.75, height), at(width * 0.55, height)],
-                  mix(glass, (255, 255, 255), 0.55), 0)  # fmt: skip
+        streak = [at(width * 0.15, 0), at(width * 0.35, 0), at(width * 0.75, height),
+                  at(width * 0.55, height)]  # fmt: skip
+        self.face(streak, mix(glass, (255, 255, 255), 0.55), 0)
         for i in range(1, panes_across):
             u = width * i / panes_across
             self.segment(at(u, 0), at(u, height), 1.0)
@@ -673,8 +681,9 @@ class Sketch:
         """A hanging lamp: a cord and a conical shade facing the viewer."""
         self.segment((x, ceiling, z), (x, ceiling - drop, z), 0.7)
         top = ceiling - drop
-        self.face([(x - 0.08, top, z), (x + 0.08, top, z), (x + 0.22, top - 0.22, z), (x - 0.22, top - 0.22, z)],
-                  (255, 250, 232), 0.9)  # fmt: skip
+        bottom = top - 0.22
+        shade = [(x - 0.08, top, z), (x + 0.08, top, z), (x + 0.22, bottom, z), (x - 0.22, bottom, z)]
+        self.face(shade, (255, 250, 232), 0.9)
 
     def plant(self, x, z, height, pot=(226, 214, 196)):
         self.box(x - 0.14, x + 0.14, 0, 0.34, z - 0.14, z + 0.14, pot, 0.9)
@@ -695,35 +704,17 @@ class Sketch:
             self.draw.line((lx, ly - ry * scale * 0.7, lx, ly + ry * scale * 0.7), fill=INK_LIGHT,
                            width=round(0.6 * LINE_SCALE))  # fmt: skip
 
-    def bookcase(self, x0, x1, z0, z1, height, shelves, fill=(240, 232, 218)):
-        """A bookcase against a wall (its open side faces the room along x)."""
-        self.box(x0, x1, 0, height, z0, z1, fill, 1.0)
-        self.finish()
-        open_x = x0 if self.camera.position[0] < x0 else x1
-        book_colours = [(206, 214, 226), (226, 206, 196), (214, 224, 204), (232, 224, 196)]
-        for k in range(1, shelves):
-            y = height * k / shelves
-            self.segment((open_x, y, z0), (open_x, y, z1), 0.8)
-            # A row of books standing on the shelf below.
-            z = z0 + 0.05
-            n = 0
-            while z < z1 - 0.12:
-                w = 0.04 + 0.03 * ((n * 7 + k * 3) % 3)
-                top = y - height / shelves * (0.25 + 0.1 * ((n + k) % 3))
-                self.face([(open_x, y - height / shelves + 0.02, z), (open_x, y - height / shelves + 0.02, z + w),
-                           (open_x, top, z + w), (open_x, top, z)], book_colours[(n + k) % 4], 0.5)  # fmt: skip
-                z += w + 0.005
-                n += 1
-
 
 def draw_dining_room(sheet, box):
     """One-point perspective: a long dining room with windows along the left wall."""
     left, top, right, bottom = box
     width = right - left
-    camera = Camera((0.35, 1.45, -0.6), 0.05, width * 0.78, ((left + right) / 2, (top + bottom) / 2 + 8 * LINE_SCALE))
+    centre = ((left + right) / 2, (top + bottom) / 2 + 8 * LINE_SCALE)
+    camera = Camera((0.35, 1.45, -0.6), 0.05, width * 0.78, centre)
     s = Sketch(sheet, camera)
     x0, x1, z0, z1, h = -2.6, 2.6, -1.0, 8.0, 3.0
-    s.room(x0, x1, z0, z1, h, [(244, 240, 232), (250, 248, 244), (247, 244, 238)], (241, 234, 222), (252, 251, 248))
+    walls = [(244, 240, 232), (250, 248, 244), (247, 244, 238)]  # back, left, right
+    s.room(x0, x1, z0, z1, h, walls, (241, 234, 222), (252, 251, 248))
     s.floor_grid(x0, x1, z0, z1, 0.6)
     s.room_edges(x0, x1, z0, z1, h)
     # Skirting along the side walls.
@@ -735,10 +726,11 @@ def draw_dining_room(sheet, box):
     for z in (1.0, 4.2):
         s.window_on_plane((x0 + 0.001, 0.6, z + 1.6), (0, 0, -1), (0, 1, 0), 1.6, 2.0, 2, 3)
     # Right wall: a door and a framed picture.
-    s.face([(x1 - 0.001, 0, 5.2), (x1 - 0.001, 2.1, 5.2), (x1 - 0.001, 2.1, 6.1), (x1 - 0.001, 0, 6.1)], (236, 226, 210), 1.2)
-    s.segment((x1 - 0.001, 1.0, 5.28), (x1 - 0.001, 1.0, 5.36), 1.4)
-    s.face([(x1 - 0.001, 1.3, 2.2), (x1 - 0.001, 2.1, 2.2), (x1 - 0.001, 2.1, 3.4), (x1 - 0.001, 1.3, 3.4)], (232, 238, 242), 1.0)
-    s.face([(x1 - 0.001, 1.42, 2.36), (x1 - 0.001, 1.98, 2.36), (x1 - 0.001, 1.98, 3.24), (x1 - 0.001, 1.42, 3.24)], (250, 250, 250), 0.6)
+    wall = x1 - 0.001
+    s.side_rect(wall, 5.2, 6.1, 0, 2.1, (236, 226, 210), 1.2)
+    s.segment((wall, 1.0, 5.28), (wall, 1.0, 5.36), 1.4)
+    s.side_rect(wall, 2.2, 3.4, 1.3, 2.1, (232, 238, 242), 1.0)
+    s.side_rect(wall, 2.36, 3.24, 1.42, 1.98, (250, 250, 250), 0.6)
     # A cornice around the ceiling and a light grid of ceiling panels.
     for x in (x0, x1):
         s.segment((x, h - 0.14, z0), (x, h - 0.14, z1), 0.7, INK_LIGHT)
@@ -750,10 +742,9 @@ def draw_dining_room(sheet, box):
     # Ceiling lights in two rows.
     for z in (1.5, 4.0, 6.5):
         for x in (-1.2, 1.2):
-            s.face([(x - 0.25, h - 0.001, z - 0.25), (x + 0.25, h - 0.001, z - 0.25), (x + 0.25, h - 0.001, z + 0.25),
-                    (x - 0.25, h - 0.001, z + 0.25)], (255, 255, 255), 0.8)  # fmt: skip
+            s.level_rect(h - 0.001, x - 0.25, x + 0.25, z - 0.25, z + 0.25, (255, 255, 255), 0.8)
     # A rug, the table with its chairs, a sideboard and a plant.
-    s.face([(-1.3, 0.002, 3.0), (1.3, 0.002, 3.0), (1.3, 0.002, 6.2), (-1.3, 0.002, 6.2)], (236, 230, 222), 0.8)
+    s.level_rect(0.002, -1.3, 1.3, 3.0, 6.2, (236, 230, 222), 0.8)
     s.table(0.0, 4.6, 1.0, 2.2, axis="z")
     for z in (3.9, 4.6, 5.3):
         s.chair(-0.75, z, "+x")
@@ -774,10 +765,12 @@ def draw_stair_hall(sheet, box):
     """Two-point perspective: a living hall with a staircase and a glazed wall."""
     left, top, right, bottom = box
     width = right - left
-    camera = Camera((-2.9, 1.5, -1.8), 0.5, width * 0.68, ((left + right) / 2, (top + bottom) / 2 + 8 * LINE_SCALE))
+    centre = ((left + right) / 2, (top + bottom) / 2 + 8 * LINE_SCALE)
+    camera = Camera((-2.9, 1.5, -1.8), 0.5, width * 0.68, centre)
     s = Sketch(sheet, camera)
     x0, x1, z0, z1, h = -4.0, 3.2, -3.0, 5.5, 3.4
-    s.room(x0, x1, z0, z1, h, [(248, 246, 240), (246, 243, 236), (243, 239, 230)], (238, 232, 222), (252, 251, 248))
+    walls = [(248, 246, 240), (246, 243, 236), (243, 239, 230)]  # back, left, right
+    s.room(x0, x1, z0, z1, h, walls, (238, 232, 222), (252, 251, 248))
     s.floor_grid(x0, x1, z0, z1, 0.8)
     s.room_edges(x0, x1, z0, z1, h)
     # Exposed beams across the ceiling, resting on a long beam at the edge of the stair opening.
@@ -790,15 +783,14 @@ def draw_stair_hall(sheet, box):
     # The glazed back wall: a grid of tall panes.
     s.window_on_plane((-3.6, 0.3, z1 - 0.001), (1, 0, 0), (0, 1, 0), 3.8, 2.7, 5, 3)
     # A door in the right wall, beside the stairs.
-    s.face([(x1 - 0.001, 0, -1.6), (x1 - 0.001, 2.15, -1.6), (x1 - 0.001, 2.15, -0.7), (x1 - 0.001, 0, -0.7)],
-           (236, 226, 210), 1.2)  # fmt: skip
+    s.side_rect(x1 - 0.001, -1.6, -0.7, 0, 2.15, (236, 226, 210), 1.2)
     # Stairs rising along the right wall towards the back.
     steps = 14
     rise = h / steps
     run = 0.26
     start = 0.4
     for k in range(steps):
-        s.box(x1 - 1.0, x1, 0, (k + 1) * rise, start + k * run, start + (k + 1) * run, (246, 240, 230), 0.8, shade=True)
+        s.box(x1 - 1.0, x1, 0, (k + 1) * rise, start + k * run, start + (k + 1) * run, (246, 240, 230), 0.8)
     s.finish()
     # Hand rail along the open side of the stairs.
     for k in range(0, steps, 2):
@@ -806,7 +798,7 @@ def draw_stair_hall(sheet, box):
         s.segment((x1 - 1.0, (k + 1) * rise, z), (x1 - 1.0, (k + 1) * rise + 0.9, z), 0.6)
     s.segment((x1 - 1.0, rise + 0.9, start), (x1 - 1.0, h + 0.9, start + steps * run), 1.2)
     # Sitting area: sofa, coffee table, armchair, lamp and a rug.
-    s.face([(-3.2, 0.002, 1.0), (-0.8, 0.002, 1.0), (-0.8, 0.002, 3.6), (-3.2, 0.002, 3.6)], (234, 228, 220), 0.8)
+    s.level_rect(0.002, -3.2, -0.8, 1.0, 3.6, (234, 228, 220), 0.8)
     s.sofa(-3.9, -3.1, 1.2, 3.4, "-x")
     s.box(-2.5, -1.6, 0.0, 0.38, 1.8, 2.8, (236, 224, 204), 1.0)
     s.sofa(-1.3, -0.5, 1.6, 2.6, "+x", fill=(230, 222, 212))
@@ -982,7 +974,8 @@ class Hall:
                     warmth = (y - wy0) / (wy1 - wy0)
                     return (6.0, 4.2 - 0.8 * warmth, 2.2 - 0.9 * warmth)
                 return (0.35, 0.22, 0.12)
-            return self._shade((0.74, 0.62, 0.47), point, (0, 0, -1), self._corner_shade(min(y, abs(x) - 0.0 + 1)))
+            corner = min(y, self.HEIGHT - y, self.HALF_WIDTH - abs(x))
+            return self._shade((0.74, 0.62, 0.47), point, (0, 0, -1), self._corner_shade(corner))
         # Floor: oiled planks running along the hall, with a glossy reflection.
         plank = math.floor((x + self.HALF_WIDTH) / 0.18)
         joint = math.floor((z + 1.3 * ((plank * 7) % 5)) / 2.1)

@@ -63,7 +63,8 @@ POST_XP_FUNCTIONS = {
     # kernel32: files (libstdc++'s std::filesystem uses several of these)
     "CreateSymbolicLinkA", "CreateSymbolicLinkW", "GetFinalPathNameByHandleA", "GetFinalPathNameByHandleW",
     "GetFileInformationByHandleEx", "SetFileInformationByHandle", "OpenFileById", "CreateFile2", "CopyFile2",
-    "GetVolumeInformationByHandleW", "FindFirstStreamW", "FindNextStreamW", "CancelIoEx", "CancelSynchronousIo",
+    "GetVolumeInformationByHandleW", "FindFirstStreamW", "FindNextStreamW", "CancelIoEx",
+    "CancelSynchronousIo",
     "GetQueuedCompletionStatusEx", "SetFileCompletionNotificationModes", "GetOverlappedResultEx",
     "Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
     # kernel32: locale names (Vista replaced LCIDs by names)
@@ -83,7 +84,8 @@ POST_XP_FUNCTIONS = {
     "ChangeWindowMessageFilter", "ChangeWindowMessageFilterEx", "AddClipboardFormatListener",
     "RemoveClipboardFormatListener", "GetUpdatedClipboardFormats", "RegisterPowerSettingNotification",
     "ShutdownBlockReasonCreate", "ShutdownBlockReasonDestroy", "SetWindowDisplayAffinity",
-    "GetWindowDisplayAffinity", "RegisterTouchWindow", "GetTouchInputInfo", "GetGestureInfo", "SetGestureConfig",
+    "GetWindowDisplayAffinity", "RegisterTouchWindow", "GetTouchInputInfo", "GetGestureInfo",
+    "SetGestureConfig",
     "CalculatePopupWindowPosition", "LogicalToPhysicalPoint", "PhysicalToLogicalPoint",
     "GetDisplayConfigBufferSizes", "QueryDisplayConfig", "SetDisplayConfig", "DisplayConfigGetDeviceInfo",
     "EnableMouseInPointer", "IsImmersiveProcess",
@@ -154,18 +156,22 @@ def check_headers(arch, machine, magic, subsystem, subsystem_version, os_version
     expected_machine, expected_magic, format_name, newest = ARCHITECTURES[arch]
     failures = []
     if machine != expected_machine:
-        name = pefile.MACHINE_TYPE.get(machine, hex(machine))
-        failures.append(f"machine type is {name}, expected {pefile.MACHINE_TYPE[expected_machine]} for {arch}")
+        actual = pefile.MACHINE_TYPE.get(machine, hex(machine))
+        expected = pefile.MACHINE_TYPE[expected_machine]
+        failures.append(f"machine type is {actual}, expected {expected} for {arch}")
     if magic != expected_magic:
         failures.append(f"optional header magic is {magic:#x}, expected {format_name} ({expected_magic:#x})")
     if subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]:
-        failures.append(f"subsystem is {pefile.SUBSYSTEM_TYPE.get(subsystem, subsystem)}, expected the GUI subsystem")
+        actual = pefile.SUBSYSTEM_TYPE.get(subsystem, subsystem)
+        failures.append(f"subsystem is {actual}, expected the GUI subsystem")
     if tuple(subsystem_version) > newest:
         failures.append(
             "subsystem version %d.%d is newer than Windows XP accepts (%d.%d)" % (*subsystem_version, *newest)
         )
     if tuple(os_version) > newest:
-        failures.append("operating system version %d.%d is newer than Windows XP (%d.%d)" % (*os_version, *newest))
+        failures.append(
+            "operating system version %d.%d is newer than Windows XP (%d.%d)" % (*os_version, *newest)
+        )
     if is_dll:
         failures.append("the image is marked as a DLL")
     return failures
@@ -262,11 +268,13 @@ def check_manifest(manifests):
         failures.append("the manifest has no dependency on the common controls")
     else:
         for key, expected in COMMON_CONTROLS.items():
-            if controls[0].get(key, "").lower() != expected.lower():
-                failures.append(f"the common-controls dependency has {key}={controls[0].get(key)!r}, expected {expected!r}")
+            actual = controls[0].get(key)
+            if (actual or "").lower() != expected.lower():
+                failures.append(f"the common-controls dependency has {key}={actual!r}, expected {expected!r}")
     dpi = [e.text.strip().lower() for e in elements if _local(e.tag) == "dpiAware" and e.text]
     if dpi != ["true"]:
-        failures.append(f"the manifest declares dpiAware {dpi or 'nowhere'}, expected true (system DPI aware)")
+        shown = dpi or "nowhere"
+        failures.append(f"the manifest declares dpiAware {shown}, expected true (system DPI aware)")
     return failures
 
 
@@ -317,7 +325,9 @@ def check_pictures(resource_ids, icon_groups, icons, rcdata):
             if image is None:
                 failures.append(f"icon group {name} refers to the missing icon image {icon_id}")
             elif image[:4] != (40).to_bytes(4, "little"):
-                failures.append(f"icon image {icon_id} of {name} is not a BMP image (older Windows reads no PNG icons)")
+                failures.append(
+                    f"icon image {icon_id} of {name} is not a BMP image (older Windows reads no PNG icons)"
+                )
     wanted_pictures = {"IDR_BOTTOM_PICTURE": (410, 274), "IDR_LEFT_PICTURE": (90, 303)}
     for name, size in wanted_pictures.items():
         if name not in resource_ids:
@@ -327,7 +337,8 @@ def check_pictures(resource_ids, icon_groups, icons, rcdata):
         if data is None:
             failures.append(f"no RCDATA resource {resource_ids[name]} ({name})")
         elif jpeg_size(data) != size:
-            failures.append(f"RCDATA {name} is {jpeg_size(data) or 'not a JPEG'}, expected a {size[0]}x{size[1]} JPEG")
+            found = jpeg_size(data) or "not a JPEG"
+            failures.append(f"RCDATA {name} is {found}, expected a {size[0]}x{size[1]} JPEG")
     return failures
 
 
@@ -352,7 +363,10 @@ def read_version(pe):
     def split(ms, ls):
         return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
-    fixed = (split(info.FileVersionMS, info.FileVersionLS), split(info.ProductVersionMS, info.ProductVersionLS))
+    fixed = (
+        split(info.FileVersionMS, info.FileVersionLS),
+        split(info.ProductVersionMS, info.ProductVersionLS),
+    )
     tables = {}
     translations = []
     for file_info in getattr(pe, "FileInfo", [[]])[0]:
@@ -364,8 +378,8 @@ def read_version(pe):
             for var in file_info.Var:
                 value = var.entry.get(b"Translation")
                 if value:
-                    words = value.split()
-                    translations += [(int(words[i], 16), int(words[i + 1], 16)) for i in range(0, len(words), 2)]
+                    words = [int(word, 16) for word in value.split()]
+                    translations += list(zip(words[0::2], words[1::2]))
     return fixed, tables, translations
 
 
