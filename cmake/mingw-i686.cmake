@@ -1,4 +1,4 @@
-# Cross-compiles for 32-bit Windows with MinGW-w64 (posix threads). This is the release build.
+# Cross-compiles for 32-bit Windows with MinGW-w64 (win32 threads). This is the release build.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(MINGW_TRIPLET i686-w64-mingw32)

@@ -1,4 +1,4 @@
-# Cross-compiles for 64-bit Windows with MinGW-w64 (posix threads). The run-time tests use this build.
+# Cross-compiles for 64-bit Windows with MinGW-w64 (win32 threads). The run-time tests use this build.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(MINGW_TRIPLET x86_64-w64-mingw32)
