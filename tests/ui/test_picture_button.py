@@ -1,0 +1,114 @@
+"""The picture button Command4, clicked with real X input: the notes panel, the confirm button, the
+button's own colour, and the components that must not be deployed where the Windows directory has no
+"NT" in its path (under Wine it is C:\\windows)."""
+
+import unittest
+
+import harness
+from harness import Id
+
+# Chinese notes in code page 936 with every kind of line end: CR LF, a lone CR, a lone LF inside a line,
+# an empty line and a last line without a terminator.
+NOTES_TEXT = "安装须知\r\n第一行：确认\r第二行\n仍是第二行\r\n\r\n最后一行没有结束符"
+NOTES_PANEL = "\r\n安装须知\r\n第一行：确认\r\n第二行\n仍是第二行\r\n\r\n最后一行没有结束符"
+NOTES_GBK = NOTES_TEXT.encode("gbk")
+
+COMPONENTS = ("dao350.dll", "msjter35.dll")
+PICTURE_BUTTON_BLUE_GREY = (160, 184, 201)
+WHITE = (255, 255, 255)
+
+
+class PictureButtonCase(harness.LauncherTestCase):
+    code_page_936 = True
+
+    def click_picture_button(self) -> None:
+        """A real mouse click on the picture button."""
+        self.session.mouse_click(*self.state.control(Id.COMMAND4).rect.centre)
+
+    def wait_panel(self, visible: bool) -> harness.WindowState:
+        def panel_state():
+            state = self.session.state()
+            return state if state.control(Id.TEXT2).visible == visible else None
+
+        return self.eventually(panel_state, timeout=10, message=f"Text2 never became {'visible' if visible else 'hidden'}")
+
+    def button_colour(self) -> tuple[int, int, int]:
+        """A pixel of Command4's face between its border and its icon, with the pointer out of the way."""
+        self.session.point_at_window()
+        rect = self.state.control(Id.COMMAND4).rect
+        return self.session.pixel(rect.left + 4, rect.top + rect.height // 2)
+
+    def components_in_windows_system_folder(self) -> list[str]:
+        system32 = self.session.drive_c / "windows" / "system32"
+        return sorted(p.name for p in system32.iterdir() if p.name.lower() in COMPONENTS)
+
+
+class NotesPanel(PictureButtonCase):
+    medium_options = {"notes": NOTES_GBK}
+
+    def test_click_shows_the_notes_exactly_and_enables_confirm(self):
+        self.assertEqual(self.state.ansi_code_page, 936)
+        self.assertFalse(self.state.control(Id.CMD_CONTINUE).enabled)
+        self.click_picture_button()
+        state = self.wait_panel(visible=True)
+        self.assertEqual(state.control(Id.TEXT2).text, NOTES_PANEL)
+        self.assertTrue(state.control(Id.CMD_CONTINUE).enabled)
+        self.assertTrue(state.control(Id.CMD_CONTINUE).visible)
+        self.assertEqual(state.focus_id, Id.COMMAND4, "the clicked picture button keeps the focus")
+
+    def test_picture_button_turns_white(self):
+        self.assertEqual(self.button_colour(), PICTURE_BUTTON_BLUE_GREY)
+        self.click_picture_button()
+        self.wait_panel(visible=True)
+        self.assertEqual(self.button_colour(), WHITE)
+
+    def test_second_click_hides_and_third_reloads_from_the_start(self):
+        self.click_picture_button()
+        self.wait_panel(visible=True)
+        self.medium.file("voabc.txt").write_bytes("新的说明\r\n第二版".encode("gbk"))
+        self.click_picture_button()
+        state = self.wait_panel(visible=False)
+        self.assertEqual(state.control(Id.TEXT2).text, NOTES_PANEL, "hiding leaves the text as it is")
+        self.assertTrue(state.control(Id.CMD_CONTINUE).enabled)
+        self.click_picture_button()
+        state = self.wait_panel(visible=True)
+        self.assertEqual(state.control(Id.TEXT2).text, "\r\n新的说明\r\n第二版")
+
+    def test_enter_right_after_the_enabling_click_hides_the_panel_again(self):
+        self.click_picture_button()
+        self.wait_panel(visible=True)
+        self.session.type_keys("Return")
+        self.wait_panel(visible=False)
+        self.assertLauncherRuns(settle=0.5)
+
+    def test_no_component_lands_in_a_windows_directory_without_nt(self):
+        for _ in range(3):  # show, hide, show: every click reaches the deployment
+            self.click_picture_button()
+        self.wait_panel(visible=True)
+        self.assertEqual(self.components_in_windows_system_folder(), [])
+
+
+class MissingNotes(PictureButtonCase):
+    medium_options = {"notes": None}
+
+    def test_panel_stays_empty_and_confirm_disabled_until_a_later_click_reads_the_file(self):
+        self.click_picture_button()
+        state = self.wait_panel(visible=True)
+        self.assertEqual(state.control(Id.TEXT2).text, "")
+        self.assertFalse(state.control(Id.CMD_CONTINUE).enabled)
+        self.assertEqual(self.button_colour(), PICTURE_BUTTON_BLUE_GREY)
+
+        self.click_picture_button()
+        state = self.wait_panel(visible=False)
+        self.assertFalse(state.control(Id.CMD_CONTINUE).enabled)
+        self.assertEqual(self.components_in_windows_system_folder(), [])
+
+        self.medium.file("voabc.txt").write_bytes(NOTES_GBK)
+        self.click_picture_button()
+        state = self.wait_panel(visible=True)
+        self.assertEqual(state.control(Id.TEXT2).text, NOTES_PANEL)
+        self.assertTrue(state.control(Id.CMD_CONTINUE).enabled)
+
+
+if __name__ == "__main__":
+    unittest.main()
