@@ -83,6 +83,8 @@ bool TitleStrip::OnDrawItem(const DRAWITEMSTRUCT& item) {
 SetupWindow::SetupWindow(HINSTANCE instance) : instance_(instance), pictures_(instance) {}
 
 SetupWindow::~SetupWindow() {
+  // The tool tip first: the window owns it and would take it along, leaving a stale handle behind.
+  toolTip_.reset();
   // The window goes before the members its messages still use.
   if (hwnd()) ::DestroyWindow(hwnd());
 }

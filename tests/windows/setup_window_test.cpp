@@ -1,0 +1,216 @@
+// The setup window built in-process: what the layout table says must be what the window creates, the
+// load step's results, and the key routing that replaces the dialog manager.
+#include "setup/setup_window.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <array>
+#include <string>
+
+#include "setup/base_directory.h"
+#include "win32/executable_path.h"
+
+namespace {
+
+using setup::ControlId;
+using setup::Row;
+
+std::wstring TextOf(HWND window) {
+  std::array<wchar_t, 256> text{};
+  ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+  return text.data();
+}
+
+LONG Style(HWND window) {
+  return ::GetWindowLongW(window, GWL_STYLE);
+}
+
+void PumpMessages() {
+  MSG message{};
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+class SetupWindowTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(window_.Create()); }
+
+  HWND Control(Row row) const { return window_.ControlWindow(row); }
+
+  bool PressKey(HWND target, WPARAM key) {
+    const MSG message{target, WM_KEYDOWN, key, 1, 0, {}};
+    return window_.RouteKey(message);
+  }
+
+  std::optional<int> FocusedId() const {
+    const HWND focus = ::GetFocus();
+    if (!focus) return std::nullopt;
+    return ::GetDlgCtrlID(focus);
+  }
+
+  setup::SetupWindow window_{::GetModuleHandleW(nullptr)};
+};
+
+TEST_F(SetupWindowTest, TheWindowIsABorderlessPopupOffTheTaskBar) {
+  const HWND window = window_.hwnd();
+  EXPECT_EQ(TextOf(window), L"* #");
+  EXPECT_TRUE(Style(window) & WS_POPUP);
+  EXPECT_FALSE(Style(window) & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU));
+  EXPECT_FALSE(::GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  const HWND owner = ::GetWindow(window, GW_OWNER);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_FALSE(::IsWindowVisible(owner));
+
+  RECT client{};
+  ::GetClientRect(window, &client);
+  EXPECT_EQ(client.right, setup::TwipsToPixels(setup::kClientWidthTwips, window_.Dpi()));
+  EXPECT_EQ(client.bottom, setup::TwipsToPixels(setup::kClientHeightTwips, window_.Dpi()));
+  RECT outer{};
+  ::GetWindowRect(window, &outer);
+  EXPECT_EQ(outer.right - outer.left, client.right);  // no frame
+  const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
+  EXPECT_LE(std::abs(outer.left - (screenWidth - outer.right)), 1);  // centred
+}
+
+TEST_F(SetupWindowTest, EveryChildWindowCarriesItsRowNumberAndParent) {
+  for (const setup::ControlRow& row : setup::kControls) {
+    const HWND child = Control(static_cast<Row>(row.row));
+    const bool isChildWindow =
+        row.kind == setup::ControlKind::TextBox || row.kind == setup::ControlKind::PictureBox ||
+        row.kind == setup::ControlKind::CommandButton || row.kind == setup::ControlKind::ListBox ||
+        row.kind == setup::ControlKind::DirListBox;
+    if (!isChildWindow) {
+      EXPECT_EQ(child, nullptr) << row.name;
+      continue;
+    }
+    ASSERT_NE(child, nullptr) << row.name;
+    EXPECT_EQ(::GetDlgCtrlID(child), row.row) << row.name;
+    const HWND expectedParent = row.Has(setup::kInTitleStrip) ? Control(Row::Picture1) : window_.hwnd();
+    EXPECT_EQ(::GetParent(child), expectedParent) << row.name;
+  }
+}
+
+TEST_F(SetupWindowTest, ControlsStartInTheirDesignedState) {
+  const HWND panel = Control(Row::Text2);
+  EXPECT_FALSE(Style(panel) & WS_VISIBLE);
+  EXPECT_TRUE(Style(panel) & ES_MULTILINE);
+  EXPECT_TRUE(Style(panel) & ES_READONLY);
+  EXPECT_TRUE(Style(panel) & WS_VSCROLL);
+  EXPECT_FALSE(Style(panel) & WS_TABSTOP);
+  EXPECT_GT(::SendMessageW(panel, EM_GETLIMITTEXT, 0, 0), 30000);
+
+  const HWND confirm = Control(Row::cmdContinue);
+  EXPECT_EQ(TextOf(confirm), L"确认");
+  EXPECT_FALSE(::IsWindowEnabled(confirm));
+  EXPECT_TRUE(Style(confirm) & WS_VISIBLE);
+  EXPECT_EQ(Style(confirm) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+  EXPECT_EQ(TextOf(Control(Row::cmdCancel)), L"取消");
+  EXPECT_TRUE(::IsWindowEnabled(Control(Row::cmdCancel)));
+  EXPECT_EQ(Style(Control(Row::Command1)) & BS_TYPEMASK, BS_OWNERDRAW);
+  EXPECT_EQ(Style(Control(Row::Command4)) & BS_TYPEMASK, BS_OWNERDRAW);
+
+  const HWND groups = Control(Row::lstGroups);
+  EXPECT_FALSE(Style(groups) & WS_VISIBLE);
+  ASSERT_EQ(::SendMessageW(groups, LB_GETCOUNT, 0, 0), 1);
+  std::array<wchar_t, 32> entry{};
+  ::SendMessageW(groups, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(entry.data()));
+  EXPECT_STREQ(entry.data(), L"lstGroups");
+  EXPECT_EQ(::SendMessageW(groups, LB_GETITEMDATA, 0, 0), 0);
+
+  EXPECT_EQ(TextOf(Control(Row::txtGroup)), L"*");
+  EXPECT_FALSE(Style(Control(Row::txtGroup)) & WS_VISIBLE);
+
+  const HWND folders = Control(Row::dir95Groups);
+  EXPECT_TRUE(Style(folders) & WS_VISIBLE);
+  EXPECT_TRUE(::IsWindowEnabled(folders));
+  EXPECT_TRUE(Style(folders) & WS_TABSTOP);
+
+  const HWND strip = Control(Row::Picture1);
+  EXPECT_TRUE(Style(strip) & WS_TABSTOP);
+  RECT stripBox{};
+  RECT client{};
+  ::GetClientRect(strip, &stripBox);
+  ::GetClientRect(window_.hwnd(), &client);
+  EXPECT_EQ(stripBox.right, client.right);
+}
+
+TEST_F(SetupWindowTest, LoadStepFixesTheBaseDirectoryAndMakesTheWindowTopmost) {
+  EXPECT_TRUE(window_.BaseDirectory().empty());
+  RECT before{};
+  ::GetWindowRect(window_.hwnd(), &before);
+  window_.RunLoadStep();
+  EXPECT_EQ(window_.BaseDirectory(),
+            setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(win32::ExecutablePath())));
+  EXPECT_EQ(window_.BaseDirectory().back(), L'\\');
+  EXPECT_TRUE(::GetWindowLongW(window_.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  RECT after{};
+  ::GetWindowRect(window_.hwnd(), &after);
+  EXPECT_TRUE(::EqualRect(&before, &after));
+}
+
+TEST_F(SetupWindowTest, TabCyclesThroughTheFocusableControlsInTabOrder) {
+  window_.RunLoadStep();
+  window_.Show();
+  PumpMessages();
+  ASSERT_EQ(FocusedId(), ControlId(Row::cmdCancel));
+  for (Row expected : {Row::dir95Groups, Row::Command4, Row::Picture1, Row::Command1, Row::cmdCancel}) {
+    EXPECT_TRUE(PressKey(::GetFocus(), VK_TAB));
+    EXPECT_EQ(FocusedId(), ControlId(expected));
+  }
+
+  // Shift+Tab goes back, from whichever child gets the key.
+  BYTE keys[256] = {};
+  ::GetKeyboardState(keys);
+  keys[VK_SHIFT] = 0x80;
+  ::SetKeyboardState(keys);
+  EXPECT_TRUE(PressKey(window_.hwnd(), VK_TAB));
+  keys[VK_SHIFT] = 0;
+  ::SetKeyboardState(keys);
+  EXPECT_EQ(FocusedId(), ControlId(Row::Command1));
+}
+
+TEST_F(SetupWindowTest, TheDefaultLookFollowsTheFocusedCommandButton) {
+  window_.Show();
+  PumpMessages();
+  const auto isDefault = [this](Row row) { return (Style(Control(row)) & BS_TYPEMASK) == BS_DEFPUSHBUTTON; };
+  EXPECT_TRUE(isDefault(Row::cmdCancel));
+  EXPECT_FALSE(isDefault(Row::cmdContinue));
+
+  ::SetFocus(Control(Row::dir95Groups));
+  PumpMessages();
+  EXPECT_FALSE(isDefault(Row::cmdCancel));
+  EXPECT_TRUE(isDefault(Row::cmdContinue));
+
+  ::SetFocus(Control(Row::Command4));
+  PumpMessages();
+  EXPECT_FALSE(isDefault(Row::cmdCancel));
+  EXPECT_FALSE(isDefault(Row::cmdContinue));
+}
+
+TEST_F(SetupWindowTest, EnterPressesTheFocusedPictureButtonAndOtherKeysPassThrough) {
+  window_.RunLoadStep();
+  window_.Show();
+  PumpMessages();
+  ::SetFocus(Control(Row::Command4));
+  // The test program's folder has no notes file: the click shows the empty panel and enables nothing.
+  EXPECT_TRUE(PressKey(Control(Row::Command4), VK_RETURN));
+  PumpMessages();
+  EXPECT_TRUE(::IsWindowVisible(Control(Row::Text2)));
+  EXPECT_FALSE(::IsWindowEnabled(Control(Row::cmdContinue)));
+
+  EXPECT_FALSE(PressKey(Control(Row::Command4), 'A'));
+  EXPECT_FALSE(PressKey(Control(Row::Command4), VK_SPACE));
+  // Keys of windows that are not the setup window's are none of its business.
+  EXPECT_FALSE(PressKey(::GetDesktopWindow(), VK_TAB));
+}
+
+TEST_F(SetupWindowTest, PictureButtonColourChangesOnRequest) {
+  EXPECT_EQ(window_.PictureButtonColor(), (setup::Rgb{160, 184, 201}));
+  window_.SetPictureButtonColor(setup::kWhite);
+  EXPECT_EQ(window_.PictureButtonColor(), setup::kWhite);
+}
+
+}  // namespace
