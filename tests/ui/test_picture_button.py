@@ -2,6 +2,7 @@
 button's own colour, and the components that must not be deployed where the Windows directory has no
 "NT" in its path (under Wine it is C:\\windows)."""
 
+import subprocess
 import unittest
 
 import harness
@@ -13,7 +14,8 @@ NOTES_TEXT = "安装须知\r\n第一行：确认\r第二行\n仍是第二行\r\n
 NOTES_PANEL = "\r\n安装须知\r\n第一行：确认\r\n第二行\n仍是第二行\r\n\r\n最后一行没有结束符"
 NOTES_GBK = NOTES_TEXT.encode("gbk")
 
-COMPONENTS = ("dao350.dll", "msjter35.dll")
+COMPONENT_NAMES = ("Dao350.dll", "msjter35.dll")
+COMPONENTS = tuple(name.lower() for name in COMPONENT_NAMES)
 PICTURE_BUTTON_BLUE_GREY = (160, 184, 201)
 WHITE = (255, 255, 255)
 
@@ -108,6 +110,67 @@ class MissingNotes(PictureButtonCase):
         state = self.wait_panel(visible=True)
         self.assertEqual(state.control(Id.TEXT2).text, NOTES_PANEL)
         self.assertTrue(state.control(Id.CMD_CONTINUE).enabled)
+
+
+class WindowsNtRoad(PictureButtonCase):
+    """The launcher as it runs where the Windows directory is C:\\WINNT. Wine always reports C:\\windows,
+    so each test loads ntpatch.dll into the running launcher (tools/ntinject), which redirects the
+    launcher's own import of GetWindowsDirectoryA; the program itself has no switch for this."""
+
+    medium_options = {"notes": NOTES_GBK}
+
+    def setUp(self):
+        super().setUp()
+        self.winnt_system32 = self.session.drive_c / "WINNT" / "system32"
+        self.winnt_system32.mkdir(parents=True, exist_ok=True)
+        for name in COMPONENT_NAMES:
+            (self.winnt_system32 / name).write_bytes(b"an older and longer " + name.encode() + b" already in place")
+        injector = harness.built_program("ntinject.exe", "tools/ntinject")
+        patch = harness.built_program("ntpatch.dll", "tools/ntinject")
+        result = subprocess.run(["wine", str(injector), self.session.windows_path(patch)], env=self.session.env,
+                                capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0, f"ntinject failed: {result.stderr.decode(errors='replace')}")
+
+    def put_components_on_medium(self, version: str) -> dict[str, bytes]:
+        contents = {name: f"{name} {version}".encode() for name in COMPONENT_NAMES}
+        for name, content in contents.items():
+            self.medium.file(f"vorncopy/{name}").write_bytes(content)
+        return contents
+
+    def deployed(self) -> dict[str, bytes]:
+        return {name: (self.winnt_system32 / name).read_bytes() for name in COMPONENT_NAMES}
+
+    def test_every_click_copies_both_components_over_what_is_there(self):
+        for click, visible in enumerate((True, False, True), start=1):
+            expected = self.put_components_on_medium(f"version {click}")
+            self.click_picture_button()
+            self.wait_panel(visible=visible)
+            self.eventually(lambda: self.deployed() == expected, message=f"click {click} did not deploy {expected}")
+        self.assertEqual(self.session.state().control(Id.TEXT2).text, NOTES_PANEL)
+        self.assertEqual(self.components_in_windows_system_folder(), [])
+
+    def test_missing_notes_stop_the_first_click_before_the_copies(self):
+        older = self.deployed()
+        self.medium.file("voabc.txt").unlink()
+        expected = self.put_components_on_medium("new")
+        self.click_picture_button()
+        self.wait_panel(visible=True)
+        self.assertLauncherRuns(settle=0.5)
+        self.assertEqual(self.deployed(), older)
+        self.click_picture_button()  # hides, then deploys
+        self.wait_panel(visible=False)
+        self.eventually(lambda: self.deployed() == expected, message="the hide click did not deploy")
+        self.assertFalse(self.session.state().control(Id.CMD_CONTINUE).enabled)
+
+    def test_missing_second_component_keeps_the_first_copy(self):
+        self.medium.file("vorncopy/msjter35.dll").unlink()
+        self.medium.file("vorncopy/Dao350.dll").write_bytes(b"dao only")
+        older_jet = (self.winnt_system32 / "msjter35.dll").read_bytes()
+        self.click_picture_button()
+        self.wait_panel(visible=True)
+        self.eventually(lambda: (self.winnt_system32 / "Dao350.dll").read_bytes() == b"dao only")
+        self.assertLauncherRuns(settle=0.5)
+        self.assertEqual((self.winnt_system32 / "msjter35.dll").read_bytes(), older_jet)
 
 
 if __name__ == "__main__":

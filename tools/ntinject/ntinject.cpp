@@ -1,0 +1,87 @@
+// ntinject DLL [WINDOW_CLASS]: loads DLL (a full path) into the process that owns the top-level window
+// of WINDOW_CLASS (default: the setup window) with a remote thread that runs LoadLibraryW, and waits
+// until the DLL reports its patch as applied.
+// Exit codes: 0 applied, 2 no such window, 3 bad usage, 4 the injection or the patch failed.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "ntpatch_event.h"
+#include "win32/unique_handle.h"
+
+namespace {
+
+constexpr int kExitApplied = 0;
+constexpr int kExitNoWindow = 2;
+constexpr int kExitUsage = 3;
+constexpr int kExitFailed = 4;
+
+int Fail(const char* what) {
+  std::fprintf(stderr, "ntinject: %s (error %lu)\n", what, GetLastError());
+  return kExitFailed;
+}
+
+// Frees memory of another process when it goes out of scope.
+class RemoteMemory {
+ public:
+  RemoteMemory(HANDLE process, SIZE_T size)
+      : process_(process),
+        address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
+  ~RemoteMemory() {
+    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+  }
+  RemoteMemory(const RemoteMemory&) = delete;
+  RemoteMemory& operator=(const RemoteMemory&) = delete;
+  void* get() const { return address_; }
+
+ private:
+  HANDLE process_;
+  void* address_;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: ntinject DLL [WINDOW_CLASS]\n");
+    return kExitUsage;
+  }
+  const std::wstring dllPath = argv[1];
+  const wchar_t* windowClass = argc == 3 ? argv[2] : L"TarvinSetupWindow";
+
+  const HWND window = FindWindowW(windowClass, nullptr);
+  if (!window) return kExitNoWindow;
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+
+  const win32::UniqueKernelHandle process(OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
+                                                          PROCESS_VM_OPERATION | PROCESS_VM_WRITE |
+                                                          PROCESS_VM_READ,
+                                                      FALSE, processId));
+  if (!process) return Fail("cannot open the process");
+
+  const SIZE_T pathBytes = (dllPath.size() + 1) * sizeof(wchar_t);
+  const RemoteMemory remotePath(process.get(), pathBytes);
+  if (!remotePath.get()) return Fail("cannot allocate in the process");
+  if (!WriteProcessMemory(process.get(), remotePath.get(), dllPath.c_str(), pathBytes, nullptr)) {
+    return Fail("cannot write the DLL's path");
+  }
+
+  // kernel32 lies at the same address in every process of a session.
+  const auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+  const win32::UniqueKernelHandle thread(
+      CreateRemoteThread(process.get(), nullptr, 0, loadLibrary, remotePath.get(), 0, nullptr));
+  if (!thread) return Fail("cannot start the remote thread");
+  if (WaitForSingleObject(thread.get(), 30000) != WAIT_OBJECT_0) return Fail("LoadLibraryW did not return");
+  DWORD loaded = 0;
+  GetExitCodeThread(thread.get(), &loaded);
+  if (loaded == 0) return Fail("the DLL did not load");
+
+  const win32::UniqueKernelHandle applied(
+      OpenEventW(SYNCHRONIZE, FALSE, PatchedEventName(processId).c_str()));
+  if (!applied) return Fail("the DLL found no import of GetWindowsDirectoryA to patch");
+  std::printf("patched process %lu\n", processId);
+  return kExitApplied;
+}
