@@ -22,8 +22,9 @@ FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
 
   FileRead read{ReadStatus::Complete, {}};
   LARGE_INTEGER size{};
+  // Room for the last, empty read too, so that the whole file is read without moving it once.
   if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0 && size.QuadPart < MAXLONG) {
-    read.bytes.reserve(static_cast<std::size_t>(size.QuadPart));
+    read.bytes.reserve(static_cast<std::size_t>(size.QuadPart) + kReadChunkBytes);
   }
   for (;;) {
     const std::size_t filled = read.bytes.size();
