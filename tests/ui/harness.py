@@ -45,6 +45,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import ctypes
 import fcntl
 import io
 import json
@@ -54,6 +55,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 from dataclasses import dataclass
@@ -347,6 +349,14 @@ def clone_prefix(destination: Path) -> None:
     shutil.copytree(template_prefix(), destination, symlinks=True, copy_function=_link_or_copy)
 
 
+def _end_with_this_process() -> None:
+    """For helper processes (X server, Windows programs): the kernel ends them should the test process
+    die without cleaning up, so that no X server or program outlives an interrupted run."""
+    pr_set_pdeathsig = 1
+    with contextlib.suppress(OSError, AttributeError):
+        ctypes.CDLL(None, use_errno=True).prctl(pr_set_pdeathsig, signal.SIGKILL)
+
+
 # --- The private X server --------------------------------------------------------------------------
 
 
@@ -374,11 +384,13 @@ class XServer:
             process = subprocess.Popen(
                 ["Xvfb", f":{number}", "-screen", "0", f"{self.size[0]}x{self.size[1]}x24", "-nolisten", "tcp",
                  "-noreset"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=_end_with_this_process,
             )
             deadline = time.monotonic() + 10
             while time.monotonic() < deadline and process.poll() is None:
-                if Path(f"/tmp/.X11-unix/X{number}").exists() and subprocess.run(
+                # Another run may have taken the number at the same moment: the display is ours only
+                # when the lock file names our server.
+                if self._lock_holder(number) == process.pid and subprocess.run(
                     ["xdpyinfo", "-display", f":{number}"], capture_output=True
                 ).returncode == 0:
                     self.process, self.display = process, f":{number}"
@@ -388,6 +400,13 @@ class XServer:
                 process.kill()
                 process.wait()
         raise RuntimeError("no free X display among XVFB_DISPLAYS")
+
+    @staticmethod
+    def _lock_holder(number: int) -> int | None:
+        try:
+            return int(Path(f"/tmp/.X{number}-lock").read_text().strip())
+        except (OSError, ValueError):
+            return None
 
     def stop(self) -> None:
         if self.process and self.process.poll() is None:
@@ -489,39 +508,59 @@ class Session:
 
     dpi: the screen's logical resolution (the prefix's LogPixels); code_page_936: run every Windows
     program with a private zh_CN.UTF-8 locale, so that the ANSI code page is 936 (GBK).
+    display: an X display to use instead of a private X server; prefix: a lasting Wine prefix to use
+    (made from the template when missing) instead of a scratch copy. Tests leave both alone.
     Use it as a context manager, or call start() and close().
     """
 
-    def __init__(self, dpi: int = 96, code_page_936: bool = False, screen: tuple[int, int] = SCREEN_SIZE):
+    def __init__(self, dpi: int = 96, code_page_936: bool = False, screen: tuple[int, int] = SCREEN_SIZE,
+                 display: str | None = None, prefix: Path | None = None):
         self.dpi = dpi
         self.code_page_936 = code_page_936
-        self.xserver = XServer(screen)
+        self.xserver = None if display else XServer(screen)
+        self.display = display
+        self.lasting_prefix = prefix
         self.folder: Path | None = None
         self.prefix: Path | None = None
         self.env: dict = {}
         self._media = 0
         self.launcher: Launcher | None = None
+        self._shown_state: WindowState | None = None  # the window as it first showed; it never moves
 
     # Life cycle
 
     def start(self) -> "Session":
         WORK_DIR.mkdir(parents=True, exist_ok=True)
         self.folder = Path(tempfile.mkdtemp(prefix="session-", dir=WORK_DIR))
-        self.prefix = self.folder / "prefix"
         try:
-            clone_prefix(self.prefix)
-            self.xserver.start()
-            self.env = _clean_env({"WINEPREFIX": str(self.prefix), "DISPLAY": self.xserver.display})
+            if self.lasting_prefix:
+                self.prefix = self.lasting_prefix
+                if not (self.prefix / "system.reg").is_file():
+                    shutil.rmtree(self.prefix, ignore_errors=True)
+                    clone_prefix(self.prefix)
+            else:
+                self.prefix = self.folder / "prefix"
+                clone_prefix(self.prefix)
+            if self.xserver:
+                self.display = self.xserver.start().display
+            self.env = _clean_env({"WINEPREFIX": str(self.prefix), "DISPLAY": self.display})
             if self.code_page_936:
                 self.env.update(zh_locale_env())
             if self.dpi != 96:
                 self._set_dpi(self.dpi)
+            self._start_wineserver()
         except BaseException:
             self.close()
             raise
         return self
 
-    def close(self) -> None:
+    def close(self, leave_running: bool = False) -> None:
+        """Ends the launcher, Wine and the X server, and removes the scratch folder. leave_running: only
+        remove the scratch folder (for a launcher on the user's display, in a lasting prefix)."""
+        if leave_running:
+            if self.folder and not KEEP_SCRATCH:
+                shutil.rmtree(self.folder, ignore_errors=True)
+            return
         if self.launcher:
             with contextlib.suppress(Exception):
                 self.launcher.end()
@@ -530,7 +569,8 @@ class Session:
                            capture_output=True, timeout=60)
             with contextlib.suppress(subprocess.TimeoutExpired):
                 subprocess.run(["wineserver", "-w"], env=_clean_env({"WINEPREFIX": str(self.prefix)}), timeout=30)
-        self.xserver.stop()
+        if self.xserver:
+            self.xserver.stop()
         if self.folder and not KEEP_SCRATCH:
             shutil.rmtree(self.folder, ignore_errors=True)
 
@@ -546,20 +586,34 @@ class Session:
         for key in (r"HKCU\Control Panel\Desktop",
                     r"HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts"):
             self.run_wine("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
-        self.restart_wine()
+        self._stop_wineserver()  # which writes the registry out
 
-    def restart_wine(self) -> None:
-        """Ends every Windows process of the prefix (an installer the launcher started, for instance)."""
+    def _start_wineserver(self) -> None:
+        # Debian's wineserver ends the moment the last program does (-p0); a program started just then
+        # would meet a server on its way out. This one stays up until the session ends it.
+        run_captured(["wineserver", "-p"], env=self.env, timeout=60)
+
+    def _stop_wineserver(self) -> None:
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
         with contextlib.suppress(subprocess.TimeoutExpired):
             subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
 
+    def restart_wine(self) -> None:
+        """Ends every Windows process of the prefix (an installer the launcher started, for instance)."""
+        self._stop_wineserver()
+        self._start_wineserver()
+
     # Wine
 
-    def wine(self, *args: str, **popen_args) -> subprocess.Popen:
-        """Starts a Windows program (a Windows or a Unix path) in this session's prefix and display."""
+    def wine(self, *args: str, detached: bool = False, **popen_args) -> subprocess.Popen:
+        """Starts a Windows program (a Windows or a Unix path) in this session's prefix and display.
+        detached: the program may outlive this process (else it ends with it)."""
         popen_args.setdefault("stdout", subprocess.DEVNULL)
         popen_args.setdefault("stderr", subprocess.DEVNULL)
+        if detached:
+            popen_args["start_new_session"] = True
+        else:
+            popen_args["preexec_fn"] = _end_with_this_process
         return subprocess.Popen(["wine", *args], env=self.env, **popen_args)
 
     def run_wine(self, *args: str, timeout: float = 120, check: bool = True) -> subprocess.CompletedProcess:
@@ -592,14 +646,16 @@ class Session:
         link.symlink_to(folder)
         return Medium(folder, f"{drive.upper()}:\\")
 
-    def launch(self, medium: Medium | None = None, wait: bool = True) -> Launcher:
+    def launch(self, medium: Medium | None = None, wait: bool = True, detached: bool = False) -> Launcher:
         """Starts setup.exe from the medium (a new sample medium if none) and, by default, waits until
-        its window shows."""
+        its window shows. detached: the launcher may outlive this process."""
         if self.launcher and self.launcher.running():
             self.launcher.end()
+        self._shown_state = None
         medium = medium or self.make_medium()
         log = open(self.folder / f"launcher-{self._media}.log", "wb")
-        process = self.wine(medium.windows_dir + "setup.exe", cwd=medium.path, stdout=log, stderr=log)
+        process = self.wine(medium.windows_dir + "setup.exe", cwd=medium.path, stdout=log, stderr=log,
+                            detached=detached)
         log.close()
         self.launcher = Launcher(self, process, medium)
         if wait:
@@ -614,7 +670,8 @@ class Session:
         result = run_captured(["wine", str(probe_exe()), *args], env=self.env, timeout=timeout)
         if check and result.returncode != 0:
             raise ProbeError(f"uiprobe {' '.join(args)} failed ({result.returncode}): "
-                             f"{result.stderr.decode(errors='replace').strip()}")
+                             f"{result.stderr.decode(errors='replace').strip()} "
+                             f"{result.stdout.decode(errors='replace').strip()}")
         output = result.stdout.decode("utf-8")
         return json.loads(output) if output.strip() else None
 
@@ -625,7 +682,9 @@ class Session:
     def wait_window(self, timeout: float = 30) -> WindowState:
         """Waits until the setup window is visible and returns its state."""
         try:
-            return WindowState(self.probe("--timeout-ms", str(int(timeout * 1000)), "wait", timeout=timeout + 30))
+            state = WindowState(self.probe("--timeout-ms", str(int(timeout * 1000)), "wait", timeout=timeout + 30))
+            self._shown_state = state
+            return state
         except ProbeError:
             if self.launcher and not self.launcher.running():
                 raise ProbeError(f"setup.exe ended with exit code {self.launcher.process.returncode} "
@@ -667,7 +726,7 @@ class Session:
     def point_at_window(self, state: WindowState | None = None) -> None:
         """Puts the pointer over a plain white part of the setup window, where it shows no tool tip:
         with no window manager, X sends key strokes to the window under the pointer."""
-        state = state or self.state()
+        state = state or self._shown_state or self.state()
         x = state.client.left + twips_to_pixels(6900, state.dpi)
         y = state.client.top + twips_to_pixels(3050, state.dpi)
         self.mouse_move(x, y)
@@ -735,7 +794,8 @@ class LauncherTestCase(unittest.TestCase):
         result = getattr(outcome, "result", None)
         if result is None:
             return False
-        return any(test is self for test, _ in [*result.failures, *result.errors])
+        # A failing subtest is recorded under its own object, which names its test case.
+        return any(getattr(test, "test_case", test) is self for test, _ in [*result.failures, *result.errors])
 
     def _save_failure_screenshot(self) -> None:
         with contextlib.suppress(Exception):
@@ -829,32 +889,23 @@ def _command_make_medium(args: argparse.Namespace) -> int:
 
 
 def _command_demo(args: argparse.Namespace) -> int:
-    medium = Path(args.medium)
-    shutil.rmtree(medium, ignore_errors=True)
-    lay_out_medium(medium)
+    medium_folder = Path(args.medium)
+    shutil.rmtree(medium_folder, ignore_errors=True)
+    lay_out_medium(medium_folder)
     screenshot = Path(args.screenshot)
     display = os.environ.get("DISPLAY")
-    if display:
-        # On the user's own screen: a prefix of its own that stays, and the launcher stays up for the user.
-        prefix = WORK_DIR / "demo-prefix"
-        if not (prefix / "system.reg").is_file():
-            shutil.rmtree(prefix, ignore_errors=True)
-            clone_prefix(prefix)
-        env = _clean_env({"WINEPREFIX": str(prefix), "DISPLAY": display})
-        session = Session()
-        session.env, session.prefix, session.folder = env, prefix, prefix
-        subprocess.Popen(["wine", str(medium / "setup.exe")], env=env, cwd=medium, start_new_session=True,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        session.wait_window()
-        time.sleep(1)
+    # On the user's own screen the launcher stays up, in a lasting prefix of its own; on a private X
+    # server it ends with the server.
+    session = Session(display=display, prefix=WORK_DIR / "demo-prefix" if display else None).start()
+    try:
+        medium = Medium(medium_folder, session.windows_path(medium_folder) + "\\")
+        session.launch(medium, detached=bool(display))
+        time.sleep(1)  # the pictures are decoded once the window shows
         session.screenshot(screenshot)
-        print(f"The launcher runs on {display} (Wine prefix {prefix}); end it with its 取消 button.")
-    else:
-        with Session() as session:
-            session.launch(Medium(medium, session.windows_path(medium) + "\\"))
-            time.sleep(1)
-            session.screenshot(screenshot)
-            session.launcher.end()
+    finally:
+        session.close(leave_running=bool(display))
+    if display:
+        print(f"The launcher runs on {display} (Wine prefix {session.prefix}); end it with its 取消 button.")
     print(f"screenshot: {screenshot}")
     return 0
 
@@ -879,6 +930,10 @@ def main(argv: list[str]) -> int:
     return args.run(args)
 
 
+# A test run that ctest ends for taking too long gets SIGTERM: leave through SystemExit, so that the
+# sessions' clean-ups still run.
+if threading.current_thread() is threading.main_thread() and signal.getsignal(signal.SIGTERM) == signal.SIG_DFL:
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+
 if __name__ == "__main__":
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))  # so that sessions clean up when ctest times out
     sys.exit(main(sys.argv[1:]))

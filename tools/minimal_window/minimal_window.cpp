@@ -28,8 +28,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
 
   const int left = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
   const int top = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
-  const HWND hwnd = CreateWindowExW(WS_EX_TOPMOST, windowClass.lpszClassName, L"minimal window", WS_POPUP, left,
-                                    top, kWidth, kHeight, nullptr, nullptr, instance, nullptr);
+  const HWND hwnd = CreateWindowExW(WS_EX_TOPMOST, windowClass.lpszClassName, L"minimal window", WS_POPUP,
+                                    left, top, kWidth, kHeight, nullptr, nullptr, instance, nullptr);
   if (!hwnd) return 1;
   ShowWindow(hwnd, showCommand);
   UpdateWindow(hwnd);

@@ -2,7 +2,8 @@
 // drives it. The UI tests run it under the same wineserver as the launcher; it prints JSON (UTF-8).
 //
 //   uiprobe [options] state             the window, its children, the focus and the tool tips
-//   uiprobe [options] wait              wait until the window is visible, then print its state
+//   uiprobe [options] wait              wait until the window is visible and its program idle, then
+//                                       print its state
 //   uiprobe [options] wait-gone         wait until no such window is left
 //   uiprobe [options] click ID          BM_CLICK on the child with that control ID
 //   uiprobe [options] focus ID          give that child the keyboard focus
@@ -38,8 +39,8 @@ constexpr int kExitFailed = 4;
 
 std::string ToUtf8(std::wstring_view text) {
   if (text.empty()) return {};
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, nullptr);
   std::string result(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
                       nullptr);
@@ -98,7 +99,9 @@ class JsonWriter {
     Number(rect.left).Number(rect.top).Number(rect.right).Number(rect.bottom);
     return EndArray();
   }
-  JsonWriter& Handle(HWND hwnd) { return Number(static_cast<long long>(reinterpret_cast<std::intptr_t>(hwnd))); }
+  JsonWriter& Handle(HWND hwnd) {
+    return Number(static_cast<long long>(reinterpret_cast<std::intptr_t>(hwnd)));
+  }
 
   const std::string& Text() const { return out_; }
 
@@ -127,11 +130,21 @@ class JsonWriter {
     for (const char c : utf8) {
       const auto byte = static_cast<unsigned char>(c);
       switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
+        case '"':
+          out_ += "\\\"";
+          break;
+        case '\\':
+          out_ += "\\\\";
+          break;
+        case '\n':
+          out_ += "\\n";
+          break;
+        case '\r':
+          out_ += "\\r";
+          break;
+        case '\t':
+          out_ += "\\t";
+          break;
         default:
           if (byte < 0x20) {
             char escaped[8];
@@ -203,7 +216,9 @@ std::wstring CaptionOf(HWND hwnd) {
   return caption;
 }
 
-bool SameClass(HWND hwnd, const wchar_t* name) { return lstrcmpiW(ClassOf(hwnd).c_str(), name) == 0; }
+bool SameClass(HWND hwnd, const wchar_t* name) {
+  return lstrcmpiW(ClassOf(hwnd).c_str(), name) == 0;
+}
 
 // GetTickCount64 is newer than the oldest supported system; the wrap of GetTickCount is harmless here.
 class Deadline {
@@ -225,9 +240,11 @@ DWORD ProcessOf(HWND hwnd) {
 // Messages to another process wait at most this long, so a hung or dying target cannot hang the probe.
 constexpr UINT kSendTimeoutMs = 10000;
 
-std::optional<LRESULT> Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT timeoutMs = kSendTimeoutMs) {
+std::optional<LRESULT> Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                            UINT timeoutMs = kSendTimeoutMs) {
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &result)) return std::nullopt;
+  if (!SendMessageTimeoutW(hwnd, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &result))
+    return std::nullopt;
   return static_cast<LRESULT>(result);
 }
 
@@ -273,6 +290,12 @@ HWND WaitForTarget(const Options& options, bool mustBeVisible) {
   }
 }
 
+// Once the window's thread waits for input with nothing left to do, its first paint is on the screen.
+void WaitUntilIdle(HWND top, DWORD timeoutMs) {
+  const KernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(top)));
+  if (process.get()) WaitForInputIdle(process.get(), timeoutMs);
+}
+
 BOOL CALLBACK CollectAll(HWND hwnd, LPARAM context) {
   reinterpret_cast<std::vector<HWND>*>(context)->push_back(hwnd);
   return TRUE;
@@ -292,7 +315,9 @@ HWND ChildById(HWND top, int id) {
 }
 
 // The control ID a test knows a window by: 0 for the top-level window itself.
-int IdWithin(HWND top, HWND hwnd) { return hwnd == top ? 0 : GetDlgCtrlID(hwnd); }
+int IdWithin(HWND top, HWND hwnd) {
+  return hwnd == top ? 0 : GetDlgCtrlID(hwnd);
+}
 
 RECT ClientRectOnScreen(HWND hwnd) {
   RECT client{};
@@ -433,7 +458,8 @@ void WriteTools(JsonWriter& json, HWND top, HWND tip, HANDLE process) {
     SIZE_T moved = 0;
     if (!WriteProcessMemory(process, remote.get(), &info, sizeof info, &moved) ||
         !WriteProcessMemory(process, remoteText, text.data(), text.size() * sizeof(wchar_t), &moved) ||
-        !Send(tip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote.get())).value_or(0) ||
+        !Send(tip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote.get()))
+             .value_or(0) ||
         !ReadProcessMemory(process, remote.get(), &info, sizeof info, &moved)) {
       continue;
     }
@@ -464,8 +490,7 @@ struct TipSearch {
 
 BOOL CALLBACK CollectTips(HWND hwnd, LPARAM context) {
   auto& search = *reinterpret_cast<TipSearch*>(context);
-  if (ProcessOf(hwnd) == search.pid &&
-      SameClass(hwnd, TOOLTIPS_CLASSW)) {
+  if (ProcessOf(hwnd) == search.pid && SameClass(hwnd, TOOLTIPS_CLASSW)) {
     search.found.push_back(hwnd);
   }
   return TRUE;
@@ -475,8 +500,8 @@ void WriteToolTips(JsonWriter& json, HWND top) {
   TipSearch search{ProcessOf(top), {}};
   EnumWindows(CollectTips, reinterpret_cast<LPARAM>(&search));
   const KernelHandle process(
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION, FALSE,
-                  search.pid));
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                  FALSE, search.pid));
   json.Key("tooltips").BeginArray();
   for (HWND tip : search.found) {
     json.BeginObject();
@@ -517,11 +542,11 @@ std::optional<WORD> VirtualKeyNamed(std::wstring name) {
     WORD key;
   };
   static constexpr Named kNames[] = {
-      {L"tab", VK_TAB},     {L"return", VK_RETURN}, {L"enter", VK_RETURN}, {L"escape", VK_ESCAPE},
-      {L"esc", VK_ESCAPE},  {L"space", VK_SPACE},   {L"up", VK_UP},        {L"down", VK_DOWN},
-      {L"left", VK_LEFT},   {L"right", VK_RIGHT},   {L"home", VK_HOME},    {L"end", VK_END},
-      {L"prior", VK_PRIOR}, {L"next", VK_NEXT},     {L"shift", VK_SHIFT},  {L"ctrl", VK_CONTROL},
-      {L"control", VK_CONTROL}, {L"alt", VK_MENU},  {L"f4", VK_F4},
+      {L"tab", VK_TAB},         {L"return", VK_RETURN}, {L"enter", VK_RETURN}, {L"escape", VK_ESCAPE},
+      {L"esc", VK_ESCAPE},      {L"space", VK_SPACE},   {L"up", VK_UP},        {L"down", VK_DOWN},
+      {L"left", VK_LEFT},       {L"right", VK_RIGHT},   {L"home", VK_HOME},    {L"end", VK_END},
+      {L"prior", VK_PRIOR},     {L"next", VK_NEXT},     {L"shift", VK_SHIFT},  {L"ctrl", VK_CONTROL},
+      {L"control", VK_CONTROL}, {L"alt", VK_MENU},      {L"f4", VK_F4},
   };
   for (const Named& named : kNames) {
     if (name == named.name) return named.key;
@@ -562,7 +587,8 @@ bool SendKeyStroke(const KeyStroke& stroke) {
   for (WORD modifier : stroke.modifiers) inputs.push_back(KeyInput(modifier, false));
   inputs.push_back(KeyInput(stroke.key, false));
   inputs.push_back(KeyInput(stroke.key, true));
-  for (auto it = stroke.modifiers.rbegin(); it != stroke.modifiers.rend(); ++it) inputs.push_back(KeyInput(*it, true));
+  for (auto it = stroke.modifiers.rbegin(); it != stroke.modifiers.rend(); ++it)
+    inputs.push_back(KeyInput(*it, true));
   const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   return sent == inputs.size();
 }
@@ -667,7 +693,8 @@ std::optional<StartTiming> TimeOneStart(const std::wstring& exe, DWORD timeoutMs
     }
     Sleep(1);
   }
-  if (search.found && WaitForInputIdle(process.hProcess, timeoutMs) == 0) timing.idleMs = Milliseconds(Now() - start);
+  if (search.found && WaitForInputIdle(process.hProcess, timeoutMs) == 0)
+    timing.idleMs = Milliseconds(Now() - start);
   TerminateProcess(process.hProcess, 0);
   WaitForSingleObject(process.hProcess, timeoutMs);
   if (!search.found) return std::nullopt;
@@ -708,13 +735,15 @@ int TimeStarts(const Options& options, const std::vector<std::wstring>& exes) {
 // --- Commands ---------------------------------------------------------------------------------------
 
 int Usage() {
-  Fail("usage: uiprobe [--caption TEXT] [--pid N] [--timeout-ms N] [--post] "
-       "state|wait|wait-gone|click ID|focus ID|foreground|keys KEY...|post-keys KEY...\n"
-       "       uiprobe time-start [--runs N] [--warmup N] EXE...");
+  Fail(
+      "usage: uiprobe [--caption TEXT] [--pid N] [--timeout-ms N] [--post] "
+      "state|wait|wait-gone|click ID|focus ID|foreground|keys KEY...|post-keys KEY...\n"
+      "       uiprobe time-start [--runs N] [--warmup N] EXE...");
   return kExitUsage;
 }
 
-int RunCommand(const Options& options, const std::wstring& command, const std::vector<std::wstring>& arguments) {
+int RunCommand(const Options& options, const std::wstring& command,
+               const std::vector<std::wstring>& arguments) {
   if (command == L"time-start") return arguments.empty() ? Usage() : TimeStarts(options, arguments);
 
   if (command == L"wait-gone") {
@@ -731,6 +760,7 @@ int RunCommand(const Options& options, const std::wstring& command, const std::v
     Fail("no window with that caption");
     return kExitNoWindow;
   }
+  if (command == L"wait") WaitUntilIdle(top, options.timeoutMs);
   if (command == L"state" || command == L"wait") {
     WriteStdout(StateJson(top));
     return kExitOk;
@@ -779,8 +809,8 @@ int RunCommand(const Options& options, const std::wstring& command, const std::v
 void BecomeDpiAware() {
   using SetProcessDpiAwareFunction = BOOL(WINAPI*)();
   const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  const auto setAware =
-      reinterpret_cast<SetProcessDpiAwareFunction>(reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
+  const auto setAware = reinterpret_cast<SetProcessDpiAwareFunction>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")));
   if (setAware) setAware();
 }
 

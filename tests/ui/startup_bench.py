@@ -1,0 +1,73 @@
+#!/usr/bin/python3
+"""Start-up benchmark of the launcher: under Wine on a private X server, the time from process start to
+the setup window being visible, next to the same time for the minimal Win32 window program, and the size
+of the release setup.exe.
+
+The times are taken inside Wine by uiprobe time-start: it starts each program with CreateProcess and
+polls for a visible top-level window of the new process (QueryPerformanceCounter), then for the moment
+the program first idles, so Wine's own start cost is the same for both. The programs take turns, run
+after run, so that a slow spell of the machine hits both alike. Prints figures; it has no pass mark.
+
+Usage: startup_bench.py [--runs N] [--release-exe PATH]
+"""
+
+import argparse
+import shutil
+import statistics
+import sys
+from pathlib import Path
+
+import harness
+
+RATIO_GOAL = 1.15
+SIZE_GOAL_KB = 250
+
+
+def summary(values: list[float]) -> str:
+    return (f"median {statistics.median(values):7.1f} ms   min {min(values):7.1f}   max {max(values):7.1f}   "
+            f"(n = {len(values)})")
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--runs", type=int, default=15)
+    parser.add_argument("--warmup", type=int, default=2)
+    parser.add_argument("--release-exe", type=Path, default=harness.REPO_ROOT / "build" / "win32" / "src" / "setup.exe")
+    args = parser.parse_args(argv)
+
+    with harness.Session() as session:
+        # setup.exe starts from a sample medium, as it does for a user; the yardstick from a folder beside it.
+        medium = session.make_medium(drive=None)
+        yardstick = session.folder / "yardstick" / "minimal_window.exe"
+        yardstick.parent.mkdir()
+        shutil.copy2(harness.built_program("minimal_window.exe", "tools/minimal_window"), yardstick)
+        programs = [medium.path / "setup.exe", yardstick]
+        result = session.probe(
+            "--timeout-ms", "30000", "time-start", "--runs", str(args.runs), "--warmup", str(args.warmup),
+            *(session.windows_path(p) for p in programs),
+            timeout=120 + 10 * args.runs,
+        )
+
+    setup, minimal = result["programs"]
+    print("Start-up under Wine on Xvfb, from CreateProcess (x86-64 builds):")
+    print(f"  setup.exe       window visible: {summary(setup['visible_ms'])}")
+    print(f"  minimal window  window visible: {summary(minimal['visible_ms'])}")
+    visible_ratio = statistics.median(setup["visible_ms"]) / statistics.median(minimal["visible_ms"])
+    print(f"  ratio of the medians: {visible_ratio:.3f}   (goal: at most {RATIO_GOAL})")
+    setup_idle = [t for t in setup["idle_ms"] if t >= 0]
+    minimal_idle = [t for t in minimal["idle_ms"] if t >= 0]
+    if setup_idle and minimal_idle:
+        print(f"  setup.exe       first idle (painted): {summary(setup_idle)}")
+        print(f"  minimal window  first idle (painted): {summary(minimal_idle)}")
+        print(f"  ratio of the medians: {statistics.median(setup_idle) / statistics.median(minimal_idle):.3f}")
+
+    if args.release_exe.is_file():
+        size = args.release_exe.stat().st_size
+        print(f"Size of the 32-bit setup.exe: {size} bytes = {size / 1024:.1f} KB   (goal: at most {SIZE_GOAL_KB} KB)")
+    else:
+        print(f"No 32-bit setup.exe at {args.release_exe}: build the win32 preset for its size.")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
