@@ -7,7 +7,7 @@
 #   cleanup_stale_sessions ends Wine servers and removes scratch prefixes a killed run left behind
 #
 # Settings: JOBS (parallel build jobs, default: the number of cores), XVFB_DISPLAYS (X display numbers
-# the private X servers may use, default 60-119), UI_KEEP=1 (keep the scratch prefixes).
+# the private X servers may use, default 100-163), UI_KEEP=1 (keep the scratch prefixes).
 
 set -euo pipefail
 
@@ -90,11 +90,19 @@ harness() {
 }
 
 # A run that was killed cannot clean up after itself: its Wine servers would run on, its copies of the
-# template prefix would stay. Only the scratch sessions are touched, never the template.
+# template prefix would stay. Only sessions whose owning process is gone are touched, never the template.
 cleanup_stale_sessions() {
-  local session
+  local session owner
   for session in "$UI_WORK_DIR"/session-*; do
     [ -d "$session" ] || continue
+    owner=$(cat "$session/owner.pid" 2>/dev/null || true)
+    if [ -n "$owner" ] && kill -0 "$owner" 2>/dev/null; then
+      continue
+    fi
+    # A session being created has no owner written yet.
+    if [ -z "$owner" ] && [ -n "$(find "$session" -maxdepth 0 -mmin -1)" ]; then
+      continue
+    fi
     if [ -d "$session/prefix" ]; then
       WINEPREFIX=$session/prefix wineserver -k >/dev/null 2>&1 || true
     fi

@@ -38,7 +38,7 @@ Command line (used by the scripts and by ctest):
 
 Settings from the environment: UI_WINDOWS_BUILD (the x86-64 build, default build/win64),
 UI_WORK_DIR (template, locale, scratch; default build/ui-work), XVFB_DISPLAYS (display numbers to try,
-e.g. "44-49"; default 60-119), UI_KEEP=1 (keep scratch folders).
+e.g. "44-49"; default 100-163), UI_KEEP=1 (keep scratch folders).
 """
 
 from __future__ import annotations
@@ -361,7 +361,7 @@ def _end_with_this_process() -> None:
 
 
 def _display_candidates() -> list[int]:
-    spec = os.environ.get("XVFB_DISPLAYS", "60-119")
+    spec = os.environ.get("XVFB_DISPLAYS", "100-163")
     numbers: list[int] = []
     for part in spec.split(","):
         first, _, last = part.strip().partition("-")
@@ -532,6 +532,8 @@ class Session:
     def start(self) -> "Session":
         WORK_DIR.mkdir(parents=True, exist_ok=True)
         self.folder = Path(tempfile.mkdtemp(prefix="session-", dir=WORK_DIR))
+        # Whoever cleans up after killed runs leaves the folder of a living session alone.
+        (self.folder / "owner.pid").write_text(f"{os.getpid()}\n")
         try:
             if self.lasting_prefix:
                 self.prefix = self.lasting_prefix
