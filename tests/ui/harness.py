@@ -779,6 +779,8 @@ class LauncherTestCase(unittest.TestCase):
     def setUp(self) -> None:
         super().setUp()
         self.launcher = None
+        # Whatever the last test left under the pointer (a hover, a tool tip) is not this test's business.
+        self.session.mouse_move(0, 0)
         if self.launch_on_setup:
             self.medium = self.session.make_medium(**self.medium_options)
             self.launcher = self.session.launch(self.medium)
