@@ -845,6 +845,16 @@ class LauncherTestCase(unittest.TestCase):
         self.assertTrue(self.session.launcher.running(), "setup.exe ended")
         self.assertTrue(self.session.window_exists(), "the setup window is gone")
 
+    def assertFocusBecomes(self, control_id: int, timeout: float = 5) -> None:
+        """The focus reaches the control within timeout seconds (keys take a moment on a busy machine)."""
+        seen = []
+
+        def focused():
+            seen.append(self.session.state().focus_id)
+            return seen[-1] == control_id
+
+        self.eventually(focused, timeout, f"the focus stays on {seen[-1:]}, not on control {control_id}")
+
     def eventually(self, condition, timeout: float = 5, message: str = "condition not met", interval: float = 0.1):
         """Polls condition() until it returns something true; fails after timeout seconds."""
         deadline = time.monotonic() + timeout
