@@ -361,9 +361,9 @@ def _end_with_this_process() -> None:
 
 
 def _display_candidates() -> list[int]:
-    spec = os.environ.get("XVFB_DISPLAYS", "100-163")
+    ranges = os.environ.get("XVFB_DISPLAYS", "100-163")
     numbers: list[int] = []
-    for part in spec.split(","):
+    for part in ranges.split(","):
         first, _, last = part.strip().partition("-")
         numbers.extend(range(int(first), int(last or first) + 1))
     return numbers

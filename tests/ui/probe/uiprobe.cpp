@@ -558,18 +558,18 @@ std::optional<WORD> VirtualKeyNamed(std::wstring name) {
 }
 
 // "shift+tab" -> Shift held around Tab.
-std::optional<KeyStroke> ParseKeyStroke(std::wstring_view spec) {
+std::optional<KeyStroke> ParseKeyStroke(std::wstring_view text) {
   KeyStroke stroke;
   for (;;) {
-    const std::size_t plus = spec.find(L'+');
-    const auto key = VirtualKeyNamed(std::wstring(spec.substr(0, plus)));
+    const std::size_t plus = text.find(L'+');
+    const auto key = VirtualKeyNamed(std::wstring(text.substr(0, plus)));
     if (!key) return std::nullopt;
     if (plus == std::wstring_view::npos) {
       stroke.key = *key;
       return stroke;
     }
     stroke.modifiers.push_back(*key);
-    spec.remove_prefix(plus + 1);
+    text.remove_prefix(plus + 1);
   }
 }
 
@@ -793,8 +793,8 @@ int RunCommand(const Options& options, const std::wstring& command,
   }
   if (command == L"keys" || command == L"post-keys") {
     if (arguments.empty()) return Usage();
-    for (const std::wstring& spec : arguments) {
-      const auto stroke = ParseKeyStroke(spec);
+    for (const std::wstring& name : arguments) {
+      const auto stroke = ParseKeyStroke(name);
       if (!stroke) return Usage();
       const bool sent = command == L"keys" ? SendKeyStroke(*stroke) : PostKeyStroke(top, *stroke);
       if (!sent) return kExitFailed;
