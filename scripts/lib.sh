@@ -25,7 +25,7 @@ REQUIRED_PACKAGES=(
   cmake ninja-build g++ googletest
   g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
   wine wine64
-  xvfb xdotool imagemagick x11-utils xauth fonts-wqy-zenhei
+  xvfb xdotool imagemagick x11-utils xauth fonts-wqy-zenhei fonts-wqy-microhei fonts-arphic-uming
   python3 python3-pil python3-pefile locales
 )
 

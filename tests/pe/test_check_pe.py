@@ -121,6 +121,12 @@ class ImportChecks(unittest.TestCase):
         }
         self.assertEqual(check_pe.check_imports(imports), [])
 
+    def test_an_allowed_function_passes_and_only_that_one(self):
+        imports = {"KERNEL32.dll": ["GetTickCount64", "InitializeCriticalSectionEx"]}
+        failures = check_pe.check_imports(imports, allowed_functions=("GetTickCount64",))
+        self.assertEqual(len(failures), 1, failures)
+        self.assertIn("InitializeCriticalSectionEx", failures[0])
+
     def test_imports_by_ordinal_fail(self):
         failures = check_pe.check_imports({"USER32.dll": [None]})
         self.assertEqual(len(failures), 1)

@@ -292,11 +292,15 @@ def _clean_env(extra: dict | None = None) -> dict:
     return env
 
 
+# Raised whenever what template_prefix() sets up changes, so that older templates are booted anew.
+TEMPLATE_REVISION = 2
+
+
 def template_prefix() -> Path:
     """A booted Wine prefix that sessions copy; booted once (about 15 s) and kept under the work folder."""
     template = WORK_DIR / "wine-template"
     marker = template / ".template-ready"
-    version = _wine_version()
+    version = f"{_wine_version()} template {TEMPLATE_REVISION}"
     with _locked("wine-template"):
         if marker.is_file() and marker.read_text() == version:
             return template
@@ -309,9 +313,30 @@ def template_prefix() -> Path:
              "/d", "0", "/f"],
             env=env, check=True, timeout=120,
         )
+        _replace_window_fonts(env, template)
         subprocess.run(["wineserver", "-w"], env=env, check=True, timeout=120)
         marker.write_text(version)
         return template
+
+
+# The window names "宋体" and "黑体". Left to itself Wine maps both to WenQuanYi Zen Hei, whose 12 px
+# bitmap strike loses strokes at 9 pt; a Song (Ming) face and an outline Hei face look like the real ones.
+FONT_REPLACEMENTS = {
+    "宋体": "AR PL UMing CN",
+    "SimSun": "AR PL UMing CN",
+    "黑体": "WenQuanYi Micro Hei",
+    "SimHei": "WenQuanYi Micro Hei",
+}
+
+
+def _replace_window_fonts(env: dict, prefix: Path) -> None:
+    lines = ["Windows Registry Editor Version 5.00", "", r"[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]"]
+    lines += [f'"{face}"="{replacement}"' for face, replacement in FONT_REPLACEMENTS.items()]
+    reg_file = prefix / "drive_c" / "font-replacements.reg"
+    # regedit reads UTF-16 LE with a byte order mark, so the Chinese face names survive any Unix locale.
+    reg_file.write_bytes(("\r\n".join(lines) + "\r\n").encode("utf-16"))
+    run_captured(["wine", "regedit", "/S", r"C:\font-replacements.reg"], env=env, check=True, timeout=120)
+    reg_file.unlink()
 
 
 def zh_locale_dir() -> Path:
