@@ -90,6 +90,51 @@ class NotesPanel(PictureButtonCase):
         self.assertEqual(self.components_in_windows_system_folder(), [])
 
 
+class KeysOnceConfirmIsEnabled(PictureButtonCase):
+    """The keyboard after the notes have been read: "确认" takes Enter and joins the Tab cycle, and the
+    notes panel, once clicked into, hands Tab and Esc on like every other control."""
+
+    medium_options = {"notes": NOTES_GBK}
+
+    def setUp(self):
+        super().setUp()
+        self.click_picture_button()
+        self.wait_panel(visible=True)
+
+    def installer_was_started(self) -> bool:
+        return self.medium.file("vorncopy/started.txt").exists()
+
+    def click_into_panel(self) -> None:
+        self.session.mouse_click(*self.state.control(Id.TEXT2).rect.centre)
+        self.assertFocusBecomes(Id.TEXT2)
+
+    def test_tab_from_the_panel_moves_on_to_confirm(self):
+        self.click_into_panel()
+        self.session.type_keys("Tab")
+        self.assertFocusBecomes(Id.CMD_CONTINUE)
+
+    def test_escape_from_the_panel_ends_the_launcher_without_the_installer(self):
+        self.click_into_panel()
+        self.session.type_keys("Escape")
+        self.assertLauncherEnds()
+        self.assertFalse(self.installer_was_started())
+
+    def test_confirm_joins_the_tab_cycle(self):
+        self.session.focus(Id.COMMAND1)
+        self.assertFocusBecomes(Id.COMMAND1)
+        self.session.type_keys("Tab")
+        self.assertFocusBecomes(Id.CMD_CONTINUE)
+        self.session.type_keys("Tab")
+        self.assertFocusBecomes(Id.CMD_CANCEL)
+
+    def test_enter_away_from_the_command_buttons_presses_confirm(self):
+        self.session.focus(Id.DIR95_GROUPS)
+        self.assertFocusBecomes(Id.DIR95_GROUPS)
+        self.session.type_keys("Return")
+        self.assertLauncherEnds()
+        self.eventually(self.installer_was_started, timeout=15, message="the installer did not start")
+
+
 class MissingNotes(PictureButtonCase):
     medium_options = {"notes": None}
 
