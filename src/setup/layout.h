@@ -24,6 +24,25 @@ enum class ControlKind {
   DirListBox,
 };
 
+// Kinds that are child windows (and so can take the focus); the others are painted by their container
+// or, as the timer, not shown at all.
+constexpr bool IsChildWindow(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::TextBox:
+    case ControlKind::PictureBox:
+    case ControlKind::CommandButton:
+    case ControlKind::ListBox:
+    case ControlKind::DirListBox:
+      return true;
+    case ControlKind::Timer:
+    case ControlKind::Line:
+    case ControlKind::Label:
+    case ControlKind::Image:
+      return false;
+  }
+  return false;
+}
+
 // Every font of the window names character set 134 (GB2312).
 inline constexpr int kGb2312Charset = 134;
 inline constexpr int kNormalWeight = 400;

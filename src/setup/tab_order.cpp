@@ -8,23 +8,6 @@
 namespace setup {
 namespace {
 
-bool IsFocusableKind(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::TextBox:
-    case ControlKind::PictureBox:
-    case ControlKind::CommandButton:
-    case ControlKind::ListBox:
-    case ControlKind::DirListBox:
-      return true;
-    case ControlKind::Timer:
-    case ControlKind::Line:
-    case ControlKind::Label:
-    case ControlKind::Image:
-      return false;
-  }
-  return false;
-}
-
 const ControlRow* FindRow(int row) {
   if (row < 1 || row > static_cast<int>(kControlCount)) return nullptr;
   return &kControls[static_cast<std::size_t>(row) - 1];
@@ -40,7 +23,7 @@ const ControlRow& OnlyRowFlagged(ControlFlag flag) {
 std::vector<int> TabCycleRows() {
   std::vector<const ControlRow*> cycle;
   for (const ControlRow& control : kControls) {
-    if (IsFocusableKind(control.kind) && control.tabIndex != kNoTabIndex && !control.Has(kNoTabStop)) {
+    if (IsChildWindow(control.kind) && control.tabIndex != kNoTabIndex && !control.Has(kNoTabStop)) {
       cycle.push_back(&control);
     }
   }

@@ -9,19 +9,6 @@
 namespace setup {
 namespace {
 
-bool IsChildWindow(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::TextBox:
-    case ControlKind::PictureBox:
-    case ControlKind::CommandButton:
-    case ControlKind::ListBox:
-    case ControlKind::DirListBox:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool HasNoBox(const TwipBox& box) {
   return box.left == 0 && box.top == 0 && box.width == 0 && box.height == 0;
 }
