@@ -64,7 +64,9 @@ struct KernelHandleTraits {
   static void Close(pointer handle) { ::CloseHandle(handle); }
 };
 
-// CreateFile and FindFirstFile report failure as INVALID_HANDLE_VALUE rather than NULL.
+// Handles from CreateFile, which reports failure as INVALID_HANDLE_VALUE rather than NULL. A search
+// handle from FindFirstFile fails the same way but must be closed with FindClose, so it does not belong
+// here.
 struct FileHandleTraits {
   using pointer = HANDLE;
   static pointer Invalid() { return INVALID_HANDLE_VALUE; }
