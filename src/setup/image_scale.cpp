@@ -59,12 +59,16 @@ Bitmap32 ScaleByAreaAverage(const Bitmap32& src, int width, int height) {
   const AxisCoverage across(src.width, result.width);
   const AxisCoverage down(src.height, result.height);
 
-  // First pass, along the rows: weighted channel sums, not yet divided, so that no rounding happens
-  // before the very end. Each sum is at most 255 * source width.
-  std::vector<std::uint32_t> rowSums(sourceHeight * targetWidth * kChannels);
-  for (std::size_t y = 0; y < sourceHeight; ++y) {
+  // Each target row is the weighted sum of the source rows under it, each of those the weighted sums
+  // along that row. The sums stay whole numbers until the one division with rounding at the very end.
+  // Only one source row's sums are kept: neighbouring target rows share at most their border row,
+  // which is the row computed last.
+  const auto channelCount = targetWidth * kChannels;
+  std::vector<std::uint32_t> rowSums(channelCount);  // each at most 255 * source width
+  std::vector<std::uint64_t> columnSums(channelCount);
+  std::size_t summedRow = sourceHeight;  // none yet
+  const auto sumAlongRow = [&](std::size_t y) {
     const std::uint32_t* sourceRow = src.pixels.data() + y * sourceWidth;
-    std::uint32_t* sums = rowSums.data() + y * targetWidth * kChannels;
     for (int x = 0; x < result.width; ++x) {
       const std::uint32_t* sourcePixel = sourceRow + across.firstSource[static_cast<std::size_t>(x)];
       std::array<std::uint32_t, kChannels> sum{};
@@ -75,21 +79,19 @@ Bitmap32 ScaleByAreaAverage(const Bitmap32& src, int width, int height) {
         sum[2] += weight * ((pixel >> 16) & 0xFFu);
         sum[3] += weight * (pixel >> 24);
       }
-      std::copy(sum.begin(), sum.end(), sums + static_cast<std::size_t>(x) * kChannels);
+      std::copy(sum.begin(), sum.end(), rowSums.data() + static_cast<std::size_t>(x) * kChannels);
     }
-  }
+    summedRow = y;
+  };
 
-  // Second pass, down the columns, then one division with rounding to the nearest value.
   const std::uint64_t totalWeight = static_cast<std::uint64_t>(sourceWidth) * sourceHeight;
-  std::vector<std::uint64_t> columnSums(targetWidth * kChannels);
   for (int y = 0; y < result.height; ++y) {
     std::fill(columnSums.begin(), columnSums.end(), 0);
-    const std::uint32_t* sums =
-        rowSums.data() +
-        static_cast<std::size_t>(down.firstSource[static_cast<std::size_t>(y)]) * targetWidth * kChannels;
+    auto sourceY = static_cast<std::size_t>(down.firstSource[static_cast<std::size_t>(y)]);
     for (const std::uint32_t weight : down.WeightsOf(y)) {
-      for (std::size_t i = 0; i < columnSums.size(); ++i) columnSums[i] += std::uint64_t{weight} * sums[i];
-      sums += targetWidth * kChannels;
+      if (sourceY != summedRow) sumAlongRow(sourceY);
+      for (std::size_t i = 0; i < channelCount; ++i) columnSums[i] += std::uint64_t{weight} * rowSums[i];
+      ++sourceY;
     }
     std::uint32_t* targetRow = result.pixels.data() + static_cast<std::size_t>(y) * targetWidth;
     for (std::size_t x = 0; x < targetWidth; ++x) {
