@@ -214,9 +214,9 @@ void SetupWindow::RunLoadStep() {
   baseDirectory_ = BaseDirectoryFrom(ApplicationDirectoryOf(win32::ExecutablePath()));
 
   // The placement goes through twips and back, with the rounding the launcher has always used; whatever
-  // fails there leaves the window where it is, not topmost, and says nothing.
-  // Left and Top are where the window stands now (centred); Width and Height are its size in twips as
-  // designed, not read back from pixels, where rounding at 120 or 144 dpi would add a twip-pixel.
+  // fails there leaves the window where it is, not topmost, and says nothing. Left and Top are where the
+  // window stands now (centred); Width and Height are its designed size in twips, not read back from
+  // pixels, where rounding at 120 or 144 dpi would add a pixel.
   RECT window{};
   if (!::GetWindowRect(hwnd(), &window)) return;
   const float twipsPerPixel = TwipsPerPixel(dpi_);
@@ -342,28 +342,26 @@ void SetupWindow::PaintLine(win32::Surface& surface, const ControlRow& row) {
 }
 
 bool SetupWindow::OnPaint() {
-  win32::PaintScope paint(hwnd());
-  if (!background_) {
-    RECT client{};
-    ::GetClientRect(hwnd(), &client);
-    background_ = std::make_unique<win32::Surface>(client.right, client.bottom);
-    background_->Fill(client, ToColorRef(kWindowBackColor));
-    PaintRows(*background_, false);
-  }
-  background_->CopyTo(paint.dc(), 0, 0);
+  PaintPaintedRows(hwnd(), background_, kWindowBackColor, false);
   return true;
 }
 
 void SetupWindow::PaintStrip(HWND strip) {
-  win32::PaintScope paint(strip);
-  if (!stripBackground_) {
+  PaintPaintedRows(strip, stripBackground_, ControlAt(Row::Picture1).backColor.value_or(kWhite), true);
+}
+
+// The painted rows never change, so each container draws them once into a buffer and copies it after.
+void SetupWindow::PaintPaintedRows(HWND container, std::unique_ptr<win32::Surface>& buffer, Rgb backColor,
+                                   bool inTitleStrip) {
+  win32::PaintScope paint(container);
+  if (!buffer) {
     RECT client{};
-    ::GetClientRect(strip, &client);
-    stripBackground_ = std::make_unique<win32::Surface>(client.right, client.bottom);
-    stripBackground_->Fill(client, ToColorRef(ControlAt(Row::Picture1).backColor.value_or(kWhite)));
-    PaintRows(*stripBackground_, true);
+    ::GetClientRect(container, &client);
+    buffer = std::make_unique<win32::Surface>(client.right, client.bottom);
+    buffer->Fill(client, ToColorRef(backColor));
+    PaintRows(*buffer, inTitleStrip);
   }
-  stripBackground_->CopyTo(paint.dc(), 0, 0);
+  buffer->CopyTo(paint.dc(), 0, 0);
 }
 
 // A graphical command button: its colour, a raised edge (sunken with the content moved by one pixel

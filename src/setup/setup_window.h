@@ -101,6 +101,8 @@ class SetupWindow final : public win32::Window {
   void PaintImage(win32::Surface& surface, const ControlRow& row);
   void PaintLine(win32::Surface& surface, const ControlRow& row);
   void PaintStrip(HWND strip);
+  void PaintPaintedRows(HWND container, std::unique_ptr<win32::Surface>& buffer, Rgb backColor,
+                        bool inTitleStrip);
   void DrawCommandButton(const DRAWITEMSTRUCT& item);
 
   void Press(Row row);
@@ -117,7 +119,7 @@ class SetupWindow final : public win32::Window {
   std::map<const FontSpec*, win32::UniqueFont> fonts_;
   win32::UniqueBrush panelBrush_;
   win32::PictureCache pictures_;
-  std::unique_ptr<win32::Surface> background_;  // the painted rows never change, so they are drawn once
+  std::unique_ptr<win32::Surface> background_;  // the painted rows of the window and of the strip
   std::unique_ptr<win32::Surface> stripBackground_;
   std::wstring baseDirectory_;
   actions::PictureButton pictureButton_;  // keeps the notes panel's toggle counter between clicks

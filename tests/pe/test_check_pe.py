@@ -136,15 +136,7 @@ class ImportChecks(unittest.TestCase):
         self.assertIn("delay import", check_pe.check_imports({"COMCTL32.dll": ["X"]}, "delay import")[0])
 
 
-GOOD_STRINGS = {
-    "CompanyName": "vo",
-    "ProductName": "tarvin",
-    "FileVersion": "1.00",
-    "ProductVersion": "1.00",
-    "InternalName": "setup",
-    "OriginalFilename": "setup.exe",
-    "FileDescription": "tarvin 安装程序",
-}
+GOOD_STRINGS = {**check_pe.EXPECTED_VERSION_STRINGS, "FileDescription": "tarvin 安装程序"}
 ONE = (1, 0, 0, 0)
 
 
