@@ -5,8 +5,11 @@
 
 #include "setup/setup_window.h"
 #include "win32/dpi.h"
+#include "win32/process_hardening.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Before any DLL is loaded at run time: the medium's folder must never supply one.
+  win32::HardenProcess();
   win32::DeclareDpiAware();
   // OleLoadPicture decodes the window's JPEGs through COM.
   const HRESULT com = ::CoInitialize(nullptr);
