@@ -5,9 +5,10 @@
 
 Prints the file size and one line per failure, and exits 1 if anything failed (2 if the file cannot
 be read as a PE image). Checked: machine type and PE32/PE32+ for the architecture, the GUI subsystem
-and a subsystem version that XP accepts; every statically imported DLL is one that Windows always
-loads from its system folder, and no imported function is newer than Windows XP; the version record;
-the application manifest; the icon groups and the two JPEG pictures.
+and a subsystem version that XP accepts; the run-from-swap flags and a checksum that matches the
+bytes; every statically imported DLL is one that Windows always loads from its system folder, and no
+imported function is newer than Windows XP; the version record; the application manifest; the icon
+groups and the two JPEG pictures (these three not with --headers-and-imports-only).
 
 Needs pefile (Debian's python3-pefile).
 """
@@ -174,6 +175,18 @@ def check_headers(arch, machine, magic, subsystem, subsystem_version, os_version
         )
     if is_dll:
         failures.append("the image is marked as a DLL")
+    return failures
+
+
+def check_image_flags(characteristics, stored_checksum, computed_checksum):
+    """The run-from-swap flags, and a checksum that matches the bytes (so the post-link step that sets
+    the flags did not leave a stale one behind)."""
+    failures = []
+    for flag in ("IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP", "IMAGE_FILE_NET_RUN_FROM_SWAP"):
+        if not characteristics & pefile.IMAGE_CHARACTERISTICS[flag]:
+            failures.append(f"{flag} is not set: ejecting the medium could crash the running program")
+    if stored_checksum != computed_checksum:
+        failures.append(f"the image checksum is {stored_checksum:#x}, but the bytes give {computed_checksum:#x}")
     return failures
 
 
@@ -415,7 +428,7 @@ def read_icon_groups(raw_groups):
     return groups
 
 
-def check_file(path, arch, resource_ids, allowed_functions=()):
+def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=True):
     pe = pefile.PE(str(path))
     header = pe.OPTIONAL_HEADER
     failures = check_headers(
@@ -427,8 +440,11 @@ def check_file(path, arch, resource_ids, allowed_functions=()):
         (header.MajorOperatingSystemVersion, header.MinorOperatingSystemVersion),
         pe.FILE_HEADER.Characteristics & pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_DLL"],
     )
+    failures += check_image_flags(pe.FILE_HEADER.Characteristics, header.CheckSum, pe.generate_checksum())
     failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])), "import", allowed_functions)
     failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])), "delay import", allowed_functions)
+    if not setup_resources:
+        return failures
     failures += check_version(*read_version(pe))
     resources = read_resources(pe)
     failures += check_manifest(resources.get(RT_MANIFEST, {}))
@@ -447,12 +463,16 @@ def main(argv):
     parser.add_argument("--arch", required=True, choices=sorted(ARCHITECTURES))
     parser.add_argument("--allow-import", action="append", default=[], metavar="FUNCTION",
                         help="accept this post-XP function in the import table (for test builds)")
+    parser.add_argument("--headers-and-imports-only", action="store_true",
+                        help="skip the version record, manifest and pictures of setup.exe (for the other"
+                        " programs of the medium)")
     args = parser.parse_args(argv)
 
     try:
         size = args.path.stat().st_size
         resource_ids = parse_resource_ids(RESOURCE_IDS_HEADER.read_text(encoding="utf-8"))
-        failures = check_file(args.path, args.arch, resource_ids, tuple(args.allow_import))
+        failures = check_file(args.path, args.arch, resource_ids, tuple(args.allow_import),
+                              not args.headers_and_imports_only)
     except (OSError, pefile.PEFormatError) as error:
         print(f"{args.path}: cannot check: {error}")
         return 2

@@ -17,8 +17,11 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(HERE.parent.parent / "cmake"))
 
 import check_pe  # noqa: E402
+import pefile  # noqa: E402
+import run_from_swap  # noqa: E402
 
 RESOURCES = HERE.parent.parent / "src" / "resources"
 I386 = 0x14C
@@ -134,6 +137,50 @@ class ImportChecks(unittest.TestCase):
 
     def test_delay_imports_are_named_as_such(self):
         self.assertIn("delay import", check_pe.check_imports({"COMCTL32.dll": ["X"]}, "delay import")[0])
+
+
+class ImageFlagChecks(unittest.TestCase):
+    REMOVABLE = 0x0400
+    NET = 0x0800
+    EXECUTABLE = 0x0102  # executable image, 32-bit machine
+
+    def test_both_swap_flags_and_a_matching_checksum_pass(self):
+        self.assertEqual(check_pe.check_image_flags(self.EXECUTABLE | self.REMOVABLE | self.NET, 0x1234, 0x1234), [])
+
+    def test_each_missing_flag_is_named(self):
+        for present, missing in ((self.REMOVABLE, "NET_RUN"), (self.NET, "REMOVABLE_RUN"), (0, "RUN_FROM_SWAP")):
+            with self.subTest(missing=missing):
+                failures = check_pe.check_image_flags(self.EXECUTABLE | present, 1, 1)
+                self.assertEqual(len(failures), 2 if present == 0 else 1, failures)
+                self.assertIn(missing, failures[0])
+
+    def test_a_stale_checksum_fails(self):
+        failures = check_pe.check_image_flags(self.EXECUTABLE | self.REMOVABLE | self.NET, 0x305A5, 0x311A5)
+        self.assertEqual(len(failures), 1)
+        self.assertIn("checksum", failures[0])
+
+
+class RunFromSwapStep(unittest.TestCase):
+    """The post-link step that sets the flags, on a copy of a real image: flags set, checksum right
+    (pefile computes it independently), nothing else changed, and a second run changes nothing."""
+
+    def test_marks_a_real_image(self):
+        if not os.environ.get("CHECK_PE_EXE"):
+            self.skipTest("CHECK_PE_EXE names no built program")
+        original = Path(os.environ["CHECK_PE_EXE"]).read_bytes()
+        characteristics_offset, checksum_offset = run_from_swap.header_offsets(original)
+        cleared = bytearray(original)
+        cleared[characteristics_offset + 1] &= ~0x0C & 0xFF
+        marked = run_from_swap.mark(bytes(cleared))
+        self.assertEqual(run_from_swap.mark(marked), marked)
+        pe = pefile.PE(data=marked)
+        self.assertEqual(pe.FILE_HEADER.Characteristics & 0x0C00, 0x0C00)
+        self.assertEqual(pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum())
+        changed = [k for k in range(len(marked)) if marked[k] != cleared[k]]
+        allowed = {characteristics_offset + 1, *range(checksum_offset, checksum_offset + 4)}
+        self.assertTrue(set(changed) <= allowed, changed)
+        with self.assertRaises(ValueError):
+            run_from_swap.mark(b"MZ" + bytes(100))
 
 
 GOOD_STRINGS = {**check_pe.EXPECTED_VERSION_STRINGS, "FileDescription": "tarvin 安装程序"}
@@ -275,6 +322,20 @@ class DamagedExecutables(unittest.TestCase):
         self.assertEqual(self.original.count(old), 1, old)
         return self.original.replace(old, new)
 
+    @staticmethod
+    def with_checksum(data):
+        _, checksum_offset = run_from_swap.header_offsets(data)
+        fixed = bytearray(data)
+        checksum = run_from_swap.pe_checksum(data, checksum_offset)
+        fixed[checksum_offset : checksum_offset + 4] = checksum.to_bytes(4, "little")
+        return bytes(fixed)
+
+    def clear_swap_flags(self):
+        pe_offset = int.from_bytes(self.original[0x3C:0x40], "little")
+        data = bytearray(self.original)
+        data[pe_offset + 4 + 19] &= ~0x0C & 0xFF  # high byte of the COFF characteristics
+        return bytes(data)
+
     def test_the_reading_layer_sees_the_record(self):
         # Whatever the program imports, the version record, manifest and pictures must be found.
         _, failures = self.run_check(self.original)
@@ -290,7 +351,12 @@ class DamagedExecutables(unittest.TestCase):
             "execution level": self.damage(b'"asInvoker"', b'"asInvokes"'),
             "SetProcessDPIAware": self.damage(b"GetCurrentThreadId\0", b"SetProcessDPIAware\0"),
             "OLEACC32.dll": self.damage(b"OLEAUT32.dll", b"OLEACC32.dll"),
+            "run_from_swap": self.clear_swap_flags(),
         }
+        # Each damage alone: the checksum is brought up to date after it, except in the case that
+        # damages only the checksum.
+        cases = {label: self.with_checksum(data) for label, data in cases.items()}
+        cases["checksum"] = self.damage(b"GetCurrentThreadId\0", b"GetCurrentThreadIe\0")
         baseline = set(self.run_check(self.original)[1])
         for expected, data in cases.items():
             with self.subTest(expected):
