@@ -1,4 +1,4 @@
-# Shared by scripts/demo, scripts/test and scripts/bench (source it): the packages the project needs,
+# Shared by scripts/demo, scripts/test, scripts/bench and scripts/make-medium (source it): the packages the project needs,
 # the builds, and the way to the private Wine and X machinery of tests/ui/harness.py.
 #
 #   ensure_packages        apt-get installs what is missing (as root, or through sudo); nothing else
@@ -27,6 +27,7 @@ REQUIRED_PACKAGES=(
   wine wine64
   xvfb xdotool imagemagick x11-utils xauth fonts-wqy-zenhei fonts-wqy-microhei fonts-arphic-uming
   python3 python3-pil python3-pefile locales
+  xorriso git
 )
 
 log() {
