@@ -1,5 +1,5 @@
-# Shared by scripts/demo, scripts/test, scripts/bench and scripts/make-medium (source it): the packages the project needs,
-# the builds, and the way to the private Wine and X machinery of tests/ui/harness.py.
+# Shared by scripts/demo, scripts/test, scripts/bench and scripts/make-medium (source it): the packages
+# the project needs, the builds, and the way to the private Wine and X machinery of tests/ui/harness.py.
 #
 #   ensure_packages        apt-get installs what is missing (as root, or through sudo); nothing else
 #   build_preset NAME...   configures and builds CMake presets (native, win64, win32) in build/NAME
