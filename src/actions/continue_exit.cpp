@@ -17,4 +17,17 @@ std::wstring InstallerCommandLine(std::wstring_view installerPath) {
   return commandLine;
 }
 
+HandOver HandOverToInstaller(std::wstring_view baseDirectory, ProgramStarter& starter) {
+  const std::wstring path = InstallerPath(baseDirectory);
+  switch (starter.StartProcess(path, InstallerCommandLine(path))) {
+    case StartResult::kStarted:
+      return HandOver::kStarted;
+    case StartResult::kElevationRequired:
+      return starter.OpenThroughShell(path) ? HandOver::kStartedThroughShell : HandOver::kNotStarted;
+    case StartResult::kFailed:
+      break;
+  }
+  return HandOver::kNotStarted;
+}
+
 }  // namespace actions

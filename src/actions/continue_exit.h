@@ -18,4 +18,32 @@ std::wstring InstallerPath(std::wstring_view baseDirectory);
 // one argument to the installer as well.
 std::wstring InstallerCommandLine(std::wstring_view installerPath);
 
+// How an attempt to start a program ended.
+enum class StartResult {
+  kStarted,
+  // The program asks for elevation, which an ordinary process start cannot give it.
+  kElevationRequired,
+  kFailed,
+};
+
+// Starts programs without waiting for them, with a normal, focused window, in the current directory.
+class ProgramStarter {
+ public:
+  virtual ~ProgramStarter() = default;
+  // An ordinary process start: the program at applicationPath, given commandLine.
+  virtual StartResult StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) = 0;
+  // The shell's open verb on the program, which lets Windows ask the user for elevation.
+  virtual bool OpenThroughShell(const std::wstring& applicationPath) = 0;
+};
+
+enum class HandOver {
+  kStarted,
+  kStartedThroughShell,
+  kNotStarted,
+};
+
+// Starts base directory & "vorncopy\tarvinxp.exe" with no arguments. Only an installer that needs
+// elevation is handed to the shell; every other failure is left as it is, and the caller stays silent.
+HandOver HandOverToInstaller(std::wstring_view baseDirectory, ProgramStarter& starter);
+
 }  // namespace actions

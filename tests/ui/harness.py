@@ -50,6 +50,7 @@ import fcntl
 import io
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -249,7 +250,34 @@ def probe_exe() -> Path:
 
 
 def sample_installer_exe() -> Path:
+    """The tests' second-stage installer: it records each start (see InstallerStart) and exits."""
+    return built_program("tarvinxp_record.exe", "tools", "tools/sample_installer")
+
+
+def demo_installer_exe() -> Path:
+    """The demonstration medium's second-stage installer, which shows a window."""
     return built_program("tarvinxp.exe", "tools", "tools/sample_installer")
+
+
+@dataclass
+class InstallerStart:
+    """One start of the tests' installer, as it recorded it."""
+
+    pid: int
+    program: str  # its own full path
+    command_line: str
+    current_directory: str
+
+
+def installer_starts(record: Path) -> list[InstallerStart]:
+    """The starts in a record file of the tests' installer (none when there is no file)."""
+    if not record.exists():
+        return []
+    starts = []
+    for line in record.read_text(encoding="utf-8").splitlines():
+        pid, program, command_line, current_directory = line.split("\t")
+        starts.append(InstallerStart(int(pid), program, command_line, current_directory))
+    return starts
 
 
 # --- Shared preparations: the template prefix and the private locale ------------------------------
@@ -462,12 +490,14 @@ def lay_out_medium(
     with_installer: bool = True,
     with_components: bool = True,
     extra_files: dict[str, bytes] | None = None,
+    installer: Path | None = None,
 ) -> Path:
     """An installation medium in folder: setup.exe, voabc.txt and the payload folder vorncopy.
 
     notes: the bytes of voabc.txt (default: the sample notes in GBK; None: no voabc.txt at all).
     with_installer / with_components: whether vorncopy holds tarvinxp.exe / the two component files.
     extra_files: more files, by path relative to the medium ("vorncopy/x.txt": b"...").
+    installer: the program to carry as tarvinxp.exe (default: the tests' recording one).
     """
     folder.mkdir(parents=True, exist_ok=True)
     shutil.copy2(setup_exe(), folder / "setup.exe")
@@ -481,7 +511,7 @@ def lay_out_medium(
         for component in ("Dao350.dll", "msjter35.dll"):
             shutil.copy2(SAMPLE_MEDIUM / "vorncopy" / component, payload / component)
     if with_installer:
-        shutil.copy2(sample_installer_exe(), payload / "tarvinxp.exe")
+        shutil.copy2(installer or sample_installer_exe(), payload / "tarvinxp.exe")
     for relative, content in (extra_files or {}).items():
         target = folder / relative
         target.parent.mkdir(parents=True, exist_ok=True)
@@ -656,13 +686,18 @@ class Session:
 
     # Media and the launcher
 
-    def make_medium(self, drive: str | None = "D", **layout) -> Medium:
+    def make_medium(self, drive: str | None = "D", on_drive_c: str | None = None, **layout) -> Medium:
         """A fresh medium (see lay_out_medium for the layout arguments).
 
         drive: the letter the medium is mounted as, like a disc (the launcher then runs as D:\\setup.exe
         and its base directory is D:\\); None runs it from a folder on drive Z:.
+        on_drive_c: instead, a folder of drive C: to lay it out in ("My Setup" runs C:\\My Setup\\setup.exe).
         """
         self._media += 1
+        if on_drive_c is not None:
+            folder = self.drive_c / on_drive_c
+            lay_out_medium(folder, **layout)
+            return Medium(folder, "C:\\" + on_drive_c.replace("/", "\\") + "\\")
         folder = self.folder / f"medium-{self._media}"
         lay_out_medium(folder, **layout)
         if drive is None:
@@ -673,15 +708,17 @@ class Session:
         link.symlink_to(folder)
         return Medium(folder, f"{drive.upper()}:\\")
 
-    def launch(self, medium: Medium | None = None, wait: bool = True, detached: bool = False) -> Launcher:
+    def launch(self, medium: Medium | None = None, wait: bool = True, detached: bool = False,
+               cwd: Path | None = None) -> Launcher:
         """Starts setup.exe from the medium (a new sample medium if none) and, by default, waits until
-        its window shows. detached: the launcher may outlive this process."""
+        its window shows. detached: the launcher may outlive this process. cwd: the folder it starts in
+        (default: the medium's)."""
         if self.launcher and self.launcher.running():
             self.launcher.end()
         self._shown_state = None
         medium = medium or self.make_medium()
         log = open(self.folder / f"launcher-{self._media}.log", "wb")
-        process = self.wine(medium.windows_dir + "setup.exe", cwd=medium.path, stdout=log, stderr=log,
+        process = self.wine(medium.windows_dir + "setup.exe", cwd=cwd or medium.path, stdout=log, stderr=log,
                             detached=detached)
         log.close()
         self.launcher = Launcher(self, process, medium)
@@ -739,6 +776,23 @@ class Session:
 
     def xdotool(self, *args: str) -> None:
         subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True, timeout=30)
+
+    def visible_windows(self) -> list[str]:
+        """The names of the windows mapped on the X screen: every visible top-level window of every
+        Windows program, message boxes included."""
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", ""], env=self.env,
+                               capture_output=True, text=True, timeout=30)
+        root = subprocess.run(["xwininfo", "-root", "-int"], env=self.env, capture_output=True, text=True,
+                              check=True, timeout=30)
+        root_id = re.search(r"Window id: (\d+)", root.stdout).group(1)
+        names = []
+        for window in found.stdout.split():
+            if window == root_id:
+                continue
+            name = subprocess.run(["xdotool", "getwindowname", window], env=self.env, capture_output=True,
+                                  text=True, timeout=30)
+            names.append(name.stdout.strip())
+        return names
 
     def mouse_move(self, x: int, y: int) -> None:
         # Not "--sync": it waits for a motion event, and there is none when the pointer is already there.
@@ -922,7 +976,7 @@ def _command_run_windows_tests(args: argparse.Namespace) -> int:
 def _command_make_medium(args: argparse.Namespace) -> int:
     destination = Path(args.destination)
     shutil.rmtree(destination, ignore_errors=True)
-    lay_out_medium(destination)
+    lay_out_medium(destination, installer=demo_installer_exe())
     print(destination)
     return 0
 
@@ -930,7 +984,7 @@ def _command_make_medium(args: argparse.Namespace) -> int:
 def _command_demo(args: argparse.Namespace) -> int:
     medium_folder = Path(args.medium)
     shutil.rmtree(medium_folder, ignore_errors=True)
-    lay_out_medium(medium_folder)
+    lay_out_medium(medium_folder, installer=demo_installer_exe())
     screenshot = Path(args.screenshot)
     display = os.environ.get("DISPLAY")
     # On the user's own screen the launcher stays up, in a lasting prefix of its own; on a private X

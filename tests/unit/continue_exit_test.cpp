@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "setup/base_directory.h"
 
 namespace {
 
+using actions::HandOver;
+using actions::HandOverToInstaller;
 using actions::InstallerCommandLine;
 using actions::InstallerPath;
 
@@ -36,6 +40,67 @@ TEST(InstallerCommandLine, IsThePathAloneInQuotes) {
   EXPECT_EQ(commandLine.front(), L'"');
   EXPECT_EQ(commandLine.back(), L'"');
   EXPECT_EQ(commandLine.substr(1, withBlanks.size()), withBlanks);
+}
+
+// Answers every process start with a given result and records what it was asked to do.
+class ScriptedStarter final : public actions::ProgramStarter {
+ public:
+  ScriptedStarter(actions::StartResult processResult, bool shellResult)
+      : processResult_(processResult), shellResult_(shellResult) {}
+
+  actions::StartResult StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) override {
+    processStarts.push_back({applicationPath, commandLine});
+    return processResult_;
+  }
+  bool OpenThroughShell(const std::wstring& applicationPath) override {
+    shellOpens.push_back(applicationPath);
+    return shellResult_;
+  }
+
+  struct ProcessStart {
+    std::wstring applicationPath;
+    std::wstring commandLine;
+  };
+  std::vector<ProcessStart> processStarts;
+  std::vector<std::wstring> shellOpens;
+
+ private:
+  actions::StartResult processResult_;
+  bool shellResult_;
+};
+
+constexpr std::wstring_view kMediumWithBlank = L"D:\\My Setup\\";
+constexpr wchar_t kInstallerWithBlank[] = L"D:\\My Setup\\vorncopy\\tarvinxp.exe";
+
+TEST(HandOverToInstaller, StartsTheInstallerByItsFullPathOnceAndNothingElse) {
+  ScriptedStarter starter(actions::StartResult::kStarted, true);
+  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter), HandOver::kStarted);
+  ASSERT_EQ(starter.processStarts.size(), 1u);
+  EXPECT_EQ(starter.processStarts[0].applicationPath, kInstallerWithBlank);
+  // Quoted, so that "D:\My" is never taken for the program, and no arguments follow.
+  EXPECT_EQ(starter.processStarts[0].commandLine, L"\"D:\\My Setup\\vorncopy\\tarvinxp.exe\"");
+  EXPECT_TRUE(starter.shellOpens.empty());
+}
+
+TEST(HandOverToInstaller, AnInstallerAskingForElevationGoesThroughTheShell) {
+  ScriptedStarter starter(actions::StartResult::kElevationRequired, true);
+  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter), HandOver::kStartedThroughShell);
+  EXPECT_EQ(starter.processStarts.size(), 1u);
+  ASSERT_EQ(starter.shellOpens.size(), 1u);
+  EXPECT_EQ(starter.shellOpens[0], kInstallerWithBlank);
+
+  ScriptedStarter refused(actions::StartResult::kElevationRequired, false);
+  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, refused), HandOver::kNotStarted);
+  EXPECT_EQ(refused.shellOpens.size(), 1u) << "a refused elevation is not asked for again";
+}
+
+TEST(HandOverToInstaller, EveryOtherFailureStaysAFailureWithoutTheShell) {
+  // A missing installer, one that is no program, a folder of that name: the shell would only show an
+  // error box or open the folder.
+  ScriptedStarter starter(actions::StartResult::kFailed, true);
+  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter), HandOver::kNotStarted);
+  EXPECT_EQ(starter.processStarts.size(), 1u);
+  EXPECT_TRUE(starter.shellOpens.empty());
 }
 
 }  // namespace

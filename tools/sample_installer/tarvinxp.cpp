@@ -1,9 +1,7 @@
 // tarvinxp.exe, the sample second-stage installer that the demonstration medium carries in its payload
-// folder. It installs nothing: it shows that setup.exe handed over to it. Each start appends the new
-// process id as one line to started.txt beside the executable, so a test can count the starts.
+// folder. It installs nothing and writes nothing: it shows that setup.exe handed over to it. The tests
+// use tarvinxp_record.exe in its place.
 #include <windows.h>
-
-#include <string>
 
 #include "win32/unique_handle.h"
 
@@ -18,35 +16,6 @@ constexpr int kClientHeight = 104;
 constexpr int kMargin = 16;
 constexpr int kButtonWidth = 88;
 constexpr int kButtonHeight = 26;
-
-// The directory of this executable, with a trailing backslash; empty if it cannot be read.
-std::wstring OwnDirectory() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    // A full buffer may mean the path was cut short: try again with more room.
-    if (length < path.size()) {
-      path.resize(length);
-      return path.substr(0, path.find_last_of(L'\\') + 1);
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-void RecordStart() {
-  const std::wstring directory = OwnDirectory();
-  if (directory.empty()) return;
-  // FILE_APPEND_DATA alone makes every write land at the end of the file, even when two starts
-  // overlap.
-  const win32::UniqueFileHandle log(::CreateFileW((directory + L"started.txt").c_str(), FILE_APPEND_DATA,
-                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!log) return;
-  const std::string line = std::to_string(::GetCurrentProcessId()) + "\r\n";
-  DWORD written = 0;
-  ::WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -127,8 +96,6 @@ HWND CreateMainWindow(HINSTANCE instance, HFONT font) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
-  RecordStart();
-
   // Outlives the window and its controls, which use it until they are destroyed.
   const win32::UniqueFont font = CreateTextFont();
   const HWND window = CreateMainWindow(instance, font.get());
