@@ -2,7 +2,7 @@
 # the project needs, the builds, and the way to the private Wine and X machinery of tests/ui/harness.py.
 #
 #   ensure_packages        apt-get installs what is missing (as root, or through sudo); nothing else
-#   build_preset NAME...   configures and builds CMake presets (native, win64, win32) in build/NAME
+#   build_preset NAME...   configures and builds CMake presets (native, native-asan, win64, win32)
 #   harness ARGS...        runs tests/ui/harness.py with Debian's Python
 #   cleanup_stale_sessions ends Wine servers and removes scratch prefixes a killed run left behind
 #
@@ -28,6 +28,7 @@ REQUIRED_PACKAGES=(
   xvfb xdotool imagemagick x11-utils xauth fonts-wqy-zenhei fonts-wqy-microhei fonts-arphic-uming
   python3 python3-pil python3-pefile locales
   xorriso git
+  clang libclang-rt-14-dev
 )
 
 log() {
