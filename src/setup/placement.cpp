@@ -1,5 +1,6 @@
 #include "setup/placement.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -57,6 +58,29 @@ float TwipsPerPixel(int dotsPerInch) {
   // place the window with a meaningless factor.
   if (dotsPerInch <= 0) return 0.0f;
   return kTwipsPerInch / static_cast<float>(dotsPerInch);
+}
+
+float WholeTwipsPerPixel(int dotsPerInch) {
+  if (dotsPerInch <= 0) return 0.0f;
+  return static_cast<float>(NearestInt32(static_cast<double>(kTwipsPerInch) / dotsPerInch).value_or(0));
+}
+
+WindowPlacementTwips PlacementTwipsOf(const PixelRect& window, int dotsPerInch) {
+  const float factor = WholeTwipsPerPixel(dotsPerInch);
+  return WindowPlacementTwips{.left = static_cast<float>(window.left) * factor,
+                              .top = static_cast<float>(window.top) * factor,
+                              .width = static_cast<float>(window.Width()) * factor,
+                              .height = static_cast<float>(window.Height()) * factor,
+                              .twipsPerPixelX = factor,
+                              .twipsPerPixelY = factor};
+}
+
+PixelSize WindowPixelSize(float widthTwips, float heightTwips, int dotsPerInch) {
+  const auto truncated = [dotsPerInch](float twips) {
+    const double pixels = std::trunc(static_cast<double>(twips) * dotsPerInch / kTwipsPerInch);
+    return std::isfinite(pixels) ? static_cast<int>(std::clamp(pixels, 0.0, 1e6)) : 0;
+  };
+  return PixelSize{truncated(widthTwips), truncated(heightTwips)};
 }
 
 }  // namespace setup

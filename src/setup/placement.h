@@ -4,6 +4,8 @@
 
 #include <optional>
 
+#include "setup/geometry.h"
+
 namespace setup {
 
 struct WindowPlacementTwips {
@@ -33,5 +35,25 @@ std::optional<int> NearestInt32(double value);
 
 // Twips per pixel at a logical resolution (96 dpi gives 15).
 float TwipsPerPixel(int dotsPerInch);
+
+// Twips per pixel as the load step reads them from the screen: a whole number, the nearest to
+// 1440 / dotsPerInch (0 without a resolution). The placement's integer divisions give back the pixels
+// the window has only for a whole factor; 7.5 at 192 dpi would shrink the window to 946 x 658 and move
+// it up, cutting off the buttons at its right and bottom.
+float WholeTwipsPerPixel(int dotsPerInch);
+
+// The window's Left, Top, Width and Height as the load step reads them: its pixel box in twips of the
+// whole factor above, with that factor for both directions.
+WindowPlacementTwips PlacementTwipsOf(const PixelRect& window, int dotsPerInch);
+
+struct PixelSize {
+  int width = 0;
+  int height = 0;
+  friend constexpr bool operator==(const PixelSize&, const PixelSize&) = default;
+};
+
+// The window's size at a logical resolution: its design twips over the exact twips per pixel, truncated
+// as the load step's divisions truncate (505 x 351 at 96 dpi, 757 x 526 at 144, 1010 x 702 at 192).
+PixelSize WindowPixelSize(float widthTwips, float heightTwips, int dotsPerInch);
 
 }  // namespace setup

@@ -107,13 +107,11 @@ bool SetupWindow::Create() {
   owner_.reset(
       ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance_, nullptr));
 
-  // Without a frame the client area is the whole window. It starts centred on the screen at the size
-  // the load step's placement gives it, so that the placement does not resize it by a pixel.
-  const float twipsPerPixel = TwipsPerPixel(dpi_);
-  const auto size =
-      PlacementPixels({0, 0, kClientWidthTwips, kClientHeightTwips, twipsPerPixel, twipsPerPixel});
-  const int width = size ? size->cx : TwipsToPixels(kClientWidthTwips, dpi_);
-  const int height = size ? size->cy : TwipsToPixels(kClientHeightTwips, dpi_);
+  // Without a frame the client area is the whole window. It starts centred on the screen at its design
+  // size, truncated to whole pixels as the load step's placement truncates, which then keeps it.
+  const PixelSize size = WindowPixelSize(kClientWidthTwips, kClientHeightTwips, dpi_);
+  const int width = size.width;
+  const int height = size.height;
   const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   if (!Window::Create(0, kClassName, std::wstring(kWindowCaption).c_str(), WS_POPUP | WS_CLIPCHILDREN, left,
@@ -214,19 +212,13 @@ void SetupWindow::RunLoadStep() {
   baseDirectory_ = BaseDirectoryFrom(ApplicationDirectoryOf(win32::ExecutablePath()));
 
   // The placement goes through twips and back, with the rounding the launcher has always used; whatever
-  // fails there leaves the window where it is, not topmost, and says nothing. Left and Top are where the
-  // window stands now (centred); Width and Height are its designed size in twips, not read back from
-  // pixels, where rounding at 120 or 144 dpi would add a pixel.
+  // fails there leaves the window where it is, not topmost, and says nothing. It reads the window where
+  // it stands now (centred, at its design size) in whole twips per pixel, so that it keeps that box at
+  // every resolution.
   RECT window{};
   if (!::GetWindowRect(hwnd(), &window)) return;
-  const float twipsPerPixel = TwipsPerPixel(dpi_);
-  const WindowPlacementTwips twips{static_cast<float>(window.left) * twipsPerPixel,
-                                   static_cast<float>(window.top) * twipsPerPixel,
-                                   kClientWidthTwips,
-                                   kClientHeightTwips,
-                                   twipsPerPixel,
-                                   twipsPerPixel};
-  if (const auto pixels = PlacementPixels(twips))
+  const PixelRect box{window.left, window.top, window.right, window.bottom};
+  if (const auto pixels = PlacementPixels(PlacementTwipsOf(box, dpi_)))
     ::SetWindowPos(hwnd(), HWND_TOPMOST, pixels->x, pixels->y, pixels->cx, pixels->cy, 0);
 }
 

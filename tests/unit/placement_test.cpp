@@ -164,5 +164,59 @@ TEST(TwipsPerPixelTest, NoResolutionGivesNoPlacement) {
   EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, TwipsPerPixel(0), TwipsPerPixel(0))), std::nullopt);
 }
 
+TEST(WholeTwipsPerPixelTest, IsTheNearestWholeNumberHalfToEven) {
+  EXPECT_EQ(WholeTwipsPerPixel(96), 15.0f);
+  EXPECT_EQ(WholeTwipsPerPixel(120), 12.0f);
+  EXPECT_EQ(WholeTwipsPerPixel(144), 10.0f);
+  EXPECT_EQ(WholeTwipsPerPixel(168), 9.0f);  // 8.57
+  EXPECT_EQ(WholeTwipsPerPixel(192), 8.0f);  // 7.5 goes to the even 8
+  EXPECT_EQ(WholeTwipsPerPixel(288), 5.0f);
+  EXPECT_EQ(WholeTwipsPerPixel(0), 0.0f);
+  EXPECT_EQ(WholeTwipsPerPixel(-96), 0.0f);
+}
+
+TEST(WindowPixelSizeTest, DesignTwipsOverTheExactFactorTruncated) {
+  EXPECT_EQ(WindowPixelSize(7575, 5265, 96), (PixelSize{505, 351}));
+  EXPECT_EQ(WindowPixelSize(7575, 5265, 120), (PixelSize{631, 438}));   // 631.25 x 438.75
+  EXPECT_EQ(WindowPixelSize(7575, 5265, 144), (PixelSize{757, 526}));   // 757.5 x 526.5
+  EXPECT_EQ(WindowPixelSize(7575, 5265, 168), (PixelSize{883, 614}));   // 883.75 x 614.25
+  EXPECT_EQ(WindowPixelSize(7575, 5265, 192), (PixelSize{1010, 702}));  // exact
+  EXPECT_EQ(WindowPixelSize(7575, 5265, 0), (PixelSize{0, 0}));
+}
+
+// The load step reads the window where it stands and must leave it there, at any resolution; with the
+// exact factor 7.5 at 192 dpi its divisions by 8 would shrink and move it.
+TEST(PlacementTwipsOfTest, PlacementKeepsTheWindowsBoxAtEveryResolution) {
+  for (const int dpi : {72, 96, 120, 144, 168, 192, 240, 288}) {
+    const PixelSize size = WindowPixelSize(7575, 5265, dpi);
+    for (const PixelRect box :
+         {PixelRect{259, 208, 259 + size.width, 208 + size.height}, PixelRect{0, 0, size.width, size.height},
+          PixelRect{-37, -3, -37 + size.width, -3 + size.height}}) {
+      const auto placement = PlacementPixels(PlacementTwipsOf(box, dpi));
+      ASSERT_TRUE(placement) << dpi;
+      EXPECT_EQ(*placement, (WindowPlacementPixels{box.left, box.top, box.Width(), box.Height()})) << dpi;
+    }
+  }
+}
+
+TEST(PlacementTwipsOfTest, ReportsTwipsOfTheWholeFactor) {
+  const WindowPlacementTwips twips = PlacementTwipsOf(PixelRect{7, 33, 1017, 735}, 192);
+  EXPECT_EQ(twips.left, 56.0f);
+  EXPECT_EQ(twips.top, 264.0f);
+  EXPECT_EQ(twips.width, 8080.0f);
+  EXPECT_EQ(twips.height, 5616.0f);
+  EXPECT_EQ(twips.twipsPerPixelX, 8.0f);
+  EXPECT_EQ(twips.twipsPerPixelY, 8.0f);
+  // At 96 dpi the window's design twips come back unchanged.
+  const WindowPlacementTwips design = PlacementTwipsOf(PixelRect{0, 0, 505, 351}, 96);
+  EXPECT_EQ(design.width, 7575.0f);
+  EXPECT_EQ(design.height, 5265.0f);
+}
+
+TEST(PlacementTwipsOfTest, ResolutionTooHighForAWholeFactorGivesNoPlacement) {
+  EXPECT_EQ(PlacementPixels(PlacementTwipsOf(PixelRect{0, 0, 100, 100}, 0)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(PlacementTwipsOf(PixelRect{0, 0, 100, 100}, 2881)), std::nullopt);  // 0.4998
+}
+
 }  // namespace
 }  // namespace setup
