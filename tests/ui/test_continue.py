@@ -143,5 +143,17 @@ class EndingWithoutTheInstaller(HandOverCase):
                 self.assertNothingStartedOrCopied()
 
 
+class DemonstrationInstaller(harness.LauncherTestCase):
+    """The demonstration medium's installer, which the launcher hands over to in scripts/demo."""
+
+    launch_on_setup = False
+
+    def test_it_shows_that_the_second_stage_has_started(self):
+        program = self.session.wine(str(harness.demo_installer_exe()))
+        self.addCleanup(program.kill)
+        self.eventually(lambda: "tarvin 第二阶段安装程序 (示例)" in self.session.visible_windows(), timeout=20,
+                        message=f"no installer window among {self.session.visible_windows()}")
+
+
 if __name__ == "__main__":
     unittest.main()
