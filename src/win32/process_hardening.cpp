@@ -29,6 +29,18 @@ void RestrictDllSearch(HMODULE kernel) {
     setDirectory(L"");
 }
 
+// DLLs that the system's own DLLs load late by bare name through their delay-load helpers, which do
+// not honour the restricted search everywhere (Wine's comctl32 takes msimg32 this way for AlphaBlend).
+// Once a module of that name is loaded from the system folder, every later load by bare name gets it.
+constexpr const wchar_t* kPinnedLibraries[] = {L"msimg32.dll"};
+
+void PinSystemLibraries() {
+  for (const wchar_t* name : kPinnedLibraries) {
+    // Held for the life of the process on purpose: unloading would reopen the gap.
+    static_cast<void>(LoadSystemLibrary(name).release());
+  }
+}
+
 }  // namespace
 
 void HardenProcess() {
@@ -41,6 +53,7 @@ void HardenProcess() {
   // SearchPath (used by the shell to find programs) looks in the current directory last, not first.
   if (auto setMode = ProcedureAddress<SetSearchPathModeFunction>(kernel, "SetSearchPathMode"))
     setMode(kSearchPathSafeMode | kSearchPathPermanent);
+  PinSystemLibraries();
 }
 
 }  // namespace win32
