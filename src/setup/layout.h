@@ -135,6 +135,7 @@ enum class Row : int {
   lstGroups = 12,
   txtGroup = 13,
   dir95Groups = 14,
+  Label12 = 25,
   Image3 = 29,
   Image1 = 30,
 };

@@ -11,6 +11,7 @@
 #include "actions/module1.h"
 #include "actions/notes_view_win32.h"
 #include "resources/resource_ids.h"
+#include "setup/accessible_name.h"
 #include "setup/base_directory.h"
 #include "setup/compositing.h"
 #include "setup/placement.h"
@@ -53,12 +54,12 @@ int FontHeight(float points, int dpi) {
 
 // --- TitleStrip ---------------------------------------------------------------------------------------
 
-HWND TitleStrip::Create(HWND parent, const PixelRect& box) {
+HWND TitleStrip::Create(HWND parent, const PixelRect& box, const std::wstring& text) {
   WNDCLASSEXW windowClass{};
   windowClass.lpszClassName = SetupWindow::kTitleStripClassName;
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   RegisterClassOnce(windowClass);
-  return Window::Create(0, SetupWindow::kTitleStripClassName, L"",
+  return Window::Create(0, SetupWindow::kTitleStripClassName, text.c_str(),
                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, box.left,
                         box.top, box.Width(), box.Height(), parent,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(Row::Picture1))));
@@ -132,13 +133,26 @@ HWND SetupWindow::CreateChild(const ControlRow& row, DWORD exStyle, const wchar_
   const HWND parent = row.Has(kInTitleStrip) ? controls_[ControlId(Row::Picture1)] : hwnd();
   const PixelRect box = PixelBox(row);
   const HWND child = ::CreateWindowExW(
-      exStyle, className, std::wstring(row.text).c_str(), style, box.left, box.top, box.Width(), box.Height(),
+      exStyle, className, WindowTextOf(row).c_str(), style, box.left, box.top, box.Width(), box.Height(),
       parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.row)), instance_, nullptr);
   if (child) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(Font(row.Font())), FALSE);
   return child;
 }
 
+// A control that takes its accessible name from a label gets one right before it in the stacking order,
+// hidden: the window paints its texts itself and has no static controls a screen reader could use.
+void SetupWindow::CreateNameLabel(const ControlRow& row) {
+  if (!IsChildWindow(row.kind) || !NamedByLabelBefore(row.kind)) return;
+  const std::wstring name = AccessibleName(row);
+  if (name.empty()) return;
+  const HWND parent = row.Has(kInTitleStrip) ? controls_[ControlId(Row::Picture1)] : hwnd();
+  const PixelRect box = PixelBox(row);
+  ::CreateWindowExW(0, L"STATIC", name.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, box.left, box.top, 0, 0,
+                    parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNameLabelId)), instance_, nullptr);
+}
+
 void SetupWindow::CreateControl(const ControlRow& row) {
+  CreateNameLabel(row);
   HWND& child = controls_[static_cast<std::size_t>(row.row)];
   switch (row.kind) {
     case ControlKind::TextBox: {
@@ -158,7 +172,7 @@ void SetupWindow::CreateControl(const ControlRow& row) {
         ::GetClientRect(hwnd(), &client);
         box = PixelRect{0, 0, client.right, box.Height()};
       }
-      child = strip_.Create(hwnd(), box);
+      child = strip_.Create(hwnd(), box, WindowTextOf(row));
       break;
     }
     case ControlKind::CommandButton: {

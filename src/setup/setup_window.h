@@ -27,7 +27,7 @@ class SetupWindow;
 class TitleStrip final : public win32::Window {
  public:
   explicit TitleStrip(SetupWindow& owner) : owner_(owner) {}
-  HWND Create(HWND parent, const PixelRect& box);
+  HWND Create(HWND parent, const PixelRect& box, const std::wstring& text);
 
  protected:
   bool OnPaint() override;
@@ -44,6 +44,9 @@ class SetupWindow final : public win32::Window {
   // Class names, so that other programs can find the window and its title strip.
   static constexpr const wchar_t* kClassName = L"TarvinSetupWindow";
   static constexpr const wchar_t* kTitleStripClassName = L"TarvinTitleStrip";
+  // The hidden labels that name the notes panel and the directory list for screen readers; outside the
+  // rows' identifiers.
+  static constexpr int kNameLabelId = 0xFFFF;
 
   explicit SetupWindow(HINSTANCE instance);
   ~SetupWindow() override;
@@ -91,6 +94,7 @@ class SetupWindow final : public win32::Window {
   friend class TitleStrip;
 
   void CreateControl(const ControlRow& row);
+  void CreateNameLabel(const ControlRow& row);
   HWND CreateChild(const ControlRow& row, DWORD exStyle, const wchar_t* className, DWORD style);
   PixelRect PixelBox(const ControlRow& row) const { return TwipsToPixels(row.box, dpi_); }
   HFONT Font(const FontSpec& spec);

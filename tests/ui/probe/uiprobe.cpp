@@ -10,6 +10,8 @@
 //   uiprobe [options] foreground        make the window the foreground window and raise it
 //   uiprobe [options] keys KEY...       real key strokes through SendInput ("tab", "shift+tab", "return")
 //   uiprobe [options] post-keys KEY...  WM_KEYDOWN/WM_KEYUP posted to the focused child (no modifiers)
+//   uiprobe [options] names             what a screen reader finds for each child window: the name,
+//                                       role and state that the accessibility layer (oleacc) reports
 //   uiprobe time-start [--runs N] [--warmup N] EXE...
 //                                       start each program N times (interleaved) and measure the time
 //                                       until it shows a visible top-level window and until it idles
@@ -17,8 +19,9 @@
 // posting instead of sending, for clicks that do not return).
 // Exit codes: 0 done, 2 no such window, 3 bad usage, 4 the action failed.
 #include <windows.h>
-// windows.h first: commctrl.h needs its types.
+// windows.h first: commctrl.h and oleacc.h need its types.
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -530,6 +533,126 @@ std::string StateJson(HWND top) {
   return json.Text() + "\n";
 }
 
+// --- What a screen reader finds ----------------------------------------------------------------------
+
+// Owns a COM interface pointer; the probe needs only this one kind.
+template <typename Interface>
+class ComPointer {
+ public:
+  ComPointer() = default;
+  ComPointer(const ComPointer&) = delete;
+  ComPointer& operator=(const ComPointer&) = delete;
+  ~ComPointer() {
+    if (pointer_) pointer_->Release();
+  }
+  Interface* get() const { return pointer_; }
+  void** out() { return reinterpret_cast<void**>(&pointer_); }
+
+ private:
+  Interface* pointer_ = nullptr;
+};
+
+class Bstr {
+ public:
+  Bstr() = default;
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(text_); }
+  BSTR* out() { return &text_; }
+  bool empty() const { return text_ == nullptr; }
+  std::wstring_view view() const { return {text_, SysStringLen(text_)}; }
+
+ private:
+  BSTR text_ = nullptr;
+};
+
+class ComApartment {
+ public:
+  ComApartment() : initialized_(SUCCEEDED(CoInitialize(nullptr))) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (initialized_) CoUninitialize();
+  }
+
+ private:
+  bool initialized_;
+};
+
+// oleacc is not among the DLLs every process loads: it comes from the system folder, by full path.
+using AccessibleObjectFromWindowFunction = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+
+AccessibleObjectFromWindowFunction LoadAccessibleObjectFromWindow() {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  const HMODULE oleacc = LoadLibraryW((std::wstring(folder, length) + L"\\oleacc.dll").c_str());
+  if (!oleacc) return nullptr;
+  return reinterpret_cast<AccessibleObjectFromWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(oleacc, "AccessibleObjectFromWindow")));
+}
+
+void WriteAccessible(JsonWriter& json, IAccessible& accessible) {
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  Bstr name;
+  const HRESULT named = accessible.get_accName(self, name.out());
+  json.Key("name");
+  if (named == S_OK && !name.empty()) {
+    json.String(name.view());
+  } else {
+    json.Null();
+  }
+  VARIANT role{};
+  json.Key("role");
+  if (SUCCEEDED(accessible.get_accRole(self, &role)) && role.vt == VT_I4) {
+    json.Number(role.lVal);
+  } else {
+    json.Null();
+  }
+  VariantClear(&role);
+  VARIANT state{};
+  json.Key("state");
+  if (SUCCEEDED(accessible.get_accState(self, &state)) && state.vt == VT_I4) {
+    json.Number(state.lVal);
+  } else {
+    json.Null();
+  }
+  VariantClear(&state);
+}
+
+std::string NamesJson(HWND top) {
+  const ComApartment apartment;
+  const auto accessibleObjectFromWindow = LoadAccessibleObjectFromWindow();
+  JsonWriter json;
+  json.BeginObject();
+  json.Key("oleacc").Bool(accessibleObjectFromWindow != nullptr);
+  json.Key("controls").BeginArray();
+  for (HWND child : Descendants(top)) {
+    json.BeginObject();
+    json.Key("id").Number(GetDlgCtrlID(child));
+    json.Key("parent_id").Number(IdWithin(top, GetAncestor(child, GA_PARENT)));
+    json.Key("class").String(ClassOf(child));
+    json.Key("visible").Bool(IsWindowVisible(child) != FALSE);
+    json.Key("enabled").Bool(IsWindowEnabled(child) != FALSE);
+    json.Key("tabstop").Bool((GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) != 0);
+    ComPointer<IAccessible> accessible;
+    if (accessibleObjectFromWindow &&
+        SUCCEEDED(accessibleObjectFromWindow(child, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                             accessible.out())) &&
+        accessible.get()) {
+      WriteAccessible(json, *accessible.get());
+    } else {
+      json.Key("name").Null();
+    }
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+  return json.Text() + "\n";
+}
+
 struct KeyStroke {
   std::vector<WORD> modifiers;
   WORD key = 0;
@@ -737,7 +860,7 @@ int TimeStarts(const Options& options, const std::vector<std::wstring>& exes) {
 int Usage() {
   Fail(
       "usage: uiprobe [--caption TEXT] [--pid N] [--timeout-ms N] [--post] "
-      "state|wait|wait-gone|click ID|focus ID|foreground|keys KEY...|post-keys KEY...\n"
+      "state|wait|wait-gone|names|click ID|focus ID|foreground|keys KEY...|post-keys KEY...\n"
       "       uiprobe time-start [--runs N] [--warmup N] EXE...");
   return kExitUsage;
 }
@@ -763,6 +886,10 @@ int RunCommand(const Options& options, const std::wstring& command,
   if (command == L"wait") WaitUntilIdle(top, options.timeoutMs);
   if (command == L"state" || command == L"wait") {
     WriteStdout(StateJson(top));
+    return kExitOk;
+  }
+  if (command == L"names") {
+    WriteStdout(NamesJson(top));
     return kExitOk;
   }
   if (command == L"foreground") {
