@@ -1,14 +1,15 @@
 #!/usr/bin/python3
-"""Checks a built setup.exe against what Windows XP and later need from it.
+"""Checks a built setup.exe or pathcheck.exe against what Windows XP and later need from it.
 
-    check_pe.py PATH --arch i686|x86_64
+    check_pe.py PATH --arch i686|x86_64 [--program setup|pathcheck]
 
 Prints the file size and one line per failure, and exits 1 if anything failed (2 if the file cannot
 be read as a PE image). Checked: machine type and PE32/PE32+ for the architecture, the GUI subsystem
 and a subsystem version that XP accepts; the run-from-swap flags and a checksum that matches the
 bytes; every statically imported DLL is one that Windows always loads from its system folder, and no
 imported function is newer than Windows XP; the version record; the application manifest; the icon
-groups and the two JPEG pictures (these three not with --headers-and-imports-only).
+groups and the two JPEG pictures of setup.exe, or for pathcheck.exe, which has no icon of its own, that
+it carries no pictures at all (these three not with --headers-and-imports-only).
 
 Needs pefile (Debian's python3-pefile).
 """
@@ -124,14 +125,34 @@ POST_XP_MSVCRT = {
     "_difftime32",
 }  # fmt: skip
 
-EXPECTED_VERSION_STRINGS = {
+# The version record that every program of the product shares; each adds its own names.
+SHARED_VERSION_STRINGS = {
     "CompanyName": "vo",
     "ProductName": "tarvin",
     "FileVersion": "1.00",
     "ProductVersion": "1.00",
-    "InternalName": "setup",
-    "OriginalFilename": "setup.exe",
 }
+# program: (its own version strings, icon groups {name: formats}, JPEGs {name: size}). pathcheck.exe
+# shows the system's default icon, so it carries none of its own, nor any picture.
+PROGRAMS = {
+    "setup": (
+        {"InternalName": "setup", "OriginalFilename": "setup.exe"},
+        {
+            "IDI_APPLICATION_ICON": {(32, 32, 4), (16, 16, 4)},
+            "IDI_TITLE_STRIP": {(32, 32, 8)},
+            "IDI_PICTURE_BUTTON": {(32, 32, 8)},
+        },
+        {"IDR_BOTTOM_PICTURE": (410, 274), "IDR_LEFT_PICTURE": (90, 303)},
+    ),
+    "pathcheck": ({"InternalName": "pathcheck", "OriginalFilename": "pathcheck.exe"}, {}, {}),
+}
+
+
+def expected_version_strings(program="setup"):
+    return {**SHARED_VERSION_STRINGS, **PROGRAMS[program][0]}
+
+
+EXPECTED_VERSION_STRINGS = expected_version_strings("setup")
 VERSION_TABLE = "080404b0"  # Chinese (PRC), Unicode
 VERSION_TRANSLATION = (0x0804, 1200)
 NUMERIC_VERSION = (1, 0, 0, 0)
@@ -224,7 +245,7 @@ def check_imports(imports, kind="import", allowed_functions=()):
     return failures
 
 
-def check_version(fixed, tables, translations):
+def check_version(fixed, tables, translations, program="setup"):
     """fixed: (file version, product version) as 4-tuples or None; tables: {table key: {name: value}};
     translations: list of (language, code page)."""
     failures = []
@@ -239,7 +260,7 @@ def check_version(fixed, tables, translations):
     if table is None:
         failures.append(f"no string table {VERSION_TABLE} in the version record (found: {sorted(tables)})")
     else:
-        for key, expected in EXPECTED_VERSION_STRINGS.items():
+        for key, expected in expected_version_strings(program).items():
             actual = table.get(key)
             if actual != expected:
                 failures.append(f"version string {key} is {actual!r}, expected {expected!r}")
@@ -314,15 +335,17 @@ def jpeg_size(data):
     return None
 
 
-def check_pictures(resource_ids, icon_groups, icons, rcdata):
+def check_pictures(resource_ids, icon_groups, icons, rcdata, program="setup"):
     """icon_groups: {id: [(width, height, bits per pixel, icon id)]}; icons: {id: bytes};
     rcdata: {id: bytes}."""
     failures = []
-    wanted_groups = {
-        "IDI_APPLICATION_ICON": {(32, 32, 4), (16, 16, 4)},
-        "IDI_TITLE_STRIP": {(32, 32, 8)},
-        "IDI_PICTURE_BUTTON": {(32, 32, 8)},
-    }
+    _, wanted_groups, wanted_pictures = PROGRAMS[program]
+    wanted_group_ids = {resource_ids.get(name) for name in wanted_groups}
+    for group_id in sorted(set(icon_groups) - wanted_group_ids):
+        failures.append(f"icon group {group_id} is not one of {program}.exe's own")
+    wanted_picture_ids = {resource_ids.get(name) for name in wanted_pictures}
+    for picture_id in sorted(set(rcdata) - wanted_picture_ids):
+        failures.append(f"RCDATA {picture_id} is not one of {program}.exe's own")
     for name, wanted in wanted_groups.items():
         if name not in resource_ids:
             failures.append(f"{name} is not defined in resource_ids.h")
@@ -342,7 +365,6 @@ def check_pictures(resource_ids, icon_groups, icons, rcdata):
                 failures.append(
                     f"icon image {icon_id} of {name} is not a BMP image (older Windows reads no PNG icons)"
                 )
-    wanted_pictures = {"IDR_BOTTOM_PICTURE": (410, 274), "IDR_LEFT_PICTURE": (90, 303)}
     for name, size in wanted_pictures.items():
         if name not in resource_ids:
             failures.append(f"{name} is not defined in resource_ids.h")
@@ -428,7 +450,7 @@ def read_icon_groups(raw_groups):
     return groups
 
 
-def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=True):
+def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=True, program="setup"):
     pe = pefile.PE(str(path))
     header = pe.OPTIONAL_HEADER
     failures = check_headers(
@@ -445,7 +467,7 @@ def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=T
     failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])), "delay import", allowed_functions)
     if not setup_resources:
         return failures
-    failures += check_version(*read_version(pe))
+    failures += check_version(*read_version(pe), program=program)
     resources = read_resources(pe)
     failures += check_manifest(resources.get(RT_MANIFEST, {}))
     failures += check_pictures(
@@ -453,6 +475,7 @@ def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=T
         read_icon_groups(resources.get(RT_GROUP_ICON, {})),
         resources.get(RT_ICON, {}),
         resources.get(RT_RCDATA, {}),
+        program,
     )
     return failures
 
@@ -463,6 +486,8 @@ def main(argv):
     parser.add_argument("--arch", required=True, choices=sorted(ARCHITECTURES))
     parser.add_argument("--allow-import", action="append", default=[], metavar="FUNCTION",
                         help="accept this post-XP function in the import table (for test builds)")
+    parser.add_argument("--program", default="setup", choices=sorted(PROGRAMS),
+                        help="which program of the product the file is (default: setup)")
     parser.add_argument("--headers-and-imports-only", action="store_true",
                         help="skip the version record, manifest and pictures of setup.exe (for the other"
                         " programs of the medium)")
@@ -472,7 +497,7 @@ def main(argv):
         size = args.path.stat().st_size
         resource_ids = parse_resource_ids(RESOURCE_IDS_HEADER.read_text(encoding="utf-8"))
         failures = check_file(args.path, args.arch, resource_ids, tuple(args.allow_import),
-                              not args.headers_and_imports_only)
+                              not args.headers_and_imports_only, args.program)
     except (OSError, pefile.PEFormatError) as error:
         print(f"{args.path}: cannot check: {error}")
         return 2

@@ -293,6 +293,46 @@ class PictureChecks(unittest.TestCase):
         self.assertIsNone(check_pe.jpeg_size(b"\xff\xd8\xff"))
 
 
+class ProgramChecks(unittest.TestCase):
+    """pathcheck.exe shares setup.exe's record under its own names and carries no pictures of its own."""
+
+    IDS = PictureChecks.IDS
+
+    def test_each_program_wants_its_own_names(self):
+        for program, other in (("setup", "pathcheck"), ("pathcheck", "setup")):
+            strings = {**check_pe.expected_version_strings(program), "FileDescription": "tarvin"}
+            tables = {"080404b0": strings}
+            with self.subTest(program):
+                self.assertEqual(check_pe.check_version((ONE, ONE), tables, [(0x0804, 1200)], program), [])
+                failures = check_pe.check_version((ONE, ONE), tables, [(0x0804, 1200)], other)
+                self.assertEqual(len(failures), 2, failures)
+                self.assertTrue(all("InternalName" in f or "OriginalFilename" in f for f in failures), failures)
+
+    def test_pathcheck_passes_without_pictures(self):
+        self.assertEqual(check_pe.check_pictures(self.IDS, {}, {}, {}, "pathcheck"), [])
+
+    def test_an_icon_or_picture_in_pathcheck_is_caught(self):
+        icon_group = {self.IDS["IDI_APPLICATION_ICON"]: [(32, 32, 4, 1)]}
+        failures = check_pe.check_pictures(self.IDS, icon_group, {1: PictureChecks.BMP}, {}, "pathcheck")
+        self.assertEqual(len(failures), 1, failures)
+        self.assertIn("icon group", failures[0])
+        jpeg = {self.IDS["IDR_LEFT_PICTURE"]: (RESOURCES / "left.jpg").read_bytes()}
+        failures = check_pe.check_pictures(self.IDS, {}, {}, jpeg, "pathcheck")
+        self.assertEqual(len(failures), 1, failures)
+        self.assertIn("RCDATA", failures[0])
+
+    def test_setup_catches_a_stray_icon_group(self):
+        groups, icons, rcdata = PictureChecks().good()
+        groups = {**groups, 900: [(32, 32, 4, 1)]}
+        failures = check_pe.check_pictures(self.IDS, groups, icons, rcdata)
+        self.assertEqual(len(failures), 1, failures)
+        self.assertIn("900", failures[0])
+
+    def test_the_pathcheck_manifest_passes(self):
+        manifest = (RESOURCES / "pathcheck.manifest").read_bytes()
+        self.assertEqual(check_pe.check_manifest({1: manifest}), [])
+
+
 @unittest.skipUnless(os.environ.get("CHECK_PE_EXE"), "CHECK_PE_EXE names no built setup.exe")
 class DamagedExecutables(unittest.TestCase):
     """Single-place damage to a copy of a real setup.exe must turn a pass into a named failure."""
