@@ -1,0 +1,225 @@
+"""scripts/make-medium: the payload checks, and the image it writes as xorriso reads it back (its
+Rock Ridge, Joliet and ISO 9660 names, its files, autorun.inf, labels, dates, owners and modes)."""
+
+import configparser
+import os
+import shutil
+import stat
+import struct
+import tempfile
+import unittest
+from pathlib import Path
+
+import medium_image
+from medium_image import CHINESE_FOLDER, CHINESE_NAME, JOLIET, ISO_9660, LONG_NAME, ROCK_RIDGE
+
+RELEASE_BUILD = Path(os.environ.get("RELEASE_BUILD_DIR", medium_image.REPO_ROOT / "build" / "win32"))
+EPOCH = 1262349296  # 2010-01-01 12:34:56 UTC
+EPOCH_AS_VOLUME_DATE = "2010010112345600"
+PREVIOUS_IMAGE = b"the image of an earlier run"
+
+
+def make_medium_env(**extra: str) -> dict:
+    env = dict(os.environ, RELEASE_BUILD_DIR=str(RELEASE_BUILD), SOURCE_DATE_EPOCH=str(EPOCH))
+    env.update(extra)
+    return env
+
+
+class TemporaryFolder(unittest.TestCase):
+    def setUp(self):
+        super().setUp()
+        self.folder = Path(tempfile.mkdtemp(prefix="make-medium-"))
+        self.addCleanup(shutil.rmtree, self.folder, True)
+
+
+class MediumFromPayload(unittest.TestCase):
+    """One image with the default labels and one with labels of its own, from the same payload."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = Path(tempfile.mkdtemp(prefix="make-medium-"))
+        cls.addClassCleanup(shutil.rmtree, cls.folder, True)
+        cls.payload = cls.folder / "payload"
+        cls.files = medium_image.lay_out_payload(cls.payload)
+        (cls.payload / "readme-for-the-vendor.txt").write_text("not for the medium")
+        cls.image = cls.folder / "default.iso"
+        cls.labelled_image = cls.folder / "labelled.iso"
+        cls.first_run = cls.make(cls.image)
+        cls.make(cls.labelled_image, "--volume-label", "TARVIN_2010", "--autorun-label", "tarvin 安装光盘")
+
+    @classmethod
+    def make(cls, image: Path, *options: str):
+        result = medium_image.make_medium(cls.payload, image, *options, env=make_medium_env())
+        if result.returncode != 0:
+            raise AssertionError(f"make-medium failed ({result.returncode}):\n{result.stderr}")
+        return result
+
+    def expected_tree(self) -> list[str]:
+        paths = {"/setup.exe", "/autorun.inf"}
+        for relative in self.files:
+            parts = relative.split("/")
+            paths.update("/" + "/".join(parts[: i + 1]) for i in range(len(parts)))
+        return sorted(paths)
+
+    def test_rock_ridge_and_joliet_names_hold_every_file_as_named(self):
+        for names in (ROCK_RIDGE, JOLIET):
+            with self.subTest(names=names):
+                self.assertEqual(medium_image.file_tree(self.image, names), self.expected_tree())
+
+    def test_plain_iso_9660_names_keep_the_launcher_and_autorun_at_the_root(self):
+        root = [path for path in medium_image.file_tree(self.image, ISO_9660) if path.count("/") == 1]
+        self.assertEqual(root, ["/AUTORUN.INF", "/SETUP.EXE", "/VOABC.TXT", "/VORNCOPY"])
+
+    def test_files_carry_the_payload_and_the_32_bit_release_launcher(self):
+        extracted = medium_image.extract(self.image, self.folder / "extracted-files")
+        for relative, content in self.files.items():
+            with self.subTest(file=relative):
+                self.assertEqual((extracted / relative).read_bytes(), content)
+        launcher = (extracted / "setup.exe").read_bytes()
+        self.assertEqual(launcher, (RELEASE_BUILD / "src" / "setup.exe").read_bytes())
+        pe_header = struct.unpack_from("<I", launcher, 0x3C)[0]
+        self.assertEqual(launcher[pe_header : pe_header + 6], b"PE\0\0\x4c\x01", "an i386 PE image")
+
+    def test_other_entries_of_the_payload_folder_stay_off_and_are_named(self):
+        self.assertNotIn("/readme-for-the-vendor.txt", medium_image.file_tree(self.image))
+        self.assertIn("readme-for-the-vendor.txt", self.first_run.stderr)
+
+    def test_autorun_inf_starts_the_launcher_with_its_icon_and_the_default_label(self):
+        content = (medium_image.extract(self.image, self.folder / "autorun-default") / "autorun.inf").read_bytes()
+        text = content.decode("ascii")
+        self.assertEqual(text.count("\r\n"), text.count("\n"), "every line ends in CR LF")
+        self.assertTrue(text.endswith("\r\n"))
+        inf = configparser.ConfigParser()
+        inf.read_string(text)
+        self.assertEqual(inf.sections(), ["autorun"])
+        self.assertEqual(dict(inf["autorun"]), {"open": "setup.exe", "icon": "setup.exe,0", "label": "tarvin"})
+
+    def test_labels_of_their_own_reach_the_volume_and_autorun_inf(self):
+        self.assertEqual(medium_image.volume_descriptor(self.image).volume_id, "TARVIN")
+        self.assertEqual(medium_image.joliet_volume_id(self.image), "TARVIN")
+        self.assertEqual(medium_image.volume_descriptor(self.labelled_image).volume_id, "TARVIN_2010")
+        self.assertEqual(medium_image.joliet_volume_id(self.labelled_image), "TARVIN_2010")
+        extracted = medium_image.extract(self.labelled_image, self.folder / "autorun-labelled")
+        content = (extracted / "autorun.inf").read_bytes()
+        self.assertTrue(content.startswith(b"\xff\xfe"), "a label beyond ASCII needs UTF-16 LE with a BOM")
+        inf = configparser.ConfigParser()
+        inf.read_string(content.decode("utf-16"))
+        self.assertEqual(inf["autorun"]["label"], "tarvin 安装光盘")
+        self.assertEqual(inf["autorun"]["open"], "setup.exe")
+
+    def test_every_date_is_the_given_epoch_in_every_name_tree(self):
+        descriptor = medium_image.volume_descriptor(self.image)
+        self.assertEqual(descriptor.creation_time, EPOCH_AS_VOLUME_DATE)
+        self.assertEqual(descriptor.modification_time, EPOCH_AS_VOLUME_DATE)
+        for names in (ROCK_RIDGE, JOLIET):
+            extracted = medium_image.extract(self.image, self.folder / f"dates-{names}", names)
+            for path in [extracted, *extracted.rglob("*")]:
+                with self.subTest(names=names, path=str(path.relative_to(extracted))):
+                    self.assertEqual(path.stat().st_mtime, EPOCH)
+
+    def test_owners_and_modes_are_fixed_whatever_the_payload_had(self):
+        listing = medium_image.xorriso("-indev", str(self.image), "-find", "/", "-exec", "lsdl", "--")
+        entries = [line.split() for line in listing.splitlines() if line.endswith("'") and "'/" in line]
+        self.assertEqual(len(entries), len(self.expected_tree()) + 1)
+        for mode, _, owner, group, *_ in entries:
+            self.assertEqual((owner, group), ("0", "0"))
+            self.assertIn(mode, ("dr-xr-xr-x", "-r--r--r--"))
+
+
+class PayloadChecks(TemporaryFolder):
+    REQUIRED = {
+        "voabc.txt": "voabc.txt",
+        "vorncopy/Dao350.dll": "vorncopy\\Dao350.dll",
+        "vorncopy/msjter35.dll": "vorncopy\\msjter35.dll",
+        "vorncopy/tarvinxp.exe": "vorncopy\\tarvinxp.exe",
+    }
+
+    def setUp(self):
+        super().setUp()
+        self.payload = self.folder / "payload"
+        medium_image.lay_out_payload(self.payload)
+        self.output_folder = self.folder / "out"
+        self.output_folder.mkdir()
+        self.output = self.output_folder / "medium.iso"
+        self.output.write_bytes(PREVIOUS_IMAGE)
+
+    def make(self, *options: str):
+        return medium_image.make_medium(self.payload, self.output, *options, env=make_medium_env())
+
+    def assertNothingWritten(self, result) -> None:
+        self.assertNotEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.output.read_bytes(), PREVIOUS_IMAGE)
+        self.assertEqual([p.name for p in self.output_folder.iterdir()], ["medium.iso"], "no partial image is left")
+
+    def test_each_missing_file_is_named_and_nothing_is_written(self):
+        for relative, windows_name in self.REQUIRED.items():
+            with self.subTest(missing=windows_name):
+                moved = self.folder / "moved-away"
+                (self.payload / relative).rename(moved)
+                try:
+                    result = self.make()
+                finally:
+                    moved.rename(self.payload / relative)
+                self.assertNothingWritten(result)
+                self.assertIn(f"lacks {windows_name}\n", result.stderr)
+
+    def test_every_missing_file_is_named_at_once(self):
+        shutil.rmtree(self.payload / "vorncopy")
+        (self.payload / "voabc.txt").unlink()
+        result = self.make()
+        self.assertNothingWritten(result)
+        for windows_name in self.REQUIRED.values():
+            self.assertIn(windows_name, result.stderr)
+
+    def test_a_folder_named_like_a_required_file_does_not_count(self):
+        (self.payload / "vorncopy" / "tarvinxp.exe").unlink()
+        (self.payload / "vorncopy" / "tarvinxp.exe").mkdir()
+        result = self.make()
+        self.assertNothingWritten(result)
+        self.assertIn("vorncopy\\tarvinxp.exe", result.stderr)
+
+    def test_names_that_differ_only_in_case_are_accepted_and_kept_as_given(self):
+        renames = {"voabc.txt": "VOABC.TXT", "vorncopy/Dao350.dll": "vorncopy/DAO350.DLL",
+                   "vorncopy/tarvinxp.exe": "vorncopy/TarvinXP.Exe", "vorncopy": "VornCopy"}
+        for old, new in renames.items():
+            (self.payload / old).rename(self.payload / new)
+        result = self.make()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        tree = medium_image.file_tree(self.output, JOLIET)
+        for name in ("/VOABC.TXT", "/VornCopy/DAO350.DLL", "/VornCopy/TarvinXP.Exe", "/VornCopy/msjter35.dll"):
+            self.assertIn(name, tree)
+
+    def test_two_names_for_one_required_file_are_refused(self):
+        (self.payload / "vorncopy" / "DAO350.DLL").write_bytes(b"another component")
+        result = self.make()
+        self.assertNothingWritten(result)
+        self.assertIn("DAO350.DLL", result.stderr)
+
+    def test_labels_outside_their_rules_are_refused(self):
+        cases = [("--volume-label", "tarvin"), ("--volume-label", "TARVIN DISC"), ("--volume-label", "A" * 17),
+                 ("--volume-label", ""), ("--autorun-label", "two\r\nlines"), ("--autorun-label", "")]
+        for option, value in cases:
+            with self.subTest(option=option, value=value):
+                result = self.make(option, value)
+                self.assertNothingWritten(result)
+                self.assertIn("label", result.stderr)
+
+    def test_an_image_that_cannot_be_completed_leaves_the_previous_one(self):
+        # Joliet, which Windows reads, cannot hold a link that leads nowhere.
+        (self.payload / "vorncopy" / "missing.dll").symlink_to(self.folder / "nowhere.dll")
+        result = self.make()
+        self.assertNothingWritten(result)
+        self.assertIn("missing.dll", result.stderr)
+
+    def test_a_new_image_replaces_the_previous_one_with_readable_permissions(self):
+        result = self.make()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("/setup.exe", medium_image.file_tree(self.output))
+        umask = os.umask(0)
+        os.umask(umask)
+        self.assertEqual(stat.S_IMODE(self.output.stat().st_mode), 0o666 & ~umask, "not the scratch file's 0600")
+        self.assertEqual([p.name for p in self.output_folder.iterdir()], ["medium.iso"])
+
+
+if __name__ == "__main__":
+    unittest.main()
