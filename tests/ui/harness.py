@@ -65,6 +65,9 @@ from pathlib import Path
 REPO_ROOT = Path(__file__).resolve().parents[2]
 SAMPLE_MEDIUM = REPO_ROOT / "tools" / "sample_medium"
 WINDOW_CAPTION = "* #"
+# The path-check program's window; its message box has the application's title.
+PATHCHECK_CAPTION = "Form1"
+PATHCHECK_TITLE = "pathcheck"
 SCREEN_SIZE = (1024, 768)
 
 
@@ -243,6 +246,10 @@ def built_program(name: str, *likely_places: str) -> Path:
 
 def setup_exe() -> Path:
     return built_program("setup.exe", "src")
+
+
+def pathcheck_exe() -> Path:
+    return built_program("pathcheck.exe", "src/pathcheck")
 
 
 def probe_exe() -> Path:
@@ -724,6 +731,25 @@ class Session:
         self.launcher = Launcher(self, process, medium)
         if wait:
             self.wait_window()
+        return self.launcher
+
+    def launch_pathcheck(self) -> Launcher:
+        """Starts pathcheck.exe from the build (it needs no medium) and waits until its window Form1
+        shows; probe("--caption", PATHCHECK_CAPTION, ...) looks at it. Ends whatever was launched before."""
+        if self.launcher and self.launcher.running():
+            self.launcher.end()
+        self._shown_state = None
+        log = open(self.folder / "pathcheck.log", "wb")
+        process = self.wine(str(pathcheck_exe()), cwd=self.folder, stdout=log, stderr=log)
+        log.close()
+        self.launcher = Launcher(self, process, None)
+        try:
+            self.probe("--caption", PATHCHECK_CAPTION, "--timeout-ms", "30000", "wait", timeout=60)
+        except ProbeError:
+            if not self.launcher.running():
+                raise ProbeError(f"pathcheck.exe ended with exit code {process.returncode} "
+                                 "before its window showed") from None
+            raise
         return self.launcher
 
     # The probe
