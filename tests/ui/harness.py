@@ -35,6 +35,7 @@ Command line (used by the scripts and by ctest):
                                      exit code on (77 = not built, a skip)
   harness.py make-medium DEST        lay out the sample medium in DEST
   harness.py demo                    lay out build/medium, run the launcher from it, save a screenshot
+  harness.py demo-pathcheck          run pathcheck.exe, press Command1, save a screenshot
 
 Settings from the environment: UI_WINDOWS_BUILD (the x86-64 build, default build/win64),
 UI_WORK_DIR (template, locale, scratch; default build/ui-work), XVFB_DISPLAYS (display numbers to try,
@@ -733,14 +734,15 @@ class Session:
             self.wait_window()
         return self.launcher
 
-    def launch_pathcheck(self) -> Launcher:
+    def launch_pathcheck(self, detached: bool = False) -> Launcher:
         """Starts pathcheck.exe from the build (it needs no medium) and waits until its window Form1
-        shows; probe("--caption", PATHCHECK_CAPTION, ...) looks at it. Ends whatever was launched before."""
+        shows; probe("--caption", PATHCHECK_CAPTION, ...) looks at it. Ends whatever was launched before.
+        detached: the program may outlive this process."""
         if self.launcher and self.launcher.running():
             self.launcher.end()
         self._shown_state = None
         log = open(self.folder / "pathcheck.log", "wb")
-        process = self.wine(str(pathcheck_exe()), cwd=self.folder, stdout=log, stderr=log)
+        process = self.wine(str(pathcheck_exe()), cwd=self.folder, stdout=log, stderr=log, detached=detached)
         log.close()
         self.launcher = Launcher(self, process, None)
         try:
@@ -1029,6 +1031,26 @@ def _command_demo(args: argparse.Namespace) -> int:
     return 0
 
 
+def _command_demo_pathcheck(args: argparse.Namespace) -> int:
+    screenshot = Path(args.screenshot)
+    display = os.environ.get("DISPLAY")
+    # As for the launcher: on the user's own screen the window stays up for the user to press; on a
+    # private X server Command1 is pressed once, so that the screenshot shows the message box too.
+    session = Session(display=display, prefix=WORK_DIR / "demo-prefix" if display else None).start()
+    try:
+        session.launch_pathcheck(detached=bool(display))
+        if not display:
+            session.probe("--caption", PATHCHECK_CAPTION, "--post", "click", "102")
+            session.probe("--caption", PATHCHECK_TITLE, "wait")
+        session.screenshot(screenshot)
+    finally:
+        session.close(leave_running=bool(display))
+    if display:
+        print(f"pathcheck.exe runs on {display} (Wine prefix {session.prefix}); close its window to end it.")
+    print(f"screenshot: {screenshot}")
+    return 0
+
+
 def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     commands = parser.add_subparsers(dest="command", required=True)
@@ -1045,6 +1067,9 @@ def main(argv: list[str]) -> int:
     demo.add_argument("--medium", default=str(REPO_ROOT / "build" / "medium"))
     demo.add_argument("--screenshot", default=str(REPO_ROOT / "build" / "demo-screenshot.png"))
     demo.set_defaults(run=_command_demo)
+    demo_pathcheck = commands.add_parser("demo-pathcheck")
+    demo_pathcheck.add_argument("--screenshot", default=str(REPO_ROOT / "build" / "demo-pathcheck.png"))
+    demo_pathcheck.set_defaults(run=_command_demo_pathcheck)
     args = parser.parse_args(argv)
     return args.run(args)
 

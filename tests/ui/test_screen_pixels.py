@@ -1,5 +1,6 @@
 """What a screenshot shows at start. Every point and area comes from the twip boxes and lines of the
-window's design, at the screen's resolution, so the same checks hold at 96 and at 120 dpi."""
+window's design, at the screen's resolution, so the same checks hold from 96 to 192 dpi, and in a Western
+locale as in the Chinese one."""
 
 import unittest
 
@@ -109,6 +110,23 @@ class ScreenAtStart(LauncherTestCase):
 
 class ScreenAtStartAt120Dpi(ScreenAtStart):
     dpi = 120
+
+
+class ScreenAtStartAt144Dpi(ScreenAtStart):
+    dpi = 144
+
+
+class ScreenAtStartAt192Dpi(ScreenAtStart):
+    dpi = 192
+
+
+class ScreenAtStartInAWesternLocale(ScreenAtStart):
+    """The texts are held as Unicode, so a system whose ANSI code page is Western (1252) shows them as well."""
+
+    unix_locale = "C.UTF-8"
+
+    def test_runs_with_the_western_code_page(self):
+        self.assertEqual(self.state.ansi_code_page, 1252)
 
 
 if __name__ == "__main__":

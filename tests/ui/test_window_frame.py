@@ -96,5 +96,13 @@ class WindowFrameAt144Dpi(WindowFrame):
     expected_size = (757, 526)
 
 
+class WindowFrameAt192Dpi(WindowFrame):
+    """At 192 dpi (7.5 twips per pixel) the design is exactly 1010 x 702, still inside a 1024 x 768 screen;
+    the load step's divisions by the nearest whole factor, 8, must not shrink it to 946 x 658."""
+
+    dpi = 192
+    expected_size = (1010, 702)
+
+
 if __name__ == "__main__":
     unittest.main()
