@@ -27,6 +27,7 @@ What a test can use (see the docstrings below for the details):
   Layout boxes   LAYOUT[name] are twip boxes; self.box(name) / self.point(name, fx, fy) turn them into
                  screen pixels at the session's resolution.
   Class knobs    dpi = 120, code_page_936 = True (private zh_CN.UTF-8 locale), launch_on_setup = False,
+                 unix_locale = "C.UTF-8" (Wine's locale when not code_page_936),
                  medium_options = {...} (arguments of Session.make_medium).
 
 Command line (used by the scripts and by ctest):
@@ -50,6 +51,7 @@ import ctypes
 import fcntl
 import io
 import json
+import math
 import os
 import re
 import shutil
@@ -131,8 +133,10 @@ CLIENT_TWIPS = (7575, 5265)
 
 
 def twips_to_pixels(twips: float, dpi: int = 96) -> int:
-    """Nearest pixel at a logical resolution (15 twips per pixel at 96 dpi)."""
-    return round(twips * dpi / 1440)
+    """Nearest pixel at a logical resolution (15 twips per pixel at 96 dpi), halves away from zero as the
+    window's own conversion rounds them (4710 twips at 120 dpi are 392.5, drawn at 393)."""
+    pixels = twips * dpi / 1440
+    return int(math.floor(abs(pixels) + 0.5)) * (1 if pixels >= 0 else -1)
 
 
 @dataclass(frozen=True)
@@ -570,16 +574,19 @@ class Session:
     """A private X server and Wine prefix, and everything that drives the launcher inside them.
 
     dpi: the screen's logical resolution (the prefix's LogPixels); code_page_936: run every Windows
-    program with a private zh_CN.UTF-8 locale, so that the ANSI code page is 936 (GBK).
+    program with a private zh_CN.UTF-8 locale, so that the ANSI code page is 936 (GBK); unix_locale:
+    otherwise, the LANG and LC_ALL to run Wine with (e.g. "C.UTF-8", code page 1252), instead of the
+    caller's.
     display: an X display to use instead of a private X server; prefix: a lasting Wine prefix to use
     (made from the template when missing) instead of a scratch copy. Tests leave both alone.
     Use it as a context manager, or call start() and close().
     """
 
     def __init__(self, dpi: int = 96, code_page_936: bool = False, screen: tuple[int, int] = SCREEN_SIZE,
-                 display: str | None = None, prefix: Path | None = None):
+                 display: str | None = None, prefix: Path | None = None, unix_locale: str | None = None):
         self.dpi = dpi
         self.code_page_936 = code_page_936
+        self.unix_locale = unix_locale
         self.xserver = None if display else XServer(screen)
         self.display = display
         self.lasting_prefix = prefix
@@ -611,6 +618,8 @@ class Session:
             self.env = _clean_env({"WINEPREFIX": str(self.prefix), "DISPLAY": self.display})
             if self.code_page_936:
                 self.env.update(zh_locale_env())
+            elif self.unix_locale:
+                self.env.update({"LANG": self.unix_locale, "LC_ALL": self.unix_locale})
             if self.dpi != 96:
                 self._set_dpi(self.dpi)
             self._start_wineserver()
@@ -873,6 +882,7 @@ class LauncherTestCase(unittest.TestCase):
 
     dpi = 96
     code_page_936 = False
+    unix_locale: str | None = None
     launch_on_setup = True
     medium_options: dict = {}
     session: Session
@@ -880,7 +890,7 @@ class LauncherTestCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
         super().setUpClass()
-        cls.session = Session(dpi=cls.dpi, code_page_936=cls.code_page_936).start()
+        cls.session = Session(dpi=cls.dpi, code_page_936=cls.code_page_936, unix_locale=cls.unix_locale).start()
         cls.addClassCleanup(cls.session.close)
 
     def setUp(self) -> None:
