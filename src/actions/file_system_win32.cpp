@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "actions/extended_path.h"
 #include "win32/unique_handle.h"
 
 namespace actions {
@@ -10,12 +13,40 @@ namespace {
 
 // Small enough that a read failing part-way still hands back most of what came before it.
 constexpr DWORD kReadChunkBytes = 64 * 1024;
+constexpr DWORD kCopyChunkBytes = 64 * 1024;
+// Names already taken by an earlier, interrupted copy are skipped; this many tries is plenty.
+constexpr int kTemporaryNameTries = 16;
+
+// A new, empty file beside the destination, so that it lies on the same volume and can take the
+// destination's place in one rename. Returns its handle and fills in its path.
+win32::UniqueFileHandle CreateTemporaryBeside(const std::wstring& destination, std::wstring& temporaryPath) {
+  const std::wstring stem = destination + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(::GetTickCount()) + L"-";
+  for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+    temporaryPath = stem + std::to_wstring(attempt) + L".tmp";
+    win32::UniqueFileHandle file(::CreateFileW(ExtendedLengthPath(temporaryPath).c_str(), GENERIC_WRITE, 0,
+                                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file || ::GetLastError() != ERROR_FILE_EXISTS) return file;
+  }
+  return win32::UniqueFileHandle{};
+}
+
+bool CopyContents(HANDLE from, HANDLE to) {
+  std::string buffer(kCopyChunkBytes, '\0');
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(from, buffer.data(), kCopyChunkBytes, &got, nullptr)) return false;
+    if (got == 0) return true;
+    DWORD written = 0;
+    if (!::WriteFile(to, buffer.data(), got, &written, nullptr) || written != got) return false;
+  }
+}
 
 }  // namespace
 
 FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
   // Others may read or even rewrite the notes meanwhile; the launcher only needs a snapshot.
-  const win32::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+  const win32::UniqueFileHandle file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return {};
@@ -42,7 +73,40 @@ FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
 }
 
 bool Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstring& destination) {
-  return ::CopyFileW(source.c_str(), destination.c_str(), /*bFailIfExists=*/FALSE) != FALSE;
+  // A copy straight onto the destination that fails part-way (a full disc, an ejected medium, a read
+  // error) would leave a cut-off DLL where a working one was. The bytes go to a temporary file beside
+  // it instead, and only a complete copy takes the destination's place, in one rename; on any failure
+  // the old file stays as it was and the temporary file is removed.
+  //
+  // Read sharing only: a source that someone is writing to is not copied half-written.
+  const win32::UniqueFileHandle from(::CreateFileW(ExtendedLengthPath(source).c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!from) return false;
+  // A read-only destination is not writable, so the copy fails as a file copy onto it would. The
+  // rename below would refuse it on Windows, but not everywhere (Wine replaces it).
+  const DWORD destinationAttributes = ::GetFileAttributesW(ExtendedLengthPath(destination).c_str());
+  if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_READONLY))
+    return false;
+
+  std::wstring temporaryPath;
+  win32::UniqueFileHandle to = CreateTemporaryBeside(destination, temporaryPath);
+  if (!to) return false;
+  FILETIME lastWrite{};
+  bool complete = CopyContents(from.get(), to.get()) && ::FlushFileBuffers(to.get());
+  // The copy carries the source's time stamp, as a file copy does. Not its attributes: a medium's files
+  // are read-only, and a read-only copy could not be replaced by the next deploying click.
+  if (complete && ::GetFileTime(from.get(), nullptr, nullptr, &lastWrite))
+    ::SetFileTime(to.get(), nullptr, nullptr, &lastWrite);
+  to.reset();
+
+  const std::wstring temporary = ExtendedLengthPath(temporaryPath);
+  // Replacing fails, as it should, when the destination is held open by another program (a loaded
+  // DLL) or is a folder.
+  complete = complete && ::MoveFileExW(temporary.c_str(), ExtendedLengthPath(destination).c_str(),
+                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!complete) ::DeleteFileW(temporary.c_str());
+  return complete;
 }
 
 }  // namespace actions

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "temp_folder.h"
 #include "win32/unique_handle.h"
@@ -106,6 +109,159 @@ TEST_F(Win32FileSystemTest, CopyOfAMissingSourceFailsAndCreatesNothing) {
 TEST_F(Win32FileSystemTest, CopyIntoAMissingFolderFails) {
   ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "dao"));
   EXPECT_FALSE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"system32\\Dao350.dll"));
+}
+
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::wstring> FolderEntries(const std::wstring& folderPath) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = ::FindFirstFileW((folderPath + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Every way a deploying copy can fail: the copy reports it, the destination keeps exactly what it had
+// (no cut-off or emptied DLL), and no temporary file is left behind in either folder.
+struct CopyFault {
+  const char* name;
+  // Arranges the fault in a folder that holds vorncopy\Dao350.dll ("new") and system32\Dao350.dll
+  // ("old"); returns whatever must stay alive (a handle) while the copy runs.
+  win32::UniqueFileHandle (*arrange)(const TempFolder& folder);
+};
+
+class CopyFaultTest : public Win32FileSystemTest, public testing::WithParamInterface<CopyFault> {};
+
+TEST_P(CopyFaultTest, FailsAndLeavesTheOldFileAsItWas) {
+  ASSERT_TRUE(::CreateDirectoryW((folder / L"vorncopy").c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((folder / L"system32").c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(folder / L"vorncopy\\Dao350.dll", Pattern(100 * 1024)));
+  ASSERT_TRUE(WriteFileBytes(folder / L"system32\\Dao350.dll", "old"));
+  const std::vector<std::wstring> before = FolderEntries(folder / L"system32");
+  {
+    const win32::UniqueFileHandle held = GetParam().arrange(folder);
+    EXPECT_FALSE(files.CopyReplacing(folder / L"vorncopy\\Dao350.dll", folder / L"system32\\Dao350.dll"));
+  }
+  if (!IsFolder(folder / L"system32\\Dao350.dll")) {
+    const std::string after = FileBytes(folder / L"system32\\Dao350.dll");
+    EXPECT_TRUE(after == "old") << "the destination now holds " << after.size() << " other bytes";
+  }
+  EXPECT_EQ(FolderEntries(folder / L"system32"), before) << "a temporary file was left behind";
+  // Once the fault is gone, the launcher's next click copies as usual.
+  ::SetFileAttributesW((folder / L"system32\\Dao350.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryFault, CopyFaultTest,
+    testing::Values(CopyFault{"ReadOnlyDestination",
+                              [](const TempFolder& folder) {
+                                ::SetFileAttributesW((folder / L"system32\\Dao350.dll").c_str(),
+                                                     FILE_ATTRIBUTE_READONLY);
+                                return win32::UniqueFileHandle{};
+                              }},
+                    CopyFault{"DestinationInUse",  // a loaded DLL is held this way
+                              [](const TempFolder& folder) {
+                                return OpenWithoutSharing(folder / L"system32\\Dao350.dll", GENERIC_READ);
+                              }},
+                    CopyFault{"DestinationIsAFolder",
+                              [](const TempFolder& folder) {
+                                ::DeleteFileW((folder / L"system32\\Dao350.dll").c_str());
+                                ::CreateDirectoryW((folder / L"system32\\Dao350.dll").c_str(), nullptr);
+                                return win32::UniqueFileHandle{};
+                              }},
+                    CopyFault{"PayloadFolderMissing",
+                              [](const TempFolder& folder) {
+                                ::DeleteFileW((folder / L"vorncopy\\Dao350.dll").c_str());
+                                ::RemoveDirectoryW((folder / L"vorncopy").c_str());
+                                return win32::UniqueFileHandle{};
+                              }},
+                    CopyFault{"SourceInUse",
+                              [](const TempFolder& folder) {
+                                return OpenWithoutSharing(folder / L"vorncopy\\Dao350.dll",
+                                                          GENERIC_READ | GENERIC_WRITE);
+                              }},
+                    CopyFault{"SourceBeingWritten",  // another program writes it, letting others read
+                              [](const TempFolder& folder) {
+                                return win32::UniqueFileHandle(
+                                    ::CreateFileW((folder / L"vorncopy\\Dao350.dll").c_str(), GENERIC_WRITE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+                              }}),
+    [](const testing::TestParamInfo<CopyFault>& info) { return std::string(info.param.name); });
+
+TEST_F(Win32FileSystemTest, CopyReplacesWithoutLeavingATemporaryFileAndKeepsTheTimeStamp) {
+  ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", Pattern(70 * 1024)));
+  ASSERT_TRUE(WriteFileBytes(folder / L"target.dll", "old"));
+  const win32::UniqueFileHandle source(::CreateFileW((folder / L"Dao350.dll").c_str(), FILE_WRITE_ATTRIBUTES,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FILETIME past{};
+  past.dwHighDateTime = 0x01C00000;  // in 1998
+  ASSERT_TRUE(::SetFileTime(source.get(), nullptr, nullptr, &past));
+
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_TRUE(FileBytes(folder / L"target.dll") == Pattern(70 * 1024));
+  EXPECT_EQ(FolderEntries(folder / L""), (std::vector<std::wstring>{L"Dao350.dll", L"target.dll"}));
+  WIN32_FILE_ATTRIBUTE_DATA copied{};
+  ASSERT_TRUE(::GetFileAttributesExW((folder / L"target.dll").c_str(), GetFileExInfoStandard, &copied));
+  EXPECT_EQ(copied.ftLastWriteTime.dwHighDateTime, past.dwHighDateTime);
+}
+
+TEST_F(Win32FileSystemTest, CopyOfAReadOnlySourceCanBeReplacedByTheNextClick) {
+  // Every file on a disc is read-only; the deployed copy must not be, or the next click would fail.
+  ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "from the disc"));
+  ASSERT_TRUE(::SetFileAttributesW((folder / L"Dao350.dll").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_FALSE(::GetFileAttributesW((folder / L"target.dll").c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_EQ(FileBytes(folder / L"target.dll"), "from the disc");
+  ::SetFileAttributesW((folder / L"Dao350.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A folder chain below the test folder whose full path is longer than the plain file functions take;
+// created through the "\\?\" form, which is the only way to make it.
+std::wstring MakeLongFolder(const TempFolder& folder, std::wstring_view segment, std::size_t atLeast) {
+  std::wstring path = folder / L"";
+  path.pop_back();
+  while (path.size() < atLeast) {
+    path += L"\\";
+    path += segment;
+    if (!::CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr)) return std::wstring();
+  }
+  return path;
+}
+
+TEST_F(Win32FileSystemTest, ReadsAndCopiesPastTheClassicPathLimit) {
+  const std::wstring deep = MakeLongFolder(folder, L"a folder on the installation medium", 300);
+  ASSERT_FALSE(deep.empty());
+  ASSERT_GT(deep.size(), 260u);
+  ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + deep + L"\\voabc.txt", "notes"));
+  EXPECT_EQ(files.ReadWholeFile(deep + L"\\voabc.txt").bytes, "notes");
+  EXPECT_TRUE(files.CopyReplacing(deep + L"\\voabc.txt", deep + L"\\copy.txt"));
+  EXPECT_TRUE(files.CopyReplacing(deep + L"\\voabc.txt", deep + L"\\copy.txt"));
+  EXPECT_EQ(FileBytes(L"\\\\?\\" + deep + L"\\copy.txt"), "notes");
+  EXPECT_EQ(FolderEntries(L"\\\\?\\" + deep), (std::vector<std::wstring>{L"copy.txt", L"voabc.txt"}));
+}
+
+TEST_F(Win32FileSystemTest, ReadsAndCopiesThroughNamesOutsideTheAnsiCodePage) {
+  // Hangul, Devanagari and a character outside the Basic Multilingual Plane: none of them is in code
+  // page 936, so a single ANSI call on the way would lose the path.
+  const std::wstring named = folder / L"설치 디스크 स्थापना \U0001F4BF";
+  ASSERT_TRUE(::CreateDirectoryW(named.c_str(), nullptr));
+  ASSERT_TRUE(WriteFileBytes(named + L"\\voabc.txt", "notes"));
+  EXPECT_EQ(files.ReadWholeFile(named + L"\\voabc.txt").bytes, "notes");
+  EXPECT_TRUE(files.CopyReplacing(named + L"\\voabc.txt", named + L"\\복사.txt"));
+  EXPECT_EQ(FileBytes(named + L"\\복사.txt"), "notes");
 }
 
 }  // namespace
