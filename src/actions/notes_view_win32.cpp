@@ -1,5 +1,7 @@
 #include "actions/notes_view_win32.h"
 
+#include "actions/panel_slices.h"
+
 namespace actions {
 
 namespace {
@@ -23,8 +25,27 @@ bool Win32NotesView::SetPanelText(const std::wstring& text) {
   // WM_SETTEXT is not bound by the control's limit, but the limit still governs the control later on.
   const auto limit = static_cast<std::size_t>(::SendMessageW(panel_, EM_GETLIMITTEXT, 0, 0));
   if (text.size() > limit) ::SendMessageW(panel_, EM_SETLIMITTEXT, 0, 0);
-  // One message for the whole text: the control lays out each text it is given from scratch.
+  // One message for the whole text: the control lays out each text it is given from scratch. Only a
+  // text with long lines goes in slices, which that layout would otherwise make wait for minutes.
+  if (NeedsSlicing(text)) return AppendInSlices(text);
   return ::SendMessageW(panel_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) != FALSE;
+}
+
+bool Win32NotesView::AppendInSlices(const std::wstring& text) {
+  if (!::SendMessageW(panel_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""))) return false;
+  std::wstring piece;
+  for (const std::wstring_view slice : PanelSlices(text)) {
+    piece.assign(slice);
+    const LRESULT end = ::SendMessageW(panel_, WM_GETTEXTLENGTH, 0, 0);
+    ::SendMessageW(panel_, EM_SETSEL, static_cast<WPARAM>(end), end);
+    ::SendMessageW(panel_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
+    if (pumpMessages_) pumpMessages_();
+    if (!::IsWindow(panel_)) return false;
+  }
+  // Where WM_SETTEXT leaves the control: the caret at the start and the text's beginning in view.
+  ::SendMessageW(panel_, EM_SETSEL, 0, 0);
+  ::SendMessageW(panel_, EM_SCROLLCARET, 0, 0);
+  return true;
 }
 
 bool Win32NotesView::SetContinueEnabled(bool enabled) {

@@ -12,10 +12,14 @@ namespace actions {
 
 class Win32NotesView final : public NotesView {
  public:
-  Win32NotesView(HWND panel, HWND continueButton, std::function<void(setup::Rgb)> colourPictureButton)
+  // pumpMessages, when given, handles the window's pending input between the slices of a text with
+  // long lines, so that the launcher still answers while the panel takes such a text.
+  Win32NotesView(HWND panel, HWND continueButton, std::function<void(setup::Rgb)> colourPictureButton,
+                 std::function<void()> pumpMessages = {})
       : panel_(panel),
         continueButton_(continueButton),
-        colourPictureButton_(std::move(colourPictureButton)) {}
+        colourPictureButton_(std::move(colourPictureButton)),
+        pumpMessages_(std::move(pumpMessages)) {}
 
   bool SetPanelVisible(bool visible) override;
   bool SetPanelText(const std::wstring& text) override;
@@ -24,9 +28,12 @@ class Win32NotesView final : public NotesView {
   bool SetPictureButtonColor(setup::Rgb color) override;
 
  private:
+  bool AppendInSlices(const std::wstring& text);
+
   HWND panel_;
   HWND continueButton_;
   std::function<void(setup::Rgb)> colourPictureButton_;
+  std::function<void()> pumpMessages_;
 };
 
 }  // namespace actions

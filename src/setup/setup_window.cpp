@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "actions/ansi_code_page_win32.h"
 #include "actions/continue_exit_win32.h"
@@ -486,12 +487,37 @@ bool SetupWindow::OnCommand(int id, int notification, HWND /*control*/) {
 }
 
 void SetupWindow::OnPictureButtonClick() {
-  actions::Win32NotesView view(ControlWindow(Row::Text2), ControlWindow(Row::cmdContinue),
-                               [this](Rgb color) { SetPictureButtonColor(color); });
+  if (pictureButtonBusy_) {
+    ++pictureButtonClicksWaiting_;
+    return;
+  }
+  actions::Win32NotesView view(
+      ControlWindow(Row::Text2), ControlWindow(Row::cmdContinue),
+      [this](Rgb color) { SetPictureButtonColor(color); }, [this] { PumpMessagesWhileBusy(); });
   actions::Win32FileSystem files;
   const actions::WindowsDirectoryFunction getWinDir = [this] { return GetWinDir(); };
   const actions::AnsiDecoder decodeAnsi = actions::DecodeAnsiCodePage;
-  pictureButton_.Click({baseDirectory_, view, files, getWinDir, decodeAnsi});
+  pictureButtonClicksWaiting_ = 0;
+  for (int clicks = 1; clicks > 0; --clicks) {
+    pictureButtonBusy_ = true;
+    pictureButton_.Click({baseDirectory_, view, files, getWinDir, decodeAnsi});
+    pictureButtonBusy_ = false;
+    clicks += std::exchange(pictureButtonClicksWaiting_, 0);
+  }
+}
+
+void SetupWindow::PumpMessagesWhileBusy() {
+  MSG message{};
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // The main loop must still see it.
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (RouteKey(message)) continue;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
 }
 
 std::wstring SetupWindow::GetWinDir() const {

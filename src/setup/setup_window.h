@@ -76,6 +76,8 @@ class SetupWindow final : public win32::Window {
 
   // The picture button's click: shows or hides the notes and deploys the components.
   void OnPictureButtonClick();
+  // Handles the input and painting that are waiting, while a click is still busy filling the panel.
+  void PumpMessagesWhileBusy();
   // The Windows directory, asked afresh on every call (the same query as Module1's).
   std::wstring GetWinDir() const;
 
@@ -127,6 +129,10 @@ class SetupWindow final : public win32::Window {
   std::unique_ptr<win32::Surface> stripBackground_;
   std::wstring baseDirectory_;
   actions::PictureButton pictureButton_;  // keeps the notes panel's toggle counter between clicks
+  // While a click fills the panel, further clicks of the picture button wait for it to finish, as
+  // they would have in a message queue that nobody read meanwhile.
+  bool pictureButtonBusy_ = false;
+  int pictureButtonClicksWaiting_ = 0;
   Rgb pictureButtonColor_ = ControlAt(Row::Command4).backColor.value_or(kWhite);
   HWND focusBeforeDeactivation_ = nullptr;
   win32::UniqueModule commonControls_;

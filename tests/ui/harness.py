@@ -26,6 +26,7 @@ What a test can use (see the docstrings below for the details):
   self.state     WindowState right after the window came up: window, control(id), focus_id, tooltips
   Layout boxes   LAYOUT[name] are twip boxes; self.box(name) / self.point(name, fx, fy) turn them into
                  screen pixels at the session's resolution.
+  Notes panel    self.click_picture_button(), self.wait_panel(visible), self.picture_button_colour()
   Class knobs    dpi = 120, code_page_936 = True (private zh_CN.UTF-8 locale), launch_on_setup = False,
                  unix_locale = "C.UTF-8" (Wine's locale when not code_page_936),
                  medium_options = {...} (arguments of Session.make_medium).
@@ -948,6 +949,28 @@ class LauncherTestCase(unittest.TestCase):
         state = state or self.state
         return (state.client.left + twips_to_pixels(x_twips, state.dpi),
                 state.client.top + twips_to_pixels(y_twips, state.dpi))
+
+    # The picture button and the notes panel
+
+    def click_picture_button(self) -> None:
+        """A real mouse click on the picture button Command4 (it returns before the click is handled)."""
+        self.session.mouse_click(*self.state.control(Id.COMMAND4).rect.centre)
+
+    def wait_panel(self, visible: bool, timeout: float = 10) -> WindowState:
+        """Waits until the notes panel Text2 is shown (or hidden) and returns the window's state then."""
+
+        def panel_state():
+            state = self.session.state()
+            return state if state.control(Id.TEXT2).visible == visible else None
+
+        return self.eventually(panel_state, timeout=timeout,
+                               message=f"Text2 never became {'visible' if visible else 'hidden'}")
+
+    def picture_button_colour(self) -> tuple[int, int, int]:
+        """A pixel of Command4's face between its border and its icon, with the pointer out of the way."""
+        self.session.point_at_window()
+        rect = self.state.control(Id.COMMAND4).rect
+        return self.session.pixel(rect.left + 4, rect.top + rect.height // 2)
 
     # Assertions about the launcher's life
 

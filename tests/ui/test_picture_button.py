@@ -23,23 +23,6 @@ WHITE = (255, 255, 255)
 class PictureButtonCase(harness.LauncherTestCase):
     code_page_936 = True
 
-    def click_picture_button(self) -> None:
-        """A real mouse click on the picture button."""
-        self.session.mouse_click(*self.state.control(Id.COMMAND4).rect.centre)
-
-    def wait_panel(self, visible: bool) -> harness.WindowState:
-        def panel_state():
-            state = self.session.state()
-            return state if state.control(Id.TEXT2).visible == visible else None
-
-        return self.eventually(panel_state, timeout=10, message=f"Text2 never became {'visible' if visible else 'hidden'}")
-
-    def button_colour(self) -> tuple[int, int, int]:
-        """A pixel of Command4's face between its border and its icon, with the pointer out of the way."""
-        self.session.point_at_window()
-        rect = self.state.control(Id.COMMAND4).rect
-        return self.session.pixel(rect.left + 4, rect.top + rect.height // 2)
-
     def components_in_windows_system_folder(self) -> list[str]:
         system32 = self.session.drive_c / "windows" / "system32"
         return sorted(p.name for p in system32.iterdir() if p.name.lower() in COMPONENTS)
@@ -59,10 +42,10 @@ class NotesPanel(PictureButtonCase):
         self.assertEqual(state.focus_id, Id.COMMAND4, "the clicked picture button keeps the focus")
 
     def test_picture_button_turns_white(self):
-        self.assertEqual(self.button_colour(), PICTURE_BUTTON_BLUE_GREY)
+        self.assertEqual(self.picture_button_colour(), PICTURE_BUTTON_BLUE_GREY)
         self.click_picture_button()
         self.wait_panel(visible=True)
-        self.assertEqual(self.button_colour(), WHITE)
+        self.assertEqual(self.picture_button_colour(), WHITE)
 
     def test_second_click_hides_and_third_reloads_from_the_start(self):
         self.click_picture_button()
@@ -143,7 +126,7 @@ class MissingNotes(PictureButtonCase):
         state = self.wait_panel(visible=True)
         self.assertEqual(state.control(Id.TEXT2).text, "")
         self.assertFalse(state.control(Id.CMD_CONTINUE).enabled)
-        self.assertEqual(self.button_colour(), PICTURE_BUTTON_BLUE_GREY)
+        self.assertEqual(self.picture_button_colour(), PICTURE_BUTTON_BLUE_GREY)
 
         self.click_picture_button()
         state = self.wait_panel(visible=False)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "actions/notes_text.h"
+#include "actions/panel_slices.h"
 #include "win32/unique_handle.h"
 
 namespace {
@@ -104,6 +105,32 @@ TEST_F(NotesViewTest, DestroyedControlsRefuse) {
   EXPECT_FALSE(view.SetPanelVisible(true));
   EXPECT_FALSE(view.SetPanelText(L"x"));
   EXPECT_FALSE(view.SetContinueEnabled(true));
+}
+
+TEST_F(NotesViewTest, LongLinesGoInSlicesWithTheWindowsInputHandledBetweenThem) {
+  int pumps = 0;
+  actions::Win32NotesView view(
+      panel_, button_, [](setup::Rgb) {}, [&] { ++pumps; });
+  // A CR LF pair and a surrogate pair right where a fixed cut would part them, then one long line.
+  std::wstring text = L"\r\n" + std::wstring(actions::kPanelSliceUnits - 3, L'a') + L"\r\n";
+  text += std::wstring(actions::kPanelSliceUnits - 3, L'b') + L"\xD83D\xDE00";
+  for (int word = 0; text.size() < 6 * actions::kPanelSliceUnits; ++word)
+    text += L"说明 word" + std::to_wstring(word) + L' ';
+  ASSERT_TRUE(actions::NeedsSlicing(text));
+  EXPECT_TRUE(view.SetPanelText(text));
+  EXPECT_EQ(PanelText(), text);
+  EXPECT_EQ(static_cast<std::size_t>(pumps), actions::PanelSlices(text).size());
+  // As WM_SETTEXT leaves it: the caret at the start, the first line at the top.
+  DWORD selectionStart = 1;
+  DWORD selectionEnd = 1;
+  ::SendMessageW(panel_, EM_GETSEL, reinterpret_cast<WPARAM>(&selectionStart),
+                 reinterpret_cast<LPARAM>(&selectionEnd));
+  EXPECT_EQ(selectionStart, 0u);
+  EXPECT_EQ(selectionEnd, 0u);
+  EXPECT_EQ(::SendMessageW(panel_, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+  // The next text replaces it rather than following it.
+  EXPECT_TRUE(view.SetPanelText(L"\r\nshort"));
+  EXPECT_EQ(PanelText(), L"\r\nshort");
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// notes_bench RUNS: with the setup window up and its notes panel hidden, times RUNS show-clicks of the
-// picture button (BM_CLICK sent from here returns once the click is handled, the panel then holds the
-// whole text) against the same text going into a bare EDIT of the panel's style, size and font in one
-// WM_SETTEXT. Clicks and bare runs alternate, after one warm-up of each; every click is followed by an
-// untimed hide-click. Prints one line per run and the medians:
+// notes_bench RUNS [clicks-only]: with the setup window up and its notes panel hidden, times RUNS
+// show-clicks of the picture button (BM_CLICK sent from here returns once the click is handled, the
+// panel then holds the whole text) against the same text going into a bare EDIT of the panel's style,
+// size and font in one WM_SETTEXT. Clicks and bare runs alternate, after one warm-up of each; every click
+// is followed by an untimed hide-click. clicks-only leaves the bare control out (a text with one long
+// line would keep it busy for minutes) and reports its time as 0. Prints one line per run and medians:
 //   run N click_ms X bare_ms Y
 //   median click_ms X bare_ms Y chars Z
 // Exit codes: 0 done, 2 no setup window, 3 bad usage, 4 the panel did not end up with the whole text.
@@ -96,9 +97,10 @@ BareEdit MakeBareEdit(HWND panel) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  const int runs = argc == 2 ? _wtoi(argv[1]) : 0;
-  if (runs < 1) {
-    std::fprintf(stderr, "usage: notes_bench RUNS\n");
+  const int runs = argc == 2 || argc == 3 ? _wtoi(argv[1]) : 0;
+  const bool clicksOnly = argc == 3 && std::wcscmp(argv[2], L"clicks-only") == 0;
+  if (runs < 1 || (argc == 3 && !clicksOnly)) {
+    std::fprintf(stderr, "usage: notes_bench RUNS [clicks-only]\n");
     return kExitUsage;
   }
   const HWND window = FindWindowW(L"TarvinSetupWindow", nullptr);
@@ -115,10 +117,13 @@ int wmain(int argc, wchar_t** argv) {
   click();
   const std::wstring text = TextOf(panel);
   click();
-  BareEdit bare = MakeBareEdit(panel);
-  SendMessageW(bare.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  SendMessageW(bare.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
-  PumpMessages();
+  BareEdit bare;
+  if (!clicksOnly) {
+    bare = MakeBareEdit(panel);
+    SendMessageW(bare.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(bare.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    PumpMessages();
+  }
 
   std::vector<double> clickMs;
   std::vector<double> bareMs;
@@ -133,6 +138,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     click();
     Sleep(200);  // the launcher repaints on its own time
+    if (clicksOnly) {
+      bareMs.push_back(0);
+      std::printf("run %d click_ms %.1f bare_ms 0\n", run, clickMs.back());
+      std::fflush(stdout);
+      continue;
+    }
 
     start = Now();
     SendMessageW(bare.edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
