@@ -1,6 +1,8 @@
 // libFuzzer target for the notes file's way into the panel: the encoding marks, the UTF-8 and UTF-16
-// decoders and the line reader, on any bytes a medium might carry. Beyond the sanitizers' own checks it
+// decoders, the line reader and the slices a text with long lines goes in, on any bytes a medium might
+// carry. Beyond the sanitizers' own checks it
 // holds the output to properties that follow from the line rules, not from the code that applies them.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 #include <string_view>
 
 #include "actions/notes_text.h"
+#include "actions/panel_slices.h"
 
 namespace {
 
@@ -151,11 +154,32 @@ void CheckPanel(std::string_view file) {
   if (mark.encoding != actions::TextEncoding::Ansi) Require(SurrogatesArePaired(whole));
 }
 
+// The slices make up the text and part no pair; the slice size comes from the input too, so that small
+// sizes meet the pairs often.
+void CheckSlices(std::wstring_view text, std::size_t maxUnits) {
+  std::wstring joined;
+  for (const std::wstring_view slice : actions::PanelSlices(text, maxUnits)) {
+    Require(!slice.empty() && slice.size() <= std::max<std::size_t>(maxUnits, 2));
+    if (!joined.empty()) {
+      Require(!(joined.back() == L'\r' && slice.front() == L'\n'));
+      Require(!(IsHighSurrogate(joined.back()) && IsLowSurrogate(slice.front())));
+    }
+    joined += slice;
+  }
+  Require(joined == text);
+  if (actions::NeedsSlicing(text)) Require(actions::LongestLineUnits(text) > actions::kLongLineUnits);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   CheckPanel(bytes);
+  if (size > 0) {
+    const std::wstring panel =
+        actions::NotesPanelText(bytes.substr(1), actions::ReadExtent::WholeFile, DecodeDoubleByte);
+    CheckSlices(panel, static_cast<std::uint8_t>(bytes[0]) % 16);
+  }
   CheckUtf8Decoder(bytes);
   CheckUtf16Decoder(bytes);
   return 0;
