@@ -1,11 +1,15 @@
 #include "actions/continue_exit_win32.h"
 
+// shellapi.h needs windows.h before it.
+// clang-format off
 #include <windows.h>
 #include <shellapi.h>
+// clang-format on
 
 #include <string>
 
 #include "actions/continue_exit.h"
+#include "actions/extended_path.h"
 #include "win32/unique_handle.h"
 
 namespace actions {
@@ -14,6 +18,19 @@ namespace {
 // Windows Vista and later refuse an ordinary process start to a program whose manifest asks for
 // elevation; the headers of older tool sets may not name the code.
 constexpr DWORD kErrorElevationRequired = 740;
+
+std::wstring ShortFormIfTooLong(const std::wstring& path) {
+  if (path.size() <= kLongestPlainPath) return path;
+  const std::wstring extended = ExtendedLengthPath(path);
+  std::wstring shortForm(path.size() + 1, L'\0');
+  const DWORD length =
+      ::GetShortPathNameW(extended.c_str(), shortForm.data(), static_cast<DWORD>(shortForm.size()));
+  if (length == 0 || length >= shortForm.size()) return path;
+  shortForm.resize(length);
+  // The short form keeps the extended prefix that went in, which the process start does not take.
+  if (extended != path && shortForm.starts_with(L"\\\\?\\")) shortForm.erase(0, 4);
+  return shortForm;
+}
 
 class Win32ProgramStarter final : public ProgramStarter {
  public:
@@ -26,10 +43,13 @@ class Win32ProgramStarter final : public ProgramStarter {
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION started{};
     // The application name is the full path, so the system never guesses where a path with blanks ends
-    // and runs nothing but that file.
-    if (!::CreateProcessW(applicationPath.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE, 0,
+    // and runs nothing but that file. Past the classic path limit the process start refuses it (and
+    // Wine garbles it), so the program is named by its short 8.3 form where the volume has one.
+    const std::wstring application = ShortFormIfTooLong(applicationPath);
+    if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE, 0,
                           nullptr, nullptr, &startup, &started)) {
-      return ::GetLastError() == kErrorElevationRequired ? StartResult::kElevationRequired : StartResult::kFailed;
+      return ::GetLastError() == kErrorElevationRequired ? StartResult::kElevationRequired
+                                                         : StartResult::kFailed;
     }
     win32::UniqueKernelHandle process(started.hProcess);
     win32::UniqueKernelHandle thread(started.hThread);
