@@ -8,30 +8,12 @@
 
 #include "resources/resource_ids.h"
 #include "setup/compositing.h"
+#include "win32/com_pointer.h"
 #include "win32/gdi_scope.h"
 #include "win32/unique_handle.h"
 
 namespace win32 {
 namespace {
-
-// Releases a COM interface pointer when it goes out of scope.
-template <typename Interface>
-class ComPointer {
- public:
-  ComPointer() = default;
-  ComPointer(const ComPointer&) = delete;
-  ComPointer& operator=(const ComPointer&) = delete;
-  ~ComPointer() {
-    if (pointer_) pointer_->Release();
-  }
-  Interface* get() const { return pointer_; }
-  Interface* operator->() const { return pointer_; }
-  Interface** out() { return &pointer_; }
-  void** outVoid() { return reinterpret_cast<void**>(&pointer_); }
-
- private:
-  Interface* pointer_ = nullptr;
-};
 
 // The bitmap's pixels as 32-bpp top-down rows.
 std::optional<setup::Bitmap32> ReadBitmap(HBITMAP bitmap, int width, int height) {

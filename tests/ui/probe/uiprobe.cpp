@@ -33,6 +33,8 @@
 #include <string_view>
 #include <vector>
 
+#include "win32/com_pointer.h"
+
 namespace {
 
 constexpr int kExitOk = 0;
@@ -535,23 +537,6 @@ std::string StateJson(HWND top) {
 
 // --- What a screen reader finds ----------------------------------------------------------------------
 
-// Owns a COM interface pointer; the probe needs only this one kind.
-template <typename Interface>
-class ComPointer {
- public:
-  ComPointer() = default;
-  ComPointer(const ComPointer&) = delete;
-  ComPointer& operator=(const ComPointer&) = delete;
-  ~ComPointer() {
-    if (pointer_) pointer_->Release();
-  }
-  Interface* get() const { return pointer_; }
-  void** out() { return reinterpret_cast<void**>(&pointer_); }
-
- private:
-  Interface* pointer_ = nullptr;
-};
-
 class Bstr {
  public:
   Bstr() = default;
@@ -637,10 +622,10 @@ std::string NamesJson(HWND top) {
     json.Key("visible").Bool(IsWindowVisible(child) != FALSE);
     json.Key("enabled").Bool(IsWindowEnabled(child) != FALSE);
     json.Key("tabstop").Bool((GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) != 0);
-    ComPointer<IAccessible> accessible;
+    win32::ComPointer<IAccessible> accessible;
     if (accessibleObjectFromWindow &&
         SUCCEEDED(accessibleObjectFromWindow(child, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
-                                             accessible.out())) &&
+                                             accessible.outVoid())) &&
         accessible.get()) {
       WriteAccessible(json, *accessible.get());
     } else {
