@@ -37,8 +37,12 @@ bool Win32NotesView::AppendInSlices(const std::wstring& text) {
   for (const std::wstring_view slice : PanelSlices(text)) {
     piece.assign(slice);
     const LRESULT end = ::SendMessageW(panel_, WM_GETTEXTLENGTH, 0, 0);
+    // Appending scrolls to the new end; the view stays where it was, at first the text's beginning.
+    const LRESULT firstVisibleLine = ::SendMessageW(panel_, EM_GETFIRSTVISIBLELINE, 0, 0);
     ::SendMessageW(panel_, EM_SETSEL, static_cast<WPARAM>(end), end);
     ::SendMessageW(panel_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
+    const LRESULT scrolledBy = ::SendMessageW(panel_, EM_GETFIRSTVISIBLELINE, 0, 0) - firstVisibleLine;
+    if (scrolledBy != 0) ::SendMessageW(panel_, EM_LINESCROLL, 0, -scrolledBy);
     if (pumpMessages_) pumpMessages_();
     if (!::IsWindow(panel_)) return false;
   }

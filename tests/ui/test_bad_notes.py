@@ -5,6 +5,7 @@ with the picture button; the launcher must still be there afterwards, show what 
 enable "确认" once the file has been read to its end, and end with Esc."""
 
 import random
+import time
 import unittest
 
 import harness
@@ -26,8 +27,9 @@ def ordinary_lines(size: int) -> bytes:
 
 
 def single_line(size: int) -> bytes:
+    """One GBK line of about size bytes without a line end, cut after a whole character."""
     text = SENTENCE.encode("gbk")
-    return (text * (size // len(text) + 1))[:size]
+    return (text * (size // len(text) + 1))[:size].decode("gbk", errors="ignore").encode("gbk")
 
 
 def panel_of(notes: str) -> str:
@@ -127,6 +129,36 @@ class BadNotes(harness.LauncherTestCase):
         self.assertTrue(text == "\r\n" + notes.decode("gbk"), "the panel's text differs from the file's line")
         self.assertNotesRead(state)
         self.assertEscapeEnds()
+
+    def test_clicks_while_a_long_line_fills_the_panel_wait_their_turn(self):
+        # Show, then hide and show again while the first show still fills the panel: the later clicks
+        # run after it, one by one, so the text is there exactly once and the panel shows at the end.
+        notes = single_line(256 * 1024)
+        expected = "\r\n" + notes.decode("gbk")
+        self.launch_with(notes)
+        self.click_picture_button()
+        self.wait_panel(visible=True, timeout=30)
+        for _ in range(2):
+            time.sleep(0.7)  # apart enough not to make a double click
+            self.click_picture_button()
+
+        def whole_text_shown() -> bool:
+            panel = self.session.state().control(Id.TEXT2)
+            return panel.visible and len(panel.text) >= len(expected)
+
+        def settled() -> bool:
+            # Twice, a moment apart: the first show's last moment looks the same as the end.
+            if not whole_text_shown():
+                return False
+            time.sleep(1.5)
+            return whole_text_shown()
+
+        self.eventually(settled, timeout=120, interval=0.5, message="the panel never held the whole text")
+        self.assertTrue(self.launcher.running())
+        state = self.session.state()
+        self.assertTrue(state.control(Id.TEXT2).visible)
+        self.assertTrue(state.control(Id.TEXT2).text == expected, "the panel's text is not the file's line once")
+        self.assertNotesRead(state)
 
 
 class NotesOfOneLongLine(harness.LauncherTestCase):

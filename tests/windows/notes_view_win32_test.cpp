@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -109,8 +110,13 @@ TEST_F(NotesViewTest, DestroyedControlsRefuse) {
 
 TEST_F(NotesViewTest, LongLinesGoInSlicesWithTheWindowsInputHandledBetweenThem) {
   int pumps = 0;
+  LRESULT furthestFirstLine = 0;  // the reader sees the text's beginning while the rest comes in
   actions::Win32NotesView view(
-      panel_, button_, [](setup::Rgb) {}, [&] { ++pumps; });
+      panel_, button_, [](setup::Rgb) {},
+      [&] {
+        ++pumps;
+        furthestFirstLine = std::max(furthestFirstLine, ::SendMessageW(panel_, EM_GETFIRSTVISIBLELINE, 0, 0));
+      });
   // A CR LF pair and a surrogate pair right where a fixed cut would part them, then one long line.
   std::wstring text = L"\r\n" + std::wstring(actions::kPanelSliceUnits - 3, L'a') + L"\r\n";
   text += std::wstring(actions::kPanelSliceUnits - 3, L'b') + L"\xD83D\xDE00";
@@ -120,6 +126,7 @@ TEST_F(NotesViewTest, LongLinesGoInSlicesWithTheWindowsInputHandledBetweenThem) 
   EXPECT_TRUE(view.SetPanelText(text));
   EXPECT_EQ(PanelText(), text);
   EXPECT_EQ(static_cast<std::size_t>(pumps), actions::PanelSlices(text).size());
+  EXPECT_EQ(furthestFirstLine, 0);
   // As WM_SETTEXT leaves it: the caret at the start, the first line at the top.
   DWORD selectionStart = 1;
   DWORD selectionEnd = 1;
