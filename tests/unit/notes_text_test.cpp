@@ -33,6 +33,11 @@ struct LineCase {
   std::wstring panel;
 };
 
+// The case's name stands for it in test lists, whose names must not change from build to build.
+void PrintTo(const LineCase& lineCase, std::ostream* out) {
+  *out << lineCase.name;
+}
+
 class LineEnds : public testing::TestWithParam<LineCase> {};
 
 TEST_P(LineEnds, EveryLineIsPrecededByCrLf) {
@@ -135,6 +140,10 @@ struct Utf8Case {
   std::string bytes;
   std::wstring units;
 };
+
+void PrintTo(const Utf8Case& utf8Case, std::ostream* out) {
+  *out << utf8Case.name;
+}
 
 class Utf8Decoding : public testing::TestWithParam<Utf8Case> {};
 
