@@ -301,7 +301,7 @@ TEST_F(PictureButtonTest, FilesAreNamedDirectlyAfterTheBaseDirectory) {
 // --- Deployment ------------------------------------------------------------------------------------
 
 class WindowsDirectoryMarker : public PictureButtonTest,
-                               public testing::WithParamInterface<std::pair<const wchar_t*, bool>> {};
+                               public testing::WithParamInterface<std::pair<std::wstring, bool>> {};
 
 TEST_P(WindowsDirectoryMarker, OnlyCapitalNtDeploys) {
   const auto [directory, deploys] = GetParam();
@@ -315,8 +315,10 @@ TEST_P(WindowsDirectoryMarker, OnlyCapitalNtDeploys) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PictureButton, WindowsDirectoryMarker,
-                         testing::Values(std::pair{L"C:\\WINNT", true}, std::pair{L"C:\\WinNT", true},
-                                         std::pair{L"C:\\WINDOWS", false}, std::pair{L"C:\\winnt", false}));
+                         testing::Values(std::pair<std::wstring, bool>{L"C:\\WINNT", true},
+                                         std::pair<std::wstring, bool>{L"C:\\WinNT", true},
+                                         std::pair<std::wstring, bool>{L"C:\\WINDOWS", false},
+                                         std::pair<std::wstring, bool>{L"C:\\winnt", false}));
 
 TEST_F(PictureButtonTest, EveryClickCopiesAgainAndReplacesWhatIsThere) {
   windowsDirectory = L"C:\\WINNT";
