@@ -815,6 +815,16 @@ class Session:
     def xdotool(self, *args: str) -> None:
         subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True, timeout=30)
 
+    def report_windows_directory_as_winnt(self) -> None:
+        """Makes the running launcher see C:\\WINNT as its Windows directory. Wine always reports
+        C:\\windows, so ntinject loads ntpatch.dll into the launcher, which redirects the launcher's own
+        import of GetWindowsDirectoryA; the program itself has no switch for this."""
+        injector = built_program("ntinject.exe", "tools/ntinject")
+        patch = built_program("ntpatch.dll", "tools/ntinject")
+        result = run_captured(["wine", str(injector), self.windows_path(patch)], env=self.env, timeout=60)
+        if result.returncode != 0:
+            raise RuntimeError(f"ntinject failed: {result.stderr.decode(errors='replace')}")
+
     def visible_windows(self) -> list[str]:
         """The names of the windows mapped on the X screen: every visible top-level window of every
         Windows program, message boxes included."""
@@ -904,6 +914,26 @@ class LauncherTestCase(unittest.TestCase):
             self.launcher = self.session.launch(self.medium)
             self.state = self.session.state()
         self.addCleanup(self._end_launcher)
+
+    def set_environment(self, **settings: str) -> None:
+        """Environment variables for the Windows programs that this test starts; the session's own
+        come back when the test ends."""
+        for key in settings:
+            self.addCleanup(self._restore_environment, key, self.session.env.get(key))
+        self.session.env.update(settings)
+
+    def _restore_environment(self, key: str, value: str | None) -> None:
+        if value is None:
+            self.session.env.pop(key, None)
+        else:
+            self.session.env[key] = value
+
+    def record_installer_starts(self) -> Path:
+        """Has the tests' installer record its starts in a file of this test's own, outside any medium;
+        read it with installer_starts()."""
+        record = self.session.folder / f"{self.id()}.starts.txt"
+        self.set_environment(TARVINXP_RECORD=self.session.windows_path(record))
+        return record
 
     def _end_launcher(self) -> None:
         if self._failed():

@@ -18,9 +18,7 @@ class HandOverCase(harness.LauncherTestCase):
 
     def setUp(self):
         super().setUp()
-        self.record = self.session.folder / f"{self.id()}.starts.txt"
-        self.session.env["TARVINXP_RECORD"] = self.session.windows_path(self.record)
-        self.addCleanup(self.session.env.pop, "TARVINXP_RECORD", None)
+        self.record = self.record_installer_starts()
         # The launcher starts in a folder of its own, which the installer must inherit.
         self.start_folder = self.session.drive_c / "start here"
         self.start_folder.mkdir(exist_ok=True)

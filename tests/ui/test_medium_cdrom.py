@@ -82,9 +82,7 @@ class LauncherOnCdRom(harness.LauncherTestCase):
 
     def setUp(self):
         super().setUp()
-        self.record = self.session.folder / f"{self.id()}.starts.txt"
-        self.session.env["TARVINXP_RECORD"] = self.session.windows_path(self.record)
-        self.addCleanup(self.session.env.pop, "TARVINXP_RECORD", None)
+        self.record = self.record_installer_starts()
 
     def drive_types(self) -> dict[str, int]:
         output = self.session.run_wine("wmic", "logicaldisk", "get", "DeviceID,DriveType").stdout

@@ -2,7 +2,6 @@
 button's own colour, and the components that must not be deployed where the Windows directory has no
 "NT" in its path (under Wine it is C:\\windows)."""
 
-import subprocess
 import unittest
 
 import harness
@@ -141,9 +140,8 @@ class MissingNotes(PictureButtonCase):
 
 
 class WindowsNtRoad(PictureButtonCase):
-    """The launcher as it runs where the Windows directory is C:\\WINNT. Wine always reports C:\\windows,
-    so each test loads ntpatch.dll into the running launcher (tools/ntinject), which redirects the
-    launcher's own import of GetWindowsDirectoryA; the program itself has no switch for this."""
+    """The launcher as it runs where the Windows directory is C:\\WINNT (Wine's is C:\\windows: each test
+    redirects the running launcher's query, see Session.report_windows_directory_as_winnt)."""
 
     medium_options = {"notes": NOTES_GBK}
 
@@ -153,11 +151,7 @@ class WindowsNtRoad(PictureButtonCase):
         self.winnt_system32.mkdir(parents=True, exist_ok=True)
         for name in COMPONENT_NAMES:
             (self.winnt_system32 / name).write_bytes(b"an older and longer " + name.encode() + b" already in place")
-        injector = harness.built_program("ntinject.exe", "tools/ntinject")
-        patch = harness.built_program("ntpatch.dll", "tools/ntinject")
-        result = subprocess.run(["wine", str(injector), self.session.windows_path(patch)], env=self.session.env,
-                                capture_output=True, timeout=60)
-        self.assertEqual(result.returncode, 0, f"ntinject failed: {result.stderr.decode(errors='replace')}")
+        self.session.report_windows_directory_as_winnt()
 
     def put_components_on_medium(self, version: str) -> dict[str, bytes]:
         contents = {name: f"{name} {version}".encode() for name in COMPONENT_NAMES}

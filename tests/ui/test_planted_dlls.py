@@ -65,22 +65,9 @@ class PlantedDlls(harness.LauncherTestCase):
         super().setUp()
         self.markers = self.session.folder / f"{self.id()}.markers"
         self.markers.mkdir()
-        self.record = self.session.folder / f"{self.id()}.starts.txt"
-        settings = {
-            "WINEDLLOVERRIDES": windows_search_order(),
-            "PLANTED_DLL_MARKERS": self.session.windows_path(self.markers),
-            "TARVINXP_RECORD": self.session.windows_path(self.record),
-        }
-        saved = {key: self.session.env.get(key) for key in settings}
-        self.session.env.update(settings)
-        self.addCleanup(self.restore_env, saved)
-
-    def restore_env(self, saved: dict) -> None:
-        for key, value in saved.items():
-            if value is None:
-                self.session.env.pop(key, None)
-            else:
-                self.session.env[key] = value
+        self.record = self.record_installer_starts()
+        self.set_environment(WINEDLLOVERRIDES=windows_search_order(),
+                             PLANTED_DLL_MARKERS=self.session.windows_path(self.markers))
 
     def loaded_markers(self) -> dict[str, str]:
         """Planted file name -> the program that loaded it."""

@@ -3,7 +3,6 @@ limit, and from one whose name holds characters outside the ANSI code page (936 
 panel, the deployment into the system32 folder of a C:\\WINNT Windows directory (tools/ntinject, as
 in test_picture_button) and the hand-over to the installer."""
 
-import subprocess
 import unittest
 
 import harness
@@ -23,9 +22,7 @@ class UnusualMediumPaths(harness.LauncherTestCase):
 
     def setUp(self):
         super().setUp()
-        self.record = self.session.folder / f"{self.id()}.starts.txt"
-        self.session.env["TARVINXP_RECORD"] = self.session.windows_path(self.record)
-        self.addCleanup(self.session.env.pop, "TARVINXP_RECORD", None)
+        self.record = self.record_installer_starts()
         self.winnt_system32 = self.session.drive_c / "WINNT" / "system32"
         self.winnt_system32.mkdir(parents=True, exist_ok=True)
         for name in COMPONENT_NAMES:
@@ -39,17 +36,10 @@ class UnusualMediumPaths(harness.LauncherTestCase):
         harness.lay_out_medium(folder, notes=NOTES_TEXT.encode("gbk"), extra_files=components)
         return harness.Medium(folder, f"C:\\{relative}\\")
 
-    def redirect_windows_directory(self) -> None:
-        injector = harness.built_program("ntinject.exe", "tools/ntinject")
-        patch = harness.built_program("ntpatch.dll", "tools/ntinject")
-        result = subprocess.run(["wine", str(injector), self.session.windows_path(patch)], env=self.session.env,
-                                capture_output=True, timeout=60)
-        self.assertEqual(result.returncode, 0, f"ntinject failed: {result.stderr.decode(errors='replace')}")
-
     def run_whole_road(self, medium: harness.Medium) -> None:
         self.medium = medium
         self.launcher = self.session.launch(medium)
-        self.redirect_windows_directory()
+        self.session.report_windows_directory_as_winnt()
 
         self.session.click(Id.COMMAND4)
         state = self.eventually(lambda: (s := self.session.state()).control(Id.TEXT2).visible and s, timeout=10,
