@@ -11,6 +11,7 @@
 #include "resources/resource_ids.h"
 #include "win32/executable_path.h"
 #include "win32/picture.h"
+#include "win32/process_hardening.h"
 #include "win32/surface.h"
 #include "win32/system_library.h"
 #include "win32/unique_handle.h"
@@ -74,6 +75,16 @@ TEST(LoadSystemLibrary, LoadsFromTheSystemFolderOnly) {
   EXPECT_FALSE(win32::LoadSystemLibrary(L"no-such-library-anywhere.dll"));
   EXPECT_TRUE(win32::ProcedureAddress<FARPROC>(commonControls.get(), "InitCommonControlsEx"));
   EXPECT_FALSE(win32::ProcedureAddress<FARPROC>(nullptr, "InitCommonControlsEx"));
+}
+
+TEST(HardenProcess, SilencesMediumErrorsAndKeepsWhatTheParentSet) {
+  const UINT before = ::SetErrorMode(SEM_NOGPFAULTERRORBOX);
+  win32::HardenProcess();
+  const UINT after = ::SetErrorMode(before);
+  // A missing or ejected medium must not bring up the system's "insert a disk" or "cannot open" boxes.
+  EXPECT_EQ(after & (SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX),
+            static_cast<UINT>(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX));
+  EXPECT_TRUE(after & SEM_NOGPFAULTERRORBOX) << "the parent's own setting was dropped";
 }
 
 TEST(ExecutablePath, IsTheFullPathOfThisProgram) {
