@@ -1072,46 +1072,45 @@ def _command_make_medium(args: argparse.Namespace) -> int:
     return 0
 
 
+def _run_demo(program_name: str, ending: str, screenshot: Path, show) -> int:
+    """Runs show(session, on_users_display) in a demonstration session and saves a screenshot. On the
+    user's own screen the program stays up, in a lasting prefix of its own; on a private X server it
+    ends with the server."""
+    display = os.environ.get("DISPLAY")
+    session = Session(display=display, prefix=WORK_DIR / "demo-prefix" if display else None).start()
+    try:
+        show(session, bool(display))
+        session.screenshot(screenshot)
+    finally:
+        session.close(leave_running=bool(display))
+    if display:
+        print(f"{program_name} runs on {display} (Wine prefix {session.prefix}); {ending}.")
+    print(f"screenshot: {screenshot}")
+    return 0
+
+
 def _command_demo(args: argparse.Namespace) -> int:
     medium_folder = Path(args.medium)
     shutil.rmtree(medium_folder, ignore_errors=True)
     lay_out_medium(medium_folder, installer=demo_installer_exe())
-    screenshot = Path(args.screenshot)
-    display = os.environ.get("DISPLAY")
-    # On the user's own screen the launcher stays up, in a lasting prefix of its own; on a private X
-    # server it ends with the server.
-    session = Session(display=display, prefix=WORK_DIR / "demo-prefix" if display else None).start()
-    try:
+
+    def show(session: Session, on_users_display: bool) -> None:
         medium = Medium(medium_folder, session.windows_path(medium_folder) + "\\")
-        session.launch(medium, detached=bool(display))
+        session.launch(medium, detached=on_users_display)
         time.sleep(1)  # the pictures are decoded once the window shows
-        session.screenshot(screenshot)
-    finally:
-        session.close(leave_running=bool(display))
-    if display:
-        print(f"The launcher runs on {display} (Wine prefix {session.prefix}); end it with its 取消 button.")
-    print(f"screenshot: {screenshot}")
-    return 0
+
+    return _run_demo("The launcher", "end it with its 取消 button", Path(args.screenshot), show)
 
 
 def _command_demo_pathcheck(args: argparse.Namespace) -> int:
-    screenshot = Path(args.screenshot)
-    display = os.environ.get("DISPLAY")
-    # As for the launcher: on the user's own screen the window stays up for the user to press; on a
-    # private X server Command1 is pressed once, so that the screenshot shows the message box too.
-    session = Session(display=display, prefix=WORK_DIR / "demo-prefix" if display else None).start()
-    try:
-        session.launch_pathcheck(detached=bool(display))
-        if not display:
+    def show(session: Session, on_users_display: bool) -> None:
+        session.launch_pathcheck(detached=on_users_display)
+        # On a private X server Command1 is pressed once, so that the screenshot shows the message box.
+        if not on_users_display:
             session.probe("--caption", PATHCHECK_CAPTION, "--post", "click", "102")
             session.probe("--caption", PATHCHECK_TITLE, "wait")
-        session.screenshot(screenshot)
-    finally:
-        session.close(leave_running=bool(display))
-    if display:
-        print(f"pathcheck.exe runs on {display} (Wine prefix {session.prefix}); close its window to end it.")
-    print(f"screenshot: {screenshot}")
-    return 0
+
+    return _run_demo("pathcheck.exe", "close its window to end it", Path(args.screenshot), show)
 
 
 def main(argv: list[str]) -> int:
