@@ -36,18 +36,6 @@ win32::UniqueFont MessageFont() {
   return {};
 }
 
-// With the common-controls manifest the buttons come from comctl32 version 6, which Windows XP only
-// provides once the DLL is loaded and its classes registered.
-win32::UniqueModule LoadCommonControls() {
-  win32::UniqueModule library = win32::LoadSystemLibrary(L"comctl32.dll");
-  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  if (auto init = win32::ProcedureAddress<InitFunction>(library.get(), "InitCommonControlsEx")) {
-    const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES};
-    init(&classes);
-  }
-  return library;
-}
-
 }  // namespace
 
 // --- PictureBox ---------------------------------------------------------------------------------------
@@ -81,7 +69,9 @@ Form1::~Form1() {
 }
 
 bool Form1::Create() {
-  commonControls_ = LoadCommonControls();
+  // With the common-controls manifest the buttons come from comctl32 version 6, which Windows XP only
+  // provides once the DLL is loaded and its classes registered.
+  commonControls_ = win32::LoadCommonControls(ICC_STANDARD_CLASSES);
   const int dpi = win32::ScreenDpi();
 
   WNDCLASSEXW windowClass{};

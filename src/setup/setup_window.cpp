@@ -249,12 +249,8 @@ void SetupWindow::Show() {
 
 void SetupWindow::CreateToolTip() {
   if (toolTip_) return;
-  commonControls_ = win32::LoadSystemLibrary(L"comctl32.dll");
-  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = win32::ProcedureAddress<InitFunction>(commonControls_.get(), "InitCommonControlsEx");
-  if (!init) return;
-  const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES};
-  init(&classes);
+  commonControls_ = win32::LoadCommonControls(ICC_BAR_CLASSES);
+  if (!commonControls_) return;
   toolTip_.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                    WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
                                    CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr, instance_, nullptr));

@@ -1,5 +1,7 @@
 #include "win32/system_library.h"
 
+#include <commctrl.h>
+
 #include <string>
 
 namespace win32 {
@@ -18,6 +20,16 @@ UniqueModule LoadSystemLibrary(std::wstring_view fileName) {
   if (path.back() != L'\\') path += L'\\';
   path += fileName;
   return UniqueModule{::LoadLibraryW(path.c_str())};
+}
+
+UniqueModule LoadCommonControls(DWORD classes) {
+  UniqueModule library = LoadSystemLibrary(L"comctl32.dll");
+  using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  const auto init = ProcedureAddress<InitFunction>(library.get(), "InitCommonControlsEx");
+  if (!init) return UniqueModule{};
+  const INITCOMMONCONTROLSEX registration{sizeof(INITCOMMONCONTROLSEX), classes};
+  init(&registration);
+  return library;
 }
 
 }  // namespace win32

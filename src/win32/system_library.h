@@ -10,6 +10,10 @@ namespace win32 {
 
 UniqueModule LoadSystemLibrary(std::wstring_view fileName);
 
+// comctl32 from the system folder with the given classes (ICC_* flags) registered, which Windows XP
+// needs before version 6 controls can be created. Empty when it cannot be loaded or initialised.
+UniqueModule LoadCommonControls(DWORD classes);
+
 // GetProcAddress cast to the function type the caller expects (NULL when absent).
 template <typename Function>
 Function ProcedureAddress(HMODULE module, const char* name) {
