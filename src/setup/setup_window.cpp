@@ -57,10 +57,10 @@ int FontHeight(float points, int dpi) {
 
 HWND TitleStrip::Create(HWND parent, const PixelRect& box, const std::wstring& text) {
   WNDCLASSEXW windowClass{};
-  windowClass.lpszClassName = SetupWindow::kTitleStripClassName;
+  windowClass.lpszClassName = kTitleStripClassName;
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   RegisterClassOnce(windowClass);
-  return Window::Create(0, SetupWindow::kTitleStripClassName, text.c_str(),
+  return Window::Create(0, kTitleStripClassName, text.c_str(),
                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, box.left,
                         box.top, box.Width(), box.Height(), parent,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(Row::Picture1))));
@@ -95,7 +95,7 @@ bool SetupWindow::Create() {
   dpi_ = win32::ScreenDpi();
 
   WNDCLASSEXW windowClass{};
-  windowClass.lpszClassName = kClassName;
+  windowClass.lpszClassName = kSetupWindowClassName;
   windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hIcon = static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_APPLICATION_ICON),
                                                       IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
@@ -116,8 +116,8 @@ bool SetupWindow::Create() {
   const int height = size.height;
   const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  if (!Window::Create(0, kClassName, std::wstring(kWindowCaption).c_str(), WS_POPUP | WS_CLIPCHILDREN, left,
-                      top, width, height, owner_.get(), nullptr))
+  if (!Window::Create(0, kSetupWindowClassName, std::wstring(kWindowCaption).c_str(),
+                      WS_POPUP | WS_CLIPCHILDREN, left, top, width, height, owner_.get(), nullptr))
     return false;
 
   panelBrush_.reset(::CreateSolidBrush(ToColorRef(ControlAt(Row::Text2).backColor.value_or(kWhite))));

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "actions/picture_button.h"
+#include "setup/class_names.h"
 #include "setup/geometry.h"
 #include "setup/layout.h"
 #include "win32/picture.h"
@@ -41,9 +42,6 @@ class TitleStrip final : public win32::Window {
 
 class SetupWindow final : public win32::Window {
  public:
-  // Class names, so that other programs can find the window and its title strip.
-  static constexpr const wchar_t* kClassName = L"TarvinSetupWindow";
-  static constexpr const wchar_t* kTitleStripClassName = L"TarvinTitleStrip";
   // The hidden labels that name the notes panel and the directory list for screen readers; outside the
   // rows' identifiers.
   static constexpr int kNameLabelId = 0xFFFF;

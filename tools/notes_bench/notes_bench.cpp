@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "setup/class_names.h"
 #include "setup/layout.h"
 #include "win32/unique_handle.h"
 
@@ -103,7 +104,7 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: notes_bench RUNS [clicks-only]\n");
     return kExitUsage;
   }
-  const HWND window = FindWindowW(L"TarvinSetupWindow", nullptr);
+  const HWND window = FindWindowW(setup::kSetupWindowClassName, nullptr);
   if (!window) return kExitNoWindow;
   const HWND panel = GetDlgItem(window, setup::ControlId(setup::Row::Text2));
   const HWND pictureButton = GetDlgItem(window, setup::ControlId(setup::Row::Command4));

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ntpatch_event.h"
+#include "setup/class_names.h"
 #include "win32/unique_handle.h"
 
 namespace {
@@ -48,7 +49,7 @@ int wmain(int argc, wchar_t** argv) {
     return kExitUsage;
   }
   const std::wstring dllPath = argv[1];
-  const wchar_t* windowClass = argc == 3 ? argv[2] : L"TarvinSetupWindow";
+  const wchar_t* windowClass = argc == 3 ? argv[2] : setup::kSetupWindowClassName;
 
   const HWND window = FindWindowW(windowClass, nullptr);
   if (!window) return kExitNoWindow;
