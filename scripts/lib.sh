@@ -3,6 +3,7 @@
 #
 #   ensure_packages        apt-get installs what is missing (as root, or through sudo); nothing else
 #   build_preset NAME...   configures and builds CMake presets (native, native-asan, win64, win32)
+#   build_ui_facts         builds the native ui_facts program that the harness reads the programs' facts from
 #   harness ARGS...        runs tests/ui/harness.py with Debian's Python
 #   cleanup_stale_sessions ends Wine servers and removes scratch prefixes a killed run left behind
 #
@@ -73,18 +74,30 @@ ensure_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 }
 
+configure_preset() {
+  mkdir -p "$BUILD_ROOT"
+  local configure_log=$BUILD_ROOT/$1-configure.log
+  if ! (cd "$REPO_ROOT" && cmake --preset "$1" >"$configure_log" 2>&1); then
+    cat "$configure_log" >&2
+    die "configuring $1 failed"
+  fi
+}
+
 build_preset() {
   local preset
   for preset in "$@"; do
     log "Building $preset (build/$preset)"
-    mkdir -p "$BUILD_ROOT"
-    local configure_log=$BUILD_ROOT/$preset-configure.log
-    if ! (cd "$REPO_ROOT" && cmake --preset "$preset" >"$configure_log" 2>&1); then
-      cat "$configure_log" >&2
-      die "configuring $preset failed"
-    fi
+    configure_preset "$preset"
     (cd "$REPO_ROOT" && cmake --build --preset "$preset" -j "$JOBS")
   done
+}
+
+# The harness reads what it knows of the programs (layout tables, captions, file names) from the native
+# program ui_facts, which prints them from the programs' sources.
+build_ui_facts() {
+  log "Building ui_facts (build/native)"
+  configure_preset native
+  (cd "$REPO_ROOT" && cmake --build --preset native --target ui_facts -j "$JOBS")
 }
 
 harness() {

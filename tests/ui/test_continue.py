@@ -9,7 +9,7 @@ import unittest
 import harness
 from harness import Id
 
-COMPONENTS = ("dao350.dll", "msjter35.dll")
+COMPONENTS = tuple(name.lower() for name in harness.component_names())
 
 
 class HandOverCase(harness.LauncherTestCase):

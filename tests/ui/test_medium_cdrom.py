@@ -10,7 +10,6 @@ import hashlib
 import os
 import shutil
 import stat
-import subprocess
 import sys
 import unittest
 from pathlib import Path

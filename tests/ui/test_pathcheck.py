@@ -5,15 +5,18 @@ directory is always C:\\windows)."""
 import time
 import unittest
 
-from harness import PATHCHECK_CAPTION, PATHCHECK_TITLE, LauncherTestCase, ProbeError, Rect, WindowState
-from harness import twips_to_pixels
+import harness
+from harness import LauncherTestCase, ProbeError, Rect, WindowState, twips_to_pixels
 
-PICTURE1 = 101
-COMMAND1 = 102
+FORM1 = harness.pathcheck_facts()
+PATHCHECK_CAPTION = FORM1["caption"]
+PATHCHECK_TITLE = FORM1["title"]  # the message box's
+PICTURE1 = harness.form1_control("Picture1")["id"]
+COMMAND1 = harness.form1_control("Command1")["id"]
 IDOK = 1
-CLIENT_TWIPS = (4620, 2985)
+CLIENT_TWIPS = tuple(FORM1["client_twips"])
 # Left, top, width, height in twips, relative to the client area.
-BOXES = {PICTURE1: (360, 360, 2775, 1455), COMMAND1: (3180, 2280, 1095, 465)}
+BOXES = {control["id"]: tuple(control["box"]) for control in FORM1["controls"]}
 EXPECTED_MESSAGE = "C:\\windows\\system32\\Dao350.dll"
 
 WS_POPUP = 0x80000000

@@ -13,7 +13,7 @@ NOTES_TEXT = "安装须知\r\n第一行：确认\r第二行\n仍是第二行\r\n
 NOTES_PANEL = "\r\n安装须知\r\n第一行：确认\r\n第二行\n仍是第二行\r\n\r\n最后一行没有结束符"
 NOTES_GBK = NOTES_TEXT.encode("gbk")
 
-COMPONENT_NAMES = ("Dao350.dll", "msjter35.dll")
+COMPONENT_NAMES = harness.component_names()
 COMPONENTS = tuple(name.lower() for name in COMPONENT_NAMES)
 PICTURE_BUTTON_BLUE_GREY = (160, 184, 201)
 WHITE = (255, 255, 255)

@@ -10,7 +10,7 @@ from harness import Id
 
 NOTES_TEXT = "安装须知\r\n第二行"
 NOTES_PANEL = "\r\n安装须知\r\n第二行"
-COMPONENT_NAMES = ("Dao350.dll", "msjter35.dll")
+COMPONENT_NAMES = harness.component_names()
 
 # Hangul, Devanagari and a character outside the Basic Multilingual Plane: none is in code page 936.
 FOREIGN_FOLDER = "설치 디스크 स्थापना \U0001F4BF"

@@ -51,7 +51,7 @@ class WindowFrame(LauncherTestCase):
             self.assertFalse(window["owner_visible"], "the owner window shows (and so would its button)")
 
     def test_caption_names_the_window_for_tools(self):
-        self.assertEqual(self.state.window["caption"], harness.WINDOW_CAPTION)
+        self.assertEqual(self.state.window["caption"], harness.window_caption())
 
     def test_size_follows_the_twip_design(self):
         self.assertEqual(self.state.dpi, self.dpi, "the prefix does not have the resolution this test wants")

@@ -15,7 +15,7 @@
 //   uiprobe time-start [--runs N] [--warmup N] EXE...
 //                                       start each program N times (interleaved) and measure the time
 //                                       until it shows a visible top-level window and until it idles
-// Options: --caption TEXT (default "* #"), --pid N, --timeout-ms N (default 10000), --post (click by
+// Options: --caption TEXT (default: the setup window's caption), --pid N, --timeout-ms N (default 10000), --post (click by
 // posting instead of sending, for clicks that do not return).
 // Exit codes: 0 done, 2 no such window, 3 bad usage, 4 the action failed.
 #include <windows.h>
@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "setup/layout.h"
 #include "win32/com_pointer.h"
 
 namespace {
@@ -186,7 +187,7 @@ void Fail(const char* message) {
 }
 
 struct Options {
-  std::wstring caption = L"* #";
+  std::wstring caption{setup::kWindowCaption};
   DWORD pid = 0;
   DWORD timeoutMs = 10000;
   bool post = false;

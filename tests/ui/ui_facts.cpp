@@ -1,0 +1,113 @@
+// ui_facts: prints, as JSON, what the UI tests need to know of the programs from the programs' own
+// sources: the setup window's layout table, the path-check window's table, captions, class names and
+// the medium's file names. The tests read these instead of writing them out again.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "actions/continue_exit.h"
+#include "actions/picture_button.h"
+#include "pathcheck/form1_layout.h"
+#include "setup/class_names.h"
+#include "setup/layout.h"
+
+namespace {
+
+// JSON string contents: UTF-8, with quotes, backslashes and control characters escaped.
+std::string Quoted(std::wstring_view text) {
+  std::string out = "\"";
+  for (const wchar_t wide : text) {
+    const auto c = static_cast<char32_t>(wide);
+    if (c == U'"' || c == U'\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out + "\"";
+}
+
+std::string Quoted(std::string_view text) {
+  return Quoted(std::wstring(text.begin(), text.end()));
+}
+
+std::string Number(float value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+  return text;
+}
+
+std::string Box(const setup::TwipBox& box) {
+  return "[" + Number(box.left) + ", " + Number(box.top) + ", " + Number(box.width) + ", " +
+         Number(box.height) + "]";
+}
+
+std::string SetupControl(const setup::ControlRow& row) {
+  std::string json = "{\"name\": " + Quoted(row.name) + ", \"id\": " + std::to_string(row.row) +
+                     ", \"child_window\": " + (setup::IsChildWindow(row.kind) ? "true" : "false") +
+                     ", \"in_title_strip\": " + (row.Has(setup::kInTitleStrip) ? "true" : "false");
+  if (row.kind == setup::ControlKind::Line) {
+    json += ", \"line\": [" + Number(row.line.x1) + ", " + Number(row.line.y1) + ", " + Number(row.line.x2) +
+            ", " + Number(row.line.y2) + "]";
+  } else {
+    json += ", \"box\": " + Box(row.box);
+  }
+  return json + "}";
+}
+
+std::string Form1Control(const pathcheck::Form1Control& control) {
+  return "{\"name\": " + Quoted(control.name) + ", \"id\": " + std::to_string(control.id) +
+         ", \"box\": " + Box(control.box) + "}";
+}
+
+template <typename Range, typename Describe>
+std::string List(const Range& items, Describe describe) {
+  std::string json = "[";
+  for (const auto& item : items) json += (json.size() > 1 ? ",\n    " : "\n    ") + describe(item);
+  return json + "]";
+}
+
+}  // namespace
+
+int main() {
+  const actions::Component components[] = {actions::kDaoLibrary, actions::kJetExpressionService};
+  std::string json = "{\n";
+  json += "  \"setup\": {\"caption\": " + Quoted(setup::kWindowCaption) +
+          ", \"class\": " + Quoted(setup::kSetupWindowClassName) +
+          ", \"title_strip_class\": " + Quoted(setup::kTitleStripClassName) + ", \"client_twips\": [" +
+          Number(setup::kClientWidthTwips) + ", " + Number(setup::kClientHeightTwips) + "],\n";
+  json += "   \"controls\": " + List(setup::kControls, SetupControl) + "},\n";
+  json += "  \"pathcheck\": {\"caption\": " + Quoted(pathcheck::kForm1Caption) +
+          ", \"title\": " + Quoted(pathcheck::kApplicationTitle) + ", \"client_twips\": [" +
+          Number(pathcheck::kForm1ClientWidthTwips) + ", " + Number(pathcheck::kForm1ClientHeightTwips) +
+          "],\n";
+  json += "   \"controls\": " + List(pathcheck::kForm1Controls, Form1Control) + "},\n";
+  json += "  \"medium\": {\"notes\": " + Quoted(actions::kNotesFileName) +
+          ", \"installer\": " + Quoted(actions::kInstallerRelativePath) + ",\n";
+  json += "   \"components\": " +
+          List(components,
+               [](const actions::Component& component) {
+                 return "{\"source\": " + Quoted(component.source) +
+                        ", \"destination\": " + Quoted(component.destination) + "}";
+               }) +
+          "}\n}\n";
+  std::fputs(json.c_str(), stdout);
+  return 0;
+}
