@@ -1,11 +1,19 @@
-# Shared by scripts/demo, scripts/test, scripts/bench and scripts/make-medium (source it): the packages
-# the project needs, the builds, and the way to the private Wine and X machinery of tests/ui/harness.py.
+# Shared by scripts/demo, scripts/test, scripts/bench, scripts/make-medium and scripts/check-medium
+# (source it): the packages the project needs, the builds, and the way to the private Wine and X
+# machinery of tests/ui/harness.py.
 #
-#   ensure_packages        apt-get installs what is missing (as root, or through sudo); nothing else
+#   ensure_packages [PKG...] apt-get installs what is missing of PKG... (default: REQUIRED_PACKAGES),
+#                          taking the packages of BACKPORTED_PACKAGES from bookworm-backports when
+#                          Debian 12's own version is too old
+#   as_root COMMAND...     runs COMMAND as root: directly when root, else through sudo
 #   build_preset NAME...   configures and builds CMake presets (native, native-asan, win64, win32)
 #   build_ui_facts         builds the native ui_facts program that the harness reads the programs' facts from
 #   harness ARGS...        runs tests/ui/harness.py with Debian's Python
 #   cleanup_stale_sessions ends Wine servers and removes scratch prefixes a killed run left behind
+#
+# The scripts run as an ordinary user and ask for root (through sudo) only for apt-get; as root, as CI
+# runs them, they work too. Through sudo in the user's own checkout they refuse to run, since everything
+# they build would then belong to root.
 #
 # Settings: JOBS (parallel build jobs, default: the number of cores), XVFB_DISPLAYS (X display numbers
 # the private X servers may use, default 100-163), UI_KEEP=1 (keep the scratch prefixes).
@@ -21,16 +29,31 @@ JOBS=${JOBS:-$(nproc)}
 export UI_WORK_DIR=${UI_WORK_DIR:-$BUILD_ROOT/ui-work}
 export UI_WINDOWS_BUILD=${UI_WINDOWS_BUILD:-$BUILD_ROOT/win64}
 
-# Only 64-bit Wine: this project never adds the i386 architecture nor wine32.
+# What a machine that only makes media needs (make-medium, check-medium): the release toolchain, the
+# image writer and the signing tools, with the engine that reaches keys on PKCS#11 tokens.
+MEDIUM_PACKAGES=(
+  cmake ninja-build g++-mingw-w64-i686-win32 python3 git
+  xorriso openssl osslsigncode libengine-pkcs11-openssl
+)
+
+# Everything the demonstration, the tests and the benchmarks need. Only 64-bit Wine: this project never
+# adds the i386 architecture nor wine32.
 REQUIRED_PACKAGES=(
-  cmake ninja-build g++ googletest
-  g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
+  "${MEDIUM_PACKAGES[@]}"
+  g++ googletest
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
   wine wine64
   xvfb xdotool imagemagick x11-utils xauth fonts-wqy-zenhei fonts-wqy-microhei fonts-arphic-uming
-  python3 python3-pil python3-pefile locales
-  xorriso git
+  python3-pil python3-pefile locales
+  softhsm2
   clang libclang-rt-14-dev
 )
+
+# Packages whose Debian 12 version is too old, with the version needed; they come from bookworm-backports.
+# osslsigncode 2.5 has no extract-data command (2.8), which check-medium reads the digest of an unsigned
+# program with, nor a usable engine path option, and it encodes signatures differently: the same version
+# everywhere keeps signed media the same from one build machine to the next.
+declare -A BACKPORTED_PACKAGES=([osslsigncode]=2.9)
 
 log() {
   if [ -t 2 ]; then
@@ -51,28 +74,105 @@ as_root() {
   elif command -v sudo >/dev/null 2>&1; then
     sudo "$@"
   else
-    die "root rights (or sudo) are needed to run: $*"
+    die "root rights are needed to run: $* (install sudo, or run this as root)"
   fi
 }
 
-missing_packages() {
+# apt-get as root: quiet about questions when root already, the plain command through sudo (which a
+# sudoers rule can allow on its own).
+apt_get() {
+  if [ "$(id -u)" -eq 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get "$@"
+  else
+    as_root apt-get "$@"
+  fi
+}
+
+# Whether the installed package has at least the version needed (when BACKPORTED_PACKAGES names one).
+package_is_current() {
+  local package=$1 installed
+  installed=$(dpkg-query -W -f='${Status} ${Version}\n' "$package" 2>/dev/null) || return 1
+  [[ $installed == *" installed "* ]] || return 1
+  [ -z "${BACKPORTED_PACKAGES[$package]:-}" ] ||
+    dpkg --compare-versions "${installed##* }" ge "${BACKPORTED_PACKAGES[$package]}"
+}
+
+# The Debian mirror that the machine's apt sources use for bookworm itself (from /etc/apt/sources.list or
+# sources.list.d, whichever format), for reaching bookworm-backports there too.
+debian_mirror() {
+  apt-get indextargets --format '$(REPO_URI) $(CODENAME) $(CREATED_BY)' 2>/dev/null |
+    awk '$2 == "bookworm" && $3 == "Packages" { print $1; exit }'
+}
+
+# Downloads PKG... from bookworm-backports into folder with an apt configuration of its own (lists,
+# cache and state inside folder), so that the machine's sources stay as they are; apt checks the suite's
+# signature with Debian's archive keyring.
+download_from_backports() {
+  local folder=$1
+  shift
+  local mirror
+  mirror=$(debian_mirror)
+  [ -n "$mirror" ] || die "no Debian 12 (bookworm) mirror in the apt sources, which bookworm-backports is reached through"
+  mkdir -p "$folder/state/lists/partial" "$folder/cache/archives/partial"
+  printf 'deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s bookworm-backports main\n' \
+    "$mirror" >"$folder/sources.list"
+  local private_apt=(apt-get -q -o Dir::Etc::SourceList="$folder/sources.list" -o Dir::Etc::SourceParts=/dev/null
+    -o Dir::State="$folder/state" -o Dir::Cache="$folder/cache" -o APT::Sandbox::User="$(id -un)")
+  "${private_apt[@]}" update >&2 || die "the package lists of bookworm-backports could not be fetched"
   local package
-  for package in "${REQUIRED_PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q ' installed$' || echo "$package"
+  for package in "$@"; do
+    (cd "$folder" && "${private_apt[@]}" download "$package/bookworm-backports" >&2) ||
+      die "$package could not be downloaded from bookworm-backports"
   done
 }
 
 ensure_packages() {
   command -v dpkg-query >/dev/null 2>&1 || die "this script expects Debian 12 (no dpkg-query found)"
-  local missing
-  mapfile -t missing < <(missing_packages)
-  if [ "${#missing[@]}" -eq 0 ]; then
+  local wanted=("$@")
+  [ "${#wanted[@]}" -gt 0 ] || wanted=("${REQUIRED_PACKAGES[@]}")
+  local package missing=() backported=()
+  for package in "${wanted[@]}"; do
+    package_is_current "$package" && continue
+    if [ -n "${BACKPORTED_PACKAGES[$package]:-}" ]; then
+      backported+=("$package")
+    else
+      missing+=("$package")
+    fi
+  done
+  if [ "${#missing[@]}" -eq 0 ] && [ "${#backported[@]}" -eq 0 ]; then
     return 0
   fi
-  log "Installing the missing packages: ${missing[*]}"
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+  log "Installing the missing packages: ${missing[*]} ${backported[*]}"
+  apt_get update -q
+  [ "${#missing[@]}" -eq 0 ] || apt_get install -y -q "${missing[@]}"
+  if [ "${#backported[@]}" -gt 0 ]; then
+    log "Fetching ${backported[*]} from bookworm-backports"
+    local folder
+    folder=$(mktemp -d)
+    download_from_backports "$folder" "${backported[@]}"
+    # Installing the downloaded files by path lets apt bring their dependencies from the usual sources.
+    chmod -R a+rX "$folder"
+    apt_get install -y -q "$folder"/*.deb
+    rm -rf "$folder"
+    for package in "${backported[@]}"; do
+      package_is_current "$package" || die "$package ${BACKPORTED_PACKAGES[$package]} or newer could not be installed"
+    done
+  fi
 }
+
+# Through sudo in the user's own checkout, build/ and the Wine prefixes would become root's and break the
+# user's next run: the scripts ask for root themselves, and only for apt-get. (A root shell in a
+# checkout of its own, or CI as root, is not affected.)
+if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_UID:-}" ] && [ "$SUDO_UID" != 0 ] &&
+  [ "$(stat -c %u "$REPO_ROOT")" = "$SUDO_UID" ]; then
+  die "run $(basename -- "$0") as ${SUDO_USER:-yourself}, without sudo: it asks for root through sudo itself, only to install packages with apt-get (through sudo, build/ and the Wine prefixes would belong to root)"
+fi
+# An earlier run through sudo may have left a build folder that this user cannot write.
+if [ "$(id -u)" -ne 0 ] && [ -d "$BUILD_ROOT" ]; then
+  foreign=$(find "$BUILD_ROOT" -maxdepth 2 ! -user "$(id -u)" -print -quit 2>/dev/null || true)
+  [ -z "$foreign" ] || die "$foreign belongs to another user (left by a run through sudo?); take it back with: sudo chown -R $(id -un): $BUILD_ROOT"
+  unset foreign
+fi
 
 configure_preset() {
   mkdir -p "$BUILD_ROOT"
