@@ -9,7 +9,8 @@ and a subsystem version that XP accepts; the run-from-swap flags and a checksum 
 bytes; every statically imported DLL is one that Windows always loads from its system folder, and no
 imported function is newer than Windows XP; the version record; the application manifest; the icon
 groups and the two JPEG pictures of setup.exe, or for pathcheck.exe, which has no icon of its own, that
-it carries no pictures at all (these three not with --headers-and-imports-only).
+it carries no pictures at all (these three not with --headers-and-imports-only). A signed file's
+Authenticode signature must use SHA-256 throughout; --signed requires one.
 
 Needs pefile (Debian's python3-pefile).
 """
@@ -378,8 +379,96 @@ def check_pictures(resource_ids, icon_groups, icons, rcdata, program="setup"):
     return failures
 
 
+# Object identifiers of the digest algorithms an Authenticode signature may name.
+DIGEST_ALGORITHMS = {
+    "1.2.840.113549.2.5": "MD5",
+    "1.3.14.3.2.26": "SHA-1",
+    "2.16.840.1.101.3.4.2.1": "SHA-256",
+    "2.16.840.1.101.3.4.2.2": "SHA-384",
+    "2.16.840.1.101.3.4.2.3": "SHA-512",
+}
+WANTED_DIGEST = "SHA-256"
+
+
+def check_signature_digests(digests, signed_required):
+    """digests: {where in the signature: digest algorithm name}, empty for an unsigned file."""
+    if not digests:
+        return ["the file carries no Authenticode signature"] if signed_required else []
+    return [f"the signature's {where} uses {name}, expected {WANTED_DIGEST}"
+            for where, name in digests.items() if name != WANTED_DIGEST]
+
+
 # ---------------------------------------------------------------------------------------------------
 # Reading the image
+
+
+def der_children(data, start=0, end=None):
+    """(tag, content start, content end) of each DER element in data[start:end]."""
+    end = len(data) if end is None else end
+    while start < end:
+        tag, length = data[start], data[start + 1]
+        start += 2
+        if length & 0x80:
+            count = length & 0x7F
+            length = int.from_bytes(data[start : start + count], "big")
+            start += count
+        yield tag, start, start + length
+        start += length
+
+
+def der_oid(data, start, end):
+    first, *rest = data[start:end]
+    parts, value = [first // 40, first % 40], 0
+    for byte in rest:
+        value = value << 7 | byte & 0x7F
+        if not byte & 0x80:
+            parts.append(value)
+            value = 0
+    return ".".join(map(str, parts))
+
+
+def read_signature_digests(signature):
+    """The digest algorithms of a PKCS#7 SignedData signature: the one of the program's digest (in the
+    SpcIndirectDataContent), the signature's list and the signer's."""
+    def children(start, end):
+        return list(der_children(signature, start, end))
+
+    def algorithm(identifier):
+        _, start, end = identifier
+        _, oid_start, oid_end = children(start, end)[0]
+        oid = der_oid(signature, oid_start, oid_end)
+        return DIGEST_ALGORITHMS.get(oid, oid)
+
+    _, start, end = next(der_children(signature))  # ContentInfo; the table pads it to 8 bytes
+    _, explicit = children(start, end)
+    (_, start, end), = children(explicit[1], explicit[2])  # SignedData
+    version, digest_algorithms, content, *rest = children(start, end)
+    _, content_explicit = children(content[1], content[2])
+    (_, start, end), = children(content_explicit[1], content_explicit[2])  # SpcIndirectDataContent
+    _, digest_info = children(start, end)
+    found = {"program digest": algorithm(children(digest_info[1], digest_info[2])[0])}
+    for number, identifier in enumerate(children(digest_algorithms[1], digest_algorithms[2])):
+        found[f"digest algorithm {number + 1}"] = algorithm(identifier)
+    signer_infos = rest[-1]
+    for number, (_, start, end) in enumerate(children(signer_infos[1], signer_infos[2])):
+        found[f"signer {number + 1}"] = algorithm(children(start, end)[2])
+    return found
+
+
+def read_signature(pe):
+    """The digest algorithms of the file's Authenticode signature, {} when it has none."""
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    if not security.Size:
+        return {}
+    # The table is addressed by file offset: WIN_CERTIFICATE length, revision 2.0, PKCS#7 signed data.
+    table = pe.__data__[security.VirtualAddress : security.VirtualAddress + security.Size]
+    length = int.from_bytes(table[0:4], "little")
+    if table[4:8] != b"\x00\x02\x02\x00" or length > len(table):
+        return {"certificate table": "no PKCS#7 signature"}
+    try:
+        return read_signature_digests(bytes(table[8:length]))
+    except (ValueError, IndexError):
+        return {"PKCS#7 content": "unreadable"}
 
 
 def read_imports(entries):
@@ -450,7 +539,8 @@ def read_icon_groups(raw_groups):
     return groups
 
 
-def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=True, program="setup"):
+def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=True, program="setup",
+               signed_required=False):
     pe = pefile.PE(str(path))
     header = pe.OPTIONAL_HEADER
     failures = check_headers(
@@ -463,6 +553,7 @@ def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=T
         pe.FILE_HEADER.Characteristics & pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_DLL"],
     )
     failures += check_image_flags(pe.FILE_HEADER.Characteristics, header.CheckSum, pe.generate_checksum())
+    failures += check_signature_digests(read_signature(pe), signed_required)
     failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])), "import", allowed_functions)
     failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])), "delay import", allowed_functions)
     if not setup_resources:
@@ -491,13 +582,14 @@ def main(argv):
     parser.add_argument("--headers-and-imports-only", action="store_true",
                         help="skip the version record, manifest and pictures of setup.exe (for the other"
                         " programs of the medium)")
+    parser.add_argument("--signed", action="store_true", help="require an Authenticode signature")
     args = parser.parse_args(argv)
 
     try:
         size = args.path.stat().st_size
         resource_ids = parse_resource_ids(RESOURCE_IDS_HEADER.read_text(encoding="utf-8"))
         failures = check_file(args.path, args.arch, resource_ids, tuple(args.allow_import),
-                              not args.headers_and_imports_only, args.program)
+                              not args.headers_and_imports_only, args.program, args.signed)
     except (OSError, pefile.PEFormatError) as error:
         print(f"{args.path}: cannot check: {error}")
         return 2
