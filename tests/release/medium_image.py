@@ -9,7 +9,10 @@ from __future__ import annotations
 
 import os
 import re
+import shutil
 import subprocess
+import tempfile
+import unittest
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -40,6 +43,30 @@ def lay_out_payload(folder: Path, installer: bytes = b"MZ sample second-stage in
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(content)
     return files
+
+
+PREVIOUS_IMAGE = b"the image of an earlier run"
+
+
+class OverPreviousImage(unittest.TestCase):
+    """Tests that make a medium from a complete payload (self.payload) over an OUTPUT (self.output) that
+    holds an earlier image, which a refused run must leave as it was."""
+
+    def setUp(self):
+        super().setUp()
+        self.folder = Path(tempfile.mkdtemp(prefix="make-medium-"))
+        self.addCleanup(shutil.rmtree, self.folder, True)
+        self.payload = self.folder / "payload"
+        lay_out_payload(self.payload)
+        self.output_folder = self.folder / "out"
+        self.output_folder.mkdir()
+        self.output = self.output_folder / "medium.iso"
+        self.output.write_bytes(PREVIOUS_IMAGE)
+
+    def assertNothingWritten(self, result: subprocess.CompletedProcess) -> None:
+        self.assertNotEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.output.read_bytes(), PREVIOUS_IMAGE)
+        self.assertEqual([p.name for p in self.output_folder.iterdir()], ["medium.iso"], "no partial image is left")
 
 
 def make_medium(payload: Path, output: Path, *options: str, repo: Path = REPO_ROOT,

@@ -16,20 +16,12 @@ from medium_image import CHINESE_FOLDER, CHINESE_NAME, JOLIET, ISO_9660, LONG_NA
 RELEASE_BUILD = Path(os.environ.get("RELEASE_BUILD_DIR", medium_image.REPO_ROOT / "build" / "win32"))
 EPOCH = 1262349296  # 2010-01-01 12:34:56 UTC
 EPOCH_AS_VOLUME_DATE = "2010010112345600"
-PREVIOUS_IMAGE = b"the image of an earlier run"
 
 
 def make_medium_env(**extra: str) -> dict:
     env = dict(os.environ, RELEASE_BUILD_DIR=str(RELEASE_BUILD), SOURCE_DATE_EPOCH=str(EPOCH))
     env.update(extra)
     return env
-
-
-class TemporaryFolder(unittest.TestCase):
-    def setUp(self):
-        super().setUp()
-        self.folder = Path(tempfile.mkdtemp(prefix="make-medium-"))
-        self.addCleanup(shutil.rmtree, self.folder, True)
 
 
 class MediumFromPayload(unittest.TestCase):
@@ -126,7 +118,7 @@ class MediumFromPayload(unittest.TestCase):
             self.assertIn(mode, ("dr-xr-xr-x", "-r--r--r--"))
 
 
-class PayloadChecks(TemporaryFolder):
+class PayloadChecks(medium_image.OverPreviousImage):
     REQUIRED = {
         "voabc.txt": "voabc.txt",
         "vorncopy/Dao350.dll": "vorncopy\\Dao350.dll",
@@ -134,22 +126,8 @@ class PayloadChecks(TemporaryFolder):
         "vorncopy/tarvinxp.exe": "vorncopy\\tarvinxp.exe",
     }
 
-    def setUp(self):
-        super().setUp()
-        self.payload = self.folder / "payload"
-        medium_image.lay_out_payload(self.payload)
-        self.output_folder = self.folder / "out"
-        self.output_folder.mkdir()
-        self.output = self.output_folder / "medium.iso"
-        self.output.write_bytes(PREVIOUS_IMAGE)
-
     def make(self, *options: str):
         return medium_image.make_medium(self.payload, self.output, *options, env=make_medium_env())
-
-    def assertNothingWritten(self, result) -> None:
-        self.assertNotEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(self.output.read_bytes(), PREVIOUS_IMAGE)
-        self.assertEqual([p.name for p in self.output_folder.iterdir()], ["medium.iso"], "no partial image is left")
 
     def test_each_missing_file_is_named_and_nothing_is_written(self):
         for relative, windows_name in self.REQUIRED.items():

@@ -1,7 +1,8 @@
 """Two builds of the same commit, checked out in folders of different names and built one after the
 other with another time zone and umask, must give the same bytes: the release setup.exe, pathcheck.exe
-and the medium that scripts/make-medium writes from the same payload. This is what a vendor does to
-check a shipped medium (see the README), so the test does it the same way: clone, make-medium, compare.
+and the medium that scripts/make-medium writes from the same payload, with setup.exe signed by the same
+key. This is what a vendor does to check a shipped medium (see the README), so the test does it the same
+way: clone, make-medium, compare.
 
 The commit is HEAD of this checkout (RELEASE_COMMIT names another); uncommitted changes are not part
 of it. Settings: REPRODUCIBLE_WORK_DIR (where the two checkouts go; default: the system's temp folder).
@@ -16,6 +17,7 @@ import unittest
 from pathlib import Path
 
 import medium_image
+import signing_keys
 
 REPO_ROOT = medium_image.REPO_ROOT
 
@@ -53,6 +55,7 @@ class TwoBuildsOfOneCommit(unittest.TestCase):
         cls.addClassCleanup(shutil.rmtree, cls.folder, True)
         payload = cls.folder / "payload"
         medium_image.lay_out_payload(payload)
+        cls.keys = signing_keys.make_test_keys(cls.folder / "keys")
         # Folder names of different lengths, so that a leaked path also shifts everything after it.
         cls.first = cls.build(cls.folder / "a" / "tarvin", payload, time_zone="UTC", umask=0o022)
         cls.second = cls.build(cls.folder / "second-checkout" / "elsewhere" / "tarvin-setup", payload,
@@ -67,7 +70,8 @@ class TwoBuildsOfOneCommit(unittest.TestCase):
         env = {k: v for k, v in os.environ.items() if k not in ("RELEASE_BUILD_DIR", "SOURCE_DATE_EPOCH")}
         env["TZ"] = time_zone
         result = subprocess.run(
-            ["bash", str(checkout / "scripts" / "make-medium"), str(payload), str(image)],
+            ["bash", str(checkout / "scripts" / "make-medium"), "--pkcs12", str(cls.keys.path("signer.p12")),
+             "--password-file", str(cls.keys.password_file), str(payload), str(image)],
             env=env, cwd=checkout, capture_output=True, text=True, timeout=1500,
             preexec_fn=lambda: os.umask(umask),
         )
@@ -108,12 +112,21 @@ class TwoBuildsOfOneCommit(unittest.TestCase):
     def test_media_are_the_same(self):
         self.assertSameBytes(self.first.image, self.second.image)
 
-    def test_medium_carries_the_commits_time_and_the_launcher_it_built(self):
-        committed = int(git("log", "-1", "--format=%ct", self.commit))
-        expected = datetime.datetime.fromtimestamp(committed, datetime.timezone.utc).strftime("%Y%m%d%H%M%S00")
-        self.assertEqual(medium_image.volume_descriptor(self.first.image).creation_time, expected)
+    def test_medium_carries_the_commits_time_and_the_launcher_it_built_signed_at_that_time(self):
+        committed = datetime.datetime.fromtimestamp(int(git("log", "-1", "--format=%ct", self.commit)),
+                                                    datetime.timezone.utc)
+        self.assertEqual(medium_image.volume_descriptor(self.first.image).creation_time,
+                         committed.strftime("%Y%m%d%H%M%S00"))
         extracted = medium_image.extract(self.first.image, self.folder / "extracted")
-        self.assertSameBytes(extracted / "setup.exe", self.first.program("setup.exe"))
+        verified = signing_keys.osslsigncode("verify", "-CAfile", str(self.keys.path("ca.pem")), "-in",
+                                             str(extracted / "setup.exe"))
+        self.assertIn("Signature verification: ok", verified.stdout, verified.stderr)
+        signing_time = f"{committed:%b} {committed.day:2} {committed:%H:%M:%S %Y} GMT"
+        self.assertIn(f"Signing time: {signing_time}", verified.stdout)
+        unsigned = self.folder / "unsigned.exe"
+        removed = signing_keys.osslsigncode("remove-signature", "-in", str(extracted / "setup.exe"), "-out", str(unsigned))
+        self.assertEqual(removed.returncode, 0, removed.stderr)
+        self.assertSameBytes(unsigned, self.first.program("setup.exe"))
 
 
 if __name__ == "__main__":

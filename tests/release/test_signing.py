@@ -1,0 +1,225 @@
+"""Signed media: make-medium signs setup.exe with a key in a PKCS#12 file or on a PKCS#11 token (SoftHSM2),
+optionally timestamped; osslsigncode verifies the result against the test CA; the PE check accepts it;
+check-medium matches it against the commit; and every refused key leaves the previous image in place.
+All with real keys made by openssl (signing_keys.py), no stand-ins.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+import medium_image
+import signing_keys
+from signing_keys import KEY_URI, PASSWORD, PIN, SOFTHSM_MODULE
+
+REPO_ROOT = medium_image.REPO_ROOT
+RELEASE_BUILD = Path(os.environ.get("RELEASE_BUILD_DIR", REPO_ROOT / "build" / "win32"))
+CHECK_PE = REPO_ROOT / "tests" / "pe" / "check_pe.py"
+EPOCH = 1262349296  # 2010-01-01 12:34:56 UTC
+
+
+class Keys:
+    """The test CA, its certificates and a token, made once for the module."""
+
+    folder: Path
+    keys: signing_keys.TestKeys
+    token: signing_keys.SoftToken
+
+    @classmethod
+    def make(cls) -> None:
+        cls.folder = Path(tempfile.mkdtemp(prefix="signing-"))
+        cls.keys = signing_keys.make_test_keys(cls.folder / "keys")
+        cls.token = signing_keys.SoftToken(cls.folder / "token", cls.keys)
+
+
+def setUpModule():
+    Keys.make()
+
+
+def tearDownModule():
+    shutil.rmtree(Keys.folder, True)
+
+
+def environment(**extra: str) -> dict:
+    env = {k: v for k, v in Keys.token.env.items() if k not in ("SIGNING_PASSWORD", "SIGNING_PIN")}
+    env.update(RELEASE_BUILD_DIR=str(RELEASE_BUILD), SOURCE_DATE_EPOCH=str(EPOCH), **extra)
+    return env
+
+
+def file_key(name: str = "signer") -> list[str]:
+    return ["--pkcs12", str(Keys.keys.path(f"{name}.p12")), "--password-file", str(Keys.keys.password_file)]
+
+
+def token_key(certificate: str = "signer", module: Path = SOFTHSM_MODULE) -> list[str]:
+    return ["--pkcs11-module", str(module), "--pkcs11-key", KEY_URI, "--certificate", str(Keys.keys.path(f"{certificate}.pem"))]
+
+
+def verify(program: Path) -> subprocess.CompletedProcess:
+    ca = str(Keys.keys.path("ca.pem"))
+    return signing_keys.osslsigncode("verify", "-CAfile", ca, "-TSA-CAfile", ca, "-in", str(program))
+
+
+def check_pe(program: Path) -> subprocess.CompletedProcess:
+    return subprocess.run([sys.executable, str(CHECK_PE), str(program), "--arch", "i686", "--signed"],
+                          capture_output=True, text=True)
+
+
+def check_medium(*arguments: str) -> subprocess.CompletedProcess:
+    env = {k: v for k, v in os.environ.items() if k not in ("RELEASE_BUILD_DIR", "SOURCE_DATE_EPOCH")}
+    return subprocess.run(["bash", str(REPO_ROOT / "scripts" / "check-medium"), *arguments], env=env,
+                          capture_output=True, text=True, timeout=1200)
+
+
+class SignedMedia(unittest.TestCase):
+    """Media signed with the file key, with the token (PIN from the environment) and with the file key
+    and a timestamp server behind one that does not answer."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = Keys.folder / "media"
+        cls.payload = cls.folder / "payload"
+        medium_image.lay_out_payload(cls.payload)
+        cls.file_signed = cls.make("file.iso", *file_key())
+        cls.token_signed = cls.make("token.iso", *token_key(), SIGNING_PIN=PIN)
+        with signing_keys.TimestampServer(Keys.keys) as server:
+            cls.timestamped = cls.make("timestamped.iso", "--pkcs12", str(Keys.keys.path("signer.p12")),
+                                       "--timestamp-url", signing_keys.unused_local_url(), "--timestamp-url", server.url,
+                                       "--description", "tarvin 安装程序", "--url", "https://tarvin.example/",
+                                       SIGNING_PASSWORD=PASSWORD)
+            cls.timestamp_requests = server.requests
+
+    @classmethod
+    def make(cls, name: str, *options: str, **env: str) -> Path:
+        image = cls.folder / name
+        result = medium_image.make_medium(cls.payload, image, *options, env=environment(**env))
+        if result.returncode != 0:
+            raise AssertionError(f"make-medium {' '.join(options)} failed:\n{result.stderr}")
+        return image
+
+    def launcher(self, image: Path) -> Path:
+        return medium_image.extract(image, Path(tempfile.mkdtemp(dir=self.folder))) / "setup.exe"
+
+    def test_signatures_verify_against_the_test_ca_with_the_source_date_as_signing_time(self):
+        for image in (self.file_signed, self.token_signed, self.timestamped):
+            with self.subTest(image=image.name):
+                result = verify(self.launcher(image))
+                self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                self.assertIn("Signature verification: ok", result.stdout)
+                self.assertRegex(result.stdout, r"Message digest algorithm\s*: SHA256")
+                self.assertIn("Signing time: Jan  1 12:34:56 2010 GMT", result.stdout)
+                self.assertIn("Subject: /CN=tarvin test signer", result.stdout)
+        self.assertIn("Text description: tarvin\n", verify(self.launcher(self.file_signed)).stdout)
+
+    def test_timestamp_comes_from_the_first_server_that_answers_with_the_given_description_and_url(self):
+        result = verify(self.launcher(self.timestamped))
+        self.assertIn("Timestamp Server Signature verification: ok", result.stdout)
+        self.assertIn("Subject: /CN=tarvin test tsa", result.stdout)
+        self.assertIn("Text description: tarvin 安装程序", result.stdout)
+        self.assertIn("URL description: https://tarvin.example/", result.stdout)
+        self.assertEqual(self.timestamp_requests, 1)
+        self.assertIn("Timestamp is not available", verify(self.launcher(self.file_signed)).stdout)
+
+    def test_the_same_key_gives_the_same_bytes_from_a_file_or_a_token(self):
+        self.assertEqual(self.file_signed.read_bytes(), self.token_signed.read_bytes())
+
+    def test_one_changed_byte_breaks_verification(self):
+        program = self.launcher(self.file_signed)
+        data = bytearray(program.read_bytes())
+        data[0x1000] ^= 0x01  # code, covered by the digest
+        program.chmod(0o644)
+        program.write_bytes(bytes(data))
+        result = verify(program)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertRegex(result.stdout + result.stderr, r"(?i)message digest mismatch|signature verification: failed")
+
+    def test_pe_check_accepts_the_signed_launcher_and_names_another_digest(self):
+        program = self.launcher(self.token_signed)
+        result = check_pe(program)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertEqual(check_pe(RELEASE_BUILD / "src" / "setup.exe").returncode, 1, "--signed wants a signature")
+        sha1 = self.folder / "sha1.exe"
+        signed = signing_keys.osslsigncode("sign", "-pkcs12", str(Keys.keys.path("signer.p12")), "-readpass",
+                                           str(Keys.keys.password_file), "-h", "sha1", "-in",
+                                           str(RELEASE_BUILD / "src" / "setup.exe"), "-out", str(sha1))
+        self.assertEqual(signed.returncode, 0, signed.stderr)
+        failures = [line for line in check_pe(sha1).stdout.splitlines() if line.startswith("FAIL")]
+        self.assertTrue(failures)
+        self.assertTrue(all("SHA-1" in line for line in failures), failures)
+
+    def test_check_medium_matches_signed_media_and_names_what_differs(self):
+        result = check_medium(str(self.file_signed), str(self.timestamped))
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr[-3000:])
+        self.assertEqual(result.stdout.count("the same medium as commit"), 2, result.stdout)
+        self.assertIn("same: setup.exe (signed; the sha256 digest in its signature", result.stdout)
+
+        # A byte of the signed setup.exe changed inside the image, and a medium from another payload.
+        image = bytearray(self.file_signed.read_bytes())
+        program = self.launcher(self.file_signed).read_bytes()
+        code = image.find(program[0x1000:0x1040])
+        image[code] ^= 0x01
+        changed_launcher = self.folder / "changed-launcher.iso"
+        changed_launcher.write_bytes(bytes(image))
+        other_payload = self.folder / "other-payload"
+        shutil.copytree(self.payload, other_payload)
+        (other_payload / "vorncopy" / "Dao350.dll").write_bytes(b"MZ another component")
+        changed_component = medium_image.make_medium(other_payload, self.folder / "changed-component.iso",
+                                                     *file_key(), env=environment())
+        self.assertEqual(changed_component.returncode, 0, changed_component.stderr)
+
+        result = check_medium("--payload", str(self.payload), str(changed_launcher),
+                              str(self.folder / "changed-component.iso"))
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr[-3000:])
+        first, second = result.stdout.split("changed-component.iso against")
+        self.assertIn("differs: setup.exe (changed after signing", first)
+        self.assertEqual(first.count("differs:"), 1, first)
+        self.assertIn("differs: vorncopy/Dao350.dll", second)
+        self.assertEqual(second.count("differs:"), 1, second)
+        self.assertEqual(result.stdout.count("1 difference(s)"), 2, result.stdout)
+
+
+class RefusedKeys(medium_image.OverPreviousImage):
+    """Each failure is named, and neither an image nor a scratch file is written."""
+
+    def make(self, *options: str, **env: str):
+        return medium_image.make_medium(self.payload, self.output, *options, env=environment(**env))
+
+    def assertRefused(self, result, message: str) -> None:
+        self.assertNothingWritten(result)
+        self.assertRegex(result.stderr, message)
+
+    def test_each_refused_key_is_named(self):
+        wrong_secret = self.folder / "wrong.txt"
+        wrong_secret.write_text("not the secret\n")
+        cases = {
+            "wrong password": (["--pkcs12", str(Keys.keys.path("signer.p12")), "--password-file", str(wrong_secret)],
+                               {}, r"the password does not open .*signer\.p12"),
+            "wrong PIN": (token_key(), {"SIGNING_PIN": "111111"}, r"the token refused the PIN"),
+            "missing module": (token_key(module=self.folder / "missing-pkcs11.so"), {"SIGNING_PIN": PIN},
+                               r"the PKCS#11 module .*missing-pkcs11\.so does not exist"),
+            "certificate of another key": (token_key(certificate="other"), {"SIGNING_PIN": PIN},
+                                           r"the certificate .*other\.pem does not belong to the key"),
+            "certificate for TLS only": (file_key("server"), {}, r"not for code signing"),
+            "expired certificate": (file_key("expired"), {}, r"expired on Jan  1 00:00:00 2001 GMT"),
+            "unreachable timestamp server": ([*file_key(), "--timestamp-url", signing_keys.unused_local_url()], {},
+                                             r"no timestamp server answered .*--allow-no-timestamp"),
+        }
+        for case, (options, env, message) in cases.items():
+            with self.subTest(case):
+                self.assertRefused(self.make(*options, **env), message)
+
+    def test_without_an_answering_timestamp_server_the_vendor_may_allow_an_untimestamped_signature(self):
+        result = self.make(*file_key(), "--timestamp-url", signing_keys.unused_local_url(), "--allow-no-timestamp")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("signing without a timestamp", result.stderr)
+        program = medium_image.extract(self.output, self.folder / "extracted") / "setup.exe"
+        verified = verify(program)
+        self.assertIn("Signature verification: ok", verified.stdout)
+        self.assertIn("Timestamp is not available", verified.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
