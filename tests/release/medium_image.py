@@ -96,8 +96,11 @@ def file_tree(image: Path, names: str = ROCK_RIDGE) -> list[str]:
 
 
 def extract(image: Path, destination: Path, names: str = ROCK_RIDGE) -> Path:
-    """The image's files in destination, with the dates and modes the image records."""
+    """The image's files in destination, with the dates the image records, writable by their owner (the
+    image's read-only modes would keep an ordinary user from changing or removing them)."""
     xorriso("-read_fs", names, "-osirrox", "on", "-indev", str(image), "-extract", "/", str(destination))
+    for path in [destination, *destination.rglob("*")]:
+        path.chmod(path.stat().st_mode | 0o200)
     return destination
 
 

@@ -19,6 +19,8 @@ from signing_keys import KEY_URI, PASSWORD, PIN, SOFTHSM_MODULE
 REPO_ROOT = medium_image.REPO_ROOT
 RELEASE_BUILD = Path(os.environ.get("RELEASE_BUILD_DIR", REPO_ROOT / "build" / "win32"))
 CHECK_PE = REPO_ROOT / "tests" / "pe" / "check_pe.py"
+HARNESS = REPO_ROOT / "tests" / "ui" / "harness.py"
+TRUST_CHECK = Path(os.environ.get("UI_WINDOWS_BUILD", REPO_ROOT / "build" / "win64")) / "tools" / "trust_check" / "trust_check.exe"
 EPOCH = 1262349296  # 2010-01-01 12:34:56 UTC
 
 
@@ -130,7 +132,6 @@ class SignedMedia(unittest.TestCase):
         program = self.launcher(self.file_signed)
         data = bytearray(program.read_bytes())
         data[0x1000] ^= 0x01  # code, covered by the digest
-        program.chmod(0o644)
         program.write_bytes(bytes(data))
         result = verify(program)
         self.assertNotEqual(result.returncode, 0)
@@ -149,6 +150,30 @@ class SignedMedia(unittest.TestCase):
         failures = [line for line in check_pe(sha1).stdout.splitlines() if line.startswith("FAIL")]
         self.assertTrue(failures)
         self.assertTrue(all("SHA-1" in line for line in failures), failures)
+
+    def test_windows_trust_check_accepts_the_signed_launcher_and_finds_a_changed_byte(self):
+        # Wine's WinVerifyTrust computes the program's digest and checks the signature itself, as Windows
+        # does. Its chain policy rejects an untrusted root but not a chain that ends at an unknown issuer,
+        # nor expired or non-code-signing certificates, so the test CA's part is left to osslsigncode.
+        signed = self.launcher(self.file_signed)
+        changed = signed.with_name("changed.exe")
+        data = bytearray(signed.read_bytes())
+        data[0x1000] ^= 0x01
+        changed.write_bytes(bytes(data))
+        root = self.folder / "ca.cer"
+        subprocess.run(["openssl", "x509", "-in", str(Keys.keys.path("ca.pem")), "-outform", "DER", "-out", str(root)],
+                       check=True)
+
+        def windows_path(path: Path) -> str:
+            return "Z:" + str(path).replace("/", "\\")
+
+        programs = {"signed": signed, "changed": changed, "unsigned": RELEASE_BUILD / "src" / "setup.exe"}
+        result = subprocess.run([sys.executable, str(HARNESS), "run-windows-tests", str(TRUST_CHECK), windows_path(root),
+                                 *map(windows_path, programs.values())], capture_output=True, text=True, timeout=300)
+        results = dict(line.split(" ", 1)[::-1] for line in result.stdout.splitlines() if " " in line)
+        self.assertEqual({name: results.get(windows_path(path)) for name, path in programs.items()},
+                         {"signed": "00000000", "changed": "80096010", "unsigned": "800B0100"},
+                         result.stdout + result.stderr)  # TRUST_E_BAD_DIGEST, TRUST_E_NOSIGNATURE
 
     def test_check_medium_matches_signed_media_and_names_what_differs(self):
         result = check_medium(str(self.file_signed), str(self.timestamped))
