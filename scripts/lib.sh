@@ -165,7 +165,7 @@ ensure_packages() {
 # checkout of its own, or CI as root, is not affected.)
 if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_UID:-}" ] && [ "$SUDO_UID" != 0 ] &&
   [ "$(stat -c %u "$REPO_ROOT")" = "$SUDO_UID" ]; then
-  die "run $(basename -- "$0") as ${SUDO_USER:-yourself}, without sudo: it asks for root through sudo itself, only to install packages with apt-get (through sudo, build/ and the Wine prefixes would belong to root)"
+  die "run scripts/$(basename -- "$0") as ${SUDO_USER:-yourself}, without sudo: it asks for root through sudo itself, only to install packages with apt-get (through sudo, build/ and the Wine prefixes would belong to root)"
 fi
 # An earlier run through sudo may have left a build folder that this user cannot write.
 if [ "$(id -u)" -ne 0 ] && [ -d "$BUILD_ROOT" ]; then
