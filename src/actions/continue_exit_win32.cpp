@@ -28,9 +28,7 @@ std::wstring ShortFormIfTooLong(const std::wstring& path) {
   if (length == 0 || length >= shortForm.size()) return path;
   shortForm.resize(length);
   // The short form keeps the extended prefix that went in, which the process start does not take.
-  if (shortForm.starts_with(L"\\\\?\\UNC\\")) return L"\\" + shortForm.substr(7);
-  if (shortForm.starts_with(L"\\\\?\\")) shortForm.erase(0, 4);
-  return shortForm;
+  return WithoutExtendedPrefix(shortForm);
 }
 
 class Win32ProgramStarter final : public ProgramStarter {

@@ -3,8 +3,6 @@
 namespace actions {
 namespace {
 
-constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
-constexpr std::wstring_view kExtendedUncPrefix = L"\\\\?\\UNC\\";
 constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
 
 bool IsDriveLetter(wchar_t c) {
@@ -29,6 +27,14 @@ std::wstring ExtendedLengthPath(std::wstring_view path) {
     return std::wstring(path);
   if (IsFullDrivePath(path)) return std::wstring(kExtendedPrefix) + std::wstring(path);
   if (IsUncPath(path)) return std::wstring(kExtendedUncPrefix) + std::wstring(path.substr(2));
+  return std::wstring(path);
+}
+
+std::wstring WithoutExtendedPrefix(std::wstring_view path) {
+  // The UNC form first: it starts with the drive form's prefix too.
+  if (path.starts_with(kExtendedUncPrefix))
+    return L"\\\\" + std::wstring(path.substr(kExtendedUncPrefix.size()));
+  if (path.starts_with(kExtendedPrefix)) path.remove_prefix(kExtendedPrefix.size());
   return std::wstring(path);
 }
 

@@ -13,11 +13,19 @@ namespace actions {
 // for an 8.3 file name) is the lowest of them.
 inline constexpr std::size_t kLongestPlainPath = 247;
 
+// The prefixes of the extended-length forms of a drive path and of a UNC path.
+inline constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
+inline constexpr std::wstring_view kExtendedUncPrefix = L"\\\\?\\UNC\\";
+
 // The path in the form the file functions take at any length: a full drive path ("C:\...") or UNC
 // path ("\\server\share\...") longer than kLongestPlainPath becomes "\\?\C:\..." or
 // "\\?\UNC\server\share\..."; shorter paths, paths already in a device form ("\\?\", "\\.\") and
 // anything that is not a full path come back unchanged. The "\\?\" form turns off the system's
 // clean-up of the name, so the caller passes full paths with backslashes only.
 std::wstring ExtendedLengthPath(std::wstring_view path);
+
+// The other way: "\\?\C:\..." gives "C:\..." and "\\?\UNC\server\..." gives "\\server\..."; any other
+// path comes back unchanged.
+std::wstring WithoutExtendedPrefix(std::wstring_view path);
 
 }  // namespace actions

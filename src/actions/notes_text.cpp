@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "actions/utf16.h"
+
 namespace actions {
 
 namespace {
@@ -55,15 +57,8 @@ void AppendCodePoint(std::wstring& out, std::uint32_t codePoint) {
     return;
   }
   codePoint -= 0x10000;
-  out.push_back(static_cast<wchar_t>(0xD800 + (codePoint >> 10)));
-  out.push_back(static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF)));
-}
-
-bool IsHighSurrogate(std::uint16_t unit) {
-  return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool IsLowSurrogate(std::uint16_t unit) {
-  return unit >= 0xDC00 && unit <= 0xDFFF;
+  out.push_back(static_cast<wchar_t>(kHighSurrogateFirst + (codePoint >> 10)));
+  out.push_back(static_cast<wchar_t>(kLowSurrogateFirst + (codePoint & 0x3FF)));
 }
 
 }  // namespace
@@ -156,7 +151,8 @@ std::wstring DecodeUtf16LittleEndian(std::string_view bytes) {
   return out;
 }
 
-std::wstring NotesPanelText(std::string_view fileBytes, ReadExtent extent, const AnsiDecoder& decodeAnsi) {
+std::wstring NotesPanelText(std::string_view fileBytes, ReadExtent extent,
+                            const common::AnsiDecoder& decodeAnsi) {
   const EncodingMark mark = DetectEncodingMark(fileBytes);
   const std::string_view body = fileBytes.substr(mark.length);
   std::wstring panel;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "actions/ansi_decoder.h"
+#include "common/ansi_decoder.h"
 
 namespace actions {
 
@@ -37,6 +37,7 @@ enum class ReadExtent { WholeFile, CutShort };
 
 // The panel's text for the file's bytes, built in one pass. A file that was cut short keeps only its
 // complete lines, since a line whose reading failed never reaches the panel.
-std::wstring NotesPanelText(std::string_view fileBytes, ReadExtent extent, const AnsiDecoder& decodeAnsi);
+std::wstring NotesPanelText(std::string_view fileBytes, ReadExtent extent,
+                            const common::AnsiDecoder& decodeAnsi);
 
 }  // namespace actions

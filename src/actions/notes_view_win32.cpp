@@ -62,9 +62,9 @@ bool Win32NotesView::SetContinueVisible(bool visible) {
   return SetVisible(continueButton_, visible);
 }
 
-bool Win32NotesView::SetPictureButtonColor(setup::Rgb color) {
-  if (!colourPictureButton_) return false;
-  colourPictureButton_(color);
+bool Win32NotesView::ShowPictureButtonRead() {
+  if (!showPictureButtonRead_) return false;
+  showPictureButtonRead_();
   return true;
 }
 

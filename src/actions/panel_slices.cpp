@@ -2,21 +2,19 @@
 
 #include <algorithm>
 
+#include "actions/utf16.h"
+
 namespace actions {
 
 namespace {
 
-bool IsHighSurrogate(wchar_t unit) {
-  return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
 // Whether the text may be cut in front of index without parting a CR LF pair or a surrogate pair.
 bool CanCutBefore(std::wstring_view text, std::size_t index) {
   if (index == 0 || index >= text.size()) return true;
-  const wchar_t before = text[index - 1];
-  const wchar_t after = text[index];
+  const auto before = static_cast<std::uint32_t>(text[index - 1]);
+  const auto after = static_cast<std::uint32_t>(text[index]);
   if (before == L'\r' && after == L'\n') return false;
-  return !(IsHighSurrogate(before) && after >= 0xDC00 && after <= 0xDFFF);
+  return !(IsHighSurrogate(before) && IsLowSurrogate(after));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "actions/notes_text.h"
-#include "setup/layout.h"
+#include "common/components.h"
 
 namespace actions {
 
@@ -36,8 +36,7 @@ std::optional<ClickEnd> ShowNotes(const PictureButtonContext& context) {
   }
   if (notes.status == ReadStatus::CutShort) return ClickEnd::NotesCutShort;
 
-  if (!view.SetContinueEnabled(true) || !view.SetContinueVisible(true) ||
-      !view.SetPictureButtonColor(setup::kPictureButtonReadColor)) {
+  if (!view.SetContinueEnabled(true) || !view.SetContinueVisible(true) || !view.ShowPictureButtonRead()) {
     return ClickEnd::ControlRefused;
   }
   return std::nullopt;
@@ -45,15 +44,15 @@ std::optional<ClickEnd> ShowNotes(const PictureButtonContext& context) {
 
 // Each path takes its own fresh look at the Windows directory, and so does the "NT" test.
 ClickEnd DeployComponents(const PictureButtonContext& context) {
-  std::wstring source = Join(context.baseDirectory, kDaoLibrary.source);
-  std::wstring destination = Join(context.getWinDir(), kDaoLibrary.destination);
+  std::wstring source = Join(context.baseDirectory, common::kDaoLibrary.source);
+  std::wstring destination = Join(context.getWinDir(), common::kDaoLibrary.destination);
 
   if (context.getWinDir().find(kDeploymentMarker) == std::wstring::npos) return ClickEnd::NotWindowsNt;
 
   if (!context.files.CopyReplacing(source, destination)) return ClickEnd::FirstCopyFailed;
 
-  source = Join(context.baseDirectory, kJetExpressionService.source);
-  destination = Join(context.getWinDir(), kJetExpressionService.destination);
+  source = Join(context.baseDirectory, common::kJetExpressionService.source);
+  destination = Join(context.getWinDir(), common::kJetExpressionService.destination);
   if (!context.files.CopyReplacing(source, destination)) return ClickEnd::SecondCopyFailed;
   return ClickEnd::Deployed;
 }

@@ -9,20 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "actions/ansi_decoder.h"
-#include "setup/geometry.h"
+#include "common/ansi_decoder.h"
 
 namespace actions {
 
 inline constexpr std::wstring_view kNotesFileName = L"voabc.txt";
-
-// A component: its file below the base directory and its place below the Windows directory.
-struct Component {
-  std::wstring_view source;
-  std::wstring_view destination;
-};
-inline constexpr Component kDaoLibrary{L"vorncopy\\Dao350.dll", L"\\system32\\Dao350.dll"};
-inline constexpr Component kJetExpressionService{L"vorncopy\\msjter35.dll", L"\\system32\\msjter35.dll"};
 
 // Only a Windows directory with these capital letters in its path, as C:\WINNT has, gets the components.
 inline constexpr std::wstring_view kDeploymentMarker = L"NT";
@@ -36,7 +27,8 @@ class NotesView {
   virtual bool SetPanelText(const std::wstring& text) = 0;
   virtual bool SetContinueEnabled(bool enabled) = 0;
   virtual bool SetContinueVisible(bool visible) = 0;
-  virtual bool SetPictureButtonColor(setup::Rgb color) = 0;
+  // The picture button takes the look of notes read to their end.
+  virtual bool ShowPictureButtonRead() = 0;
 };
 
 enum class ReadStatus {
@@ -68,7 +60,7 @@ struct PictureButtonContext {
   NotesView& view;
   FileSystem& files;
   const WindowsDirectoryFunction& getWinDir;
-  const AnsiDecoder& decodeAnsi;
+  const common::AnsiDecoder& decodeAnsi;
 };
 
 enum class ClickBranch { Show, Hide };

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "actions/module1.h"
+#include "common/geometry.h"
+#include "common/module1.h"
 #include "pathcheck/form1_layout.h"
 #include "pathcheck/path_check.h"
-#include "setup/geometry.h"
 #include "win32/dpi.h"
 #include "win32/system_library.h"
 
@@ -23,7 +23,7 @@ HBRUSH ButtonFaceBrush() {
   return reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
 }
 
-RECT ToRect(const setup::PixelRect& box) {
+RECT ToRect(const common::PixelRect& box) {
   return RECT{box.left, box.top, box.right, box.bottom};
 }
 
@@ -82,8 +82,8 @@ bool Form1::Create() {
   RegisterClassOnce(windowClass);
 
   // The design gives the client area; the frame around it is whatever the system's metrics make it.
-  RECT frame{0, 0, setup::TwipsToPixels(kForm1ClientWidthTwips, dpi),
-             setup::TwipsToPixels(kForm1ClientHeightTwips, dpi)};
+  RECT frame{0, 0, common::TwipsToPixels(kForm1ClientWidthTwips, dpi),
+             common::TwipsToPixels(kForm1ClientHeightTwips, dpi)};
   ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
@@ -101,7 +101,7 @@ bool Form1::Create() {
 void Form1::CreateControls(int dpi) {
   // Control order is the creation order, so the stacking order follows the table.
   for (const Form1Control& control : kForm1Controls) {
-    const RECT box = ToRect(setup::TwipsToPixels(control.box, dpi));
+    const RECT box = ToRect(common::TwipsToPixels(control.box, dpi));
     HWND child = nullptr;
     switch (control.kind) {
       case Form1ControlKind::PictureBox:

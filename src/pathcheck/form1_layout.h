@@ -7,7 +7,7 @@
 #include <array>
 #include <string_view>
 
-#include "setup/geometry.h"
+#include "common/geometry.h"
 
 namespace pathcheck {
 
@@ -22,7 +22,7 @@ struct Form1Control {
   int id = 0;
   std::string_view name{};
   Form1ControlKind kind = Form1ControlKind::PictureBox;
-  setup::TwipBox box{};  // relative to Form1's client area
+  common::TwipBox box{};  // relative to Form1's client area
   std::wstring_view text{};
   int tabIndex = 0;
 };
@@ -34,8 +34,8 @@ inline constexpr std::wstring_view kApplicationTitle = L"pathcheck";
 inline constexpr float kForm1ClientWidthTwips = 4620;
 inline constexpr float kForm1ClientHeightTwips = 2985;
 // Where the design put the client area; centring on the screen replaces it when the window first shows.
-inline constexpr setup::TwipBox kForm1StoredClientBox{60, 345, kForm1ClientWidthTwips,
-                                                      kForm1ClientHeightTwips};
+inline constexpr common::TwipBox kForm1StoredClientBox{60, 345, kForm1ClientWidthTwips,
+                                                       kForm1ClientHeightTwips};
 
 inline constexpr int kPicture1Id = 101;
 inline constexpr int kCommand1Id = 102;

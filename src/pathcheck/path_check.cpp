@@ -1,10 +1,12 @@
 #include "pathcheck/path_check.h"
 
+#include "common/components.h"
+
 namespace pathcheck {
 
 std::wstring DaoLibraryPath(std::wstring_view windowsDirectory) {
   std::wstring path(windowsDirectory);
-  path += kDaoLibraryTail;
+  path += common::kDaoLibrary.destination;
   return path;
 }
 

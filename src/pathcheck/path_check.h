@@ -8,10 +8,9 @@
 
 namespace pathcheck {
 
-inline constexpr std::wstring_view kDaoLibraryTail = L"\\system32\\Dao350.dll";
-
-// The Windows directory with the tail appended as it stands, the way the deployment builds its system
-// paths: nothing is added or removed between them, so a failed query (empty) leaves the tail alone.
+// The Windows directory with the DAO library's place below it appended as it stands, the way the
+// deployment builds its system paths: nothing is added or removed between them, so a failed query
+// (empty) leaves the tail alone.
 std::wstring DaoLibraryPath(std::wstring_view windowsDirectory);
 
 // Command1's click: asks getWinDir afresh (no caching between clicks) and hands the path to showMessage,

@@ -1,5 +1,7 @@
 #include "setup/base_directory.h"
 
+#include "actions/extended_path.h"
+
 namespace setup {
 namespace {
 
@@ -8,11 +10,10 @@ constexpr bool IsSeparator(wchar_t character) {
   return character == L'\\' || character == L'/';
 }
 
-constexpr std::wstring_view kLongPathPrefix = L"\\\\?\\";
-
 // "C:" or "\\?\C:": a drive with no directory after it, which needs its backslash to mean the root.
 bool IsBareDrive(std::wstring_view directory) {
-  if (directory.starts_with(kLongPathPrefix)) directory.remove_prefix(kLongPathPrefix.size());
+  if (directory.starts_with(actions::kExtendedPrefix))
+    directory.remove_prefix(actions::kExtendedPrefix.size());
   return directory.size() == 2 && directory[1] == L':';
 }
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "setup/geometry.h"
+#include "common/geometry.h"
 
 namespace setup {
 
@@ -61,13 +61,13 @@ inline constexpr FontSpec kHeiti10Bold{L"黑体", 10.5f, kBoldWeight};
 inline constexpr FontSpec kSongti9Bold{L"宋体", 9.0f, kBoldWeight};
 inline constexpr FontSpec kSongti10Bold{L"宋体", 10.5f, kBoldWeight};
 
-// The pictures that are part of the program (resource identifiers follow this order).
+// The pictures that are part of the program (the window's picture cache knows each one's resource).
 enum class Picture {
   None,
-  TitleStripIcon,      // 32 x 32, 256 colours: a yellow crescent with a star
-  PictureButtonIcon,   // 32 x 32, 256 colours: a blue cartoon figure
-  BottomPicture,       // JPEG 410 x 274: two line renderings of building interiors
-  LeftPicture,         // JPEG 90 x 303: a tall rendering of a lit interior
+  TitleStripIcon,     // 32 x 32, 256 colours: a yellow crescent with a star
+  PictureButtonIcon,  // 32 x 32, 256 colours: a blue cartoon figure
+  BottomPicture,      // JPEG 410 x 274: two line renderings of building interiors
+  LeftPicture,        // JPEG 90 x 303: a tall rendering of a lit interior
 };
 
 // Attributes that differ from the toolkit's defaults (visible, enabled, Tab stop where the kind allows,
@@ -76,13 +76,13 @@ enum ControlFlag : unsigned {
   kHidden = 1u << 0,
   kDisabled = 1u << 1,
   kNoTabStop = 1u << 2,
-  kTransparent = 1u << 3,   // label: BackStyle 0, paints only its text
-  kGraphical = 1u << 4,     // command button: Style 1, shows its background colour and picture
+  kTransparent = 1u << 3,  // label: BackStyle 0, paints only its text
+  kGraphical = 1u << 4,    // command button: Style 1, shows its background colour and picture
   kMultiLine = 1u << 5,
   kVerticalScrollBar = 1u << 6,
   kAutoSize = 1u << 7,
   kWordWrap = 1u << 8,
-  kStretch = 1u << 9,       // image: scaled to fill its box
+  kStretch = 1u << 9,         // image: scaled to fill its box
   kDefaultButton = 1u << 10,  // Enter presses it while it is enabled and no other command button has focus
   kCancelButton = 1u << 11,   // Esc presses it
   kInTitleStrip = 1u << 12,   // contained by Picture1; the box is relative to the strip
@@ -95,13 +95,13 @@ struct ControlRow {
   int row = 0;  // 1 to 37, control order
   std::string_view name{};
   ControlKind kind = ControlKind::Label;
-  TwipBox box{};                   // boxes of everything but lines
-  TwipLine line{};                 // lines only
-  std::wstring_view text{};        // caption or contents; lines, images and pictures have none
-  std::optional<Rgb> foreColor{};  // text or line colour; none means the default (black)
-  std::optional<Rgb> backColor{};  // none means the default
-  int lineWidthPixels = 1;         // lines only
-  const FontSpec* font = nullptr;  // none means the window's font
+  common::TwipBox box{};                   // boxes of everything but lines
+  common::TwipLine line{};                 // lines only
+  std::wstring_view text{};                // caption or contents; lines, images and pictures have none
+  std::optional<common::Rgb> foreColor{};  // text or line colour; none means the default (black)
+  std::optional<common::Rgb> backColor{};  // none means the default
+  int lineWidthPixels = 1;                 // lines only
+  const FontSpec* font = nullptr;          // none means the window's font
   Picture picture = Picture::None;
   unsigned flags = 0;
   int tabIndex = kNoTabIndex;
@@ -115,9 +115,9 @@ struct ControlRow {
 inline constexpr std::wstring_view kWindowCaption = L"* #";
 inline constexpr float kClientWidthTwips = 7575;
 inline constexpr float kClientHeightTwips = 5265;
-inline constexpr TwipBox kStoredClientBox{1050, 1185, kClientWidthTwips, kClientHeightTwips};
-inline constexpr Rgb kWindowBackColor = kWhite;
-inline constexpr Rgb kDefaultForeColor = kBlack;
+inline constexpr common::TwipBox kStoredClientBox{1050, 1185, kClientWidthTwips, kClientHeightTwips};
+inline constexpr common::Rgb kWindowBackColor = common::kWhite;
+inline constexpr common::Rgb kDefaultForeColor = common::kBlack;
 
 inline constexpr std::size_t kControlCount = 37;
 
@@ -141,25 +141,27 @@ enum class Row : int {
 };
 
 // Control identifier of a row's child window: its row number, so that anyone outside can find it.
-constexpr int ControlId(Row row) { return static_cast<int>(row); }
+constexpr int ControlId(Row row) {
+  return static_cast<int>(row);
+}
 
 // The items of the hidden group list: text and item data.
 inline constexpr std::wstring_view kGroupListEntry = L"lstGroups";
 inline constexpr int kGroupListEntryData = 0;
 
 // The picture button's colour once the notes have been read to the end.
-inline constexpr Rgb kPictureButtonReadColor = kWhite;
+inline constexpr common::Rgb kPictureButtonReadColor = common::kWhite;
 
-inline constexpr Rgb kNavy{0, 0, 128};
-inline constexpr Rgb kTitleButtonBlue{192, 192, 255};
-inline constexpr Rgb kPictureButtonBlueGrey{160, 184, 201};
-inline constexpr Rgb kPanelBackColor{241, 243, 233};
-inline constexpr Rgb kDarkRed{192, 0, 0};
-inline constexpr Rgb kPaleYellow{255, 255, 128};
-inline constexpr Rgb kLightYellow{255, 255, 192};
-inline constexpr Rgb kPaleBlue{217, 226, 244};
-inline constexpr Rgb kTeal{0, 128, 128};
-inline constexpr Rgb kPaleGreen{226, 235, 222};
+inline constexpr common::Rgb kNavy{0, 0, 128};
+inline constexpr common::Rgb kTitleButtonBlue{192, 192, 255};
+inline constexpr common::Rgb kPictureButtonBlueGrey{160, 184, 201};
+inline constexpr common::Rgb kPanelBackColor{241, 243, 233};
+inline constexpr common::Rgb kDarkRed{192, 0, 0};
+inline constexpr common::Rgb kPaleYellow{255, 255, 128};
+inline constexpr common::Rgb kLightYellow{255, 255, 192};
+inline constexpr common::Rgb kPaleBlue{217, 226, 244};
+inline constexpr common::Rgb kTeal{0, 128, 128};
+inline constexpr common::Rgb kPaleGreen{226, 235, 222};
 
 using enum ControlKind;
 
@@ -176,7 +178,7 @@ inline constexpr std::array<ControlRow, kControlCount> kControls{{
   {.row = 5, .name = "Line8", .kind = Line, .line = {7560, 420, 7590, 450}, .lineWidthPixels = 2,
    .flags = kInTitleStrip},
   {.row = 6, .name = "Label2", .kind = Label, .box = {576, 120, 2940, 252}, .text = L"岫川安装提示 ",
-   .foreColor = kWhite, .font = &kSongti9Bold, .flags = kTransparent | kInTitleStrip},
+   .foreColor = common::kWhite, .font = &kSongti9Bold, .flags = kTransparent | kInTitleStrip},
   {.row = 7, .name = "Line4", .kind = Line, .line = {7510, 480, 0, 480}, .foreColor = kPaleYellow,
    .flags = kInTitleStrip},
   {.row = 8, .name = "Image2", .kind = Image, .box = {90, 30, 345, 330}, .picture = Picture::TitleStripIcon,
@@ -194,7 +196,7 @@ inline constexpr std::array<ControlRow, kControlCount> kControls{{
    .flags = kHidden, .tabIndex = 0},
   {.row = 14, .name = "dir95Groups", .kind = DirListBox, .box = {240, 5610, 870, 930}, .tabIndex = 7},
   {.row = 15, .name = "Label8", .kind = Label, .box = {1800, 3750, 5325, 255}, .flags = kTransparent},
-  {.row = 16, .name = "Label7", .kind = Label, .box = {7080, 3300, 315, 255}, .backColor = kWhite},
+  {.row = 16, .name = "Label7", .kind = Label, .box = {7080, 3300, 315, 255}, .backColor = common::kWhite},
   {.row = 17, .name = "Label5", .kind = Label, .box = {1950, 2160, 4635, 435},
    .text = L"   软件使用时,电脑显示器分辨率应设定在1024*768,否则影响界面效果。", .flags = kTransparent},
   {.row = 18, .name = "Line7", .kind = Line, .line = {9450, 540, 9450, 6600}},
@@ -205,21 +207,21 @@ inline constexpr std::array<ControlRow, kControlCount> kControls{{
   {.row = 21, .name = "Label13", .kind = Label, .box = {3660, 3360, 3120, 225},
    .text = L"电子邮箱：service@tarvin-vo.com.cn", .flags = kTransparent},
   {.row = 22, .name = "Label6", .kind = Label, .box = {1500, 3360, 2175, 225},
-   .text = L"联系电话：0731-84452618", .foreColor = kBlack, .flags = kTransparent},
+   .text = L"联系电话：0731-84452618", .foreColor = common::kBlack, .flags = kTransparent},
   {.row = 23, .name = "Label4", .kind = Label, .box = {1965, 1650, 4755, 495},
    .text = L"   本软件需要电子表格的支持。如果系统中没有安装，应在本软件安装后安装电子表格2000。",
-   .foreColor = kBlack, .flags = kTransparent},
+   .foreColor = common::kBlack, .flags = kTransparent},
   {.row = 24, .name = "Label3", .kind = Label, .box = {1980, 1140, 4770, 435},
    .text = L"   安装分三部分: 1,从属文件安装; 2,数据库引擎安装; 3,系统文件安装。",
-   .foreColor = kBlack, .flags = kTransparent},
+   .foreColor = common::kBlack, .flags = kTransparent},
   {.row = 25, .name = "Label12", .kind = Label, .box = {3750, 690, 1065, 225}, .text = L"安装须知:",
    .foreColor = kDarkRed, .font = &kSongti10Bold, .flags = kTransparent},
   {.row = 26, .name = "Label14", .kind = Label, .box = {60000, 45000, 1215, 225}, .text = L"安装提示:",
-   .foreColor = kBlack, .font = &kHeiti10Bold, .flags = kTransparent},
+   .foreColor = common::kBlack, .font = &kHeiti10Bold, .flags = kTransparent},
   {.row = 27, .name = "Label1", .kind = Label, .box = {60000, 45000, 1095, 225}, .text = L"安装提示",
    .foreColor = kLightYellow, .font = &kHeiti10Bold, .flags = kTransparent},
   {.row = 28, .name = "Label15", .kind = Label, .box = {1950, 2670, 4230, 210},
-   .text = L"   完成岫川演示版本的安装大约用 1-2 分钟。", .foreColor = kBlack, .flags = kTransparent},
+   .text = L"   完成岫川演示版本的安装大约用 1-2 分钟。", .foreColor = common::kBlack, .flags = kTransparent},
   {.row = 29, .name = "Image3", .kind = Image, .box = {1410, 3600, 6150, 1635},
    .picture = Picture::BottomPicture, .flags = kStretch},
   {.row = 30, .name = "Image1", .kind = Image, .box = {0, 450, 1395, 4785}, .picture = Picture::LeftPicture,
@@ -240,6 +242,8 @@ inline constexpr std::array<ControlRow, kControlCount> kControls{{
 }};
 // clang-format on
 
-constexpr const ControlRow& ControlAt(Row row) { return kControls[static_cast<std::size_t>(row) - 1]; }
+constexpr const ControlRow& ControlAt(Row row) {
+  return kControls[static_cast<std::size_t>(row) - 1];
+}
 
 }  // namespace setup

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "setup/geometry.h"
+#include "common/geometry.h"
 
 namespace setup {
 namespace {
@@ -57,15 +57,16 @@ float TwipsPerPixel(int dotsPerInch) {
   // A resolution that is not positive gives the factor 0, which makes the placement fail rather than
   // place the window with a meaningless factor.
   if (dotsPerInch <= 0) return 0.0f;
-  return kTwipsPerInch / static_cast<float>(dotsPerInch);
+  return common::kTwipsPerInch / static_cast<float>(dotsPerInch);
 }
 
 float WholeTwipsPerPixel(int dotsPerInch) {
   if (dotsPerInch <= 0) return 0.0f;
-  return static_cast<float>(NearestInt32(static_cast<double>(kTwipsPerInch) / dotsPerInch).value_or(0));
+  return static_cast<float>(
+      NearestInt32(static_cast<double>(common::kTwipsPerInch) / dotsPerInch).value_or(0));
 }
 
-WindowPlacementTwips PlacementTwipsOf(const PixelRect& window, int dotsPerInch) {
+WindowPlacementTwips PlacementTwipsOf(const common::PixelRect& window, int dotsPerInch) {
   const float factor = WholeTwipsPerPixel(dotsPerInch);
   return WindowPlacementTwips{.left = static_cast<float>(window.left) * factor,
                               .top = static_cast<float>(window.top) * factor,
@@ -77,7 +78,7 @@ WindowPlacementTwips PlacementTwipsOf(const PixelRect& window, int dotsPerInch) 
 
 PixelSize WindowPixelSize(float widthTwips, float heightTwips, int dotsPerInch) {
   const auto truncated = [dotsPerInch](float twips) {
-    const double pixels = std::trunc(static_cast<double>(twips) * dotsPerInch / kTwipsPerInch);
+    const double pixels = std::trunc(static_cast<double>(twips) * dotsPerInch / common::kTwipsPerInch);
     return std::isfinite(pixels) ? static_cast<int>(std::clamp(pixels, 0.0, 1e6)) : 0;
   };
   return PixelSize{truncated(widthTwips), truncated(heightTwips)};

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "setup/geometry.h"
+#include "common/geometry.h"
 
 namespace setup {
 
@@ -44,7 +44,7 @@ float WholeTwipsPerPixel(int dotsPerInch);
 
 // The window's Left, Top, Width and Height as the load step reads them: its pixel box in twips of the
 // whole factor above, with that factor for both directions.
-WindowPlacementTwips PlacementTwipsOf(const PixelRect& window, int dotsPerInch);
+WindowPlacementTwips PlacementTwipsOf(const common::PixelRect& window, int dotsPerInch);
 
 struct PixelSize {
   int width = 0;

@@ -6,15 +6,15 @@
 #include <cmath>
 #include <utility>
 
-#include "actions/ansi_code_page_win32.h"
 #include "actions/continue_exit_win32.h"
 #include "actions/file_system_win32.h"
-#include "actions/module1.h"
 #include "actions/notes_view_win32.h"
+#include "common/ansi_code_page_win32.h"
+#include "common/compositing.h"
+#include "common/module1.h"
 #include "resources/resource_ids.h"
 #include "setup/accessible_name.h"
 #include "setup/base_directory.h"
-#include "setup/compositing.h"
 #include "setup/placement.h"
 #include "setup/tab_order.h"
 #include "win32/dpi.h"
@@ -23,6 +23,16 @@
 #include "win32/system_library.h"
 
 namespace setup {
+
+using common::Bitmap32;
+using common::CompositeOver;
+using common::kWhite;
+using common::PixelPoint;
+using common::PixelRect;
+using common::Rgb;
+using common::ScalePixels;
+using common::TwipsToPixels;
+
 namespace {
 
 // Posted to the window: work that must not delay the first paint, and the default button's look,
@@ -489,10 +499,10 @@ void SetupWindow::OnPictureButtonClick() {
   }
   actions::Win32NotesView view(
       ControlWindow(Row::Text2), ControlWindow(Row::cmdContinue),
-      [this](Rgb color) { SetPictureButtonColor(color); }, [this] { PumpMessagesWhileBusy(); });
+      [this] { SetPictureButtonColor(kPictureButtonReadColor); }, [this] { PumpMessagesWhileBusy(); });
   actions::Win32FileSystem files;
   const actions::WindowsDirectoryFunction getWinDir = [this] { return GetWinDir(); };
-  const actions::AnsiDecoder decodeAnsi = actions::DecodeAnsiCodePage;
+  const common::AnsiDecoder decodeAnsi = common::DecodeAnsiCodePage;
   pictureButtonClicksWaiting_ = 0;
   for (int clicks = 1; clicks > 0; --clicks) {
     pictureButtonBusy_ = true;

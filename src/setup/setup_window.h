@@ -12,10 +12,10 @@
 #include <string>
 
 #include "actions/picture_button.h"
+#include "common/geometry.h"
 #include "setup/class_names.h"
-#include "setup/geometry.h"
 #include "setup/layout.h"
-#include "win32/picture.h"
+#include "setup/picture_cache.h"
 #include "win32/surface.h"
 #include "win32/unique_handle.h"
 #include "win32/window.h"
@@ -28,7 +28,7 @@ class SetupWindow;
 class TitleStrip final : public win32::Window {
  public:
   explicit TitleStrip(SetupWindow& owner) : owner_(owner) {}
-  HWND Create(HWND parent, const PixelRect& box, const std::wstring& text);
+  HWND Create(HWND parent, const common::PixelRect& box, const std::wstring& text);
 
  protected:
   bool OnPaint() override;
@@ -66,8 +66,8 @@ class SetupWindow final : public win32::Window {
   // The child window of a row (Text2, Picture1, the buttons, the lists); NULL for painted rows.
   HWND ControlWindow(Row row) const;
   // The picture button's background; repaints it.
-  void SetPictureButtonColor(Rgb color);
-  Rgb PictureButtonColor() const { return pictureButtonColor_; }
+  void SetPictureButtonColor(common::Rgb color);
+  common::Rgb PictureButtonColor() const { return pictureButtonColor_; }
   // The base directory fixed by the load step (empty before it).
   const std::wstring& BaseDirectory() const { return baseDirectory_; }
   int Dpi() const { return dpi_; }
@@ -96,7 +96,7 @@ class SetupWindow final : public win32::Window {
   void CreateControl(const ControlRow& row);
   void CreateNameLabel(const ControlRow& row);
   HWND CreateChild(const ControlRow& row, DWORD exStyle, const wchar_t* className, DWORD style);
-  PixelRect PixelBox(const ControlRow& row) const { return TwipsToPixels(row.box, dpi_); }
+  common::PixelRect PixelBox(const ControlRow& row) const { return common::TwipsToPixels(row.box, dpi_); }
   HFONT Font(const FontSpec& spec);
 
   // Paints the labels, images and lines of the window (inTitleStrip false) or of the strip, last row first.
@@ -105,7 +105,7 @@ class SetupWindow final : public win32::Window {
   void PaintImage(win32::Surface& surface, const ControlRow& row);
   void PaintLine(win32::Surface& surface, const ControlRow& row);
   void PaintStrip(HWND strip);
-  void PaintPaintedRows(HWND container, std::unique_ptr<win32::Surface>& buffer, Rgb backColor,
+  void PaintPaintedRows(HWND container, std::unique_ptr<win32::Surface>& buffer, common::Rgb backColor,
                         bool inTitleStrip);
   void DrawCommandButton(const DRAWITEMSTRUCT& item);
 
@@ -122,7 +122,7 @@ class SetupWindow final : public win32::Window {
   std::array<HWND, kControlCount + 1> controls_{};  // by row number
   std::map<const FontSpec*, win32::UniqueFont> fonts_;
   win32::UniqueBrush panelBrush_;
-  win32::PictureCache pictures_;
+  PictureCache pictures_;
   std::unique_ptr<win32::Surface> background_;  // the painted rows of the window and of the strip
   std::unique_ptr<win32::Surface> stripBackground_;
   std::wstring baseDirectory_;
@@ -131,7 +131,7 @@ class SetupWindow final : public win32::Window {
   // they would have in a message queue that nobody read meanwhile.
   bool pictureButtonBusy_ = false;
   int pictureButtonClicksWaiting_ = 0;
-  Rgb pictureButtonColor_ = ControlAt(Row::Command4).backColor.value_or(kWhite);
+  common::Rgb pictureButtonColor_ = ControlAt(Row::Command4).backColor.value_or(common::kWhite);
   HWND focusBeforeDeactivation_ = nullptr;
   win32::UniqueModule commonControls_;
   win32::UniqueWindow toolTip_;

@@ -6,8 +6,7 @@
 
 #include <cstring>
 
-#include "resources/resource_ids.h"
-#include "setup/compositing.h"
+#include "common/compositing.h"
 #include "win32/com_pointer.h"
 #include "win32/gdi_scope.h"
 #include "win32/unique_handle.h"
@@ -16,9 +15,10 @@ namespace win32 {
 namespace {
 
 // The bitmap's pixels as 32-bpp top-down rows.
-std::optional<setup::Bitmap32> ReadBitmap(HBITMAP bitmap, int width, int height) {
+std::optional<common::Bitmap32> ReadBitmap(HBITMAP bitmap, int width, int height) {
   if (width <= 0 || height <= 0) return std::nullopt;
-  setup::Bitmap32 result{width, height, std::vector<std::uint32_t>(static_cast<std::size_t>(width) * height)};
+  common::Bitmap32 result{width, height,
+                          std::vector<std::uint32_t>(static_cast<std::size_t>(width) * height)};
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
@@ -35,7 +35,7 @@ std::optional<setup::Bitmap32> ReadBitmap(HBITMAP bitmap, int width, int height)
 
 }  // namespace
 
-std::optional<setup::Bitmap32> DecodePictureResource(HINSTANCE instance, int resourceId) {
+std::optional<common::Bitmap32> DecodePictureResource(HINSTANCE instance, int resourceId) {
   HRSRC resource =
       ::FindResourceW(instance, MAKEINTRESOURCEW(resourceId), MAKEINTRESOURCEW(10) /*RT_RCDATA*/);
   if (!resource) return std::nullopt;
@@ -67,11 +67,11 @@ std::optional<setup::Bitmap32> DecodePictureResource(HINSTANCE instance, int res
   BITMAP header{};
   if (!::GetObjectW(bitmap, sizeof header, &header)) return std::nullopt;
   auto pixels = ReadBitmap(bitmap, header.bmWidth, header.bmHeight);
-  if (pixels) setup::MakeOpaque(*pixels);
+  if (pixels) common::MakeOpaque(*pixels);
   return pixels;
 }
 
-std::optional<setup::Bitmap32> IconBitmap(HICON icon) {
+std::optional<common::Bitmap32> IconBitmap(HICON icon) {
   ICONINFO parts{};
   if (!icon || !::GetIconInfo(icon, &parts)) return std::nullopt;
   UniqueBitmap color(parts.hbmColor);
@@ -81,48 +81,9 @@ std::optional<setup::Bitmap32> IconBitmap(HICON icon) {
   auto colorPixels = ReadBitmap(color.get(), header.bmWidth, header.bmHeight);
   auto maskPixels = ReadBitmap(mask.get(), header.bmWidth, header.bmHeight);
   if (!colorPixels) return std::nullopt;
-  return setup::IconPicture(
+  return common::IconPicture(
       header.bmWidth, header.bmHeight, colorPixels->pixels,
       maskPixels ? std::span<const std::uint32_t>(maskPixels->pixels) : std::span<const std::uint32_t>());
-}
-
-const setup::Bitmap32* PictureCache::Original(setup::Picture picture) {
-  const auto index = static_cast<std::size_t>(picture);
-  if (index >= kPictureCount || picture == setup::Picture::None) return nullptr;
-  if (!decoded_[index]) {
-    decoded_[index] = true;
-    switch (picture) {
-      case setup::Picture::TitleStripIcon:
-      case setup::Picture::PictureButtonIcon: {
-        const int id = picture == setup::Picture::TitleStripIcon ? IDI_TITLE_STRIP : IDI_PICTURE_BUTTON;
-        UniqueIcon icon(static_cast<HICON>(
-            ::LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR)));
-        originals_[index] = IconBitmap(icon.get());
-        break;
-      }
-      case setup::Picture::BottomPicture:
-        originals_[index] = DecodePictureResource(instance_, IDR_BOTTOM_PICTURE);
-        break;
-      case setup::Picture::LeftPicture:
-        originals_[index] = DecodePictureResource(instance_, IDR_LEFT_PICTURE);
-        break;
-      case setup::Picture::None:
-        break;
-    }
-  }
-  return originals_[index] ? &*originals_[index] : nullptr;
-}
-
-const setup::Bitmap32* PictureCache::Scaled(setup::Picture picture, int width, int height) {
-  if (width < 1 || height < 1) return nullptr;
-  const auto key = std::make_tuple(picture, width, height);
-  if (auto found = scaled_.find(key); found != scaled_.end()) return &found->second;
-  const setup::Bitmap32* original = Original(picture);
-  if (!original) return nullptr;
-  auto [entry, inserted] = scaled_.emplace(key, original->width == width && original->height == height
-                                                    ? *original
-                                                    : setup::ScaleByAreaAverage(*original, width, height));
-  return &entry->second;
 }
 
 }  // namespace win32

@@ -21,7 +21,7 @@ Surface::Surface(int width, int height) : width_(std::max(1, width)), height_(st
   selection_.emplace(dc_.get(), bitmap_.get());
 }
 
-setup::PixelSurface Surface::Pixels() {
+common::PixelSurface Surface::Pixels() {
   ::GdiFlush();
   return {static_cast<std::uint32_t*>(bits_), width_, height_};
 }

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "setup/compositing.h"
+#include "common/pixels.h"
 #include "win32/gdi_scope.h"
 #include "win32/unique_handle.h"
 
@@ -25,7 +25,7 @@ class Surface {
   int height() const { return height_; }
 
   // The pixels, after GDI has finished whatever it still had queued.
-  setup::PixelSurface Pixels();
+  common::PixelSurface Pixels();
 
   void Fill(const RECT& area, COLORREF color);
   void CopyTo(HDC target, int x, int y) const;

@@ -117,7 +117,7 @@ std::size_t ExpectedLineCount(std::wstring_view text) {
 }
 
 void CheckPanel(std::string_view file) {
-  const actions::AnsiDecoder decode = DecodeDoubleByte;
+  const common::AnsiDecoder decode = DecodeDoubleByte;
   const std::wstring whole = actions::NotesPanelText(file, actions::ReadExtent::WholeFile, decode);
   const std::wstring cut = actions::NotesPanelText(file, actions::ReadExtent::CutShort, decode);
 

@@ -7,6 +7,7 @@
 
 #include "actions/continue_exit.h"
 #include "actions/picture_button.h"
+#include "common/components.h"
 #include "pathcheck/form1_layout.h"
 #include "setup/class_names.h"
 #include "setup/layout.h"
@@ -54,7 +55,7 @@ std::string Number(float value) {
   return text;
 }
 
-std::string Box(const setup::TwipBox& box) {
+std::string Box(const common::TwipBox& box) {
   return "[" + Number(box.left) + ", " + Number(box.top) + ", " + Number(box.width) + ", " +
          Number(box.height) + "]";
 }
@@ -87,7 +88,7 @@ std::string List(const Range& items, Describe describe) {
 }  // namespace
 
 int main() {
-  const actions::Component components[] = {actions::kDaoLibrary, actions::kJetExpressionService};
+  const common::Component components[] = {common::kDaoLibrary, common::kJetExpressionService};
   std::string json = "{\n";
   json += "  \"setup\": {\"caption\": " + Quoted(setup::kWindowCaption) +
           ", \"class\": " + Quoted(setup::kSetupWindowClassName) +
@@ -103,7 +104,7 @@ int main() {
           ", \"installer\": " + Quoted(actions::kInstallerRelativePath) + ",\n";
   json += "   \"components\": " +
           List(components,
-               [](const actions::Component& component) {
+               [](const common::Component& component) {
                  return "{\"source\": " + Quoted(component.source) +
                         ", \"destination\": " + Quoted(component.destination) + "}";
                }) +

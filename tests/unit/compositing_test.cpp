@@ -1,16 +1,18 @@
-#include "setup/compositing.h"
+#include "common/compositing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
+#include "common/image_scale.h"
+
 namespace {
 
-using setup::Bitmap32;
-using setup::CompositeOver;
-using setup::IconPicture;
-using setup::PixelSurface;
+using common::Bitmap32;
+using common::CompositeOver;
+using common::IconPicture;
+using common::PixelSurface;
 
 constexpr std::uint32_t Bgra(std::uint32_t alpha, std::uint32_t red, std::uint32_t green,
                              std::uint32_t blue) {
@@ -95,7 +97,7 @@ TEST(IconPicture, ShortInputsLeaveTheRestTransparent) {
 // pixels around it, and whatever colour hides under those must not bleed into the result.
 TEST(IconPicture, ScaledEdgesFadeIntoTheBackground) {
   const std::vector<std::uint32_t> color{Bgra(255, 255, 0, 0), Bgra(0, 255, 255, 255)};
-  const Bitmap32 shrunk = setup::ScaleByAreaAverage(IconPicture(2, 1, color, {}), 1, 1);
+  const Bitmap32 shrunk = common::ScaleByAreaAverage(IconPicture(2, 1, color, {}), 1, 1);
   TestSurface surface(1, 1);
   surface.pixels[0] = 0;  // black
   CompositeOver(surface.View(), 0, 0, shrunk);
@@ -105,7 +107,7 @@ TEST(IconPicture, ScaledEdgesFadeIntoTheBackground) {
 
 TEST(MakeOpaque, SetsEveryAlphaAndKeepsColours) {
   Bitmap32 picture{2, 1, {0x00123456u, 0x7F654321u}};
-  setup::MakeOpaque(picture);
+  common::MakeOpaque(picture);
   EXPECT_EQ(picture.pixels[0], 0xFF123456u);
   EXPECT_EQ(picture.pixels[1], 0xFF654321u);
 }

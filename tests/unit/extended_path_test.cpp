@@ -8,6 +8,7 @@ namespace {
 
 using actions::ExtendedLengthPath;
 using actions::kLongestPlainPath;
+using actions::WithoutExtendedPrefix;
 
 // A full path of exactly the given length below root, made of 9-character folders.
 std::wstring PathOfLength(std::wstring root, std::size_t length) {
@@ -58,6 +59,15 @@ TEST(ExtendedLengthPath, LeavesWhatIsNoFullPathAlone) {
 TEST(ExtendedLengthPath, KeepsCharactersOutsideAnyCodePage) {
   const std::wstring path = PathOfLength(L"D:\\한국어 हिन्दी \U0001F4BF\\", 300);
   EXPECT_EQ(ExtendedLengthPath(path), L"\\\\?\\" + path);
+}
+
+TEST(WithoutExtendedPrefix, GivesBackTheClassicFormOfDriveAndUncPaths) {
+  for (const std::wstring& path : {PathOfLength(L"C:\\", 400), PathOfLength(L"\\\\server\\share\\", 400)}) {
+    EXPECT_EQ(WithoutExtendedPrefix(ExtendedLengthPath(path)), path) << path.substr(0, 16).c_str();
+  }
+  EXPECT_EQ(WithoutExtendedPrefix(L"\\\\?\\UNC\\s\\x"), L"\\\\s\\x");
+  EXPECT_EQ(WithoutExtendedPrefix(L"\\\\.\\C:\\x"), L"\\\\.\\C:\\x");
+  EXPECT_EQ(WithoutExtendedPrefix(L"C:\\x"), L"C:\\x");
 }
 
 }  // namespace

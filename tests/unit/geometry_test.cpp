@@ -1,10 +1,10 @@
-#include "setup/geometry.h"
+#include "common/geometry.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-namespace setup {
+namespace common {
 namespace {
 
 TEST(TwipsToPixelsTest, ConvertsAtTheUsualResolutions) {
@@ -69,4 +69,4 @@ TEST(ScalePixelsTest, ScalesFrom96DotsPerInchAndNeverVanishes) {
 }
 
 }  // namespace
-}  // namespace setup
+}  // namespace common

@@ -1,4 +1,4 @@
-#include "setup/image_scale.h"
+#include "common/image_scale.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <random>
 
-namespace setup {
+namespace common {
 namespace {
 
 constexpr std::uint32_t Bgra(std::uint32_t blue, std::uint32_t green, std::uint32_t red,
@@ -200,4 +200,4 @@ TEST(ScaleByAreaAverageTest, EmptySourceOrSizeGivesABlankBitmapOfAtLeastOnePixel
 }
 
 }  // namespace
-}  // namespace setup
+}  // namespace common

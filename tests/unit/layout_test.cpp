@@ -9,6 +9,9 @@
 namespace setup {
 namespace {
 
+using common::TwipBox;
+using common::TwipLine;
+
 bool HasNoBox(const TwipBox& box) {
   return box.left == 0 && box.top == 0 && box.width == 0 && box.height == 0;
 }

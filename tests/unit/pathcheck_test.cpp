@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "actions/windows_directory.h"
+#include "common/geometry.h"
+#include "common/windows_directory.h"
 #include "pathcheck/form1_layout.h"
 #include "pathcheck/path_check.h"
-#include "setup/geometry.h"
 
 namespace pathcheck {
 namespace {
@@ -19,7 +19,7 @@ class Command1ClickTest : public testing::Test {
   void Click() {
     ClickCommand1(
         [this] {
-          return actions::WindowsDirectoryFrom(
+          return common::WindowsDirectoryFrom(
               [this](char* buffer, unsigned size) {
                 ++systemCalls;
                 if (directory.empty() || directory.size() >= size) return 0u;
@@ -65,23 +65,23 @@ TEST(DaoLibraryPathTest, AppendsTheTailAsItStands) {
   EXPECT_EQ(DaoLibraryPath(L"C:\\中文\\WINNT"), L"C:\\中文\\WINNT\\system32\\Dao350.dll");
 }
 
-bool Contains(const setup::TwipBox& outer, const setup::TwipBox& inner) {
+bool Contains(const common::TwipBox& outer, const common::TwipBox& inner) {
   return inner.left >= outer.left && inner.top >= outer.top &&
          inner.left + inner.width <= outer.left + outer.width &&
          inner.top + inner.height <= outer.top + outer.height;
 }
 
 TEST(Form1LayoutTest, ControlsLieInsideTheClientAreaAtEveryResolution) {
-  const setup::TwipBox client{0, 0, kForm1ClientWidthTwips, kForm1ClientHeightTwips};
+  const common::TwipBox client{0, 0, kForm1ClientWidthTwips, kForm1ClientHeightTwips};
   for (const Form1Control& control : kForm1Controls) {
     EXPECT_TRUE(Contains(client, control.box)) << control.name;
     for (const int dpi : {96, 120, 144}) {
-      const setup::PixelRect box = setup::TwipsToPixels(control.box, dpi);
+      const common::PixelRect box = common::TwipsToPixels(control.box, dpi);
       EXPECT_GE(box.left, 0) << control.name << " at " << dpi;
       EXPECT_GE(box.top, 0) << control.name << " at " << dpi;
-      EXPECT_LE(box.right, setup::TwipsToPixels(kForm1ClientWidthTwips, dpi))
+      EXPECT_LE(box.right, common::TwipsToPixels(kForm1ClientWidthTwips, dpi))
           << control.name << " at " << dpi;
-      EXPECT_LE(box.bottom, setup::TwipsToPixels(kForm1ClientHeightTwips, dpi))
+      EXPECT_LE(box.bottom, common::TwipsToPixels(kForm1ClientHeightTwips, dpi))
           << control.name << " at " << dpi;
     }
   }

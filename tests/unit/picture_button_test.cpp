@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "setup/layout.h"
 #include "text_codecs.h"
 
 namespace {
@@ -29,7 +28,7 @@ class FakeView : public actions::NotesView {
   std::wstring panelText;
   bool continueEnabled = false;
   bool continueVisible = true;
-  setup::Rgb pictureButtonColor = setup::kPictureButtonBlueGrey;
+  bool pictureButtonRead = false;
   std::vector<std::string> log;
   std::optional<std::string> refuse;  // the name of a call that fails from now on
 
@@ -45,8 +44,8 @@ class FakeView : public actions::NotesView {
   bool SetContinueVisible(bool visible) override {
     return Record("show continue", [&] { continueVisible = visible; });
   }
-  bool SetPictureButtonColor(setup::Rgb color) override {
-    return Record("colour picture button", [&] { pictureButtonColor = color; });
+  bool ShowPictureButtonRead() override {
+    return Record("colour picture button", [&] { pictureButtonRead = true; });
   }
 
  private:
@@ -142,7 +141,7 @@ class PictureButtonTest : public testing::Test {
       windowsDirectoryAnswers.erase(windowsDirectoryAnswers.begin());
       return answer;
     };
-    const actions::AnsiDecoder decodeAnsi = test_text::DecodeCp936;
+    const common::AnsiDecoder decodeAnsi = test_text::DecodeCp936;
     return button.Click({baseDirectory, view, *files_, getWinDir, decodeAnsi});
   }
 
@@ -169,7 +168,7 @@ TEST_F(PictureButtonTest, ShowClickFillsThePanelThenEnablesContinueAndWhitensThe
   EXPECT_EQ(view.panelText, L"\r\na\r\nb");
   EXPECT_TRUE(view.continueEnabled);
   EXPECT_TRUE(view.continueVisible);
-  EXPECT_EQ(view.pictureButtonColor, setup::kWhite);
+  EXPECT_TRUE(view.pictureButtonRead);
   EXPECT_EQ(button.ToggleCounter(), 1);
   EXPECT_EQ(view.log, (std::vector<std::string>{"show panel", "empty panel", "fill panel", "enable continue",
                                                 "show continue", "colour picture button"}));
@@ -188,7 +187,7 @@ TEST_F(PictureButtonTest, EmptyNotesFileStillEnablesContinue) {
   EXPECT_TRUE(view.panelVisible);
   EXPECT_EQ(view.panelText, L"");
   EXPECT_TRUE(view.continueEnabled);
-  EXPECT_EQ(view.pictureButtonColor, setup::kWhite);
+  EXPECT_TRUE(view.pictureButtonRead);
 }
 
 TEST_F(PictureButtonTest, HideClickOnlyHidesThePanel) {
@@ -199,7 +198,7 @@ TEST_F(PictureButtonTest, HideClickOnlyHidesThePanel) {
   EXPECT_FALSE(view.panelVisible);
   EXPECT_EQ(view.panelText, L"\r\na");
   EXPECT_TRUE(view.continueEnabled);
-  EXPECT_EQ(view.pictureButtonColor, setup::kWhite);
+  EXPECT_TRUE(view.pictureButtonRead);
   EXPECT_EQ(button.ToggleCounter(), 0);
   EXPECT_EQ(view.log, std::vector<std::string>{"hide panel"});
 }
@@ -235,7 +234,7 @@ TEST_F(PictureButtonTest, MissingNotesLeaveAnEmptyPanelAndCopyNothingUntilTheHid
   EXPECT_TRUE(view.panelVisible);
   EXPECT_EQ(view.panelText, L"");
   EXPECT_FALSE(view.continueEnabled);
-  EXPECT_EQ(view.pictureButtonColor, setup::kPictureButtonBlueGrey);
+  EXPECT_FALSE(view.pictureButtonRead);
   EXPECT_EQ(windowsDirectoryQueries, 0);
   EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
   EXPECT_EQ(button.ToggleCounter(), 1);
@@ -255,7 +254,7 @@ TEST_F(PictureButtonTest, ReadFailingPartWayKeepsTheCompleteLinesAndStopsTheClic
   EXPECT_TRUE(view.panelVisible);
   EXPECT_EQ(view.panelText, L"\r\none");
   EXPECT_FALSE(view.continueEnabled);
-  EXPECT_EQ(view.pictureButtonColor, setup::kPictureButtonBlueGrey);
+  EXPECT_FALSE(view.pictureButtonRead);
   EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
 }
 
@@ -270,7 +269,7 @@ TEST_F(PictureButtonTest, ControlThatRefusesEndsTheClickWhereItHappened) {
   view.refuse = "enable continue";
   Click();  // hides
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::ControlRefused}));
-  EXPECT_EQ(view.pictureButtonColor, setup::kPictureButtonBlueGrey);
+  EXPECT_FALSE(view.pictureButtonRead);
   EXPECT_EQ(view.log.back(), "enable continue");
 }
 

@@ -7,6 +7,8 @@
 namespace setup {
 namespace {
 
+using common::PixelRect;
+
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
 

@@ -1,4 +1,4 @@
-#include "actions/windows_directory.h"
+#include "common/windows_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-using actions::WindowsDirectoryFrom;
+using common::WindowsDirectoryFrom;
 
 // Plays GetWindowsDirectoryA: each call writes what fits of its bytes (and a NUL after them when there is
 // room) and returns its count.

@@ -1,12 +1,12 @@
-#include "actions/ansi_code_page_win32.h"
+#include "common/ansi_code_page_win32.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
-#include "actions/module1.h"
 #include "actions/notes_text.h"
+#include "common/module1.h"
 
 namespace {
 
@@ -17,28 +17,28 @@ const std::string kGbkNotesHeading = "\xB0\xB2\xD7\xB0\xD0\xEB\xD6\xAA";
 const std::string kGbkConfirm = "\xC8\xB7\xC8\xCF";
 
 TEST(AnsiCodePage, EmptyBytesGiveTheEmptyString) {
-  EXPECT_EQ(actions::DecodeAnsiCodePage(""), L"");
+  EXPECT_EQ(common::DecodeAnsiCodePage(""), L"");
 }
 
 TEST(AnsiCodePage, AsciiAndNulPassThroughInAnyCodePage) {
-  EXPECT_EQ(actions::DecodeAnsiCodePage("C:\\a\0b"s), L"C:\\a\0b"s);
+  EXPECT_EQ(common::DecodeAnsiCodePage("C:\\a\0b"s), L"C:\\a\0b"s);
 }
 
 TEST(AnsiCodePage, GbkTextUnderCodePage936) {
   if (::GetACP() != 936)
     GTEST_SKIP() << "needs the ANSI code page 936 (run with a zh_CN locale); it is " << ::GetACP();
-  EXPECT_EQ(actions::DecodeAnsiCodePage(kGbkNotesHeading), L"安装须知");
+  EXPECT_EQ(common::DecodeAnsiCodePage(kGbkNotesHeading), L"安装须知");
   // Lines with every kind of end, decoded one by one.
   const std::string file =
       kGbkNotesHeading + "\r\n" + kGbkConfirm + "\n" + kGbkConfirm + "\r\r\n" + kGbkConfirm;
-  EXPECT_EQ(actions::NotesPanelText(file, actions::ReadExtent::WholeFile, actions::DecodeAnsiCodePage),
+  EXPECT_EQ(actions::NotesPanelText(file, actions::ReadExtent::WholeFile, common::DecodeAnsiCodePage),
             L"\r\n安装须知\r\n确认\n确认\r\n\r\n确认");
 }
 
 TEST(AnsiCodePage, BrokenDoubleByteCharacterStillGivesText) {
   if (::GetACP() != 936)
     GTEST_SKIP() << "needs the ANSI code page 936 (run with a zh_CN locale); it is " << ::GetACP();
-  const std::wstring decoded = actions::DecodeAnsiCodePage("a\xB0");
+  const std::wstring decoded = common::DecodeAnsiCodePage("a\xB0");
   ASSERT_FALSE(decoded.empty());
   EXPECT_EQ(decoded.front(), L'a');
 }

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 
 #include "setup/base_directory.h"
+#include "setup/picture_cache.h"
 #include "win32/executable_path.h"
 
 namespace {
@@ -66,8 +68,8 @@ TEST_F(SetupWindowTest, TheWindowIsABorderlessPopupOffTheTaskBar) {
 
   RECT client{};
   ::GetClientRect(window, &client);
-  EXPECT_EQ(client.right, setup::TwipsToPixels(setup::kClientWidthTwips, window_.Dpi()));
-  EXPECT_EQ(client.bottom, setup::TwipsToPixels(setup::kClientHeightTwips, window_.Dpi()));
+  EXPECT_EQ(client.right, common::TwipsToPixels(setup::kClientWidthTwips, window_.Dpi()));
+  EXPECT_EQ(client.bottom, common::TwipsToPixels(setup::kClientHeightTwips, window_.Dpi()));
   RECT outer{};
   ::GetWindowRect(window, &outer);
   EXPECT_EQ(outer.right - outer.left, client.right);  // no frame
@@ -208,9 +210,37 @@ TEST_F(SetupWindowTest, EnterPressesTheFocusedPictureButtonAndOtherKeysPassThrou
 }
 
 TEST_F(SetupWindowTest, PictureButtonColourChangesOnRequest) {
-  EXPECT_EQ(window_.PictureButtonColor(), (setup::Rgb{160, 184, 201}));
-  window_.SetPictureButtonColor(setup::kWhite);
-  EXPECT_EQ(window_.PictureButtonColor(), setup::kWhite);
+  EXPECT_EQ(window_.PictureButtonColor(), (common::Rgb{160, 184, 201}));
+  window_.SetPictureButtonColor(common::kWhite);
+  EXPECT_EQ(window_.PictureButtonColor(), common::kWhite);
+}
+
+TEST(PictureCache, ScalesOnceAndKeepsTheIconsTransparency) {
+  setup::PictureCache cache(::GetModuleHandleW(nullptr));
+  const common::Bitmap32* strip = cache.Scaled(setup::Picture::BottomPicture, 410, 109);
+  ASSERT_NE(strip, nullptr);
+  EXPECT_EQ(strip->width, 410);
+  EXPECT_EQ(strip->height, 109);
+  EXPECT_EQ(cache.Scaled(setup::Picture::BottomPicture, 410, 109), strip);
+  EXPECT_NE(cache.Scaled(setup::Picture::BottomPicture, 205, 55), strip);
+
+  const common::Bitmap32* icon = cache.Scaled(setup::Picture::TitleStripIcon, 23, 22);
+  ASSERT_NE(icon, nullptr);
+  const auto transparent =
+      std::count_if(icon->pixels.begin(), icon->pixels.end(), [](std::uint32_t p) { return p >> 24 == 0; });
+  const auto opaque =
+      std::count_if(icon->pixels.begin(), icon->pixels.end(), [](std::uint32_t p) { return p >> 24 == 255; });
+  EXPECT_GT(transparent, 0);
+  EXPECT_GT(opaque, 0);
+  for (std::uint32_t p : icon->pixels) {  // premultiplied: no channel exceeds alpha
+    const std::uint32_t alpha = p >> 24;
+    ASSERT_LE((p >> 16) & 0xFF, alpha);
+    ASSERT_LE((p >> 8) & 0xFF, alpha);
+    ASSERT_LE(p & 0xFF, alpha);
+  }
+
+  EXPECT_EQ(cache.Scaled(setup::Picture::None, 10, 10), nullptr);
+  EXPECT_EQ(cache.Scaled(setup::Picture::LeftPicture, 0, 10), nullptr);
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ TEST(Surface, GdiAndDirectPixelAccessSeeTheSameTopDownPixels) {
   ASSERT_TRUE(surface.valid());
   surface.Fill(RECT{0, 0, 4, 3}, RGB(255, 255, 255));
   surface.Fill(RECT{1, 0, 3, 1}, RGB(10, 20, 30));  // the top row, middle two pixels
-  const setup::PixelSurface pixels = surface.Pixels();
+  const common::PixelSurface pixels = surface.Pixels();
   ASSERT_EQ(pixels.width, 4);
   ASSERT_EQ(pixels.height, 3);
   EXPECT_EQ(pixels.pixels[1] & 0xFFFFFFu, 0x0A141Eu);  // BGRA in memory: red in bits 16-23
@@ -162,34 +162,6 @@ TEST(DecodePictureResource, ReadsTheProgramsJpegsAtTheirOwnSize) {
             static_cast<std::ptrdiff_t>(left->pixels.size()));
 
   EXPECT_FALSE(win32::DecodePictureResource(self, 4242));
-}
-
-TEST(PictureCache, ScalesOnceAndKeepsTheIconsTransparency) {
-  win32::PictureCache cache(::GetModuleHandleW(nullptr));
-  const setup::Bitmap32* strip = cache.Scaled(setup::Picture::BottomPicture, 410, 109);
-  ASSERT_NE(strip, nullptr);
-  EXPECT_EQ(strip->width, 410);
-  EXPECT_EQ(strip->height, 109);
-  EXPECT_EQ(cache.Scaled(setup::Picture::BottomPicture, 410, 109), strip);
-  EXPECT_NE(cache.Scaled(setup::Picture::BottomPicture, 205, 55), strip);
-
-  const setup::Bitmap32* icon = cache.Scaled(setup::Picture::TitleStripIcon, 23, 22);
-  ASSERT_NE(icon, nullptr);
-  const auto transparent =
-      std::count_if(icon->pixels.begin(), icon->pixels.end(), [](std::uint32_t p) { return p >> 24 == 0; });
-  const auto opaque =
-      std::count_if(icon->pixels.begin(), icon->pixels.end(), [](std::uint32_t p) { return p >> 24 == 255; });
-  EXPECT_GT(transparent, 0);
-  EXPECT_GT(opaque, 0);
-  for (std::uint32_t p : icon->pixels) {  // premultiplied: no channel exceeds alpha
-    const std::uint32_t alpha = p >> 24;
-    ASSERT_LE((p >> 16) & 0xFF, alpha);
-    ASSERT_LE((p >> 8) & 0xFF, alpha);
-    ASSERT_LE(p & 0xFF, alpha);
-  }
-
-  EXPECT_EQ(cache.Scaled(setup::Picture::None, 10, 10), nullptr);
-  EXPECT_EQ(cache.Scaled(setup::Picture::LeftPicture, 0, 10), nullptr);
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace actions {
+namespace common {
 
 // Invalid sequences come out as the code page's default character; NULs are kept.
 std::wstring DecodeAnsiCodePage(std::string_view bytes);
 
-}  // namespace actions
+}  // namespace common

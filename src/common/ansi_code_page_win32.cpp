@@ -1,10 +1,10 @@
-#include "actions/ansi_code_page_win32.h"
+#include "common/ansi_code_page_win32.h"
 
 #include <windows.h>
 
 #include <climits>
 
-namespace actions {
+namespace common {
 
 std::wstring DecodeAnsiCodePage(std::string_view bytes) {
   // The text control could not hold more than this anyway; a longer run is cut rather than misread.
@@ -18,4 +18,4 @@ std::wstring DecodeAnsiCodePage(std::string_view bytes) {
   return text;
 }
 
-}  // namespace actions
+}  // namespace common

@@ -1,8 +1,8 @@
-#include "actions/windows_directory.h"
+#include "common/windows_directory.h"
 
 #include <cstdint>
 
-namespace actions {
+namespace common {
 
 namespace {
 
@@ -30,4 +30,4 @@ std::wstring WindowsDirectoryFrom(const WindowsDirectoryQuery& query, const Ansi
   return decodeAnsi(buffer);
 }
 
-}  // namespace actions
+}  // namespace common

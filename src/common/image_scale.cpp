@@ -1,10 +1,11 @@
-#include "setup/image_scale.h"
+#include "common/image_scale.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <span>
 
-namespace setup {
+namespace common {
 namespace {
 
 constexpr int kChannels = 4;
@@ -107,4 +108,4 @@ Bitmap32 ScaleByAreaAverage(const Bitmap32& src, int width, int height) {
   return result;
 }
 
-}  // namespace setup
+}  // namespace common

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-namespace actions {
+namespace common {
 
 using AnsiDecoder = std::function<std::wstring(std::string_view ansiBytes)>;
 
-}  // namespace actions
+}  // namespace common

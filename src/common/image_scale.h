@@ -3,21 +3,12 @@
 // does not average under every implementation).
 #pragma once
 
-#include <cstdint>
-#include <span>
-#include <vector>
+#include "common/pixels.h"
 
-namespace setup {
-
-// Pixels are 32-bit BGRA values, rows top-down with no padding (the layout of a 32-bpp top-down DIB).
-struct Bitmap32 {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint32_t> pixels;  // width * height
-};
+namespace common {
 
 // Scales src to width x height (both at least 1) by area averaging in both directions; every channel,
 // alpha included, is averaged. Enlarging replicates and blends at the pixel borders.
 Bitmap32 ScaleByAreaAverage(const Bitmap32& src, int width, int height);
 
-}  // namespace setup
+}  // namespace common

@@ -6,16 +6,9 @@
 #include <cstdint>
 #include <span>
 
-#include "setup/image_scale.h"
+#include "common/pixels.h"
 
-namespace setup {
-
-// A writable view of 32-bit BGRA pixels, rows top-down with no padding (a 32-bpp top-down DIB section).
-struct PixelSurface {
-  std::uint32_t* pixels = nullptr;
-  int width = 0;
-  int height = 0;
-};
+namespace common {
 
 // Source-over composition of a premultiplied picture with its top left corner at (left, top); whatever
 // falls outside the surface is clipped. The surface's own alpha is left as it was.
@@ -31,4 +24,4 @@ void MakeOpaque(Bitmap32& picture);
 Bitmap32 IconPicture(int width, int height, std::span<const std::uint32_t> color,
                      std::span<const std::uint32_t> mask);
 
-}  // namespace setup
+}  // namespace common

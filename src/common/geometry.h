@@ -1,10 +1,10 @@
-// Units of the setup window's design: boxes in twips (1/1440 inch) and RGB colours.
+// Units of both programs' window designs: boxes in twips (1/1440 inch) and RGB colours.
 // Geometry stays in twips until TwipsToPixels turns it into pixels for the screen's resolution.
 #pragma once
 
 #include <cstdint>
 
-namespace setup {
+namespace common {
 
 struct Rgb {
   std::uint8_t red = 0;
@@ -60,4 +60,4 @@ PixelPoint TwipsToPixels(float xTwips, float yTwips, int dotsPerInch);
 // A line width or icon size given in pixels at 96 dpi, scaled to the current resolution (at least 1).
 int ScalePixels(int pixelsAt96, int dotsPerInch);
 
-}  // namespace setup
+}  // namespace common

@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "actions/ansi_decoder.h"
+#include "common/ansi_decoder.h"
 
-namespace actions {
+namespace common {
 
 // Shaped like GetWindowsDirectoryA: fills buffer (size bytes) and returns the count written without the
 // terminator, the size needed (terminator included) when the buffer is too small, or 0 on failure.
@@ -20,4 +20,4 @@ inline constexpr unsigned kFirstWindowsDirectoryBufferSize = 260;
 // string. A count above the first buffer leads to exactly one more call with a buffer of that size.
 std::wstring WindowsDirectoryFrom(const WindowsDirectoryQuery& query, const AnsiDecoder& decodeAnsi);
 
-}  // namespace actions
+}  // namespace common

@@ -1,8 +1,8 @@
-#include "setup/compositing.h"
+#include "common/compositing.h"
 
 #include <algorithm>
 
-namespace setup {
+namespace common {
 namespace {
 
 constexpr std::uint32_t Channel(std::uint32_t pixel, int shift) {
@@ -70,4 +70,4 @@ Bitmap32 IconPicture(int width, int height, std::span<const std::uint32_t> color
   return picture;
 }
 
-}  // namespace setup
+}  // namespace common

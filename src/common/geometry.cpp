@@ -1,10 +1,10 @@
-#include "setup/geometry.h"
+#include "common/geometry.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace setup {
+namespace common {
 namespace {
 
 // Rounds half away from zero and saturates, so that a box placed far outside the window (some rows sit
@@ -49,4 +49,4 @@ int ScalePixels(int pixelsAt96, int dotsPerInch) {
   return std::max(1, RoundToPixel(static_cast<double>(pixelsAt96) * dotsPerInch / kDesignDotsPerInch));
 }
 
-}  // namespace setup
+}  // namespace common
