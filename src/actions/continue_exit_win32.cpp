@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "actions/continue_exit.h"
 #include "actions/extended_path.h"
 #include "win32/unique_handle.h"
 
@@ -70,14 +69,9 @@ class Win32ProgramStarter final : public ProgramStarter {
 
 }  // namespace
 
-void EndProgramAtOnce() {
-  ::ExitProcess(0);
-}
-
-void StartInstallerAndEnd(std::wstring_view baseDirectory) {
+HandOver StartInstaller(std::wstring_view baseDirectory) {
   Win32ProgramStarter starter;
-  HandOverToInstaller(baseDirectory, starter);
-  EndProgramAtOnce();
+  return HandOverToInstaller(baseDirectory, starter);
 }
 
 }  // namespace actions

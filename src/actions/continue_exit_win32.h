@@ -1,16 +1,14 @@
-// What "确认", "取消", "><" and closing the window do: end the launcher at once, the confirm button after
-// handing over to the second-stage installer.
+// The confirm button's hand-over on Windows: the second-stage installer started for real.
 #pragma once
 
 #include <string_view>
 
+#include "actions/continue_exit.h"
+
 namespace actions {
 
-// Ends the process immediately: no close or unload handling runs, windows simply disappear.
-[[noreturn]] void EndProgramAtOnce();
-
 // Starts base directory & "vorncopy\tarvinxp.exe" with a normal, focused window and does not wait for
-// it; a missing or unstartable installer is ignored. Then ends the program.
-[[noreturn]] void StartInstallerAndEnd(std::wstring_view baseDirectory);
+// it; a missing or unstartable installer is left at that, silently.
+HandOver StartInstaller(std::wstring_view baseDirectory);
 
 }  // namespace actions

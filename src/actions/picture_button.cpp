@@ -1,8 +1,7 @@
 #include "actions/picture_button.h"
 
-#include <optional>
-
 #include "actions/notes_text.h"
+#include "actions/panel_slices.h"
 #include "common/components.h"
 
 namespace actions {
@@ -14,32 +13,6 @@ std::wstring Join(std::wstring_view head, std::wstring_view tail) {
   joined.reserve(head.size() + tail.size());
   joined.append(head).append(tail);
   return joined;
-}
-
-// Shows the panel and fills it from the notes file. Returns where the click ended when it must not go
-// on to the deployment.
-std::optional<ClickEnd> ShowNotes(const PictureButtonContext& context) {
-  NotesView& view = context.view;
-  if (!view.SetPanelVisible(true)) return ClickEnd::ControlRefused;
-  const std::wstring notesPath = Join(context.baseDirectory, kNotesFileName);
-  if (!view.SetPanelText({})) return ClickEnd::ControlRefused;
-
-  // From here on a failure ends the click, deployment included.
-  const FileRead notes = context.files.ReadWholeFile(notesPath);
-  if (notes.status == ReadStatus::NotOpened) return ClickEnd::NotesUnreadable;
-  const ReadExtent extent =
-      notes.status == ReadStatus::Complete ? ReadExtent::WholeFile : ReadExtent::CutShort;
-  // The text is built once and handed over once: appending line by line would cost the square of
-  // the file's size in the text control.
-  if (!view.SetPanelText(NotesPanelText(notes.bytes, extent, context.decodeAnsi))) {
-    return ClickEnd::ControlRefused;
-  }
-  if (notes.status == ReadStatus::CutShort) return ClickEnd::NotesCutShort;
-
-  if (!view.SetContinueEnabled(true) || !view.SetContinueVisible(true) || !view.ShowPictureButtonRead()) {
-    return ClickEnd::ControlRefused;
-  }
-  return std::nullopt;
 }
 
 // Each path takes its own fresh look at the Windows directory, and so does the "NT" test.
@@ -57,21 +30,72 @@ ClickEnd DeployComponents(const PictureButtonContext& context) {
   return ClickEnd::Deployed;
 }
 
+ClickOutcome Shown(ClickEnd end) {
+  return {ClickBranch::Show, end};
+}
+
 }  // namespace
 
-ClickOutcome PictureButton::Click(const PictureButtonContext& context) {
+std::optional<ClickOutcome> PictureButton::Click(const PictureButtonContext& context) {
+  fill_.reset();
   // The counter only ever holds 0 or 1 between clicks, so this cannot overflow.
   ++toggleCounter_;
-  if (toggleCounter_ == 1) {
-    if (const std::optional<ClickEnd> stopped = ShowNotes(context)) return {ClickBranch::Show, *stopped};
-    return {ClickBranch::Show, DeployComponents(context)};
-  }
+  if (toggleCounter_ == 1) return ShowNotes(context);
+
   // Hiding leaves the panel's text, the confirm button and the picture button's colour as they are.
   // The counter goes back to 0 even if the panel refuses, so that it keeps to 0 and 1 between clicks.
-  const bool hidden = context.view.SetPanelVisible(false);
+  const bool hidden = context.view.HideNotesPanel();
   toggleCounter_ = 0;
-  if (!hidden) return {ClickBranch::Hide, ClickEnd::ControlRefused};
-  return {ClickBranch::Hide, DeployComponents(context)};
+  if (!hidden) return ClickOutcome{ClickBranch::Hide, ClickEnd::ControlRefused};
+  return ClickOutcome{ClickBranch::Hide, DeployComponents(context)};
+}
+
+// Shows the panel and fills it from the notes file.
+std::optional<ClickOutcome> PictureButton::ShowNotes(const PictureButtonContext& context) {
+  NotesView& view = context.view;
+  if (!view.ShowNotesPanel()) return Shown(ClickEnd::ControlRefused);
+  const std::wstring notesPath = Join(context.baseDirectory, kNotesFileName);
+  if (!view.SetNotesText({})) return Shown(ClickEnd::ControlRefused);
+
+  // From here on a failure ends the click, deployment included.
+  const FileRead notes = context.files.ReadWholeFile(notesPath);
+  if (notes.status == ReadStatus::NotOpened) return Shown(ClickEnd::NotesUnreadable);
+  const bool cutShort = notes.status == ReadStatus::CutShort;
+  // The text is built once and handed over once: appending line by line would cost the square of
+  // the file's size in the text control. Only long lines go in slices, which the control would
+  // otherwise wrap for minutes in one piece.
+  std::wstring text = NotesPanelText(notes.bytes, cutShort ? ReadExtent::CutShort : ReadExtent::WholeFile,
+                                     context.decodeAnsi);
+  if (NeedsSlicing(text)) {
+    Fill& fill = fill_.emplace(Fill{std::move(text), {}, 0, cutShort});
+    fill.slices = PanelSlices(fill.text);
+    return std::nullopt;
+  }
+  if (!view.SetNotesText(text)) return Shown(ClickEnd::ControlRefused);
+  return FinishShowing(context, cutShort);
+}
+
+std::optional<ClickOutcome> PictureButton::Continue(const PictureButtonContext& context) {
+  if (!fill_) return std::nullopt;
+  if (fill_->nextSlice < fill_->slices.size()) {
+    if (!context.view.AppendNotesText(fill_->slices[fill_->nextSlice++])) {
+      fill_.reset();
+      return Shown(ClickEnd::ControlRefused);
+    }
+    if (fill_->nextSlice < fill_->slices.size()) return std::nullopt;
+  }
+  const bool cutShort = fill_->cutShort;
+  fill_.reset();
+  return FinishShowing(context, cutShort);
+}
+
+// The notes are in the panel: what a complete read enables, then the deployment.
+std::optional<ClickOutcome> PictureButton::FinishShowing(const PictureButtonContext& context, bool cutShort) {
+  if (cutShort) return Shown(ClickEnd::NotesCutShort);
+  NotesView& view = context.view;
+  if (!view.EnableConfirm() || !view.ShowConfirm() || !view.ShowPictureButtonRead())
+    return Shown(ClickEnd::ControlRefused);
+  return Shown(DeployComponents(context));
 }
 
 }  // namespace actions

@@ -1,13 +1,15 @@
 // The click of the picture button Command4: it toggles the notes panel Text2 (show and fill it from
 // "voabc.txt", or hide it) and then deploys the two database engine components when the Windows
 // directory's path holds "NT". Written against small view and file-system interfaces so that the same
-// state machine runs on the real window and in the unit tests.
+// steps run on the real window and in the unit tests.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/ansi_decoder.h"
 
@@ -18,15 +20,20 @@ inline constexpr std::wstring_view kNotesFileName = L"voabc.txt";
 // Only a Windows directory with these capital letters in its path, as C:\WINNT has, gets the components.
 inline constexpr std::wstring_view kDeploymentMarker = L"NT";
 
-// The attributes of Text2, cmdContinue and Command4 that the click changes. Each call reports whether
-// the control took the change; a refusal ends the click where it happened.
+// What the user sees the click change: the notes panel, the confirm button "确认" and the picture
+// button's own look. Each call reports whether the change took; a refusal ends the click where it
+// happened.
 class NotesView {
  public:
   virtual ~NotesView() = default;
-  virtual bool SetPanelVisible(bool visible) = 0;
-  virtual bool SetPanelText(const std::wstring& text) = 0;
-  virtual bool SetContinueEnabled(bool enabled) = 0;
-  virtual bool SetContinueVisible(bool visible) = 0;
+  virtual bool ShowNotesPanel() = 0;
+  virtual bool HideNotesPanel() = 0;
+  // The panel's whole text, replacing what it held ("" empties it).
+  virtual bool SetNotesText(const std::wstring& text) = 0;
+  // More text at the end of the panel; what the reader sees of the panel stays where it was.
+  virtual bool AppendNotesText(std::wstring_view text) = 0;
+  virtual bool EnableConfirm() = 0;
+  virtual bool ShowConfirm() = 0;
   // The picture button takes the look of notes read to their end.
   virtual bool ShowPictureButtonRead() = 0;
 };
@@ -56,11 +63,11 @@ using WindowsDirectoryFunction = std::function<std::wstring()>;
 
 // Everything a click uses besides the toggle counter, which the button keeps.
 struct PictureButtonContext {
-  std::wstring_view baseDirectory;  // ends with a backslash
+  const std::wstring& baseDirectory;  // fixed by the load step; ends with a backslash
   NotesView& view;
   FileSystem& files;
-  const WindowsDirectoryFunction& getWinDir;
-  const common::AnsiDecoder& decodeAnsi;
+  WindowsDirectoryFunction getWinDir;
+  common::AnsiDecoder decodeAnsi;
 };
 
 enum class ClickBranch { Show, Hide };
@@ -71,6 +78,7 @@ enum class ClickEnd {
   ControlRefused,    // a control did not take a change: the rest of the click was left out
   NotesUnreadable,   // the notes file did not open: panel visible and empty, nothing deployed
   NotesCutShort,     // reading failed part-way: the complete lines stay, nothing deployed
+  Failed,            // a step failed outright (it threw): the rest of the click was left out
   NotWindowsNt,      // no "NT" in the Windows directory: nothing copied
   FirstCopyFailed,   // the second copy was not attempted
   SecondCopyFailed,  // the first copy stays in place
@@ -83,15 +91,42 @@ struct ClickOutcome {
   friend constexpr bool operator==(const ClickOutcome&, const ClickOutcome&) = default;
 };
 
+// One click at a time. A text with long lines goes into the panel in slices, one per call of
+// Continue, so that whoever drives the click can handle input between them; everything else of the
+// click happens within Click, or within the Continue that adds the last slice.
 class PictureButton {
  public:
-  ClickOutcome Click(const PictureButtonContext& context);
+  PictureButton() = default;
+  PictureButton(const PictureButton&) = delete;
+  PictureButton& operator=(const PictureButton&) = delete;
+
+  // Starts a click. Returns where it ended, or nothing while the panel still takes the notes.
+  std::optional<ClickOutcome> Click(const PictureButtonContext& context);
+  // Adds the next slice; after the last one, the click goes on to its end, which it returns.
+  std::optional<ClickOutcome> Continue(const PictureButtonContext& context);
+  // Whether a click waits for Continue.
+  bool Filling() const { return fill_.has_value(); }
+  // Ends a click that cannot go on (one of its steps threw): nothing more of it happens. The toggle
+  // counter keeps the value the click gave it, as after any click that ended part-way.
+  void Abandon() { fill_.reset(); }
 
   // 0 while the panel is hidden (or before the first click), 1 after a show-click.
   std::int16_t ToggleCounter() const { return toggleCounter_; }
 
  private:
+  // The notes on their way into the panel.
+  struct Fill {
+    std::wstring text;
+    std::vector<std::wstring_view> slices;  // into text
+    std::size_t nextSlice = 0;
+    bool cutShort = false;  // the file's reading failed part-way
+  };
+
+  std::optional<ClickOutcome> ShowNotes(const PictureButtonContext& context);
+  static std::optional<ClickOutcome> FinishShowing(const PictureButtonContext& context, bool cutShort);
+
   std::int16_t toggleCounter_ = 0;
+  std::optional<Fill> fill_;
 };
 
 }  // namespace actions

@@ -2,22 +2,18 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
 #include <cmath>
 #include <utility>
 
-#include "actions/continue_exit_win32.h"
-#include "actions/file_system_win32.h"
-#include "actions/notes_view_win32.h"
-#include "common/ansi_code_page_win32.h"
 #include "common/compositing.h"
-#include "common/module1.h"
 #include "resources/resource_ids.h"
 #include "setup/accessible_name.h"
 #include "setup/base_directory.h"
+#include "setup/class_names.h"
 #include "setup/placement.h"
 #include "setup/tab_order.h"
 #include "win32/dpi.h"
+#include "win32/edit_text.h"
 #include "win32/executable_path.h"
 #include "win32/gdi_scope.h"
 #include "win32/system_library.h"
@@ -39,6 +35,14 @@ namespace {
 // which can only be judged once a focus change has completed.
 constexpr UINT kCreateToolTipMessage = WM_APP + 1;
 constexpr UINT kRefreshDefaultButtonMessage = WM_APP + 2;
+
+// What a click on each command button means to the controller.
+constexpr std::pair<Row, actions::Event> kButtonEvents[] = {
+    {Row::Command1, actions::Event::TitleStripButton},
+    {Row::cmdCancel, actions::Event::Cancel},
+    {Row::cmdContinue, actions::Event::Confirm},
+    {Row::Command4, actions::Event::PictureButton},
+};
 
 // The picture button's icon is 32 x 32 at 96 dpi and grows with the screen's resolution.
 constexpr int kButtonIconPixelsAt96 = 32;
@@ -455,6 +459,49 @@ void SetupWindow::SetPictureButtonColor(Rgb color) {
   if (const HWND button = ControlWindow(Row::Command4)) ::InvalidateRect(button, nullptr, FALSE);
 }
 
+// --- What the controller changes ----------------------------------------------------------------------
+
+// Showing a control must not take the focus from the button that was just clicked: Enter right after
+// the click presses that button again.
+bool SetupWindow::SetVisibleKeepingFocus(Row row, bool visible) {
+  const HWND control = ControlWindow(row);
+  if (!::IsWindow(control)) return false;
+  ::ShowWindow(control, visible ? SW_SHOWNA : SW_HIDE);
+  return true;
+}
+
+bool SetupWindow::ShowNotesPanel() {
+  return SetVisibleKeepingFocus(Row::Text2, true);
+}
+
+bool SetupWindow::HideNotesPanel() {
+  return SetVisibleKeepingFocus(Row::Text2, false);
+}
+
+bool SetupWindow::SetNotesText(const std::wstring& text) {
+  return win32::SetEditText(ControlWindow(Row::Text2), text);
+}
+
+bool SetupWindow::AppendNotesText(std::wstring_view text) {
+  return win32::AppendEditText(ControlWindow(Row::Text2), text);
+}
+
+bool SetupWindow::EnableConfirm() {
+  const HWND confirm = ControlWindow(Row::cmdContinue);
+  if (!::IsWindow(confirm)) return false;
+  ::EnableWindow(confirm, TRUE);
+  return true;
+}
+
+bool SetupWindow::ShowConfirm() {
+  return SetVisibleKeepingFocus(Row::cmdContinue, true);
+}
+
+bool SetupWindow::ShowPictureButtonRead() {
+  SetPictureButtonColor(kPictureButtonReadColor);
+  return true;
+}
+
 // --- Controls, focus and keys -------------------------------------------------------------------------
 
 HWND SetupWindow::ControlWindow(Row row) const {
@@ -477,61 +524,37 @@ bool SetupWindow::OnCommand(int id, int notification, HWND /*control*/) {
     default:
       return false;
   }
-  switch (static_cast<Row>(id)) {
-    case Row::Command1:
-    case Row::cmdCancel:
-      actions::EndProgramAtOnce();
-    case Row::cmdContinue:
-      actions::StartInstallerAndEnd(baseDirectory_);
-    case Row::Command4:
-      OnPictureButtonClick();
-      break;
-    default:
-      break;
+  for (const auto& [row, event] : kButtonEvents) {
+    if (id == ControlId(row)) Deliver(event);
   }
   return true;
 }
 
-void SetupWindow::OnPictureButtonClick() {
-  if (pictureButtonBusy_) {
-    ++pictureButtonClicksWaiting_;
+// --- The controller's events, steps and answers -------------------------------------------------------
+
+void SetupWindow::Deliver(actions::Event event) {
+  if (controller_ && !ending_) Carry(controller_->Handle(event));
+}
+
+void SetupWindow::RunStep() {
+  if (!StepPending()) return;
+  stepPending_ = false;
+  Carry(controller_->Step());
+}
+
+void SetupWindow::Carry(actions::Next next) {
+  if (actions::Ends(next)) {
+    ending_ = next;
+    // The message loop may be waiting in GetMessage, which a sent click does not wake.
+    ::PostMessageW(hwnd(), WM_NULL, 0, 0);
     return;
   }
-  actions::Win32NotesView view(
-      ControlWindow(Row::Text2), ControlWindow(Row::cmdContinue),
-      [this] { SetPictureButtonColor(kPictureButtonReadColor); }, [this] { PumpMessagesWhileBusy(); });
-  actions::Win32FileSystem files;
-  const actions::WindowsDirectoryFunction getWinDir = [this] { return GetWinDir(); };
-  const common::AnsiDecoder decodeAnsi = common::DecodeAnsiCodePage;
-  pictureButtonClicksWaiting_ = 0;
-  for (int clicks = 1; clicks > 0; --clicks) {
-    pictureButtonBusy_ = true;
-    pictureButton_.Click({baseDirectory_, view, files, getWinDir, decodeAnsi});
-    pictureButtonBusy_ = false;
-    clicks += std::exchange(pictureButtonClicksWaiting_, 0);
-  }
-}
-
-void SetupWindow::PumpMessagesWhileBusy() {
-  MSG message{};
-  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // The main loop must still see it.
-      ::PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    if (RouteKey(message)) continue;
-    ::TranslateMessage(&message);
-    ::DispatchMessageW(&message);
-  }
-}
-
-std::wstring SetupWindow::GetWinDir() const {
-  return Module1::GetWinDir();
+  stepPending_ = next == actions::Next::RunStep;
 }
 
 bool SetupWindow::OnClose() {
-  actions::EndProgramAtOnce();
+  Deliver(actions::Event::CloseRequest);
+  return true;  // the window is not destroyed: the launcher ends from the controller's answer
 }
 
 // The push button with the default look is the focused command button, or "确认" while no command button

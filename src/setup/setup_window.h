@@ -1,6 +1,8 @@
-// The setup window frmGroup2: built from the layout table, painted from it, and the place where the
-// buttons' clicks arrive. The portable rules (geometry, tab order, base directory, placement) live in
-// launcher_core; this class only carries them out with Win32.
+// The setup window frmGroup2: built from the layout table and painted from it. It is a view: the
+// user's input becomes events for the controller, which decides what happens, and the window carries
+// out what the controller asks through the NotesView it implements. The portable rules (geometry, tab
+// order, base directory, placement, the controller) live in launcher_core; this class only carries
+// them out with Win32.
 #pragma once
 
 #include <windows.h>
@@ -11,9 +13,9 @@
 #include <optional>
 #include <string>
 
+#include "actions/controller.h"
 #include "actions/picture_button.h"
 #include "common/geometry.h"
-#include "setup/class_names.h"
 #include "setup/layout.h"
 #include "setup/picture_cache.h"
 #include "win32/surface.h"
@@ -40,7 +42,7 @@ class TitleStrip final : public win32::Window {
   SetupWindow& owner_;
 };
 
-class SetupWindow final : public win32::Window {
+class SetupWindow final : public win32::Window, public actions::NotesView {
  public:
   // The hidden labels that name the notes panel and the directory list for screen readers; outside the
   // rows' identifiers.
@@ -62,22 +64,32 @@ class SetupWindow final : public win32::Window {
   // taken, in which case the message must be neither translated nor dispatched (so no WM_CHAR follows).
   bool RouteKey(const MSG& message);
 
-  // --- For the actions and for views built on the window ---
+  // --- The controller's side ---
+  // From now on the buttons and the close request go to the controller as events.
+  void Connect(actions::Controller& controller) { controller_ = &controller; }
+  // Whether the controller waits for a step, which the message loop runs once nothing else waits.
+  bool StepPending() const { return stepPending_ && !ending_; }
+  void RunStep();
+  // The end the controller decided on (End or StartInstallerThenEnd), once it has. From then on the
+  // window hands the controller nothing more.
+  std::optional<actions::Next> Ending() const { return ending_; }
+
+  // What the controller changes, as the user sees it.
+  bool ShowNotesPanel() override;
+  bool HideNotesPanel() override;
+  bool SetNotesText(const std::wstring& text) override;
+  bool AppendNotesText(std::wstring_view text) override;
+  bool EnableConfirm() override;
+  bool ShowConfirm() override;
+  bool ShowPictureButtonRead() override;
+
+  // --- For the load step's users and the tests ---
   // The child window of a row (Text2, Picture1, the buttons, the lists); NULL for painted rows.
   HWND ControlWindow(Row row) const;
-  // The picture button's background; repaints it.
-  void SetPictureButtonColor(common::Rgb color);
   common::Rgb PictureButtonColor() const { return pictureButtonColor_; }
   // The base directory fixed by the load step (empty before it).
   const std::wstring& BaseDirectory() const { return baseDirectory_; }
   int Dpi() const { return dpi_; }
-
-  // The picture button's click: shows or hides the notes and deploys the components.
-  void OnPictureButtonClick();
-  // Handles the input and painting that are waiting, while a click is still busy filling the panel.
-  void PumpMessagesWhileBusy();
-  // The Windows directory, asked afresh on every call (the same query as Module1's).
-  std::wstring GetWinDir() const;
 
  protected:
   bool OnPaint() override;
@@ -109,6 +121,11 @@ class SetupWindow final : public win32::Window {
                         bool inTitleStrip);
   void DrawCommandButton(const DRAWITEMSTRUCT& item);
 
+  void Deliver(actions::Event event);
+  void Carry(actions::Next next);
+  void SetPictureButtonColor(common::Rgb color);
+  bool SetVisibleKeepingFocus(Row row, bool visible);
+
   void Press(Row row);
   std::optional<int> FocusedRow() const;
   bool CanTakeFocus(int row) const;
@@ -126,11 +143,9 @@ class SetupWindow final : public win32::Window {
   std::unique_ptr<win32::Surface> background_;  // the painted rows of the window and of the strip
   std::unique_ptr<win32::Surface> stripBackground_;
   std::wstring baseDirectory_;
-  actions::PictureButton pictureButton_;  // keeps the notes panel's toggle counter between clicks
-  // While a click fills the panel, further clicks of the picture button wait for it to finish, as
-  // they would have in a message queue that nobody read meanwhile.
-  bool pictureButtonBusy_ = false;
-  int pictureButtonClicksWaiting_ = 0;
+  actions::Controller* controller_ = nullptr;
+  bool stepPending_ = false;
+  std::optional<actions::Next> ending_;
   common::Rgb pictureButtonColor_ = ControlAt(Row::Command4).backColor.value_or(common::kWhite);
   HWND focusBeforeDeactivation_ = nullptr;
   win32::UniqueModule commonControls_;

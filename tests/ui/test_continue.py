@@ -8,8 +8,10 @@ import unittest
 
 import harness
 from harness import Id
+from test_bad_notes import single_line
 
-COMPONENTS = tuple(name.lower() for name in harness.component_names())
+COMPONENT_NAMES = harness.component_names()
+COMPONENTS = tuple(name.lower() for name in COMPONENT_NAMES)
 
 
 class HandOverCase(harness.LauncherTestCase):
@@ -139,6 +141,38 @@ class EndingWithoutTheInstaller(HandOverCase):
                 end()
                 self.assertEndsWithin(2)
                 self.assertNothingStartedOrCopied()
+
+
+class ConfirmWhileTheNotesFill(HandOverCase):
+    """"确认" pressed while a picture button click still fills the panel with a long line: the launcher
+    ends and the installer starts only once that click has finished, its copies included (the running
+    launcher sees C:\\WINNT as its Windows directory)."""
+
+    def test_the_installer_starts_after_the_clicks_copies(self):
+        system32 = self.session.drive_c / "WINNT" / "system32"
+        system32.mkdir(parents=True, exist_ok=True)
+        for name in COMPONENT_NAMES:
+            (system32 / name).write_bytes(b"older " + name.encode())
+        self.launch()
+        self.session.report_windows_directory_as_winnt()
+        self.enable_confirm()  # the short sample notes
+        self.click_picture_button()
+        self.wait_panel(visible=False)
+
+        # The next show reads one long line, and the medium now carries newer components.
+        notes = single_line(1024 * 1024)
+        self.medium.file("voabc.txt").write_bytes(notes)
+        newer = {name: f"{name} from the click that was filling".encode() for name in COMPONENT_NAMES}
+        for name, content in newer.items():
+            self.medium.file(f"vorncopy/{name}").write_bytes(content)
+        self.click_picture_button()
+        panel = self.wait_panel(visible=True, timeout=30).control(Id.TEXT2)
+        self.assertLess(len(panel.text), len(notes.decode("gbk")), "the panel filled before 确认 could be pressed")
+        self.session.mouse_click(*self.state.control(Id.CMD_CONTINUE).rect.centre)
+
+        self.assertEndsWithin(180)
+        self.assertInstallerStartedOnce()
+        self.assertEqual({name: (system32 / name).read_bytes() for name in COMPONENT_NAMES}, newer)
 
 
 class DemonstrationInstaller(harness.LauncherTestCase):

@@ -9,6 +9,7 @@
 #include <array>
 #include <string>
 
+#include "actions/controller.h"
 #include "setup/base_directory.h"
 #include "setup/picture_cache.h"
 #include "win32/executable_path.h"
@@ -36,9 +37,19 @@ void PumpMessages() {
   }
 }
 
+// The window's controller reads no files: the click tests need none.
+class NoFiles : public actions::FileSystem {
+ public:
+  actions::FileRead ReadWholeFile(const std::wstring&) override { return {}; }
+  bool CopyReplacing(const std::wstring&, const std::wstring&) override { return false; }
+};
+
 class SetupWindowTest : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(window_.Create()); }
+  void SetUp() override {
+    ASSERT_TRUE(window_.Create());
+    window_.Connect(controller_);
+  }
 
   HWND Control(Row row) const { return window_.ControlWindow(row); }
 
@@ -54,6 +65,10 @@ class SetupWindowTest : public testing::Test {
   }
 
   setup::SetupWindow window_{::GetModuleHandleW(nullptr)};
+  NoFiles files_;
+  actions::Controller controller_{
+      {window_.BaseDirectory(), window_, files_, [] { return std::wstring(L"C:\\WINDOWS"); },
+       [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); }}};
 };
 
 TEST_F(SetupWindowTest, TheWindowIsABorderlessPopupOffTheTaskBar) {
@@ -197,7 +212,7 @@ TEST_F(SetupWindowTest, EnterPressesTheFocusedPictureButtonAndOtherKeysPassThrou
   window_.Show();
   PumpMessages();
   ::SetFocus(Control(Row::Command4));
-  // The test program's folder has no notes file: the click shows the empty panel and enables nothing.
+  // There is no notes file: the click shows the empty panel and enables nothing.
   EXPECT_TRUE(PressKey(Control(Row::Command4), VK_RETURN));
   PumpMessages();
   EXPECT_TRUE(::IsWindowVisible(Control(Row::Text2)));
@@ -209,9 +224,31 @@ TEST_F(SetupWindowTest, EnterPressesTheFocusedPictureButtonAndOtherKeysPassThrou
   EXPECT_FALSE(PressKey(::GetDesktopWindow(), VK_TAB));
 }
 
-TEST_F(SetupWindowTest, PictureButtonColourChangesOnRequest) {
+TEST_F(SetupWindowTest, ACloseRequestEndsTheLauncherThroughTheControllerAndDestroysNothing) {
+  EXPECT_FALSE(window_.Ending());
+  ::SendMessageW(window_.hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(window_.Ending(), actions::Next::End);
+  EXPECT_TRUE(::IsWindow(window_.hwnd()));
+}
+
+TEST_F(SetupWindowTest, TheControllersChangesShowWithoutTakingTheFocus) {
+  window_.Show();
+  PumpMessages();
+  ::SetFocus(Control(Row::Command4));
+  EXPECT_TRUE(window_.ShowNotesPanel());
+  EXPECT_TRUE(Style(Control(Row::Text2)) & WS_VISIBLE);
+  EXPECT_EQ(FocusedId(), ControlId(Row::Command4));
+  EXPECT_TRUE(window_.HideNotesPanel());
+  EXPECT_FALSE(Style(Control(Row::Text2)) & WS_VISIBLE);
+
+  EXPECT_TRUE(window_.EnableConfirm());
+  EXPECT_TRUE(window_.ShowConfirm());
+  EXPECT_TRUE(::IsWindowEnabled(Control(Row::cmdContinue)));
+  EXPECT_TRUE(Style(Control(Row::cmdContinue)) & WS_VISIBLE);
+  EXPECT_EQ(FocusedId(), ControlId(Row::Command4));
+
   EXPECT_EQ(window_.PictureButtonColor(), (common::Rgb{160, 184, 201}));
-  window_.SetPictureButtonColor(common::kWhite);
+  EXPECT_TRUE(window_.ShowPictureButtonRead());
   EXPECT_EQ(window_.PictureButtonColor(), common::kWhite);
 }
 

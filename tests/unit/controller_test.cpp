@@ -1,15 +1,18 @@
-#include "actions/picture_button.h"
+#include "actions/controller.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "actions/panel_slices.h"
 #include "text_codecs.h"
 
 namespace {
@@ -18,10 +21,12 @@ namespace fs = std::filesystem;
 using actions::ClickBranch;
 using actions::ClickEnd;
 using actions::ClickOutcome;
+using actions::Event;
 using actions::FileRead;
+using actions::Next;
 using actions::ReadStatus;
 
-// The three controls, with a log of every change and an optional refusal.
+// The three controls, with a log of every change, an optional refusal and an optional failure.
 class FakeView : public actions::NotesView {
  public:
   bool panelVisible = false;
@@ -31,18 +36,25 @@ class FakeView : public actions::NotesView {
   bool pictureButtonRead = false;
   std::vector<std::string> log;
   std::optional<std::string> refuse;  // the name of a call that fails from now on
+  std::optional<std::string> fail;    // the name of a call that throws std::bad_alloc from now on
 
-  bool SetPanelVisible(bool visible) override {
-    return Record(visible ? "show panel" : "hide panel", [&] { panelVisible = visible; });
+  bool ShowNotesPanel() override {
+    return Record("show panel", [&] { panelVisible = true; });
   }
-  bool SetPanelText(const std::wstring& text) override {
+  bool HideNotesPanel() override {
+    return Record("hide panel", [&] { panelVisible = false; });
+  }
+  bool SetNotesText(const std::wstring& text) override {
     return Record(text.empty() ? "empty panel" : "fill panel", [&] { panelText = text; });
   }
-  bool SetContinueEnabled(bool enabled) override {
-    return Record("enable continue", [&] { continueEnabled = enabled; });
+  bool AppendNotesText(std::wstring_view text) override {
+    return Record("append to panel", [&] { panelText += text; });
   }
-  bool SetContinueVisible(bool visible) override {
-    return Record("show continue", [&] { continueVisible = visible; });
+  bool EnableConfirm() override {
+    return Record("enable continue", [&] { continueEnabled = true; });
+  }
+  bool ShowConfirm() override {
+    return Record("show continue", [&] { continueVisible = true; });
   }
   bool ShowPictureButtonRead() override {
     return Record("colour picture button", [&] { pictureButtonRead = true; });
@@ -52,6 +64,7 @@ class FakeView : public actions::NotesView {
   template <typename Change>
   bool Record(const std::string& call, Change change) {
     log.push_back(call);
+    if (fail == call) throw std::bad_alloc();
     if (refuse == call) return false;
     change();
     return true;
@@ -81,6 +94,7 @@ class TempFolderFileSystem : public actions::FileSystem {
 
   FileRead ReadWholeFile(const std::wstring& path) override {
     readPaths.push_back(path);
+    if (readThrows) throw std::bad_alloc();
     std::ifstream file(HostPath(path), std::ios::binary);
     if (!file) return {};
     FileRead read{ReadStatus::Complete, {std::istreambuf_iterator<char>(file), {}}};
@@ -101,6 +115,7 @@ class TempFolderFileSystem : public actions::FileSystem {
   std::vector<std::wstring> readPaths;
   std::vector<std::pair<std::wstring, std::wstring>> copies;
   std::optional<std::size_t> readFailsAfter;
+  bool readThrows = false;  // as reading a huge file can in a 32-bit process
 
  private:
   fs::path root_;
@@ -118,6 +133,15 @@ class PictureButtonTest : public testing::Test {
     for (auto windowsDirectory : {L"C:\\WINNT", L"C:\\WINDOWS", L"C:\\winnt", L"C:\\WinNT"}) {
       fs::create_directories(files_->HostPath(std::wstring(windowsDirectory) + L"\\system32"));
     }
+    const actions::WindowsDirectoryFunction getWinDir = [this] {
+      ++windowsDirectoryQueries;
+      if (windowsDirectoryAnswers.empty()) return windowsDirectory;
+      std::wstring answer = windowsDirectoryAnswers.front();
+      windowsDirectoryAnswers.erase(windowsDirectoryAnswers.begin());
+      return answer;
+    };
+    controller.emplace(
+        actions::PictureButtonContext{baseDirectory, view, *files_, getWinDir, test_text::DecodeCp936});
   }
   void TearDown() override { fs::remove_all(root_); }
 
@@ -133,27 +157,26 @@ class PictureButtonTest : public testing::Test {
   }
   void WriteNotes(const std::string& bytes) { Write(L"C:\\medium\\voabc.txt", bytes); }
 
+  // A click of the picture button and every step it takes, as the window's message loop runs them.
   ClickOutcome Click() {
-    const actions::WindowsDirectoryFunction getWinDir = [this] {
-      ++windowsDirectoryQueries;
-      if (windowsDirectoryAnswers.empty()) return windowsDirectory;
-      std::wstring answer = windowsDirectoryAnswers.front();
-      windowsDirectoryAnswers.erase(windowsDirectoryAnswers.begin());
-      return answer;
-    };
-    const common::AnsiDecoder decodeAnsi = test_text::DecodeCp936;
-    return button.Click({baseDirectory, view, *files_, getWinDir, decodeAnsi});
+    EXPECT_EQ(StepsUntilWaiting(controller->Handle(Event::PictureButton)), Next::Wait);
+    return controller->LastClick().value_or(ClickOutcome{ClickBranch::Show, ClickEnd::Failed});
   }
+  Next StepsUntilWaiting(Next next) {
+    while (next == Next::RunStep) next = controller->Step();
+    return next;
+  }
+  int ToggleCounter() const { return controller->pictureButton().ToggleCounter(); }
 
   std::wstring baseDirectory = L"C:\\medium\\";
   std::wstring windowsDirectory = L"C:\\WINDOWS";
   std::vector<std::wstring> windowsDirectoryAnswers;  // one per query, before falling back to the above
   int windowsDirectoryQueries = 0;
   FakeView view;
-  actions::PictureButton button;
 
   fs::path root_;
   std::optional<TempFolderFileSystem> files_;
+  std::optional<actions::Controller> controller;
 };
 
 constexpr ClickOutcome kShown{ClickBranch::Show, ClickEnd::NotWindowsNt};
@@ -169,7 +192,7 @@ TEST_F(PictureButtonTest, ShowClickFillsThePanelThenEnablesContinueAndWhitensThe
   EXPECT_TRUE(view.continueEnabled);
   EXPECT_TRUE(view.continueVisible);
   EXPECT_TRUE(view.pictureButtonRead);
-  EXPECT_EQ(button.ToggleCounter(), 1);
+  EXPECT_EQ(ToggleCounter(), 1);
   EXPECT_EQ(view.log, (std::vector<std::string>{"show panel", "empty panel", "fill panel", "enable continue",
                                                 "show continue", "colour picture button"}));
   EXPECT_EQ(files_->readPaths, std::vector<std::wstring>{L"C:\\medium\\voabc.txt"});
@@ -199,7 +222,7 @@ TEST_F(PictureButtonTest, HideClickOnlyHidesThePanel) {
   EXPECT_EQ(view.panelText, L"\r\na");
   EXPECT_TRUE(view.continueEnabled);
   EXPECT_TRUE(view.pictureButtonRead);
-  EXPECT_EQ(button.ToggleCounter(), 0);
+  EXPECT_EQ(ToggleCounter(), 0);
   EXPECT_EQ(view.log, std::vector<std::string>{"hide panel"});
 }
 
@@ -211,7 +234,7 @@ TEST_F(PictureButtonTest, ThirdClickReloadsTheFileFromTheStart) {
   EXPECT_EQ(Click(), kShown);
   EXPECT_TRUE(view.panelVisible);
   EXPECT_EQ(view.panelText, L"\r\nsecond\r\nversion");
-  EXPECT_EQ(button.ToggleCounter(), 1);
+  EXPECT_EQ(ToggleCounter(), 1);
   EXPECT_EQ(files_->readPaths.size(), 2u);
 }
 
@@ -237,7 +260,7 @@ TEST_F(PictureButtonTest, MissingNotesLeaveAnEmptyPanelAndCopyNothingUntilTheHid
   EXPECT_FALSE(view.pictureButtonRead);
   EXPECT_EQ(windowsDirectoryQueries, 0);
   EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
-  EXPECT_EQ(button.ToggleCounter(), 1);
+  EXPECT_EQ(ToggleCounter(), 1);
 
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
   EXPECT_FALSE(view.panelVisible);
@@ -278,7 +301,7 @@ TEST_F(PictureButtonTest, PanelThatRefusesToHideStillLeavesTheCounterReadyToShow
   Click();
   view.refuse = "hide panel";
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::ControlRefused}));
-  EXPECT_EQ(button.ToggleCounter(), 0);
+  EXPECT_EQ(ToggleCounter(), 0);
   view.refuse.reset();
   EXPECT_EQ(Click().branch, ClickBranch::Show);
 }
@@ -386,6 +409,118 @@ TEST_F(PictureButtonTest, FailedWindowsDirectoryQueryCopiesNothing) {
   WriteNotes("a");
   EXPECT_EQ(Click(), kShown);
   EXPECT_TRUE(files_->copies.empty());
+}
+
+// --- One click at a time, and the end ------------------------------------------------------------
+
+// Notes of one line long enough to go into the panel in slices.
+class LongNotesTest : public PictureButtonTest {
+ protected:
+  void SetUp() override {
+    PictureButtonTest::SetUp();
+    windowsDirectory = L"C:\\WINNT";
+    const std::string line(40000, 'x');
+    WriteNotes(line);
+    panel = L"\r\n" + std::wstring(line.begin(), line.end());
+    ASSERT_TRUE(actions::NeedsSlicing(panel));
+  }
+
+  std::size_t Appends() const {
+    return static_cast<std::size_t>(std::count(view.log.begin(), view.log.end(), "append to panel"));
+  }
+
+  std::wstring panel;
+};
+
+TEST_F(LongNotesTest, TheNotesGoInOneSlicePerStepAndTheClickEndsAfterTheLast) {
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  EXPECT_EQ(view.log, (std::vector<std::string>{"show panel", "empty panel"}));
+  const std::size_t slices = actions::PanelSlices(panel).size();
+  for (std::size_t step = 1; step < slices; ++step) {
+    ASSERT_EQ(controller->Step(), Next::RunStep);
+    EXPECT_EQ(Appends(), step);
+    EXPECT_FALSE(view.continueEnabled);
+    EXPECT_TRUE(files_->copies.empty());
+  }
+  EXPECT_EQ(controller->Step(), Next::Wait);
+  EXPECT_EQ(Appends(), slices);
+  EXPECT_EQ(view.panelText, panel);
+  EXPECT_EQ(std::vector<std::string>(view.log.end() - 3, view.log.end()),
+            (std::vector<std::string>{"enable continue", "show continue", "colour picture button"}));
+  EXPECT_EQ(controller->LastClick(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
+  EXPECT_EQ(controller->Step(), Next::Wait);
+}
+
+TEST_F(LongNotesTest, PictureButtonClicksDuringAFillWaitTheirTurn) {
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  EXPECT_EQ(controller->Step(), Next::RunStep);
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  EXPECT_EQ(StepsUntilWaiting(Next::RunStep), Next::Wait);
+  // Show and deploy, hide and deploy, show again from the start: three whole clicks, in order.
+  EXPECT_EQ(files_->copies.size(), 6u);
+  EXPECT_EQ(files_->readPaths.size(), 2u);
+  const auto hide = std::find(view.log.begin(), view.log.end(), "hide panel");
+  ASSERT_NE(hide, view.log.end());
+  EXPECT_EQ(*(hide - 1), "colour picture button");
+  EXPECT_EQ(*(hide + 1), "show panel");
+  EXPECT_TRUE(view.panelVisible);
+  EXPECT_EQ(view.panelText, panel);
+  EXPECT_EQ(ToggleCounter(), 1);
+}
+
+TEST_F(LongNotesTest, ConfirmDuringAFillStartsTheInstallerOnlyAfterThatClicksCopies) {
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::RunStep);
+  // A click after "确认" never runs: the launcher ends first.
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  EXPECT_EQ(StepsUntilWaiting(Next::RunStep), Next::StartInstallerThenEnd);
+  // By the time the answer comes, the click has read the whole file and made both copies.
+  EXPECT_EQ(view.panelText, panel);
+  EXPECT_EQ(files_->copies.size(), 2u);
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), "jet expression service");
+  EXPECT_EQ(files_->readPaths.size(), 1u);
+}
+
+TEST_F(LongNotesTest, CancelTheStripButtonAndACloseRequestEndAtOnceEvenDuringAFill) {
+  for (Event event : {Event::Cancel, Event::TitleStripButton, Event::CloseRequest})
+    EXPECT_EQ(controller->Handle(event), Next::End);
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  for (Event event : {Event::Cancel, Event::TitleStripButton, Event::CloseRequest})
+    EXPECT_EQ(controller->Handle(event), Next::End);
+  EXPECT_TRUE(files_->copies.empty());
+}
+
+TEST_F(PictureButtonTest, ConfirmWithNoClickBusyStartsTheInstallerAtOnce) {
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
+  WriteNotes("a");
+  Click();
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
+}
+
+TEST_F(PictureButtonTest, AClickThatThrowsEndsThereAndTheNextGoesOnAsAFailedClickWould) {
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("a");
+  files_->readThrows = true;
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::Failed}));
+  EXPECT_TRUE(view.panelVisible);
+  EXPECT_TRUE(files_->copies.empty());
+  // As after notes that cannot be read: the next click hides the panel, then deploys.
+  files_->readThrows = false;
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
+  EXPECT_FALSE(view.panelVisible);
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\Dao350.dll"), "dao 3.5");
+}
+
+TEST_F(LongNotesTest, AFillThatThrowsLetsTheClicksWaitingBehindItGoOn) {
+  view.fail = "append to panel";
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  view.log.clear();
+  EXPECT_EQ(StepsUntilWaiting(controller->Step()), Next::Wait);
+  EXPECT_EQ(view.log, (std::vector<std::string>{"append to panel", "hide panel"}));
+  EXPECT_EQ(controller->LastClick(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
+  EXPECT_EQ(ToggleCounter(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,64 @@
+// What happens in the launcher, decided in one place: the window turns the user's input into events,
+// hands them here, and does what the answer asks. The picture button's clicks run one at a time, in
+// the order they came; a click whose notes go into the panel in slices takes several steps, between
+// which the window handles its input. "取消", Esc, "><" and a close request end the launcher at once,
+// even in the middle of a click; "确认" starts the installer only after the clicks before it, their
+// copies included, have finished.
+#pragma once
+
+#include <optional>
+#include <utility>
+
+#include "actions/picture_button.h"
+
+namespace actions {
+
+enum class Event {
+  PictureButton,     // Command4
+  Confirm,           // "确认", by click or Enter
+  Cancel,            // "取消", by click or Esc
+  TitleStripButton,  // "><"
+  CloseRequest,      // the system asks the window to close
+};
+
+// What the window does after an event or a step.
+enum class Next {
+  Wait,                   // nothing until the next event
+  RunStep,                // call Step once no input or painting is waiting (asked for as long as
+                          // any click is busy or waiting)
+  End,                    // end the launcher at once
+  StartInstallerThenEnd,  // start the second-stage installer, then end the launcher at once
+};
+
+constexpr bool Ends(Next next) {
+  return next == Next::End || next == Next::StartInstallerThenEnd;
+}
+
+class Controller {
+ public:
+  explicit Controller(PictureButtonContext context) : context_(std::move(context)) {}
+
+  Next Handle(Event event);
+  Next Step();
+
+  // For whoever looks on: the toggle counter, and where the last click that finished ended.
+  const PictureButton& pictureButton() const { return button_; }
+  std::optional<ClickOutcome> LastClick() const { return lastClick_; }
+
+ private:
+  bool Busy() const { return button_.Filling() || clicksWaiting_ > 0 || confirmWaiting_; }
+  // Runs a piece of the click. A piece that throws (std::bad_alloc from a huge notes file, say) ends
+  // the click as a failed statement would, silently, and the clicks after it go on.
+  template <typename Piece>
+  Next RunClickPiece(Piece piece);
+
+  PictureButtonContext context_;
+  PictureButton button_;
+  // What came while a click was busy: picture button clicks, then "确认" (after which nothing else ever
+  // runs, so a click that comes after it is not kept).
+  int clicksWaiting_ = 0;
+  bool confirmWaiting_ = false;
+  std::optional<ClickOutcome> lastClick_;
+};
+
+}  // namespace actions
