@@ -1,6 +1,5 @@
 // setup.exe: creates the setup window, runs its load step, shows it and runs its messages until the
 // controller decides the end, which happens here and nowhere else.
-#include <objbase.h>
 #include <windows.h>
 
 #include <optional>
@@ -46,8 +45,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Before any DLL is loaded at run time: the medium's folder must never supply one.
   win32::HardenProcess();
   win32::DeclareDpiAware();
-  // OleLoadPicture decodes the window's JPEGs through COM.
-  const HRESULT com = ::CoInitialize(nullptr);
 
   setup::SetupWindow window(instance);
   actions::Win32FileSystem files;
@@ -67,6 +64,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   // Only a message loop that ended without the controller's decision (or a window that could not be
   // made) gets here.
-  if (SUCCEEDED(com)) ::CoUninitialize();
   return exitCode;
 }

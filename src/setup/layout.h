@@ -246,4 +246,13 @@ constexpr const ControlRow& ControlAt(Row row) {
   return kControls[static_cast<std::size_t>(row) - 1];
 }
 
+// Whether a row's child window is seen when the window first shows: not hidden, and within its
+// container (the title strip for the rows inside it). The others are made after the first paint.
+constexpr bool SeenAtStart(const ControlRow& row) {
+  const common::TwipBox& container = row.Has(kInTitleStrip) ? ControlAt(Row::Picture1).box : kStoredClientBox;
+  return IsChildWindow(row.kind) && !row.Has(kHidden) && row.box.left < container.width &&
+         row.box.top < container.height && row.box.left + row.box.width > 0 &&
+         row.box.top + row.box.height > 0;
+}
+
 }  // namespace setup

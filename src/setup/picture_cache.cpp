@@ -22,10 +22,10 @@ const common::Bitmap32* PictureCache::Original(Picture picture) {
         break;
       }
       case Picture::BottomPicture:
-        originals_[index] = win32::DecodePictureResource(instance_, IDR_BOTTOM_PICTURE);
-        break;
       case Picture::LeftPicture:
-        originals_[index] = win32::DecodePictureResource(instance_, IDR_LEFT_PICTURE);
+        if (!apartment_) apartment_.emplace();
+        originals_[index] = win32::DecodePictureResource(
+            instance_, picture == Picture::BottomPicture ? IDR_BOTTOM_PICTURE : IDR_LEFT_PICTURE);
         break;
       case Picture::None:
         break;

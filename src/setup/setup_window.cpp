@@ -31,10 +31,9 @@ using common::TwipsToPixels;
 
 namespace {
 
-// Posted to the window: work that must not delay the first paint, and the default button's look,
-// which can only be judged once a focus change has completed.
-constexpr UINT kCreateToolTipMessage = WM_APP + 1;
-constexpr UINT kRefreshDefaultButtonMessage = WM_APP + 2;
+// Posted to the window: the default button's look, which can only be judged once a focus change has
+// completed.
+constexpr UINT kRefreshDefaultButtonMessage = WM_APP + 1;
 
 // What a click on each command button means to the controller.
 constexpr std::pair<Row, actions::Event> kButtonEvents[] = {
@@ -136,8 +135,31 @@ bool SetupWindow::Create() {
 
   panelBrush_.reset(::CreateSolidBrush(ToColorRef(ControlAt(Row::Text2).backColor.value_or(kWhite))));
   // Control order is also the creation order, so the stacking order of the children follows the table.
-  for (const ControlRow& row : kControls) CreateControl(row);
+  // What the user does not see at first waits until the window has painted (CreateUnseenControls).
+  for (const ControlRow& row : kControls) {
+    if (SeenAtStart(row)) CreateControl(row);
+  }
   return true;
+}
+
+// The hidden and the off-window child windows, each put in the stacking order where creating every row
+// in control order would have put it.
+void SetupWindow::CreateUnseenControls() {
+  HWND above[2] = {HWND_TOP, HWND_TOP};  // the last child window so far, in the window and in the strip
+  for (const ControlRow& row : kControls) {
+    if (!IsChildWindow(row.kind)) continue;
+    HWND& previous = above[row.Has(kInTitleStrip) ? 1 : 0];
+    if (SeenAtStart(row)) {
+      previous = ControlWindow(static_cast<Row>(row.row));
+      continue;
+    }
+    for (const HWND made : CreateControl(row)) {
+      if (!made) continue;
+      ::SetWindowPos(made, previous, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW | SWP_NOOWNERZORDER);
+      previous = made;
+    }
+  }
 }
 
 HWND SetupWindow::CreateChild(const ControlRow& row, DWORD exStyle, const wchar_t* className, DWORD style) {
@@ -156,18 +178,19 @@ HWND SetupWindow::CreateChild(const ControlRow& row, DWORD exStyle, const wchar_
 
 // A control that takes its accessible name from a label gets one right before it in the stacking order,
 // hidden: the window paints its texts itself and has no static controls a screen reader could use.
-void SetupWindow::CreateNameLabel(const ControlRow& row) {
-  if (!IsChildWindow(row.kind) || !NamedByLabelBefore(row.kind)) return;
+HWND SetupWindow::CreateNameLabel(const ControlRow& row) {
+  if (!IsChildWindow(row.kind) || !NamedByLabelBefore(row.kind)) return nullptr;
   const std::wstring name = AccessibleName(row);
-  if (name.empty()) return;
+  if (name.empty()) return nullptr;
   const HWND parent = row.Has(kInTitleStrip) ? controls_[ControlId(Row::Picture1)] : hwnd();
   const PixelRect box = PixelBox(row);
-  ::CreateWindowExW(0, L"STATIC", name.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, box.left, box.top, 0, 0,
-                    parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNameLabelId)), instance_, nullptr);
+  return ::CreateWindowExW(0, L"STATIC", name.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, box.left, box.top, 0,
+                           0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kNameLabelId)), instance_,
+                           nullptr);
 }
 
-void SetupWindow::CreateControl(const ControlRow& row) {
-  CreateNameLabel(row);
+std::array<HWND, 2> SetupWindow::CreateControl(const ControlRow& row) {
+  const HWND label = CreateNameLabel(row);
   HWND& child = controls_[static_cast<std::size_t>(row.row)];
   switch (row.kind) {
     case ControlKind::TextBox: {
@@ -223,6 +246,7 @@ void SetupWindow::CreateControl(const ControlRow& row) {
     case ControlKind::Image:
       break;
   }
+  return {label, child};
 }
 
 HFONT SetupWindow::Font(const FontSpec& spec) {
@@ -254,11 +278,15 @@ void SetupWindow::RunLoadStep() {
 void SetupWindow::Show() {
   ::ShowWindow(hwnd(), SW_SHOWNORMAL);
   ::SetForegroundWindow(hwnd());
-  ::UpdateWindow(hwnd());
   // Focus rectangles show from the start, not only after the first key press.
   ::SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
   ::SetFocus(ControlWindow(Row::cmdCancel));
-  ::PostMessageW(hwnd(), kCreateToolTipMessage, 0, 0);
+  // The whole window, children and focus included, paints before anything else is done.
+  ::RedrawWindow(hwnd(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  // Then what the user does not see at first, before the message loop hands the window any input, so
+  // that the first key already finds the whole Tab cycle.
+  CreateUnseenControls();
+  CreateToolTip();
 }
 
 void SetupWindow::CreateToolTip() {
@@ -635,10 +663,6 @@ bool SetupWindow::OnSetFocus(HWND /*previous*/) {
 
 bool SetupWindow::OnOtherMessage(UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT& result) {
   switch (message) {
-    case kCreateToolTipMessage:
-      CreateToolTip();
-      result = 0;
-      return true;
     case kRefreshDefaultButtonMessage:
       RefreshDefaultButton();
       result = 0;

@@ -51,13 +51,15 @@ class SetupWindow final : public win32::Window, public actions::NotesView {
   explicit SetupWindow(HINSTANCE instance);
   ~SetupWindow() override;
 
-  // Creates the window, hidden and centred on the screen, with every control in its initial state.
+  // Creates the window, hidden and centred on the screen, with every control that shows at first in its
+  // initial state (Show makes the others).
   bool Create();
 
   // The load step: fixes the base directory, then makes the window topmost at its position and size.
   void RunLoadStep();
 
-  // Shows the window with the focus on "取消"; the tool tip is set up right after the first paint.
+  // Shows the window with the focus on "取消" and paints it whole; then makes what the user does not see
+  // at first: the hidden and the off-window child windows, their name labels and the tool tip.
   void Show();
 
   // Tab, Shift+Tab, Enter and Esc for the window and all its children. Returns true when the key was
@@ -105,8 +107,9 @@ class SetupWindow final : public win32::Window, public actions::NotesView {
  private:
   friend class TitleStrip;
 
-  void CreateControl(const ControlRow& row);
-  void CreateNameLabel(const ControlRow& row);
+  std::array<HWND, 2> CreateControl(const ControlRow& row);
+  HWND CreateNameLabel(const ControlRow& row);
+  void CreateUnseenControls();
   HWND CreateChild(const ControlRow& row, DWORD exStyle, const wchar_t* className, DWORD style);
   common::PixelRect PixelBox(const ControlRow& row) const { return common::TwipsToPixels(row.box, dpi_); }
   HFONT Font(const FontSpec& spec);

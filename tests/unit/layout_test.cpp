@@ -224,5 +224,13 @@ TEST(LayoutTest, ControlsTheUserSeesLieInsideTheClientArea) {
   }
 }
 
+TEST(LayoutTest, OnlyTheHiddenAndTheOffWindowChildWindowsWaitForTheFirstPaint) {
+  std::set<std::string_view> later;
+  for (const ControlRow& control : kControls) {
+    if (IsChildWindow(control.kind) && !SeenAtStart(control)) later.insert(control.name);
+  }
+  EXPECT_EQ(later, (std::set<std::string_view>{"Text2", "lstGroups", "txtGroup", "dir95Groups"}));
+}
+
 }  // namespace
 }  // namespace setup

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "actions/controller.h"
+#include "setup/accessible_name.h"
 #include "setup/base_directory.h"
 #include "setup/picture_cache.h"
 #include "win32/executable_path.h"
@@ -92,7 +93,35 @@ TEST_F(SetupWindowTest, TheWindowIsABorderlessPopupOffTheTaskBar) {
   EXPECT_LE(std::abs(outer.left - (screenWidth - outer.right)), 1);  // centred
 }
 
+TEST_F(SetupWindowTest, WhatIsNotSeenAtFirstComesAfterThePaintInItsPlaceInTheStackingOrder) {
+  for (const setup::ControlRow& row : setup::kControls) {
+    if (setup::IsChildWindow(row.kind)) {
+      EXPECT_EQ(Control(static_cast<Row>(row.row)) != nullptr, setup::SeenAtStart(row)) << row.name;
+    }
+  }
+  window_.Show();
+  // Control order from the top, each name label right above the control it names.
+  int previousRow = 0;
+  bool labelAbove = false;
+  for (HWND child = ::GetWindow(window_.hwnd(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const int id = ::GetDlgCtrlID(child);
+    if (id == setup::SetupWindow::kNameLabelId) {
+      EXPECT_FALSE(labelAbove);
+      labelAbove = true;
+      continue;
+    }
+    EXPECT_GT(id, previousRow);
+    EXPECT_EQ(labelAbove, setup::NamedByLabelBefore(setup::ControlAt(static_cast<Row>(id)).kind) &&
+                              !setup::AccessibleName(setup::ControlAt(static_cast<Row>(id))).empty())
+        << setup::ControlAt(static_cast<Row>(id)).name;
+    previousRow = id;
+    labelAbove = false;
+  }
+  EXPECT_EQ(previousRow, setup::ControlId(Row::dir95Groups));
+}
+
 TEST_F(SetupWindowTest, EveryChildWindowCarriesItsRowNumberAndParent) {
+  window_.Show();
   for (const setup::ControlRow& row : setup::kControls) {
     const HWND child = Control(static_cast<Row>(row.row));
     const bool isChildWindow =
@@ -111,14 +140,6 @@ TEST_F(SetupWindowTest, EveryChildWindowCarriesItsRowNumberAndParent) {
 }
 
 TEST_F(SetupWindowTest, ControlsStartInTheirDesignedState) {
-  const HWND panel = Control(Row::Text2);
-  EXPECT_FALSE(Style(panel) & WS_VISIBLE);
-  EXPECT_TRUE(Style(panel) & ES_MULTILINE);
-  EXPECT_TRUE(Style(panel) & ES_READONLY);
-  EXPECT_TRUE(Style(panel) & WS_VSCROLL);
-  EXPECT_FALSE(Style(panel) & WS_TABSTOP);
-  EXPECT_GT(::SendMessageW(panel, EM_GETLIMITTEXT, 0, 0), 30000);
-
   const HWND confirm = Control(Row::cmdContinue);
   EXPECT_EQ(TextOf(confirm), L"确认");
   EXPECT_FALSE(::IsWindowEnabled(confirm));
@@ -128,6 +149,15 @@ TEST_F(SetupWindowTest, ControlsStartInTheirDesignedState) {
   EXPECT_TRUE(::IsWindowEnabled(Control(Row::cmdCancel)));
   EXPECT_EQ(Style(Control(Row::Command1)) & BS_TYPEMASK, BS_OWNERDRAW);
   EXPECT_EQ(Style(Control(Row::Command4)) & BS_TYPEMASK, BS_OWNERDRAW);
+
+  window_.Show();
+  const HWND panel = Control(Row::Text2);
+  EXPECT_FALSE(Style(panel) & WS_VISIBLE);
+  EXPECT_TRUE(Style(panel) & ES_MULTILINE);
+  EXPECT_TRUE(Style(panel) & ES_READONLY);
+  EXPECT_TRUE(Style(panel) & WS_VSCROLL);
+  EXPECT_FALSE(Style(panel) & WS_TABSTOP);
+  EXPECT_GT(::SendMessageW(panel, EM_GETLIMITTEXT, 0, 0), 30000);
 
   const HWND groups = Control(Row::lstGroups);
   EXPECT_FALSE(Style(groups) & WS_VISIBLE);
@@ -171,7 +201,7 @@ TEST_F(SetupWindowTest, LoadStepFixesTheBaseDirectoryAndMakesTheWindowTopmost) {
 TEST_F(SetupWindowTest, TabCyclesThroughTheFocusableControlsInTabOrder) {
   window_.RunLoadStep();
   window_.Show();
-  PumpMessages();
+  // The first key finds the whole cycle, before the window has handled any message.
   ASSERT_EQ(FocusedId(), ControlId(Row::cmdCancel));
   for (Row expected : {Row::dir95Groups, Row::Command4, Row::Picture1, Row::Command1, Row::cmdCancel}) {
     EXPECT_TRUE(PressKey(::GetFocus(), VK_TAB));
