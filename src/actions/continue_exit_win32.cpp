@@ -30,44 +30,50 @@ std::wstring ShortFormIfTooLong(const std::wstring& path) {
   return WithoutExtendedPrefix(shortForm);
 }
 
-class Win32ProgramStarter final : public ProgramStarter {
- public:
-  StartResult StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) override {
-    // CreateProcessW may write into the command line buffer, so it gets a copy of its own.
-    std::wstring writableCommandLine = commandLine;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION started{};
-    // The application name is the full path, so the system never guesses where a path with blanks ends
-    // and runs nothing but that file. Past the classic path limit the process start refuses it (and
-    // Wine garbles it), so the program is named by its short 8.3 form where the volume has one.
-    const std::wstring application = ShortFormIfTooLong(applicationPath);
-    if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, nullptr, &startup, &started)) {
-      return ::GetLastError() == kErrorElevationRequired ? StartResult::kElevationRequired
-                                                         : StartResult::kFailed;
-    }
-    win32::UniqueKernelHandle process(started.hProcess);
-    win32::UniqueKernelHandle thread(started.hThread);
-    return StartResult::kStarted;
-  }
-
-  bool OpenThroughShell(const std::wstring& applicationPath) override {
-    SHELLEXECUTEINFOW execute{};
-    execute.cbSize = sizeof execute;
-    // The launcher ends right after this call, so the shell must have finished starting the program
-    // (and asking for elevation) before it returns; a failure stays silent.
-    execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    execute.lpVerb = L"open";
-    execute.lpFile = applicationPath.c_str();
-    execute.nShow = SW_SHOWNORMAL;
-    return ::ShellExecuteExW(&execute) != FALSE;
-  }
-};
-
 }  // namespace
+
+StartResult Win32ProgramStarter::StartProcess(const std::wstring& applicationPath,
+                                              const std::wstring& commandLine) {
+  // CreateProcessW may write into the command line buffer, so it gets a copy of its own.
+  std::wstring writableCommandLine = commandLine;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION started{};
+  // The application name is the full path, so the system never guesses where a path with blanks ends
+  // and runs nothing but that file. Past the classic path limit the process start refuses it (and
+  // Wine garbles it), so the program is named by its short 8.3 form where the volume has one.
+  const std::wstring application = ShortFormIfTooLong(applicationPath);
+  // The launcher runs without the system's critical-error boxes; the installer gets them back, so that
+  // it can ask for the next disc or report a missing file the way the system does.
+  if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &started)) {
+    return ::GetLastError() == kErrorElevationRequired ? StartResult::kElevationRequired
+                                                       : StartResult::kFailed;
+  }
+  win32::UniqueKernelHandle process(started.hProcess);
+  win32::UniqueKernelHandle thread(started.hThread);
+  return StartResult::kStarted;
+}
+
+bool Win32ProgramStarter::OpenThroughShell(const std::wstring& applicationPath) {
+  SHELLEXECUTEINFOW execute{};
+  execute.cbSize = sizeof execute;
+  // The launcher ends right after this call, so the shell must have finished starting the program
+  // (and asking for elevation) before it returns; a failure stays silent.
+  execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  execute.lpVerb = L"open";
+  execute.lpFile = applicationPath.c_str();
+  execute.nShow = SW_SHOWNORMAL;
+  // The shell offers no creation flag for the error mode, and a program that it starts from this process
+  // takes this process's mode. So the launcher is in the default mode for the call and in its own again
+  // right after; its one file access meanwhile is to an installer that the ordinary start has just found.
+  const UINT launcherErrorMode = ::SetErrorMode(0);
+  const bool opened = ::ShellExecuteExW(&execute) != FALSE;
+  ::SetErrorMode(launcherErrorMode);
+  return opened;
+}
 
 HandOver StartInstaller(std::wstring_view baseDirectory) {
   Win32ProgramStarter starter;

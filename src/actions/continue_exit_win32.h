@@ -1,11 +1,20 @@
 // The confirm button's hand-over on Windows: the second-stage installer started for real.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "actions/continue_exit.h"
 
 namespace actions {
+
+// The process start and the shell on Windows. Either way the program gets the system's default error
+// mode, whatever the launcher's own.
+class Win32ProgramStarter final : public ProgramStarter {
+ public:
+  StartResult StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) override;
+  bool OpenThroughShell(const std::wstring& applicationPath) override;
+};
 
 // Starts base directory & "vorncopy\tarvinxp.exe" with a normal, focused window and does not wait for
 // it; a missing or unstartable installer is left at that, silently.
