@@ -53,27 +53,21 @@ std::optional<WindowPlacementPixels> PlacementPixels(const WindowPlacementTwips&
   return WindowPlacementPixels{.x = *x, .y = *y, .cx = *cx, .cy = *cy};
 }
 
-float TwipsPerPixel(int dotsPerInch) {
-  // A resolution that is not positive gives the factor 0, which makes the placement fail rather than
-  // place the window with a meaningless factor.
-  if (dotsPerInch <= 0) return 0.0f;
-  return common::kTwipsPerInch / static_cast<float>(dotsPerInch);
-}
-
 float WholeTwipsPerPixel(int dotsPerInch) {
   if (dotsPerInch <= 0) return 0.0f;
   return static_cast<float>(
       NearestInt32(static_cast<double>(common::kTwipsPerInch) / dotsPerInch).value_or(0));
 }
 
-WindowPlacementTwips PlacementTwipsOf(const common::PixelRect& window, int dotsPerInch) {
-  const float factor = WholeTwipsPerPixel(dotsPerInch);
-  return WindowPlacementTwips{.left = static_cast<float>(window.left) * factor,
-                              .top = static_cast<float>(window.top) * factor,
-                              .width = static_cast<float>(window.Width()) * factor,
-                              .height = static_cast<float>(window.Height()) * factor,
-                              .twipsPerPixelX = factor,
-                              .twipsPerPixelY = factor};
+WindowPlacementTwips PlacementTwipsOf(const common::PixelRect& window, int dotsPerInchX, int dotsPerInchY) {
+  const float factorX = WholeTwipsPerPixel(dotsPerInchX);
+  const float factorY = WholeTwipsPerPixel(dotsPerInchY);
+  return WindowPlacementTwips{.left = static_cast<float>(window.left) * factorX,
+                              .top = static_cast<float>(window.top) * factorY,
+                              .width = static_cast<float>(window.Width()) * factorX,
+                              .height = static_cast<float>(window.Height()) * factorY,
+                              .twipsPerPixelX = factorX,
+                              .twipsPerPixelY = factorY};
 }
 
 PixelSize WindowPixelSize(float widthTwips, float heightTwips, int dotsPerInch) {

@@ -33,9 +33,6 @@ std::optional<WindowPlacementPixels> PlacementPixels(const WindowPlacementTwips&
 // nearest() of the above: round half to even into a signed 32-bit integer; none when out of range or NaN.
 std::optional<int> NearestInt32(double value);
 
-// Twips per pixel at a logical resolution (96 dpi gives 15).
-float TwipsPerPixel(int dotsPerInch);
-
 // Twips per pixel as the load step reads them from the screen: a whole number, the nearest to
 // 1440 / dotsPerInch (0 without a resolution). The placement's integer divisions give back the pixels
 // the window has only for a whole factor; 7.5 at 192 dpi would shrink the window to 946 x 658 and move
@@ -43,8 +40,8 @@ float TwipsPerPixel(int dotsPerInch);
 float WholeTwipsPerPixel(int dotsPerInch);
 
 // The window's Left, Top, Width and Height as the load step reads them: its pixel box in twips of the
-// whole factor above, with that factor for both directions.
-WindowPlacementTwips PlacementTwipsOf(const common::PixelRect& window, int dotsPerInch);
+// whole factors above, across from the horizontal resolution and down from the vertical one.
+WindowPlacementTwips PlacementTwipsOf(const common::PixelRect& window, int dotsPerInchX, int dotsPerInchY);
 
 struct PixelSize {
   int width = 0;

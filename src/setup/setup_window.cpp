@@ -271,7 +271,7 @@ void SetupWindow::RunLoadStep() {
   RECT window{};
   if (!::GetWindowRect(hwnd(), &window)) return;
   const PixelRect box{window.left, window.top, window.right, window.bottom};
-  if (const auto pixels = PlacementPixels(PlacementTwipsOf(box, dpi_)))
+  if (const auto pixels = PlacementPixels(PlacementTwipsOf(box, dpi_, win32::VerticalScreenDpi())))
     ::SetWindowPos(hwnd(), HWND_TOPMOST, pixels->x, pixels->y, pixels->cx, pixels->cy, 0);
 }
 

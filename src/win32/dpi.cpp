@@ -15,10 +15,22 @@ void DeclareDpiAware() {
     declare();
 }
 
-int ScreenDpi() {
+namespace {
+
+int ScreenDeviceCaps(int index) {
   WindowDcScope screen(nullptr);
-  const int dpi = screen.dc() ? ::GetDeviceCaps(screen.dc(), LOGPIXELSX) : 0;
+  const int dpi = screen.dc() ? ::GetDeviceCaps(screen.dc(), index) : 0;
   return dpi > 0 ? dpi : 96;
+}
+
+}  // namespace
+
+int ScreenDpi() {
+  return ScreenDeviceCaps(LOGPIXELSX);
+}
+
+int VerticalScreenDpi() {
+  return ScreenDeviceCaps(LOGPIXELSY);
 }
 
 }  // namespace win32

@@ -7,7 +7,12 @@ namespace win32 {
 // manifest's declaration is ignored. Must run before the first window or screen DC is made.
 void DeclareDpiAware();
 
-// Logical pixels per inch of the screen (96 at 100 %, 120 at 125 %, 144 at 150 %).
+// Logical pixels per inch of the screen across (96 at 100 %, 120 at 125 %, 144 at 150 %), which the
+// window's layout uses in both directions.
 int ScreenDpi();
+
+// The same down the screen. Every system reports the same as across; the load step still reads each
+// factor for its own direction.
+int VerticalScreenDpi();
 
 }  // namespace win32

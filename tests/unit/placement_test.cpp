@@ -88,7 +88,7 @@ TEST(PlacementPixelsTest, OperandsAreMadeIntegersBeforeTheDivision) {
 TEST(PlacementPixelsTest, LeftQuotientIsTakenInSinglePrecision) {
   // At 150 dpi the factor is 9.6. 168 / 9.6f is 17.4999993 exactly, but rounds to 17.5 in single
   // precision, and 17.5 goes to the even 18. A double quotient would give 17.
-  const float factor = TwipsPerPixel(150);
+  const float factor = 1440.0f / 150;
   ASSERT_EQ(factor, 9.6f);
   EXPECT_EQ(PlacementPixels(At(168, 0, 7575, 5265, factor, factor))->x, 18);
 }
@@ -154,18 +154,6 @@ TEST(PlacementPixelsTest, NegativeFactorsDivideLikeAnyOther) {
             (WindowPlacementPixels{67, -66, -505, -351}));
 }
 
-TEST(TwipsPerPixelTest, FollowsTheLogicalResolution) {
-  EXPECT_EQ(TwipsPerPixel(96), 15.0f);
-  EXPECT_EQ(TwipsPerPixel(120), 12.0f);
-  EXPECT_EQ(TwipsPerPixel(144), 10.0f);
-  EXPECT_EQ(TwipsPerPixel(192), 7.5f);
-}
-
-TEST(TwipsPerPixelTest, NoResolutionGivesNoPlacement) {
-  EXPECT_EQ(TwipsPerPixel(0), 0.0f);
-  EXPECT_EQ(PlacementPixels(At(0, 0, 7575, 5265, TwipsPerPixel(0), TwipsPerPixel(0))), std::nullopt);
-}
-
 TEST(WholeTwipsPerPixelTest, IsTheNearestWholeNumberHalfToEven) {
   EXPECT_EQ(WholeTwipsPerPixel(96), 15.0f);
   EXPECT_EQ(WholeTwipsPerPixel(120), 12.0f);
@@ -194,7 +182,7 @@ TEST(PlacementTwipsOfTest, PlacementKeepsTheWindowsBoxAtEveryResolution) {
     for (const PixelRect box :
          {PixelRect{259, 208, 259 + size.width, 208 + size.height}, PixelRect{0, 0, size.width, size.height},
           PixelRect{-37, -3, -37 + size.width, -3 + size.height}}) {
-      const auto placement = PlacementPixels(PlacementTwipsOf(box, dpi));
+      const auto placement = PlacementPixels(PlacementTwipsOf(box, dpi, dpi));
       ASSERT_TRUE(placement) << dpi;
       EXPECT_EQ(*placement, (WindowPlacementPixels{box.left, box.top, box.Width(), box.Height()})) << dpi;
     }
@@ -202,7 +190,7 @@ TEST(PlacementTwipsOfTest, PlacementKeepsTheWindowsBoxAtEveryResolution) {
 }
 
 TEST(PlacementTwipsOfTest, ReportsTwipsOfTheWholeFactor) {
-  const WindowPlacementTwips twips = PlacementTwipsOf(PixelRect{7, 33, 1017, 735}, 192);
+  const WindowPlacementTwips twips = PlacementTwipsOf(PixelRect{7, 33, 1017, 735}, 192, 192);
   EXPECT_EQ(twips.left, 56.0f);
   EXPECT_EQ(twips.top, 264.0f);
   EXPECT_EQ(twips.width, 8080.0f);
@@ -210,14 +198,29 @@ TEST(PlacementTwipsOfTest, ReportsTwipsOfTheWholeFactor) {
   EXPECT_EQ(twips.twipsPerPixelX, 8.0f);
   EXPECT_EQ(twips.twipsPerPixelY, 8.0f);
   // At 96 dpi the window's design twips come back unchanged.
-  const WindowPlacementTwips design = PlacementTwipsOf(PixelRect{0, 0, 505, 351}, 96);
+  const WindowPlacementTwips design = PlacementTwipsOf(PixelRect{0, 0, 505, 351}, 96, 96);
   EXPECT_EQ(design.width, 7575.0f);
   EXPECT_EQ(design.height, 5265.0f);
 }
 
 TEST(PlacementTwipsOfTest, ResolutionTooHighForAWholeFactorGivesNoPlacement) {
-  EXPECT_EQ(PlacementPixels(PlacementTwipsOf(PixelRect{0, 0, 100, 100}, 0)), std::nullopt);
-  EXPECT_EQ(PlacementPixels(PlacementTwipsOf(PixelRect{0, 0, 100, 100}, 2881)), std::nullopt);  // 0.4998
+  EXPECT_EQ(PlacementPixels(PlacementTwipsOf(PixelRect{0, 0, 100, 100}, 0, 0)), std::nullopt);
+  EXPECT_EQ(PlacementPixels(PlacementTwipsOf(PixelRect{0, 0, 100, 100}, 2881, 2881)),
+            std::nullopt);  // 0.4998
+}
+
+// TwipsPerPixelY comes from the vertical resolution, and only Top and Height are measured in it.
+TEST(PlacementTwipsOfTest, EachDirectionTakesItsOwnResolution) {
+  const WindowPlacementTwips twips = PlacementTwipsOf(PixelRect{10, 20, 110, 220}, 96, 144);
+  EXPECT_EQ(twips.twipsPerPixelX, 15.0f);
+  EXPECT_EQ(twips.twipsPerPixelY, 10.0f);
+  EXPECT_EQ(twips.left, 150.0f);
+  EXPECT_EQ(twips.width, 1500.0f);
+  EXPECT_EQ(twips.top, 200.0f);
+  EXPECT_EQ(twips.height, 2000.0f);
+  EXPECT_EQ(PlacementPixels(twips), (WindowPlacementPixels{10, 20, 100, 200}));
+  // A vertical factor that rounds to 0 fails the placement however good the horizontal one is.
+  EXPECT_EQ(PlacementPixels(PlacementTwipsOf(PixelRect{0, 0, 100, 100}, 96, 2881)), std::nullopt);
 }
 
 }  // namespace
