@@ -33,9 +33,6 @@ inline constexpr std::wstring_view kApplicationTitle = L"pathcheck";
 
 inline constexpr float kForm1ClientWidthTwips = 4620;
 inline constexpr float kForm1ClientHeightTwips = 2985;
-// Where the design put the client area; centring on the screen replaces it when the window first shows.
-inline constexpr common::TwipBox kForm1StoredClientBox{60, 345, kForm1ClientWidthTwips,
-                                                       kForm1ClientHeightTwips};
 
 inline constexpr int kPicture1Id = 101;
 inline constexpr int kCommand1Id = 102;

@@ -115,7 +115,6 @@ struct ControlRow {
 inline constexpr std::wstring_view kWindowCaption = L"* #";
 inline constexpr float kClientWidthTwips = 7575;
 inline constexpr float kClientHeightTwips = 5265;
-inline constexpr common::TwipBox kStoredClientBox{1050, 1185, kClientWidthTwips, kClientHeightTwips};
 inline constexpr common::Rgb kWindowBackColor = common::kWhite;
 inline constexpr common::Rgb kDefaultForeColor = common::kBlack;
 
@@ -249,10 +248,11 @@ constexpr const ControlRow& ControlAt(Row row) {
 // Whether a row's child window is seen when the window first shows: not hidden, and within its
 // container (the title strip for the rows inside it). The others are made after the first paint.
 constexpr bool SeenAtStart(const ControlRow& row) {
-  const common::TwipBox& container = row.Has(kInTitleStrip) ? ControlAt(Row::Picture1).box : kStoredClientBox;
-  return IsChildWindow(row.kind) && !row.Has(kHidden) && row.box.left < container.width &&
-         row.box.top < container.height && row.box.left + row.box.width > 0 &&
-         row.box.top + row.box.height > 0;
+  const common::TwipBox& strip = ControlAt(Row::Picture1).box;
+  const float width = row.Has(kInTitleStrip) ? strip.width : kClientWidthTwips;
+  const float height = row.Has(kInTitleStrip) ? strip.height : kClientHeightTwips;
+  return IsChildWindow(row.kind) && !row.Has(kHidden) && row.box.left < width && row.box.top < height &&
+         row.box.left + row.box.width > 0 && row.box.top + row.box.height > 0;
 }
 
 }  // namespace setup

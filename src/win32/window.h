@@ -35,7 +35,6 @@ class Window {
   virtual bool OnClose() { return false; }
   virtual bool OnSetFocus(HWND /*previous*/) { return false; }
   virtual bool OnActivate(WORD /*state*/, HWND /*other*/) { return false; }
-  virtual bool OnMouseActivate() { return false; }
   // Everything else; result is the message's answer when the function returns true.
   virtual bool OnOtherMessage(UINT /*message*/, WPARAM, LPARAM, LRESULT& /*result*/) { return false; }
 
