@@ -19,7 +19,10 @@ from pathlib import Path
 
 import harness
 
-RATIO_GOAL = 1.15
+# setup.exe against the minimal window: showing its window, and the first idle, by which the whole window
+# has painted.
+VISIBLE_RATIO_GOAL = 1.3
+PAINTED_RATIO_GOAL = 1.5
 SIZE_GOAL_KB = 250
 
 
@@ -53,7 +56,7 @@ def main(argv: list[str]) -> int:
     print(f"  setup.exe       window visible: {summary(setup['visible_ms'])}")
     print(f"  minimal window  window visible: {summary(minimal['visible_ms'])}")
     visible_ratio = statistics.median(setup["visible_ms"]) / statistics.median(minimal["visible_ms"])
-    print(f"  ratio of the medians: {visible_ratio:.3f}   (goal: at most {RATIO_GOAL})")
+    print(f"  ratio of the medians: {visible_ratio:.3f}   (goal: at most {VISIBLE_RATIO_GOAL})")
     # Each run starts both programs back to back: their ratio within a run shrugs off slow spells.
     paired = [s / m for s, m in zip(setup["visible_ms"], minimal["visible_ms"])]
     print(f"  median of the ratios within a run: {statistics.median(paired):.3f}")
@@ -62,7 +65,10 @@ def main(argv: list[str]) -> int:
     if setup_idle and minimal_idle:
         print(f"  setup.exe       first idle (painted): {summary(setup_idle)}")
         print(f"  minimal window  first idle (painted): {summary(minimal_idle)}")
-        print(f"  ratio of the medians: {statistics.median(setup_idle) / statistics.median(minimal_idle):.3f}")
+        idle_ratio = statistics.median(setup_idle) / statistics.median(minimal_idle)
+        print(f"  ratio of the medians: {idle_ratio:.3f}   (goal: at most {PAINTED_RATIO_GOAL})")
+        paired_idle = [s / m for s, m in zip(setup["idle_ms"], minimal["idle_ms"]) if s >= 0 and m >= 0]
+        print(f"  median of the ratios within a run: {statistics.median(paired_idle):.3f}")
 
     if args.release_exe.is_file():
         size = args.release_exe.stat().st_size
