@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ntpatch_event.h"
+#include "remote_view/remote_view.h"
 #include "setup/class_names.h"
 #include "win32/unique_handle.h"
 
@@ -22,24 +23,6 @@ int Fail(const char* what) {
   std::fprintf(stderr, "ntinject: %s (error %lu)\n", what, GetLastError());
   return kExitFailed;
 }
-
-// Frees memory of another process when it goes out of scope.
-class RemoteMemory {
- public:
-  RemoteMemory(HANDLE process, SIZE_T size)
-      : process_(process),
-        address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
-  ~RemoteMemory() {
-    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-  }
-  RemoteMemory(const RemoteMemory&) = delete;
-  RemoteMemory& operator=(const RemoteMemory&) = delete;
-  void* get() const { return address_; }
-
- private:
-  HANDLE process_;
-  void* address_;
-};
 
 }  // namespace
 
@@ -56,24 +39,20 @@ int wmain(int argc, wchar_t** argv) {
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
 
-  const win32::UniqueKernelHandle process(OpenProcess(PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION |
-                                                          PROCESS_VM_OPERATION | PROCESS_VM_WRITE |
-                                                          PROCESS_VM_READ,
-                                                      FALSE, processId));
+  const win32::UniqueKernelHandle process(OpenProcess(
+      PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION, FALSE, processId));
   if (!process) return Fail("cannot open the process");
 
   const SIZE_T pathBytes = (dllPath.size() + 1) * sizeof(wchar_t);
-  const RemoteMemory remotePath(process.get(), pathBytes);
-  if (!remotePath.get()) return Fail("cannot allocate in the process");
-  if (!WriteProcessMemory(process.get(), remotePath.get(), dllPath.c_str(), pathBytes, nullptr)) {
-    return Fail("cannot write the DLL's path");
-  }
+  const RemoteView remotePath(process.get(), pathBytes);
+  if (!remotePath) return Fail("cannot map the DLL's path into the process");
+  CopyMemory(remotePath.local(), dllPath.c_str(), pathBytes);
 
   // kernel32 lies at the same address in every process of a session.
   const auto loadLibrary = reinterpret_cast<LPTHREAD_START_ROUTINE>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
   const win32::UniqueKernelHandle thread(
-      CreateRemoteThread(process.get(), nullptr, 0, loadLibrary, remotePath.get(), 0, nullptr));
+      CreateRemoteThread(process.get(), nullptr, 0, loadLibrary, remotePath.remote(), 0, nullptr));
   if (!thread) return Fail("cannot start the remote thread");
   if (WaitForSingleObject(thread.get(), 30000) != WAIT_OBJECT_0) return Fail("LoadLibraryW did not return");
   DWORD loaded = 0;

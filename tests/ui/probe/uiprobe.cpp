@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "remote_view/remote_view.h"
 #include "setup/layout.h"
 #include "win32/com_pointer.h"
 
@@ -431,54 +432,35 @@ void WriteFocus(JsonWriter& json, HWND top) {
   json.Key("active").Handle(info.hwndActive);
 }
 
-// Memory inside the target process, for the tool tip messages that carry pointers (they are not
-// marshalled between processes, unlike WM_GETTEXT).
-class RemoteBuffer {
- public:
-  RemoteBuffer(HANDLE process, std::size_t size)
-      : process_(process), address_(VirtualAllocEx(process, nullptr, size, MEM_COMMIT, PAGE_READWRITE)) {}
-  RemoteBuffer(const RemoteBuffer&) = delete;
-  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
-  ~RemoteBuffer() {
-    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-  }
-  char* get() const { return static_cast<char*>(address_); }
-
- private:
-  HANDLE process_;
-  void* address_;
-};
-
 constexpr std::size_t kToolTextChars = 4096;
 
 void WriteTools(JsonWriter& json, HWND top, HWND tip, HANDLE process) {
   json.Key("tools").BeginArray();
-  const RemoteBuffer remote(process, sizeof(TTTOOLINFOW) + kToolTextChars * sizeof(wchar_t));
+  // The tool tip messages carry pointers, which are not marshalled between processes (unlike WM_GETTEXT).
+  const RemoteView remote(process, sizeof(TTTOOLINFOW) + kToolTextChars * sizeof(wchar_t));
   const auto count = Send(tip, TTM_GETTOOLCOUNT, 0, 0).value_or(0);
-  for (LRESULT i = 0; remote.get() && i < count; ++i) {
-    wchar_t* const remoteText = reinterpret_cast<wchar_t*>(remote.get() + sizeof(TTTOOLINFOW));
-    TTTOOLINFOW info{};
-    info.cbSize = sizeof info;
-    info.lpszText = remoteText;
-    std::vector<wchar_t> text(kToolTextChars, L'\0');
-    SIZE_T moved = 0;
-    if (!WriteProcessMemory(process, remote.get(), &info, sizeof info, &moved) ||
-        !WriteProcessMemory(process, remoteText, text.data(), text.size() * sizeof(wchar_t), &moved) ||
-        !Send(tip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote.get()))
-             .value_or(0) ||
-        !ReadProcessMemory(process, remote.get(), &info, sizeof info, &moved)) {
+  auto* const shared = reinterpret_cast<TTTOOLINFOW*>(remote.local());
+  wchar_t* const sharedText = reinterpret_cast<wchar_t*>(remote.local() + sizeof(TTTOOLINFOW));
+  for (LRESULT i = 0; remote && i < count; ++i) {
+    wchar_t* const remoteText = remote.RemoteAddressOf(sharedText);
+    *shared = TTTOOLINFOW{};
+    shared->cbSize = sizeof *shared;
+    shared->lpszText = remoteText;
+    std::fill_n(sharedText, kToolTextChars, L'\0');
+    if (!Send(tip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote.remote()))
+             .value_or(0)) {
       continue;
     }
+    const TTTOOLINFOW info = *shared;
     json.BeginObject();
     json.Key("flags").Number(info.uFlags);
     const bool idIsWindow = (info.uFlags & TTF_IDISHWND) != 0;
     const HWND tool = idIsWindow ? reinterpret_cast<HWND>(info.uId) : info.hwnd;
     json.Key("control_id").Number(tool ? IdWithin(top, tool) : -1);
     json.Key("rect").Rect(info.rect);
-    if (info.lpszText == remoteText &&
-        ReadProcessMemory(process, remoteText, text.data(), text.size() * sizeof(wchar_t), &moved)) {
-      text.back() = L'\0';
-      json.Key("text").String(std::wstring_view(text.data()));
+    if (info.lpszText == remoteText) {
+      sharedText[kToolTextChars - 1] = L'\0';
+      json.Key("text").String(std::wstring_view(sharedText));
     } else if (info.lpszText == LPSTR_TEXTCALLBACKW) {
       json.Key("text").String(std::string_view("<callback>"));
     } else {
@@ -506,8 +488,7 @@ void WriteToolTips(JsonWriter& json, HWND top) {
   TipSearch search{ProcessOf(top), {}};
   EnumWindows(CollectTips, reinterpret_cast<LPARAM>(&search));
   const KernelHandle process(
-      OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
-                  FALSE, search.pid));
+      OpenProcess(PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION, FALSE, search.pid));
   json.Key("tooltips").BeginArray();
   for (HWND tip : search.found) {
     json.BeginObject();
