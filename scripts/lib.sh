@@ -224,3 +224,209 @@ cleanup_stale_sessions() {
     rm -rf "$session"
   done
 }
+
+# --- The 32-bit road: the release programs under an i386 Wine --------------------------------------
+# This machine's kernel runs no 32-bit Linux program and the host's Wine stays 64-bit only, so the i686
+# setup.exe runs under the Wine of an i386 Debian root folder, whose programs qemu-i386 emulates.
+#
+#   prepare_i386_wine     fetches qemu-i386 (bookworm-backports' qemu-user: Debian 12's own qemu 7.2
+#                         spins in every 32-bit Wine process), registers it with binfmt_misc, makes the
+#                         root folder with Wine and the fonts, and boots the tests' template prefix in it;
+#                         what it made is reused while its recipe is unchanged
+#   i386_root_exec CMD... replaces this process with CMD run in the root folder as the calling user
+#                         (scripts/i386-root; build/wine-i386/bin holds wine and wineserver that do so)
+#
+# Settings: TEST_32BIT=0 leaves the 32-bit road out of scripts/test.
+
+I386_DIR=$BUILD_ROOT/wine-i386
+I386_ROOT=$I386_DIR/root
+I386_QEMU=$I386_DIR/qemu-i386
+I386_SUITE=bookworm
+I386_QEMU_SUITE=bookworm-backports
+# mmdebstrap looks for the F flag under this name.
+I386_BINFMT=qemu-i386
+# Wine, the fonts the window names (see FONT_REPLACEMENTS in tests/ui/harness.py), and the libraries that
+# Wine loads at run time without depending on them.
+I386_PACKAGES=(
+  wine wine32 fonts-wine fonts-wqy-zenhei fonts-wqy-microhei fonts-arphic-uming
+  libxrandr2 libxrender1 libxi6 libxcursor1 libxcomposite1 libxinerama1 libxfixes3 libxxf86vm1 libgnutls30
+)
+I386_HOST_PACKAGES=(mmdebstrap)
+# Raise when the way the root folder is made changes in a way the lines below do not show.
+I386_ROOT_REVISION=1
+I386_ROOT_MEGABYTES=1500
+
+i386_recipe() {
+  printf '%s\n' "revision $I386_ROOT_REVISION" "suite $I386_SUITE" "packages ${I386_PACKAGES[*]}" \
+    "options --variant=apt APT::Install-Recommends=false force-unsafe-io"
+}
+
+# The Debian mirror of this machine's own apt sources (the backports suite is served there too).
+debian_mirror() {
+  local mirror
+  mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 2>/dev/null |
+    awk -v suite="$I386_SUITE" '$2 == suite { print $1; exit }')
+  echo "${mirror:-http://deb.debian.org/debian/}"
+}
+
+# Like as_root, but the command takes this process's place, so that whoever started it can signal and
+# wait for the command itself.
+exec_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    exec "$@"
+  elif command -v sudo >/dev/null 2>&1; then
+    exec sudo "$@"
+  else
+    die "root rights (or sudo) are needed to run: $*"
+  fi
+}
+
+i386_check_space() {
+  local free_megabytes
+  mkdir -p "$I386_DIR"
+  free_megabytes=$(df --output=avail -BM "$I386_DIR" | tail -n 1 | tr -dc 0-9)
+  if [ "$free_megabytes" -lt "$I386_ROOT_MEGABYTES" ]; then
+    die "not enough space for the 32-bit Wine root folder: ${free_megabytes} MB free under $I386_DIR," \
+      "about ${I386_ROOT_MEGABYTES} MB needed (or leave the 32-bit road out with TEST_32BIT=0)"
+  fi
+}
+
+# usr/bin/qemu-i386 of the backports suite's qemu-user, taken out of the package without installing it,
+# through an apt configuration of its own that leaves the machine's sources alone.
+i386_fetch_qemu() {
+  local apt_dir=$I386_DIR/apt mirror
+  mirror=$(debian_mirror)
+  rm -rf "$apt_dir"
+  mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts"
+  echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $I386_QEMU_SUITE main" \
+    >"$apt_dir/sources.list"
+  local apt_options=(
+    -o Dir::State="$apt_dir/state" -o Dir::State::status=/var/lib/dpkg/status -o Dir::Cache="$apt_dir/cache"
+    -o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/parts"
+    -o Acquire::Languages=none -o APT::Sandbox::User="$(id -un)" -o Debug::NoLocking=true
+  )
+  log "Fetching qemu-i386 from $I386_QEMU_SUITE"
+  apt-get "${apt_options[@]}" update -q >"$apt_dir/update.log" 2>&1 ||
+    die "the $I386_QEMU_SUITE suite of $mirror cannot be read (see $apt_dir/update.log); the 32-bit road" \
+      "needs its qemu-user (leave the road out with TEST_32BIT=0)"
+  (cd "$apt_dir" && apt-get "${apt_options[@]}" download qemu-user >"$apt_dir/download.log" 2>&1) ||
+    die "the $I386_QEMU_SUITE suite of $mirror has no qemu-user package (see $apt_dir/download.log)"
+  dpkg-deb --fsys-tarfile "$apt_dir"/qemu-user_*.deb | tar -x -O ./usr/bin/qemu-i386 >"$I386_QEMU.new" ||
+    die "the qemu-user package of $I386_QEMU_SUITE holds no usr/bin/qemu-i386"
+  chmod 755 "$I386_QEMU.new"
+  local version
+  version=$("$I386_QEMU.new" --version | sed -n 's/^qemu-i386 version \([0-9]*\)\..*/\1/p')
+  [ "${version:-0}" -ge 8 ] || die "qemu-i386 of $I386_QEMU_SUITE is version ${version:-unknown}; Wine needs 8 or newer"
+  mv "$I386_QEMU.new" "$I386_QEMU"
+  rm -rf "$apt_dir"
+}
+
+# i386 ELF programs go to our qemu-i386. The F flag opens the interpreter now, so that it also runs
+# inside the root folder, where its path does not exist.
+i386_register_binfmt() {
+  local binfmt=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$binfmt/register" ]; then
+    as_root mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null ||
+      die "binfmt_misc is not available on this kernel, so it cannot run i386 programs with qemu" \
+        "(load the binfmt_misc module, or leave the 32-bit road out with TEST_32BIT=0)"
+  fi
+  local entry=$binfmt/$I386_BINFMT
+  if [ -e "$entry" ] && grep -qx enabled "$entry" && grep -qx "interpreter $I386_QEMU" "$entry" &&
+    grep -q '^flags: .*F' "$entry" && [ "$1" != renew ]; then
+    return 0
+  fi
+  [ ! -e "$entry" ] || echo -1 | as_root tee "$entry" >/dev/null
+  local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  printf ':%s:M::%s:%s:%s:F\n' "$I386_BINFMT" "$magic" "$mask" "$I386_QEMU" | as_root tee "$binfmt/register" >/dev/null ||
+    die "binfmt_misc refused the registration of $I386_QEMU for i386 programs"
+}
+
+# mmdebstrap mounts what the package scripts need inside the new root folder; its own mount namespace
+# takes those mounts away however it ends.
+i386_make_root() {
+  local mirror packages
+  mirror=$(debian_mirror)
+  packages=$(IFS=,; echo "${I386_PACKAGES[*]}")
+  log "Making the i386 root folder with Wine (build/wine-i386/root; a few minutes, about 250 MB to fetch)"
+  [ ! -e "$I386_ROOT.new" ] || as_root rm -rf --one-file-system "$I386_ROOT.new"
+  if ! as_root unshare --mount --propagation private -- mmdebstrap --mode=root --arch=i386 --variant=apt \
+    --aptopt='APT::Install-Recommends "false"' --dpkgopt=force-unsafe-io --include="$packages" \
+    "$I386_SUITE" "$I386_ROOT.new" "$mirror" >"$I386_DIR/mmdebstrap.log" 2>&1; then
+    tail -n 20 "$I386_DIR/mmdebstrap.log" >&2
+    i386_check_space
+    die "making the i386 root folder failed (see $I386_DIR/mmdebstrap.log)"
+  fi
+  [ ! -e "$I386_ROOT" ] || as_root rm -rf --one-file-system "$I386_ROOT"
+  as_root mv "$I386_ROOT.new" "$I386_ROOT"
+}
+
+prepare_i386_wine() {
+  local recipe fresh_qemu=keep
+  recipe=$(i386_recipe | sha256sum | cut -d' ' -f1)
+  mkdir -p "$I386_DIR/bin" "$I386_DIR/home"
+  if [ ! -x "$I386_QEMU" ]; then
+    i386_check_space
+    i386_fetch_qemu
+    fresh_qemu=renew
+  fi
+  i386_register_binfmt "$fresh_qemu"
+  if [ "$(cat "$I386_DIR/root.recipe" 2>/dev/null)" != "$recipe" ] || [ ! -x "$I386_ROOT/usr/bin/wine" ]; then
+    local package
+    for package in "${I386_HOST_PACKAGES[@]}"; do
+      dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q ' installed$' && continue
+      log "Installing $package"
+      as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null
+      as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$package" >/dev/null
+    done
+    rm -f "$I386_DIR/root.recipe"
+    i386_check_space
+    i386_make_root
+    echo "$recipe" >"$I386_DIR/root.recipe"
+  fi
+  local command
+  for command in wine wineserver; do
+    ln -sfn "$REPO_ROOT/scripts/i386-root" "$I386_DIR/bin/$command"
+  done
+  "$I386_DIR/bin/wine" --version >/dev/null 2>"$I386_DIR/check.log" ||
+    die "the i386 root folder's Wine does not run under $I386_QEMU (see $I386_DIR/check.log)"
+  log "Booting the 32-bit Wine template prefix (build/ui-work-i386)"
+  UI_ROAD=i686 harness prepare
+}
+
+# The root folder sees the machine's processes, devices and X server sockets, and the checkout at its own
+# path, so that paths (the Wine prefix, a medium) are the same inside and out. The mounts live in a mount
+# namespace of this command's own: they end with its last process, whatever way it ends.
+i386_root_exec() {
+  [ -x "$I386_ROOT/usr/bin/wine" ] && [ -f "$I386_DIR/root.recipe" ] ||
+    die "the 32-bit Wine environment is not prepared (scripts/test prepares it: prepare_i386_wine)"
+  local enter=(unshare --mount --propagation private -- bash "$REPO_ROOT/scripts/i386-root" --enter
+    "$(id -u)" "$(id -g)" "$(pwd -P)" "$@")
+  if [ "$(id -u)" -eq 0 ]; then
+    exec "${enter[@]}"
+  fi
+  # sudo resets the environment: Wine's settings and the test's own variables travel as arguments.
+  local environment
+  mapfile -d '' environment < <(env -0)
+  exec_as_root env -i "${environment[@]}" "${enter[@]}"
+}
+
+# Runs as root inside the new mount namespace: the mounts, then CMD as the calling user, in its folder.
+i386_root_enter() {
+  local uid=$1 gid=$2 folder=$3
+  shift 3
+  mount --bind /proc "$I386_ROOT/proc"
+  mount --bind /sys "$I386_ROOT/sys"
+  mount --bind /dev "$I386_ROOT/dev"
+  mount --bind /dev/pts "$I386_ROOT/dev/pts"
+  if [ -d /tmp/.X11-unix ]; then
+    mkdir -p "$I386_ROOT/tmp/.X11-unix"
+    mount --bind /tmp/.X11-unix "$I386_ROOT/tmp/.X11-unix"
+  fi
+  mkdir -p "$I386_ROOT$REPO_ROOT"
+  mount --bind "$REPO_ROOT" "$I386_ROOT$REPO_ROOT"
+  [ -d "$I386_ROOT$folder" ] || folder=/
+  # The root folder's own programs: the caller's PATH may lead to the links of build/wine-i386/bin.
+  exec chroot --userspec="$uid:$gid" "$I386_ROOT" /usr/bin/env -C "$folder" HOME="$I386_DIR/home" \
+    PATH=/usr/local/bin:/usr/bin:/bin "$@"
+}
