@@ -10,6 +10,7 @@ import os
 import signal
 import subprocess
 import tempfile
+from dataclasses import dataclass
 from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
@@ -26,11 +27,45 @@ WORK_DIR = path_setting("UI_WORK_DIR", REPO_ROOT / "build" / "ui-work")
 KEEP_SCRATCH = os.environ.get("UI_KEEP") == "1"
 
 
+@dataclass(frozen=True)
+class Road:
+    """Which build of the programs the tests run, and under which Wine.
+
+    program_build: where setup.exe and pathcheck.exe come from; tools_build: the probe, the injector, the
+    planted DLL, the tests' installer and the Windows-side tests; work_dir: template prefix, locale and
+    scratch; wine_bin: the folder whose wine and wineserver run them (None: the host's); time_scale: every
+    timeout and wait of the harness, as a multiple of the x86-64 road's."""
+
+    name: str
+    program_build: Path
+    tools_build: Path
+    work_dir: Path
+    wine_bin: Path | None
+    time_scale: float
+
+    def seconds(self, seconds: float) -> float:
+        return seconds * self.time_scale
+
+
+# x86_64: the x86-64 build under the host's 64-bit Wine. i686: the release programs of the win32 preset,
+# byte for byte those of the medium, with the win32-tests preset's test programs, under the Wine of the
+# i386 root folder that scripts/lib.sh prepares (prepare_i386_wine); qemu emulates that Wine, which
+# makes starts, paints and key strokes about four times as slow.
+ROADS = {
+    "x86_64": Road("x86_64", WINDOWS_BUILD, WINDOWS_BUILD, WORK_DIR, None, 1),
+    "i686": Road("i686", path_setting("RELEASE_BUILD_DIR", REPO_ROOT / "build" / "win32"),
+                 path_setting("UI_I686_TOOLS_BUILD", REPO_ROOT / "build" / "win32-tests"),
+                 path_setting("UI_I686_WORK_DIR", REPO_ROOT / "build" / "ui-work-i386"),
+                 REPO_ROOT / "build" / "wine-i386" / "bin", 4),
+}
+ROAD = ROADS[os.environ.get("UI_ROAD", "x86_64")]
+
+
 @contextlib.contextmanager
-def locked(name: str):
+def locked(name: str, road: Road = ROAD):
     """Serialises preparations between test processes that run at the same time."""
-    WORK_DIR.mkdir(parents=True, exist_ok=True)
-    with open(WORK_DIR / f"{name}.lock", "w") as lock:
+    road.work_dir.mkdir(parents=True, exist_ok=True)
+    with open(road.work_dir / f"{name}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         yield
 

@@ -38,7 +38,8 @@ What a test can use (see the docstrings for the details):
   Notes panel    self.click_picture_button(), self.wait_panel(visible), self.picture_button_colour()
   Class knobs    dpi = 120, code_page_936 = True (private zh_CN.UTF-8 locale), launch_on_setup = False,
                  unix_locale = "C.UTF-8" (Wine's locale when not code_page_936),
-                 medium_options = {...} (arguments of Session.make_medium).
+                 medium_options = {...} (arguments of Session.make_medium), road = ROADS["x86_64"]
+                 (a build other than the one UI_ROAD picks).
 
 Command line (used by the scripts and by ctest):
   harness.py prepare                 boot the template prefix and build the private locale
@@ -48,7 +49,9 @@ Command line (used by the scripts and by ctest):
   harness.py demo                    lay out build/medium, run the launcher from it, save a screenshot
   harness.py demo-pathcheck          run pathcheck.exe, press Command1, save a screenshot
 
-Settings from the environment: UI_WINDOWS_BUILD (the x86-64 build, default build/win64),
+Settings from the environment: UI_ROAD (which build runs under which Wine: "x86_64", the default, or
+"i686", the release programs under the i386 Wine of build/wine-i386; see common.Road),
+UI_WINDOWS_BUILD (the x86-64 build, default build/win64),
 UI_FACTS_PROGRAM (the native ui_facts, default build/native/tests/ui/ui_facts),
 UI_WORK_DIR (template, locale, scratch; default build/ui-work), XVFB_DISPLAYS (display numbers to try,
 e.g. "44-49"; default 100-163), UI_KEEP=1 (keep scratch folders).
@@ -66,7 +69,7 @@ import threading
 import time
 from pathlib import Path
 
-from common import REPO_ROOT, SAMPLE_MEDIUM, WORK_DIR
+from common import REPO_ROOT, ROAD, ROADS, SAMPLE_MEDIUM, WORK_DIR, Road
 from facts import (LAYOUT, Id, TwipBox, component_names, form1_control, medium_facts, pathcheck_facts,
                    twips_to_pixels, window_caption)
 from launcher import (Control, InstallerStart, Launcher, Medium, ProbeError, Rect, Session, WindowState,
@@ -78,7 +81,7 @@ from xserver import SCREEN_SIZE
 
 # What scenarios, benchmarks and scripts take from the harness.
 __all__ = [
-    "BASE_WINE_ENV", "LAYOUT", "REPO_ROOT", "SAMPLE_MEDIUM", "SCREEN_SIZE", "Control", "Id", "InstallerStart",
+    "BASE_WINE_ENV", "LAYOUT", "REPO_ROOT", "ROAD", "ROADS", "Road", "SAMPLE_MEDIUM", "SCREEN_SIZE", "Control", "Id", "InstallerStart",
     "Launcher", "LauncherTestCase", "Medium", "ProbeError", "Rect", "Session", "TwipBox", "WindowState",
     "built_program", "component_names", "demo_installer_exe", "form1_control", "installer_starts", "lay_out_medium",
     "medium_facts", "pathcheck_exe", "pathcheck_facts", "probe_exe", "sample_installer_exe",
@@ -105,10 +108,10 @@ def _command_run_windows_tests(args: argparse.Namespace) -> int:
     with Session(code_page_936=True) as session:
         process = session.wine(str(program), *args.arguments, stdout=None, stderr=None, cwd=program.parent)
         try:
-            return process.wait(timeout=args.timeout)
+            return process.wait(timeout=ROAD.seconds(args.timeout))
         except subprocess.TimeoutExpired:
             process.kill()
-            print(f"{program.name} did not finish within {args.timeout} s", file=sys.stderr)
+            print(f"{program.name} did not finish within {ROAD.seconds(args.timeout)} s", file=sys.stderr)
             return 1
 
 

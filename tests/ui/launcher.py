@@ -14,7 +14,7 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
-from common import SAMPLE_MEDIUM, WINDOWS_BUILD, run_captured
+from common import ROAD, SAMPLE_MEDIUM, Road, run_captured
 from facts import medium_facts, pathcheck_facts, twips_to_pixels
 from wine import WineSession
 from xserver import SCREEN_SIZE, XServer
@@ -115,38 +115,42 @@ class WindowState:
         return [tool for tip in self.tooltips for tool in tip.get("tools", [])]
 
 
-def built_program(name: str, *likely_places: str) -> Path:
-    """A program of the x86-64 build, at one of its likely places or anywhere in that build tree."""
+def _program_in(build: Path, name: str, likely_places: tuple[str, ...]) -> Path:
     for place in likely_places:
-        candidate = WINDOWS_BUILD / place / name
+        candidate = build / place / name
         if candidate.is_file():
             return candidate
-    found = sorted(p for p in WINDOWS_BUILD.rglob(name) if "CMakeFiles" not in p.parts)
+    found = sorted(p for p in build.rglob(name) if "CMakeFiles" not in p.parts)
     if found:
         return found[0]
-    raise FileNotFoundError(f"{name} is not built in {WINDOWS_BUILD} (build the win64 preset first)")
+    raise FileNotFoundError(f"{name} is not built in {build} (build its preset first)")
 
 
-def setup_exe() -> Path:
-    return built_program("setup.exe", "src")
+def built_program(name: str, *likely_places: str, road: Road = ROAD) -> Path:
+    """A test program of the road's build, at one of its likely places or anywhere in that build tree."""
+    return _program_in(road.tools_build, name, likely_places)
 
 
-def pathcheck_exe() -> Path:
-    return built_program("pathcheck.exe", "src/pathcheck")
+def setup_exe(road: Road = ROAD) -> Path:
+    return _program_in(road.program_build, "setup.exe", ("src",))
 
 
-def probe_exe() -> Path:
-    return built_program("uiprobe.exe", "tests/ui/probe")
+def pathcheck_exe(road: Road = ROAD) -> Path:
+    return _program_in(road.program_build, "pathcheck.exe", ("src/pathcheck",))
 
 
-def sample_installer_exe() -> Path:
+def probe_exe(road: Road = ROAD) -> Path:
+    return built_program("uiprobe.exe", "tests/ui/probe", road=road)
+
+
+def sample_installer_exe(road: Road = ROAD) -> Path:
     """The tests' second-stage installer: it records each start (see InstallerStart) and exits."""
-    return built_program("tarvinxp_record.exe", "tools", "tools/sample_installer")
+    return built_program("tarvinxp_record.exe", "tools", "tools/sample_installer", road=road)
 
 
-def demo_installer_exe() -> Path:
+def demo_installer_exe(road: Road = ROAD) -> Path:
     """The demonstration medium's second-stage installer, which shows a window."""
-    return built_program("tarvinxp.exe", "tools", "tools/sample_installer")
+    return built_program("tarvinxp.exe", "tools", "tools/sample_installer", road=road)
 
 
 @dataclass
@@ -190,6 +194,7 @@ def lay_out_medium(
     with_components: bool = True,
     extra_files: dict[str, bytes] | None = None,
     installer: Path | None = None,
+    road: Road = ROAD,
 ) -> Path:
     """An installation medium in folder: setup.exe, voabc.txt and the payload folder vorncopy.
 
@@ -197,11 +202,12 @@ def lay_out_medium(
     with_installer / with_components: whether vorncopy holds tarvinxp.exe / the two component files.
     extra_files: more files, by path relative to the medium ("vorncopy/x.txt": b"...").
     installer: the program to carry as tarvinxp.exe (default: the tests' recording one).
+    road: whose setup.exe and installer the medium carries.
     """
     names = medium_facts()
     installer_path = folder / _unix_relative(names["installer"])
     folder.mkdir(parents=True, exist_ok=True)
-    shutil.copy2(setup_exe(), folder / "setup.exe")
+    shutil.copy2(setup_exe(road), folder / "setup.exe")
     if notes is _NO_NOTES:
         notes = sample_notes_bytes()
     if notes is not None:
@@ -212,7 +218,7 @@ def lay_out_medium(
             source = _unix_relative(component["source"])
             shutil.copy2(SAMPLE_MEDIUM / source, folder / source)
     if with_installer:
-        shutil.copy2(installer or sample_installer_exe(), installer_path)
+        shutil.copy2(installer or sample_installer_exe(road), installer_path)
     for relative, content in (extra_files or {}).items():
         target = folder / relative
         target.parent.mkdir(parents=True, exist_ok=True)
@@ -241,9 +247,10 @@ class Launcher:
         return self.process.poll() is None
 
     def wait_exit(self, timeout: float = 10) -> int | None:
-        """The exit code, or None when the launcher is still running after timeout seconds."""
+        """The exit code, or None when the launcher is still running after timeout seconds (at the
+        road's pace)."""
         try:
-            return self.process.wait(timeout=timeout)
+            return self.process.wait(timeout=self.session.road.seconds(timeout))
         except subprocess.TimeoutExpired:
             return None
 
@@ -269,8 +276,9 @@ class Session(WineSession):
     """
 
     def __init__(self, dpi: int = 96, code_page_936: bool = False, screen: tuple[int, int] = SCREEN_SIZE,
-                 display: str | None = None, prefix: Path | None = None, unix_locale: str | None = None):
-        super().__init__(dpi=dpi, code_page_936=code_page_936, prefix=prefix, unix_locale=unix_locale)
+                 display: str | None = None, prefix: Path | None = None, unix_locale: str | None = None,
+                 road: Road = ROAD):
+        super().__init__(dpi=dpi, code_page_936=code_page_936, prefix=prefix, unix_locale=unix_locale, road=road)
         self.xserver = None if display else XServer(screen)
         self.display = display
         self._media = 0
@@ -320,10 +328,10 @@ class Session(WineSession):
         self._media += 1
         if on_drive_c is not None:
             folder = self.drive_c / on_drive_c
-            lay_out_medium(folder, **layout)
+            lay_out_medium(folder, road=self.road, **layout)
             return Medium(folder, "C:\\" + on_drive_c.replace("/", "\\") + "\\")
         folder = self.folder / f"medium-{self._media}"
-        lay_out_medium(folder, **layout)
+        lay_out_medium(folder, road=self.road, **layout)
         if drive is None:
             return Medium(folder, self.windows_path(folder) + "\\")
         link = self.prefix / "dosdevices" / f"{drive.lower()}:"
@@ -358,11 +366,14 @@ class Session(WineSession):
             self.launcher.end()
         self._shown_state = None
         log = open(self.folder / "pathcheck.log", "wb")
-        process = self.wine(str(pathcheck_exe()), cwd=self.folder, stdout=log, stderr=log, detached=detached)
+        process = self.wine(str(pathcheck_exe(self.road)), cwd=self.folder, stdout=log, stderr=log,
+                            detached=detached)
         log.close()
         self.launcher = Launcher(self, process, None)
+        wait = self.road.seconds(30)
         try:
-            self.probe("--caption", pathcheck_facts()["caption"], "--timeout-ms", "30000", "wait", timeout=60)
+            self.probe("--caption", pathcheck_facts()["caption"], "--timeout-ms", str(int(wait * 1000)), "wait",
+                       timeout=wait + 30)
         except ProbeError:
             if not self.launcher.running():
                 raise ProbeError(f"pathcheck.exe ended with exit code {process.returncode} "
@@ -372,10 +383,12 @@ class Session(WineSession):
 
     # The probe
 
-    def probe(self, *args: str, check: bool = True, timeout: float = 60) -> dict | None:
+    def probe(self, *args: str, check: bool = True, timeout: float | None = None) -> dict | None:
         """Runs uiprobe with arguments; returns its JSON answer (None when it printed none).
-        With check, a failing probe raises ProbeError."""
-        result = run_captured(["wine", str(probe_exe()), *args], env=self.env, timeout=timeout)
+        With check, a failing probe raises ProbeError. timeout: how long the probe may take (default:
+        a minute at the road's pace)."""
+        result = run_captured(["wine", str(probe_exe(self.road)), *args], env=self.env,
+                              timeout=timeout or self.road.seconds(60))
         if check and result.returncode != 0:
             raise ProbeError(f"uiprobe {' '.join(args)} failed ({result.returncode}): "
                              f"{result.stderr.decode(errors='replace').strip()} "
@@ -388,7 +401,9 @@ class Session(WineSession):
         return WindowState(self.probe("state"))
 
     def wait_window(self, timeout: float = 30) -> WindowState:
-        """Waits until the setup window is visible and returns its state."""
+        """Waits until the setup window is visible (timeout seconds at the road's pace) and returns its
+        state."""
+        timeout = self.road.seconds(timeout)
         try:
             state = WindowState(self.probe("--timeout-ms", str(int(timeout * 1000)), "wait", timeout=timeout + 30))
             self._shown_state = state
@@ -425,9 +440,10 @@ class Session(WineSession):
         """Makes the running launcher see C:\\WINNT as its Windows directory. Wine always reports
         C:\\windows, so ntinject loads ntpatch.dll into the launcher, which redirects the launcher's own
         import of GetWindowsDirectoryA; the program itself has no switch for this."""
-        injector = built_program("ntinject.exe", "tools/ntinject")
-        patch = built_program("ntpatch.dll", "tools/ntinject")
-        result = run_captured(["wine", str(injector), self.windows_path(patch)], env=self.env, timeout=60)
+        injector = built_program("ntinject.exe", "tools/ntinject", road=self.road)
+        patch = built_program("ntpatch.dll", "tools/ntinject", road=self.road)
+        result = run_captured(["wine", str(injector), self.windows_path(patch)], env=self.env,
+                              timeout=self.road.seconds(60))
         if result.returncode != 0:
             raise RuntimeError(f"ntinject failed: {result.stderr.decode(errors='replace')}")
 
@@ -468,11 +484,12 @@ class Session(WineSession):
 
     def type_keys(self, *keys: str, pause: float = 0.15) -> None:
         """Real X key strokes in xdotool's names ("Tab", "shift+Tab", "Return", "Escape"), typed with
-        the pointer over the setup window; pause seconds after each, so the window can react."""
+        the pointer over the setup window; pause seconds (at the road's pace) after each, so the window
+        can react."""
         self.point_at_window()
         for key in keys:
             self.xdotool("key", key)
-            time.sleep(pause)
+            time.sleep(self.road.seconds(pause))
 
     # The screen
 

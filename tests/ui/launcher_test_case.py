@@ -10,7 +10,7 @@ import time
 import unittest
 from pathlib import Path
 
-from common import WORK_DIR
+from common import ROAD, Road
 from facts import LAYOUT, Id, twips_to_pixels
 from launcher import Rect, Session, WindowState
 
@@ -23,12 +23,14 @@ class LauncherTestCase(unittest.TestCase):
     unix_locale: str | None = None
     launch_on_setup = True
     medium_options: dict = {}
+    road: Road = ROAD
     session: Session
 
     @classmethod
     def setUpClass(cls) -> None:
         super().setUpClass()
-        cls.session = Session(dpi=cls.dpi, code_page_936=cls.code_page_936, unix_locale=cls.unix_locale).start()
+        cls.session = Session(dpi=cls.dpi, code_page_936=cls.code_page_936, unix_locale=cls.unix_locale,
+                              road=cls.road).start()
         cls.addClassCleanup(cls.session.close)
 
     def setUp(self) -> None:
@@ -78,7 +80,7 @@ class LauncherTestCase(unittest.TestCase):
 
     def _save_failure_screenshot(self) -> None:
         with contextlib.suppress(Exception):
-            folder = WORK_DIR / "failures"
+            folder = self.session.road.work_dir / "failures"
             folder.mkdir(parents=True, exist_ok=True)
             path = folder / f"{self.id()}.png"
             self.session.screenshot(path)
@@ -137,8 +139,8 @@ class LauncherTestCase(unittest.TestCase):
         self.assertFalse(self.session.window_exists(), "the setup window outlived its process")
 
     def assertLauncherRuns(self, settle: float = 1.0) -> None:
-        """The launcher is still there settle seconds later, with its window."""
-        time.sleep(settle)
+        """The launcher is still there settle seconds later (at the road's pace), with its window."""
+        self.settle(settle)
         self.assertTrue(self.session.launcher.running(), "setup.exe ended")
         self.assertTrue(self.session.window_exists(), "the setup window is gone")
 
@@ -152,9 +154,14 @@ class LauncherTestCase(unittest.TestCase):
 
         self.eventually(focused, timeout, f"the focus stays on {seen[-1:]}, not on control {control_id}")
 
+    def settle(self, seconds: float) -> None:
+        """Waits as long as what would have happened by then takes, at the road's pace."""
+        time.sleep(self.session.road.seconds(seconds))
+
     def eventually(self, condition, timeout: float = 5, message: str = "condition not met", interval: float = 0.1):
-        """Polls condition() until it returns something true; fails after timeout seconds."""
-        deadline = time.monotonic() + timeout
+        """Polls condition() until it returns something true; fails after timeout seconds (at the road's
+        pace: the i686 road's emulated Wine takes longer for everything)."""
+        deadline = time.monotonic() + self.session.road.seconds(timeout)
         while True:
             value = condition()
             if value:

@@ -11,18 +11,25 @@ import subprocess
 import tempfile
 from pathlib import Path
 
-from common import KEEP_SCRATCH, WORK_DIR, end_with_this_process, locked, run_captured
+from common import KEEP_SCRATCH, ROAD, Road, end_with_this_process, locked, run_captured
 
 
 BASE_WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=d"}
 
 
-def wine_version() -> str:
-    return subprocess.run(["wine", "--version"], capture_output=True, text=True, env=clean_env()).stdout.strip()
+def wine_version(road: Road = ROAD) -> str:
+    result = subprocess.run(["wine", "--version"], capture_output=True, text=True, env=clean_env(road=road))
+    if result.returncode != 0:
+        raise RuntimeError(f"the Wine of the {road.name} road does not run: {result.stderr.strip()}")
+    return result.stdout.strip()
 
 
-def clean_env(extra: dict | None = None) -> dict:
+def clean_env(extra: dict | None = None, road: Road = ROAD) -> dict:
+    """The caller's environment without its Wine settings, display and locale; wine and wineserver are
+    the road's."""
     env = {k: v for k, v in os.environ.items() if not k.startswith("WINE") and k not in ("DISPLAY", "LOCPATH")}
+    if road.wine_bin:
+        env["PATH"] = f"{road.wine_bin}{os.pathsep}{env.get('PATH', os.defpath)}"
     env.update(BASE_WINE_ENV)
     env.update(extra or {})
     return env
@@ -32,16 +39,20 @@ def clean_env(extra: dict | None = None) -> dict:
 TEMPLATE_REVISION = 2
 
 
-def template_prefix() -> Path:
-    """A booted Wine prefix that sessions copy; booted once (about 15 s) and kept under the work folder."""
-    template = WORK_DIR / "wine-template"
+def template_prefix(road: Road = ROAD) -> Path:
+    """A booted Wine prefix that sessions copy; booted once (about 15 s, 60 s on the i686 road) and kept
+    under the road's work folder."""
+    if road.wine_bin and not (road.wine_bin / "wine").exists():
+        raise RuntimeError(f"the {road.name} road's Wine is not prepared in {road.wine_bin} "
+                           "(scripts/test prepares it; see prepare_i386_wine in scripts/lib.sh)")
+    template = road.work_dir / "wine-template"
     marker = template / ".template-ready"
-    version = f"{wine_version()} template {TEMPLATE_REVISION}"
-    with locked("wine-template"):
+    version = f"{wine_version(road)} template {TEMPLATE_REVISION}"
+    with locked("wine-template", road):
         if marker.is_file() and marker.read_text() == version:
             return template
         shutil.rmtree(template, ignore_errors=True)
-        env = clean_env({"WINEPREFIX": str(template)})
+        env = clean_env({"WINEPREFIX": str(template)}, road)
         run_captured(["wine", "wineboot", "-i"], env=env, check=True, timeout=300)
         # A crashing program must not leave a dialog on the screen that hides what the test looks at.
         run_captured(
@@ -75,10 +86,11 @@ def _replace_window_fonts(env: dict, prefix: Path) -> None:
     reg_file.unlink()
 
 
-def zh_locale_dir() -> Path:
-    """A private zh_CN.UTF-8 locale (LOCPATH), so that Wine runs with ANSI code page 936 (GBK)."""
-    locale_root = WORK_DIR / "locale"
-    with locked("locale"):
+def zh_locale_dir(road: Road = ROAD) -> Path:
+    """A private zh_CN.UTF-8 locale (LOCPATH), so that Wine runs with ANSI code page 936 (GBK). The i386
+    root folder reads the one made here: it sees the checkout at the same path."""
+    locale_root = road.work_dir / "locale"
+    with locked("locale", road):
         if not (locale_root / "zh_CN.UTF-8" / "LC_CTYPE").is_file():
             locale_root.mkdir(parents=True, exist_ok=True)
             subprocess.run(
@@ -88,8 +100,8 @@ def zh_locale_dir() -> Path:
     return locale_root
 
 
-def zh_locale_env() -> dict:
-    return {"LOCPATH": str(zh_locale_dir()), "LANG": "zh_CN.UTF-8", "LC_ALL": "zh_CN.UTF-8"}
+def zh_locale_env(road: Road = ROAD) -> dict:
+    return {"LOCPATH": str(zh_locale_dir(road)), "LANG": "zh_CN.UTF-8", "LC_ALL": "zh_CN.UTF-8"}
 
 
 # Wine's own DLLs are never written to: share them with the template instead of copying 700 MB.
@@ -106,8 +118,8 @@ def _link_or_copy(source: str, destination: str) -> str:
     return shutil.copy2(source, destination)
 
 
-def clone_prefix(destination: Path) -> None:
-    shutil.copytree(template_prefix(), destination, symlinks=True, copy_function=_link_or_copy)
+def clone_prefix(destination: Path, road: Road = ROAD) -> None:
+    shutil.copytree(template_prefix(road), destination, symlinks=True, copy_function=_link_or_copy)
 
 
 class WineSession:
@@ -118,11 +130,13 @@ class WineSession:
     dpi: the screen's logical resolution (the prefix's LogPixels); code_page_936: run every Windows
     program with a private zh_CN.UTF-8 locale, so that the ANSI code page is 936 (GBK); unix_locale:
     otherwise, the LANG and LC_ALL to run Wine with (e.g. "C.UTF-8", code page 1252), instead of the
-    caller's; prefix: a lasting Wine prefix to use (made from the template when missing).
+    caller's; prefix: a lasting Wine prefix to use (made from the template when missing); road: which
+    build runs, under which Wine (common.Road).
     """
 
     def __init__(self, dpi: int = 96, code_page_936: bool = False, prefix: Path | None = None,
-                 unix_locale: str | None = None):
+                 unix_locale: str | None = None, road: Road = ROAD):
+        self.road = road
         self.dpi = dpi
         self.code_page_936 = code_page_936
         self.unix_locale = unix_locale
@@ -132,8 +146,8 @@ class WineSession:
         self.env: dict = {}
 
     def _make_folder(self) -> None:
-        WORK_DIR.mkdir(parents=True, exist_ok=True)
-        self.folder = Path(tempfile.mkdtemp(prefix="session-", dir=WORK_DIR))
+        self.road.work_dir.mkdir(parents=True, exist_ok=True)
+        self.folder = Path(tempfile.mkdtemp(prefix="session-", dir=self.road.work_dir))
         # Whoever cleans up after killed runs leaves the folder of a living session alone.
         (self.folder / "owner.pid").write_text(f"{os.getpid()}\n")
 
@@ -143,13 +157,13 @@ class WineSession:
             self.prefix = self.lasting_prefix
             if not (self.prefix / "system.reg").is_file():
                 shutil.rmtree(self.prefix, ignore_errors=True)
-                clone_prefix(self.prefix)
+                clone_prefix(self.prefix, self.road)
         else:
             self.prefix = self.folder / "prefix"
-            clone_prefix(self.prefix)
-        self.env = clean_env({"WINEPREFIX": str(self.prefix), "DISPLAY": display})
+            clone_prefix(self.prefix, self.road)
+        self.env = clean_env({"WINEPREFIX": str(self.prefix), "DISPLAY": display}, self.road)
         if self.code_page_936:
-            self.env.update(zh_locale_env())
+            self.env.update(zh_locale_env(self.road))
         elif self.unix_locale:
             self.env.update({"LANG": self.unix_locale, "LC_ALL": self.unix_locale})
         if self.dpi != 96:
@@ -159,10 +173,10 @@ class WineSession:
     def _close_prefix(self) -> None:
         """Ends every Windows program of the prefix and its wineserver."""
         if self.prefix and self.prefix.exists():
-            subprocess.run(["wineserver", "-k"], env=self.env or clean_env({"WINEPREFIX": str(self.prefix)}),
-                           capture_output=True, timeout=60)
+            env = clean_env({"WINEPREFIX": str(self.prefix)}, self.road)
+            subprocess.run(["wineserver", "-k"], env=self.env or env, capture_output=True, timeout=60)
             with contextlib.suppress(subprocess.TimeoutExpired):
-                subprocess.run(["wineserver", "-w"], env=clean_env({"WINEPREFIX": str(self.prefix)}), timeout=30)
+                subprocess.run(["wineserver", "-w"], env=env, timeout=self.road.seconds(30))
 
     def _remove_folder(self) -> None:
         if self.folder and not KEEP_SCRATCH:
@@ -184,7 +198,7 @@ class WineSession:
     def _stop_wineserver(self) -> None:
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
         with contextlib.suppress(subprocess.TimeoutExpired):
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=self.road.seconds(30))
 
     def restart_wine(self) -> None:
         """Ends every Windows process of the prefix (an installer the launcher started, for instance)."""
