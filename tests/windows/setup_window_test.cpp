@@ -157,7 +157,8 @@ TEST_F(SetupWindowTest, ControlsStartInTheirDesignedState) {
   EXPECT_TRUE(Style(panel) & ES_READONLY);
   EXPECT_TRUE(Style(panel) & WS_VSCROLL);
   EXPECT_FALSE(Style(panel) & WS_TABSTOP);
-  EXPECT_GT(::SendMessageW(panel, EM_GETLIMITTEXT, 0, 0), 30000);
+  // The limit is unsigned: past 2 GB it reads as negative in a 32-bit LRESULT.
+  EXPECT_GT(static_cast<UINT>(::SendMessageW(panel, EM_GETLIMITTEXT, 0, 0)), 30000u);
 
   const HWND groups = Control(Row::lstGroups);
   EXPECT_FALSE(Style(groups) & WS_VISIBLE);
