@@ -3,7 +3,6 @@ and ends the launcher; "取消", Esc and "><" end it with nothing started. The m
 recording installer, which writes each start (its path, command line and current directory) to a record
 file outside the medium."""
 
-import time
 import unittest
 
 import harness
@@ -49,7 +48,7 @@ class HandOverCase(harness.LauncherTestCase):
 
     def assertInstallerStartedOnce(self) -> None:
         self.eventually(self.starts, timeout=15, message="the installer did not start")
-        time.sleep(0.5)  # a second start would have been recorded by now
+        self.settle(0.5)  # a second start would have been recorded by now
         starts = self.starts()
         self.assertEqual(len(starts), 1, starts)
         installer = self.medium.windows_dir + "vorncopy\\tarvinxp.exe"
@@ -58,7 +57,7 @@ class HandOverCase(harness.LauncherTestCase):
         self.assertEqual(starts[0].current_directory, "C:\\start here")
 
     def assertNothingStartedOrCopied(self) -> None:
-        time.sleep(0.5)
+        self.settle(0.5)
         self.assertEqual(self.starts(), [])
         system32 = self.session.drive_c / "windows" / "system32"
         self.assertEqual([p.name for p in system32.iterdir() if p.name.lower() in COMPONENTS], [])
@@ -107,7 +106,7 @@ class InstallerThatCannotStart(HandOverCase):
         self.enable_confirm()
         self.session.mouse_click(*self.state.control(Id.CMD_CONTINUE).rect.centre)
         self.assertEndsWithin(2)
-        time.sleep(1)  # an error box would have shown by now
+        self.settle(1)  # an error box would have shown by now
         self.assertEqual(self.session.visible_windows(), [])
         self.assertEqual(self.starts(), [])
 

@@ -50,7 +50,8 @@ class PathCheckTestCase(LauncherTestCase):
         return WindowState(self.session.probe("--caption", PATHCHECK_CAPTION, "state"))
 
     def message_box(self, timeout: float = 10) -> WindowState:
-        """The message box, once it shows."""
+        """The message box, once it shows (within timeout seconds at the road's pace)."""
+        timeout = self.session.road.seconds(timeout)
         milliseconds = str(int(timeout * 1000))
         return WindowState(self.session.probe("--caption", PATHCHECK_TITLE, "--timeout-ms", milliseconds, "wait",
                                               timeout=timeout + 30))
