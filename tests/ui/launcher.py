@@ -235,13 +235,30 @@ class Medium:
         return self.path / relative
 
 
-class Launcher:
-    """One running setup.exe. Its process is the Wine process itself, so its exit code is the program's."""
+# The program under test logs Wine's errors: a start that shows no window says why in the test's output.
+LAUNCH_WINEDEBUG = "-all,err+all"
 
-    def __init__(self, session: "Session", process: subprocess.Popen, medium: Medium):
+
+class Launcher:
+    """One running setup.exe. Its process is the Wine process itself, so its exit code is the program's.
+    log: what Wine wrote while it ran (its errors)."""
+
+    def __init__(self, session: "Session", process: subprocess.Popen, medium: Medium | None, log: Path):
         self.session = session
         self.process = process
         self.medium = medium
+        self.log = log
+
+    def log_tail(self, lines: int = 30) -> str:
+        try:
+            return "\n".join(self.log.read_text(errors="replace").splitlines()[-lines:])
+        except OSError:
+            return ""
+
+    def why_no_window(self, program: str) -> str:
+        """What a test reports when the program's window did not show: whether it still runs, and its log."""
+        state = "still runs" if self.running() else f"ended with exit code {self.process.returncode}"
+        return f"{program} {state} without showing its window; Wine's log of it:\n{self.log_tail() or '(empty)'}"
 
     def running(self) -> bool:
         return self.process.poll() is None
@@ -349,11 +366,11 @@ class Session(WineSession):
             self.launcher.end()
         self._shown_state = None
         medium = medium or self.make_medium()
-        log = open(self.folder / f"launcher-{self._media}.log", "wb")
-        process = self.wine(medium.windows_dir + "setup.exe", cwd=cwd or medium.path, stdout=log, stderr=log,
-                            detached=detached)
-        log.close()
-        self.launcher = Launcher(self, process, medium)
+        log = self.folder / f"launcher-{self._media}.log"
+        with open(log, "wb") as output:
+            process = self.wine(medium.windows_dir + "setup.exe", cwd=cwd or medium.path, stdout=output,
+                                stderr=output, detached=detached, env={**self.env, "WINEDEBUG": LAUNCH_WINEDEBUG})
+        self.launcher = Launcher(self, process, medium, log)
         if wait:
             self.wait_window()
         return self.launcher
@@ -365,20 +382,17 @@ class Session(WineSession):
         if self.launcher and self.launcher.running():
             self.launcher.end()
         self._shown_state = None
-        log = open(self.folder / "pathcheck.log", "wb")
-        process = self.wine(str(pathcheck_exe(self.road)), cwd=self.folder, stdout=log, stderr=log,
-                            detached=detached)
-        log.close()
-        self.launcher = Launcher(self, process, None)
+        log = self.folder / "pathcheck.log"
+        with open(log, "wb") as output:
+            process = self.wine(str(pathcheck_exe(self.road)), cwd=self.folder, stdout=output, stderr=output,
+                                detached=detached, env={**self.env, "WINEDEBUG": LAUNCH_WINEDEBUG})
+        self.launcher = Launcher(self, process, None, log)
         wait = self.road.seconds(30)
         try:
             self.probe("--caption", pathcheck_facts()["caption"], "--timeout-ms", str(int(wait * 1000)), "wait",
                        timeout=wait + 30)
-        except ProbeError:
-            if not self.launcher.running():
-                raise ProbeError(f"pathcheck.exe ended with exit code {process.returncode} "
-                                 "before its window showed") from None
-            raise
+        except ProbeError as error:
+            raise ProbeError(f"{error}\n{self.launcher.why_no_window('pathcheck.exe')}") from None
         return self.launcher
 
     # The probe
@@ -408,11 +422,10 @@ class Session(WineSession):
             state = WindowState(self.probe("--timeout-ms", str(int(timeout * 1000)), "wait", timeout=timeout + 30))
             self._shown_state = state
             return state
-        except ProbeError:
-            if self.launcher and not self.launcher.running():
-                raise ProbeError(f"setup.exe ended with exit code {self.launcher.process.returncode} "
-                                 "before its window showed") from None
-            raise
+        except ProbeError as error:
+            if not self.launcher:
+                raise
+            raise ProbeError(f"{error}\n{self.launcher.why_no_window('setup.exe')}") from None
 
     def window_exists(self) -> bool:
         return self.probe("state", check=False) is not None

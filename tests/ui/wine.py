@@ -207,14 +207,16 @@ class WineSession:
 
     def wine(self, *args: str, detached: bool = False, **popen_args) -> subprocess.Popen:
         """Starts a Windows program (a Windows or a Unix path) in this session's prefix and display.
-        detached: the program may outlive this process (else it ends with it)."""
+        detached: the program may outlive this process (else it ends with it); env: another environment
+        than the session's."""
         popen_args.setdefault("stdout", subprocess.DEVNULL)
         popen_args.setdefault("stderr", subprocess.DEVNULL)
         if detached:
             popen_args["start_new_session"] = True
         else:
             popen_args["preexec_fn"] = end_with_this_process
-        return subprocess.Popen(["wine", *args], env=self.env, **popen_args)
+        popen_args.setdefault("env", self.env)
+        return subprocess.Popen(["wine", *args], **popen_args)
 
     def run_wine(self, *args: str, timeout: float = 120, check: bool = True) -> subprocess.CompletedProcess:
         return run_captured(["wine", *args], env=self.env, timeout=timeout, check=check)
