@@ -34,7 +34,11 @@ class Road:
     program_build: where setup.exe and pathcheck.exe come from; tools_build: the probe, the injector, the
     planted DLL, the tests' installer and the Windows-side tests; work_dir: template prefix, locale and
     scratch; wine_bin: the folder whose wine and wineserver run them (None: the host's); time_scale: every
-    timeout and wait of the harness, as a multiple of the x86-64 road's."""
+    timeout and wait of the harness, as a multiple of the x86-64 road's; starts_programs_past_max_path:
+    whether this Wine starts a program whose full path is longer than MAX_PATH. Wine 8's CreateProcess
+    takes the new process's image path from a MAX_PATH buffer that GetLongPathNameW leaves unwritten when
+    the long form does not fit: what it finds there is chance, the right path on the x86-64 road, another
+    one on the i686 road, whatever name (8.3 or not) the program was given."""
 
     name: str
     program_build: Path
@@ -42,6 +46,7 @@ class Road:
     work_dir: Path
     wine_bin: Path | None
     time_scale: float
+    starts_programs_past_max_path: bool
 
     def seconds(self, seconds: float) -> float:
         return seconds * self.time_scale
@@ -52,11 +57,11 @@ class Road:
 # i386 root folder that scripts/lib.sh prepares (prepare_i386_wine); qemu emulates that Wine, which
 # makes starts, paints and key strokes about four times as slow.
 ROADS = {
-    "x86_64": Road("x86_64", WINDOWS_BUILD, WINDOWS_BUILD, WORK_DIR, None, 1),
+    "x86_64": Road("x86_64", WINDOWS_BUILD, WINDOWS_BUILD, WORK_DIR, None, 1, True),
     "i686": Road("i686", path_setting("RELEASE_BUILD_DIR", REPO_ROOT / "build" / "win32"),
                  path_setting("UI_I686_TOOLS_BUILD", REPO_ROOT / "build" / "win32-tests"),
                  path_setting("UI_I686_WORK_DIR", REPO_ROOT / "build" / "ui-work-i386"),
-                 REPO_ROOT / "build" / "wine-i386" / "bin", 4),
+                 REPO_ROOT / "build" / "wine-i386" / "bin", 4, False),
 }
 ROAD = ROADS[os.environ.get("UI_ROAD", "x86_64")]
 

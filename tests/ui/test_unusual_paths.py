@@ -53,9 +53,11 @@ class UnusualMediumPaths(harness.LauncherTestCase):
 
         self.session.click(Id.CMD_CONTINUE, post=True)
         self.assertIsNotNone(self.launcher.wait_exit(10), "setup.exe did not end")
+        installer = medium.windows_dir + "vorncopy\\tarvinxp.exe"
+        if len(installer) >= 260 and not self.session.road.starts_programs_past_max_path:
+            self.skipTest("the hand-over: this road's Wine starts no program deeper than MAX_PATH (common.Road)")
         starts = self.eventually(lambda: harness.installer_starts(self.record), timeout=15,
                                  message="the installer did not start")
-        installer = medium.windows_dir + "vorncopy\\tarvinxp.exe"
         self.assertEqual([start.command_line for start in starts], [f'"{installer}"'])
         if len(installer) < 260:
             self.assertEqual(starts[0].program, installer)
