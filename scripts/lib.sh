@@ -10,13 +10,15 @@
 #   build_ui_facts         builds the native ui_facts program that the harness reads the programs' facts from
 #   harness ARGS...        runs tests/ui/harness.py with Debian's Python
 #   cleanup_stale_sessions ends Wine servers and removes scratch prefixes a killed run left behind
+#   prepare_i386_wine      the 32-bit road's i386 Wine (see its section below)
 #
 # The scripts run as an ordinary user and ask for root (through sudo) only for apt-get; as root, as CI
 # runs them, they work too. Through sudo in the user's own checkout they refuse to run, since everything
 # they build would then belong to root.
 #
 # Settings: JOBS (parallel build jobs, default: the number of cores), XVFB_DISPLAYS (X display numbers
-# the private X servers may use, default 100-163), UI_KEEP=1 (keep the scratch prefixes).
+# the private X servers may use, default 100-163), UI_KEEP=1 (keep the scratch prefixes), TEST_32BIT=0
+# (scripts/test leaves the 32-bit road out).
 
 set -euo pipefail
 
@@ -207,21 +209,26 @@ harness() {
 # A run that was killed cannot clean up after itself: its Wine servers would run on, its copies of the
 # template prefix would stay. Only sessions whose owning process is gone are touched, never the template.
 cleanup_stale_sessions() {
-  local session owner
-  for session in "$UI_WORK_DIR"/session-*; do
-    [ -d "$session" ] || continue
-    owner=$(cat "$session/owner.pid" 2>/dev/null || true)
-    if [ -n "$owner" ] && kill -0 "$owner" 2>/dev/null; then
-      continue
-    fi
-    # A session being created has no owner written yet.
-    if [ -z "$owner" ] && [ -n "$(find "$session" -maxdepth 0 -mmin -1)" ]; then
-      continue
-    fi
-    if [ -d "$session/prefix" ]; then
-      WINEPREFIX=$session/prefix wineserver -k >/dev/null 2>&1 || true
-    fi
-    rm -rf "$session"
+  local work_dir wine_path session owner
+  for work_dir in "$UI_WORK_DIR" "$I386_WORK_DIR"; do
+    # The 32-bit road's prefixes belong to the wineserver of the i386 root folder.
+    wine_path=$PATH
+    [ "$work_dir" != "$I386_WORK_DIR" ] || wine_path=$I386_DIR/bin:$PATH
+    for session in "$work_dir"/session-*; do
+      [ -d "$session" ] || continue
+      owner=$(cat "$session/owner.pid" 2>/dev/null || true)
+      if [ -n "$owner" ] && kill -0 "$owner" 2>/dev/null; then
+        continue
+      fi
+      # A session being created has no owner written yet.
+      if [ -z "$owner" ] && [ -n "$(find "$session" -maxdepth 0 -mmin -1)" ]; then
+        continue
+      fi
+      if [ -d "$session/prefix" ]; then
+        PATH=$wine_path WINEPREFIX=$session/prefix wineserver -k >/dev/null 2>&1 || true
+      fi
+      rm -rf "$session"
+    done
   done
 }
 
@@ -239,6 +246,8 @@ cleanup_stale_sessions() {
 # Settings: TEST_32BIT=0 leaves the 32-bit road out of scripts/test.
 
 I386_DIR=$BUILD_ROOT/wine-i386
+# The 32-bit road's template prefix and scratch sessions (tests/ui/common.py: Road).
+I386_WORK_DIR=${UI_I686_WORK_DIR:-$BUILD_ROOT/ui-work-i386}
 I386_ROOT=$I386_DIR/root
 I386_QEMU=$I386_DIR/qemu-i386
 I386_SUITE=bookworm
@@ -390,8 +399,8 @@ prepare_i386_wine() {
   done
   "$I386_DIR/bin/wine" --version >/dev/null 2>"$I386_DIR/check.log" ||
     die "the i386 root folder's Wine does not run under $I386_QEMU (see $I386_DIR/check.log)"
-  log "Booting the 32-bit Wine template prefix (build/ui-work-i386)"
-  UI_ROAD=i686 harness prepare
+  log "Booting the 32-bit Wine template prefix"
+  UI_ROAD=i686 UI_I686_WORK_DIR=$I386_WORK_DIR harness prepare
 }
 
 # The root folder sees the machine's processes, devices and X server sockets, and the checkout at its own
