@@ -12,8 +12,10 @@
 #   cleanup_stale_sessions ends Wine servers and removes scratch prefixes a killed run left behind
 #   prepare_i386_wine      the 32-bit road's i386 Wine (see its section below)
 #
-# The scripts run as an ordinary user and ask for root (through sudo) only for apt-get; as root, as CI
-# runs them, they work too. Through sudo in the user's own checkout they refuse to run, since everything
+# The scripts run as an ordinary user and ask for root (through sudo) only for apt-get, and on the 32-bit
+# road of scripts/test for what its i386 root folder needs (registering qemu with binfmt_misc,
+# mmdebstrap, and the mounts and chroot around each Wine start there); as root, as CI runs them, they
+# work too. Through sudo in the user's own checkout they refuse to run, since everything
 # they build would then belong to root.
 #
 # Settings: JOBS (parallel build jobs, default: the number of cores), XVFB_DISPLAYS (X display numbers
@@ -171,7 +173,9 @@ if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_UID:-}" ] && [ "$SUDO_UID" != 0 ] &&
 fi
 # An earlier run through sudo may have left a build folder that this user cannot write.
 if [ "$(id -u)" -ne 0 ] && [ -d "$BUILD_ROOT" ]; then
-  foreign=$(find "$BUILD_ROOT" -maxdepth 2 ! -user "$(id -u)" -print -quit 2>/dev/null || true)
+  # The 32-bit road's i386 root folder (build/wine-i386/root) is root's on purpose.
+  foreign=$(find "$BUILD_ROOT" -maxdepth 2 -path "$BUILD_ROOT/wine-i386/root*" -prune -o ! -user "$(id -u)" -print \
+    -quit 2>/dev/null || true)
   [ -z "$foreign" ] || die "$foreign belongs to another user (left by a run through sudo?); take it back with: sudo chown -R $(id -un): $BUILD_ROOT"
   unset foreign
 fi
@@ -270,14 +274,6 @@ i386_recipe() {
     "options --variant=apt APT::Install-Recommends=false force-unsafe-io"
 }
 
-# The Debian mirror of this machine's own apt sources (the backports suite is served there too).
-debian_mirror() {
-  local mirror
-  mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 2>/dev/null |
-    awk -v suite="$I386_SUITE" '$2 == suite { print $1; exit }')
-  echo "${mirror:-http://deb.debian.org/debian/}"
-}
-
 # Like as_root, but the command takes this process's place, so that whoever started it can signal and
 # wait for the command itself.
 exec_as_root() {
@@ -300,26 +296,16 @@ i386_check_space() {
   fi
 }
 
-# usr/bin/qemu-i386 of the backports suite's qemu-user, taken out of the package without installing it,
-# through an apt configuration of its own that leaves the machine's sources alone.
+# usr/bin/qemu-i386 of the backports suite's qemu-user, taken out of the package without installing it.
 i386_fetch_qemu() {
-  local apt_dir=$I386_DIR/apt mirror
-  mirror=$(debian_mirror)
-  rm -rf "$apt_dir"
-  mkdir -p "$apt_dir/state/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts"
-  echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $I386_QEMU_SUITE main" \
-    >"$apt_dir/sources.list"
-  local apt_options=(
-    -o Dir::State="$apt_dir/state" -o Dir::State::status=/var/lib/dpkg/status -o Dir::Cache="$apt_dir/cache"
-    -o Dir::Etc::SourceList="$apt_dir/sources.list" -o Dir::Etc::SourceParts="$apt_dir/parts"
-    -o Acquire::Languages=none -o APT::Sandbox::User="$(id -un)" -o Debug::NoLocking=true
-  )
+  local apt_dir=$I386_DIR/apt
   log "Fetching qemu-i386 from $I386_QEMU_SUITE"
-  apt-get "${apt_options[@]}" update -q >"$apt_dir/update.log" 2>&1 ||
-    die "the $I386_QEMU_SUITE suite of $mirror cannot be read (see $apt_dir/update.log); the 32-bit road" \
-      "needs its qemu-user (leave the road out with TEST_32BIT=0)"
-  (cd "$apt_dir" && apt-get "${apt_options[@]}" download qemu-user >"$apt_dir/download.log" 2>&1) ||
-    die "the $I386_QEMU_SUITE suite of $mirror has no qemu-user package (see $apt_dir/download.log)"
+  rm -rf "$apt_dir"
+  if ! (download_from_backports "$apt_dir" qemu-user) 2>"$I386_DIR/fetch.log"; then
+    tail -n 5 "$I386_DIR/fetch.log" >&2
+    die "qemu-user of $I386_QEMU_SUITE could not be fetched (see $I386_DIR/fetch.log): the 32-bit road needs" \
+      "it (leave the road out with TEST_32BIT=0)"
+  fi
   dpkg-deb --fsys-tarfile "$apt_dir"/qemu-user_*.deb | tar -x -O ./usr/bin/qemu-i386 >"$I386_QEMU.new" ||
     die "the qemu-user package of $I386_QEMU_SUITE holds no usr/bin/qemu-i386"
   chmod 755 "$I386_QEMU.new"
@@ -356,6 +342,7 @@ i386_register_binfmt() {
 i386_make_root() {
   local mirror packages
   mirror=$(debian_mirror)
+  [ -n "$mirror" ] || die "no Debian 12 (bookworm) mirror in the apt sources to make the i386 root folder from"
   packages=$(IFS=,; echo "${I386_PACKAGES[*]}")
   log "Making the i386 root folder with Wine (build/wine-i386/root; a few minutes, about 250 MB to fetch)"
   [ ! -e "$I386_ROOT.new" ] || as_root rm -rf --one-file-system "$I386_ROOT.new"
@@ -381,13 +368,7 @@ prepare_i386_wine() {
   fi
   i386_register_binfmt "$fresh_qemu"
   if [ "$(cat "$I386_DIR/root.recipe" 2>/dev/null)" != "$recipe" ] || [ ! -x "$I386_ROOT/usr/bin/wine" ]; then
-    local package
-    for package in "${I386_HOST_PACKAGES[@]}"; do
-      dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q ' installed$' && continue
-      log "Installing $package"
-      as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null
-      as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$package" >/dev/null
-    done
+    ensure_packages "${I386_HOST_PACKAGES[@]}"
     rm -f "$I386_DIR/root.recipe"
     i386_check_space
     i386_make_root
