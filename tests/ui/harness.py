@@ -50,8 +50,9 @@ Command line (used by the scripts and by ctest):
   harness.py demo-pathcheck          run pathcheck.exe, press Command1, save a screenshot
 
 Settings from the environment: UI_ROAD (which build runs under which Wine: "x86_64", the default, or
-"i686", the release programs under the i386 Wine of build/wine-i386; see common.Road),
-UI_WINDOWS_BUILD (the x86-64 build, default build/win64),
+"i686", the release programs under the i386 Wine of build/wine-i386; see common.Road; that road reads
+RELEASE_BUILD_DIR, UI_I686_TOOLS_BUILD and UI_I686_WORK_DIR, default build/win32, build/win32-tests and
+build/ui-work-i386), UI_WINDOWS_BUILD (the x86-64 build, default build/win64),
 UI_FACTS_PROGRAM (the native ui_facts, default build/native/tests/ui/ui_facts),
 UI_WORK_DIR (template, locale, scratch; default build/ui-work), XVFB_DISPLAYS (display numbers to try,
 e.g. "44-49"; default 100-163), UI_KEEP=1 (keep scratch folders).
@@ -81,8 +82,8 @@ from xserver import SCREEN_SIZE
 
 # What scenarios, benchmarks and scripts take from the harness.
 __all__ = [
-    "BASE_WINE_ENV", "LAYOUT", "REPO_ROOT", "ROAD", "ROADS", "Road", "SAMPLE_MEDIUM", "SCREEN_SIZE", "Control", "Id", "InstallerStart",
-    "Launcher", "LauncherTestCase", "Medium", "ProbeError", "Rect", "Session", "TwipBox", "WindowState",
+    "BASE_WINE_ENV", "LAYOUT", "REPO_ROOT", "ROAD", "ROADS", "SAMPLE_MEDIUM", "SCREEN_SIZE", "Control", "Id",
+    "InstallerStart", "Launcher", "Road", "LauncherTestCase", "Medium", "ProbeError", "Rect", "Session", "TwipBox", "WindowState",
     "built_program", "component_names", "demo_installer_exe", "form1_control", "installer_starts", "lay_out_medium",
     "medium_facts", "pathcheck_exe", "pathcheck_facts", "probe_exe", "sample_installer_exe",
     "sample_notes_bytes", "setup_exe", "twips_to_pixels", "window_caption",
