@@ -83,9 +83,9 @@ from xserver import SCREEN_SIZE
 # What scenarios, benchmarks and scripts take from the harness.
 __all__ = [
     "BASE_WINE_ENV", "LAYOUT", "REPO_ROOT", "ROAD", "ROADS", "SAMPLE_MEDIUM", "SCREEN_SIZE", "Control", "Id",
-    "InstallerStart", "Launcher", "Road", "LauncherTestCase", "Medium", "ProbeError", "Rect", "Session", "TwipBox", "WindowState",
-    "built_program", "component_names", "demo_installer_exe", "form1_control", "installer_starts", "lay_out_medium",
-    "medium_facts", "pathcheck_exe", "pathcheck_facts", "probe_exe", "sample_installer_exe",
+    "InstallerStart", "Launcher", "LauncherTestCase", "Medium", "ProbeError", "Rect", "Road", "Session", "TwipBox",
+    "WindowState", "built_program", "component_names", "demo_installer_exe", "form1_control", "installer_starts",
+    "lay_out_medium", "medium_facts", "pathcheck_exe", "pathcheck_facts", "probe_exe", "sample_installer_exe",
     "sample_notes_bytes", "setup_exe", "twips_to_pixels", "window_caption",
 ]
 
