@@ -274,18 +274,6 @@ i386_recipe() {
     "options --variant=apt APT::Install-Recommends=false force-unsafe-io"
 }
 
-# Like as_root, but the command takes this process's place, so that whoever started it can signal and
-# wait for the command itself.
-exec_as_root() {
-  if [ "$(id -u)" -eq 0 ]; then
-    exec "$@"
-  elif command -v sudo >/dev/null 2>&1; then
-    exec sudo "$@"
-  else
-    die "root rights (or sudo) are needed to run: $*"
-  fi
-}
-
 i386_check_space() {
   local free_megabytes
   mkdir -p "$I386_DIR"
@@ -374,6 +362,10 @@ prepare_i386_wine() {
     i386_make_root
     echo "$recipe" >"$I386_DIR/root.recipe"
   fi
+  # The mount points of the binds that i386_root_enter makes: the root folder is root's, and an ordinary
+  # user enters it without sudo.
+  [ -d "$I386_ROOT/tmp/.X11-unix" ] && [ -d "$I386_ROOT$REPO_ROOT" ] ||
+    as_root mkdir -p "$I386_ROOT/tmp/.X11-unix" "$I386_ROOT$REPO_ROOT"
   local command
   for command in wine wineserver; do
     ln -sfn "$REPO_ROOT/scripts/i386-root" "$I386_DIR/bin/$command"
@@ -390,33 +382,32 @@ prepare_i386_wine() {
 i386_root_exec() {
   [ -x "$I386_ROOT/usr/bin/wine" ] && [ -f "$I386_DIR/root.recipe" ] ||
     die "the 32-bit Wine environment is not prepared (scripts/test prepares it: prepare_i386_wine)"
-  local enter=(unshare --mount --propagation private -- bash "$REPO_ROOT/scripts/i386-root" --enter
-    "$(id -u)" "$(id -g)" "$(pwd -P)" "$@")
-  if [ "$(id -u)" -eq 0 ]; then
-    exec "${enter[@]}"
+  # An ordinary user makes the mounts and enters the root folder in a user namespace of its own, in which
+  # it is root: no sudo for each program, and what Wine writes still belongs to the user.
+  local namespace=(unshare --mount --propagation private) user=("$(id -u)" "$(id -g)")
+  if [ "${user[0]}" -ne 0 ]; then
+    namespace=(unshare --user --map-root-user --mount --propagation private)
+    user=(0 0)
   fi
-  # sudo resets the environment: Wine's settings and the test's own variables travel as arguments.
-  local environment
-  mapfile -d '' environment < <(env -0)
-  exec_as_root env -i "${environment[@]}" "${enter[@]}"
+  exec "${namespace[@]}" -- bash "$REPO_ROOT/scripts/i386-root" --enter "${user[@]}" "$(pwd -P)" "$@"
 }
 
-# Runs as root inside the new mount namespace: the mounts, then CMD as the calling user, in its folder.
+# Runs as root (of the machine, or of the user's own namespace) inside the new mount namespace: the
+# mounts, then CMD as the calling user, in its folder.
 i386_root_enter() {
   local uid=$1 gid=$2 folder=$3
   shift 3
-  mount --bind /proc "$I386_ROOT/proc"
-  mount --bind /sys "$I386_ROOT/sys"
-  mount --bind /dev "$I386_ROOT/dev"
-  mount --bind /dev/pts "$I386_ROOT/dev/pts"
-  if [ -d /tmp/.X11-unix ]; then
-    mkdir -p "$I386_ROOT/tmp/.X11-unix"
-    mount --bind /tmp/.X11-unix "$I386_ROOT/tmp/.X11-unix"
-  fi
-  mkdir -p "$I386_ROOT$REPO_ROOT"
+  # Recursive binds: a user namespace may not bind a folder without the mounts beneath it.
+  mount --rbind /proc "$I386_ROOT/proc"
+  mount --rbind /sys "$I386_ROOT/sys"
+  mount --rbind /dev "$I386_ROOT/dev"
+  [ ! -d /tmp/.X11-unix ] || mount --bind /tmp/.X11-unix "$I386_ROOT/tmp/.X11-unix"
   mount --bind "$REPO_ROOT" "$I386_ROOT$REPO_ROOT"
   [ -d "$I386_ROOT$folder" ] || folder=/
   # The root folder's own programs: the caller's PATH may lead to the links of build/wine-i386/bin.
-  exec chroot --userspec="$uid:$gid" "$I386_ROOT" /usr/bin/env -C "$folder" HOME="$I386_DIR/home" \
+  # Already that user (root, or root of the user's own namespace, which may not set groups): no switch.
+  local as_user=(--userspec="$uid:$gid")
+  [ "$uid" != "$(id -u)" ] || as_user=()
+  exec chroot "${as_user[@]}" "$I386_ROOT" /usr/bin/env -C "$folder" HOME="$I386_DIR/home" \
     PATH=/usr/local/bin:/usr/bin:/bin "$@"
 }
