@@ -13,9 +13,9 @@
 #   prepare_i386_wine      the 32-bit road's i386 Wine (see its section below)
 #
 # The scripts run as an ordinary user and ask for root (through sudo) only for apt-get, and on the 32-bit
-# road of scripts/test for what its i386 root folder needs (registering qemu with binfmt_misc,
-# mmdebstrap, and the mounts and chroot around each Wine start there); as root, as CI runs them, they
-# work too. Through sudo in the user's own checkout they refuse to run, since everything
+# road of scripts/test for making its i386 root folder (registering qemu with binfmt_misc, mmdebstrap);
+# each Wine start there mounts and enters it in a user namespace of its own. As root, as CI runs them,
+# they work too. Through sudo in the user's own checkout they refuse to run, since everything
 # they build would then belong to root.
 #
 # Settings: JOBS (parallel build jobs, default: the number of cores), XVFB_DISPLAYS (X display numbers

@@ -11,7 +11,7 @@ import unittest
 from pathlib import Path
 
 import medium_image
-from medium_image import CHINESE_FOLDER, CHINESE_NAME, JOLIET, ISO_9660, LONG_NAME, ROCK_RIDGE
+from medium_image import JOLIET, ISO_9660, ROCK_RIDGE
 
 RELEASE_BUILD = Path(os.environ.get("RELEASE_BUILD_DIR", medium_image.REPO_ROOT / "build" / "win32"))
 EPOCH = 1262349296  # 2010-01-01 12:34:56 UTC

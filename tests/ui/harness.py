@@ -70,7 +70,7 @@ import threading
 import time
 from pathlib import Path
 
-from common import REPO_ROOT, ROAD, ROADS, SAMPLE_MEDIUM, WORK_DIR, Road
+from common import REPO_ROOT, ROAD, ROADS, SAMPLE_MEDIUM, Road
 from facts import (LAYOUT, Id, TwipBox, component_names, form1_control, medium_facts, pathcheck_facts,
                    twips_to_pixels, window_caption)
 from launcher import (Control, InstallerStart, Launcher, Medium, ProbeError, Rect, Session, WindowState,
@@ -129,7 +129,7 @@ def _run_demo(program_name: str, ending: str, screenshot: Path, show) -> int:
     user's own screen the program stays up, in a lasting prefix of its own; on a private X server it
     ends with the server."""
     display = os.environ.get("DISPLAY")
-    session = Session(display=display, prefix=WORK_DIR / "demo-prefix" if display else None).start()
+    session = Session(display=display, prefix=ROAD.work_dir / "demo-prefix" if display else None).start()
     try:
         show(session, bool(display))
         session.screenshot(screenshot)
