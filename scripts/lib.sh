@@ -37,7 +37,7 @@ export UI_WINDOWS_BUILD=${UI_WINDOWS_BUILD:-$BUILD_ROOT/win64}
 # image writer and the signing tools, with the engine that reaches keys on PKCS#11 tokens.
 MEDIUM_PACKAGES=(
   cmake ninja-build g++-mingw-w64-i686-win32 python3 git
-  xorriso openssl osslsigncode libengine-pkcs11-openssl
+  xorriso openssl osslsigncode libengine-pkcs11-openssl python3-asn1crypto python3-cryptography
 )
 
 # Everything the demonstration, the tests and the benchmarks need. Only 64-bit Wine: this project never
@@ -189,13 +189,42 @@ configure_preset() {
   fi
 }
 
+# One build of a folder at a time: make-medium and check-medium (tools/medium/build.py) take the same
+# lock, FOLDER.lock beside the folder, while they build it.
 build_preset() {
-  local preset
+  local preset lock
   for preset in "$@"; do
+    mkdir -p "$BUILD_ROOT"
+    exec {lock}>>"$BUILD_ROOT/$preset.lock"
+    if ! flock -n "$lock"; then
+      log "Waiting for another build of build/$preset to finish"
+      flock "$lock"
+    fi
     log "Building $preset (build/$preset)"
     configure_preset "$preset"
     (cd "$REPO_ROOT" && cmake --build --preset "$preset" -j "$JOBS")
+    exec {lock}>&-
   done
+}
+
+# make-medium and check-medium: tools/medium/medium.py COMMAND ARGS... once the packages are there. The
+# signing secrets stay out of the environment of apt-get and sudo; the program hands them to osslsigncode
+# alone.
+run_medium_program() {
+  local command=$1
+  shift
+  case " $* " in
+    *" -h "* | *" --help "*) ;;
+    *)
+      local password=${SIGNING_PASSWORD-} pin=${SIGNING_PIN-}
+      local has_password=${SIGNING_PASSWORD+1} has_pin=${SIGNING_PIN+1}
+      unset SIGNING_PASSWORD SIGNING_PIN
+      ensure_packages "${MEDIUM_PACKAGES[@]}"
+      [ -z "$has_password" ] || export SIGNING_PASSWORD=$password
+      [ -z "$has_pin" ] || export SIGNING_PIN=$pin
+      ;;
+  esac
+  MEDIUM_PROGRAM_NAME=scripts/$command-medium exec "$SYSTEM_PYTHON" "$REPO_ROOT/tools/medium/medium.py" "$command" "$@"
 }
 
 # The harness reads what it knows of the programs (layout tables, captions, file names) from the native

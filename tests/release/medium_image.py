@@ -1,5 +1,5 @@
 """What the release tests share: a payload folder to make media from, scripts/make-medium, and a look
-into the images it writes through xorriso.
+into the images it writes through the medium tooling's own reader (tools/medium/iso9660.py).
 
 Settings from the environment: RELEASE_BUILD_DIR (the win32 build whose setup.exe goes onto the media;
 make-medium brings it up to date first).
@@ -8,15 +8,18 @@ make-medium brings it up to date first).
 from __future__ import annotations
 
 import os
-import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
-from dataclasses import dataclass
 from pathlib import Path
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
+# The medium tooling's own reading of images and its facts: what the tests compare against.
+sys.path.insert(0, str(REPO_ROOT / "tools" / "medium"))
+import iso9660  # noqa: E402
+from iso9660 import ISO_9660, JOLIET, ROCK_RIDGE  # noqa: E402,F401
 SAMPLE_MEDIUM = REPO_ROOT / "tools" / "sample_medium"
 
 # A name of 90 characters: beyond Joliet's standard 64, within the 103 that the images allow.
@@ -77,63 +80,22 @@ def make_medium(payload: Path, output: Path, *options: str, repo: Path = REPO_RO
                           timeout=timeout)
 
 
-def xorriso(*args: str) -> str:
-    result = subprocess.run(["xorriso", "-no_rc", *args], capture_output=True, text=True, timeout=120)
-    if result.returncode != 0:
-        raise RuntimeError(f"xorriso {' '.join(args)} failed: {result.stderr}")
-    return result.stdout
+def image(path: Path) -> iso9660.Image:
+    return iso9660.read_image(path)
 
 
-# Which of the image's name trees xorriso reads: Rock Ridge, Joliet or the plain ISO 9660 names.
-ROCK_RIDGE, JOLIET, ISO_9660 = "any", "norock", "ecma119"
-
-
-def file_tree(image: Path, names: str = ROCK_RIDGE) -> list[str]:
+def file_tree(path: Path, names: str = ROCK_RIDGE) -> list[str]:
     """Every path in the image, as one of its name trees gives them, without the root."""
-    listing = xorriso("-read_fs", names, "-indev", str(image), "-find", "/")
-    paths = [line[1:-1] for line in listing.splitlines() if line.startswith("'/")]
-    return sorted(path for path in paths if path != "/")
+    return sorted(f"/{entry}" for entry in iso9660.read_image(path).trees[names] if entry)
 
 
-def extract(image: Path, destination: Path, names: str = ROCK_RIDGE) -> Path:
-    """The image's files in destination, with the dates the image records, writable by their owner (the
-    image's read-only modes would keep an ordinary user from changing or removing them)."""
-    xorriso("-read_fs", names, "-osirrox", "on", "-indev", str(image), "-extract", "/", str(destination))
-    for path in [destination, *destination.rglob("*")]:
-        path.chmod(path.stat().st_mode | 0o200)
+def extract(path: Path, destination: Path, names: str = ROCK_RIDGE) -> Path:
+    """The image's files in destination, as one name tree gives them."""
+    medium = iso9660.read_image(path)
+    for relative, entry in sorted(medium.trees[names].items()):
+        target = destination / relative
+        if entry.is_folder:
+            target.mkdir(parents=True, exist_ok=True)
+        else:
+            target.write_bytes(medium.read(entry))
     return destination
-
-
-@dataclass(frozen=True)
-class VolumeDescriptor:
-    volume_id: str
-    creation_time: str  # YYYYMMDDhhmmsscc, GMT
-    modification_time: str
-
-
-def volume_descriptor(image: Path) -> VolumeDescriptor:
-    report = xorriso("-indev", str(image), "-pvd_info")
-
-    def field(name: str) -> str:
-        match = re.search(rf"^{re.escape(name)}\s*: ?(.*)$", report, re.MULTILINE)
-        if not match:
-            raise AssertionError(f"no {name} in xorriso's report:\n{report}")
-        return match.group(1).strip()
-
-    return VolumeDescriptor(field("Volume Id"), field("Creation Time"), field("Modif. Time"))
-
-
-def joliet_volume_id(image: Path) -> str:
-    """The volume name that Windows shows: the one in the Joliet volume descriptor (UCS-2, big-endian)."""
-    sector = 2048
-    with open(image, "rb") as file:
-        for number in range(16, 64):
-            file.seek(number * sector)
-            descriptor = file.read(sector)
-            kind, magic = descriptor[0], descriptor[1:6]
-            if magic != b"CD001" or kind == 255:
-                break
-            # A supplementary descriptor whose escape sequence names UCS-2 level 1, 2 or 3 is Joliet's.
-            if kind == 2 and descriptor[88:91] in (b"%/@", b"%/C", b"%/E"):
-                return descriptor[40:72].decode("utf-16-be").rstrip(" \0")
-    raise AssertionError(f"{image} has no Joliet volume descriptor")

@@ -1,5 +1,5 @@
-"""scripts/make-medium: the payload checks, and the image it writes as xorriso reads it back (its
-Rock Ridge, Joliet and ISO 9660 names, its files, autorun.inf, labels, dates, owners and modes)."""
+"""scripts/make-medium: the payload checks, and the image it writes as it reads back (its Rock Ridge,
+Joliet and ISO 9660 names, its files, autorun.inf, labels, dates, owners and modes, the commit it names)."""
 
 import configparser
 import os
@@ -12,6 +12,9 @@ from pathlib import Path
 
 import medium_image
 from medium_image import JOLIET, ISO_9660, ROCK_RIDGE
+
+import build
+import payload
 
 RELEASE_BUILD = Path(os.environ.get("RELEASE_BUILD_DIR", medium_image.REPO_ROOT / "build" / "win32"))
 EPOCH = 1262349296  # 2010-01-01 12:34:56 UTC
@@ -87,10 +90,9 @@ class MediumFromPayload(unittest.TestCase):
         self.assertEqual(dict(inf["autorun"]), {"open": "setup.exe", "icon": "setup.exe,0", "label": "tarvin"})
 
     def test_labels_of_their_own_reach_the_volume_and_autorun_inf(self):
-        self.assertEqual(medium_image.volume_descriptor(self.image).volume_id, "TARVIN")
-        self.assertEqual(medium_image.joliet_volume_id(self.image), "TARVIN")
-        self.assertEqual(medium_image.volume_descriptor(self.labelled_image).volume_id, "TARVIN_2010")
-        self.assertEqual(medium_image.joliet_volume_id(self.labelled_image), "TARVIN_2010")
+        for image, label in ((self.image, "TARVIN"), (self.labelled_image, "TARVIN_2010")):
+            medium = medium_image.image(image)
+            self.assertEqual((medium.volume_id, medium.joliet_volume_id), (label, label))
         extracted = medium_image.extract(self.labelled_image, self.folder / "autorun-labelled")
         content = (extracted / "autorun.inf").read_bytes()
         self.assertTrue(content.startswith(b"\xff\xfe"), "a label beyond ASCII needs UTF-16 LE with a BOM")
@@ -100,31 +102,30 @@ class MediumFromPayload(unittest.TestCase):
         self.assertEqual(inf["autorun"]["open"], "setup.exe")
 
     def test_every_date_is_the_given_epoch_in_every_name_tree(self):
-        descriptor = medium_image.volume_descriptor(self.image)
-        self.assertEqual(descriptor.creation_time, EPOCH_AS_VOLUME_DATE)
-        self.assertEqual(descriptor.modification_time, EPOCH_AS_VOLUME_DATE)
-        for names in (ROCK_RIDGE, JOLIET):
-            extracted = medium_image.extract(self.image, self.folder / f"dates-{names}", names)
-            for path in [extracted, *extracted.rglob("*")]:
-                with self.subTest(names=names, path=str(path.relative_to(extracted))):
-                    self.assertEqual(path.stat().st_mtime, EPOCH)
+        medium = medium_image.image(self.image)
+        self.assertEqual((medium.volume_created, medium.volume_modified), (EPOCH_AS_VOLUME_DATE,) * 2)
+        for names, entries in medium.trees.items():
+            for path, entry in entries.items():
+                with self.subTest(names=names, path=path):
+                    self.assertEqual(entry.recorded.timestamp(), EPOCH)
+                    if names == ROCK_RIDGE and path:
+                        self.assertEqual(entry.modified.timestamp(), EPOCH)
 
     def test_owners_and_modes_are_fixed_whatever_the_payload_had(self):
-        listing = medium_image.xorriso("-indev", str(self.image), "-find", "/", "-exec", "lsdl", "--")
-        entries = [line.split() for line in listing.splitlines() if line.endswith("'") and "'/" in line]
-        self.assertEqual(len(entries), len(self.expected_tree()) + 1)
-        for mode, _, owner, group, *_ in entries:
-            self.assertEqual((owner, group), ("0", "0"))
-            self.assertIn(mode, ("dr-xr-xr-x", "-r--r--r--"))
+        entries = {path: entry for path, entry in medium_image.image(self.image).trees[ROCK_RIDGE].items() if path}
+        self.assertEqual(len(entries), len(self.expected_tree()))
+        for path, entry in entries.items():
+            with self.subTest(path=path):
+                self.assertEqual((entry.owner, entry.group), (0, 0))
+                self.assertEqual(entry.mode, 0o40555 if entry.is_folder else 0o100444)
+
+    def test_the_image_names_the_commit_it_was_made_from(self):
+        commit = build.git("rev-parse", "HEAD").stdout.strip()
+        self.assertEqual(build.parse_application_id(medium_image.image(self.image).application_id), (commit, False))
 
 
 class PayloadChecks(medium_image.OverPreviousImage):
-    REQUIRED = {
-        "voabc.txt": "voabc.txt",
-        "vorncopy/Dao350.dll": "vorncopy\\Dao350.dll",
-        "vorncopy/msjter35.dll": "vorncopy\\msjter35.dll",
-        "vorncopy/tarvinxp.exe": "vorncopy\\tarvinxp.exe",
-    }
+    REQUIRED = {relative: payload.windows_name(relative) for relative in payload.REQUIRED}
 
     def make(self, *options: str):
         return medium_image.make_medium(self.payload, self.output, *options, env=make_medium_env())

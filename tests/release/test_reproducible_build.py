@@ -115,8 +115,7 @@ class TwoBuildsOfOneCommit(unittest.TestCase):
     def test_medium_carries_the_commits_time_and_the_launcher_it_built_signed_at_that_time(self):
         committed = datetime.datetime.fromtimestamp(int(git("log", "-1", "--format=%ct", self.commit)),
                                                     datetime.timezone.utc)
-        self.assertEqual(medium_image.volume_descriptor(self.first.image).creation_time,
-                         committed.strftime("%Y%m%d%H%M%S00"))
+        self.assertEqual(medium_image.image(self.first.image).volume_created, committed.strftime("%Y%m%d%H%M%S00"))
         extracted = medium_image.extract(self.first.image, self.folder / "extracted")
         verified = signing_keys.osslsigncode("verify", "-CAfile", str(self.keys.path("ca.pem")), "-in",
                                              str(extracted / "setup.exe"))

@@ -1,0 +1,291 @@
+"""check-medium: whether a shipped image is, byte for byte, the image that a commit makes from the same
+labels and payload with the shipped signature, and whether that signature verifies. A difference is named
+by file and name tree, or by the part of the image it lies in; what was not compared is said, never
+called the same.
+
+Exit status: 0 every medium is the same; 1 a medium differs (or cannot be checked); 3 the media are the
+same except for payload files that were not compared with an independent payload (no --payload).
+"""
+
+from __future__ import annotations
+
+import shutil
+import subprocess
+import sys
+from collections import Counter
+from dataclasses import dataclass, field
+from pathlib import Path
+
+import authenticode
+import build
+import iso9660
+from payload import AUTORUN, LAUNCHER, autorun_label, is_payload_file
+
+SAME, DIFFERENT, PARTIAL = 0, 1, 3
+# Past this many parts of an image, the rest of the differing parts are counted, not listed.
+MAX_REGIONS_LISTED = 12
+
+
+@dataclass
+class Request:
+    media: list[Path]
+    commit: str | None = None
+    payload: Path | None = None
+    ca: Path | None = None
+    pinned_sha256: str | None = None
+
+
+@dataclass
+class Report:
+    lines: list[str] = field(default_factory=list)
+    differences: int = 0
+    differing_paths: set[str] = field(default_factory=set)
+    not_checked: list[str] = field(default_factory=list)
+
+    def same(self, text: str) -> None:
+        self.lines.append(f"  same: {text}")
+
+    def differs(self, text: str) -> None:
+        self.lines.append(f"  differs: {text}")
+        self.differences += 1
+
+    def note(self, text: str) -> None:
+        self.lines.append(f"  {text}")
+
+
+def _commit_id(revision: str) -> str | None:
+    result = build.git("rev-parse", "--verify", "--quiet", f"{revision}^{{commit}}")
+    return result.stdout.strip() if result.returncode == 0 else None
+
+
+class Checkouts:
+    """Each commit checked out once into the scratch folder."""
+
+    def __init__(self, scratch: Path):
+        self.scratch = scratch
+        self.folders: dict[str, Path] = {}
+
+    def get(self, commit: str) -> Path:
+        if commit not in self.folders:
+            folder = self.scratch / f"checkout-{commit[:12]}"
+            print(f"==> Checking out {commit[:12]} into a scratch folder", file=sys.stderr, flush=True)
+            for step in (["clone", "--quiet", "--shared", "--no-checkout", str(build.REPO_ROOT), str(folder)],
+                         ["-C", str(folder), "checkout", "--quiet", "--detach", commit]):
+                result = subprocess.run(["git", *step], capture_output=True, text=True, env=build.clean_environment())
+                if result.returncode != 0:
+                    raise build.BuildError(f"checking out {commit[:12]} failed: {result.stderr.strip()}")
+            self.folders[commit] = folder
+        return self.folders[commit]
+
+
+def _launcher_tree(image: iso9660.Image) -> str:
+    """The tree whose names make-medium wrote from: Rock Ridge, else the plain names."""
+    return iso9660.ROCK_RIDGE if iso9660.ROCK_RIDGE in image.trees else iso9660.ISO_9660
+
+
+def _extract_payload(image: iso9660.Image, destination: Path) -> None:
+    tree = _launcher_tree(image)
+    for path, entry in sorted(image.trees[tree].items()):
+        if not path or not is_payload_file(path):
+            continue
+        target = destination / path
+        if entry.is_folder:
+            target.mkdir(parents=True, exist_ok=True)
+        else:
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(image.read(entry))
+
+
+def _remake(shipped: iso9660.Image, checkout: Path, payload: Path, work: Path, report: Report) -> iso9660.Image | None:
+    tree = shipped.trees[_launcher_tree(shipped)]
+    label = autorun_label(shipped.read(tree[AUTORUN]))
+    arguments = ["--volume-label", shipped.volume_id]
+    if label is not None:
+        arguments += ["--autorun-label", label]
+    launcher = shipped.read(tree[LAUNCHER])
+    if authenticode.signature_der(launcher) is not None:
+        (work / "shipped-setup.exe").write_bytes(launcher)
+        arguments += ["--signature-from", str(work / "shipped-setup.exe")]
+    rebuilt = work / "rebuilt.iso"
+    env = {k: v for k, v in build.clean_environment().items() if k not in ("SOURCE_DATE_EPOCH", "RELEASE_BUILD_DIR")}
+    print(f"==> Making {shipped.path.name} again from {checkout.name.split('-')[-1]} (volume label"
+          f" {shipped.volume_id}, autorun label {label})", file=sys.stderr, flush=True)
+    result = subprocess.run(["bash", str(checkout / "scripts" / "make-medium"), *arguments, str(payload), str(rebuilt)],
+                            capture_output=True, text=True, env=env, cwd=checkout)
+    (work / "make-medium.log").write_text(result.stdout + result.stderr)
+    if result.returncode != 0:
+        tail = "\n    ".join((result.stderr.strip().splitlines() or ["(no output)"])[-12:])
+        report.differs(f"the commit could not make this medium again, so nothing was compared:\n    {tail}")
+        return None
+    return iso9660.read_image(rebuilt)
+
+
+def _compare_trees(shipped: iso9660.Image, rebuilt: iso9660.Image, checked_payload: bool, report: Report) -> None:
+    for tree in (iso9660.ROCK_RIDGE, iso9660.JOLIET, iso9660.ISO_9660):
+        if tree not in shipped.trees and tree not in rebuilt.trees:
+            continue
+        if tree not in rebuilt.trees:
+            report.differs(f"the shipped image has {tree} names, which the commit's has not")
+            continue
+        if tree not in shipped.trees:
+            report.differs(f"the shipped image lacks the {tree} names that the commit's has")
+            continue
+        ours, theirs = shipped.trees[tree], rebuilt.trees[tree]
+        for path in sorted(set(ours) - set(theirs)):
+            report.differs(f"{path} is only on the shipped medium ({tree} names)")
+        for path in sorted(set(theirs) - set(ours)):
+            report.differs(f"{path} is missing from the shipped medium ({tree} names)")
+        for path in sorted(set(ours) & set(theirs)):
+            if ours[path].is_folder != theirs[path].is_folder:
+                report.differs(f"{path} is a {'folder' if ours[path].is_folder else 'file'} on the shipped medium"
+                               f" ({tree} names)")
+            elif not ours[path].is_folder and shipped.read(ours[path]) != rebuilt.read(theirs[path]):
+                note = "" if checked_payload or not is_payload_file(path) else \
+                    ", though the commit's medium was made from the shipped one's files"
+                report.differs(f"{path} ({tree} names{note})")
+                report.differing_paths.add(path)
+    if shipped.udf and not rebuilt.udf:
+        report.differs("the shipped image carries a UDF file system, which Windows may read instead of the Joliet"
+                       " names and which the commit's media do not have (its files were not read)")
+
+
+def _compare_regions(shipped: iso9660.Image, rebuilt: iso9660.Image, report: Report) -> None:
+    """The differing bytes of the shipped image that lie in no file: which part of the image holds them."""
+    if shipped.size != rebuilt.size:
+        report.differs(f"the shipped image is {shipped.size} bytes, the commit's {rebuilt.size}")
+    files = [(start, start + length) for entries in shipped.trees.values() for entry in entries.values()
+             if not entry.is_folder for start, length in entry.extents]
+    parts: Counter[str] = Counter()
+    with open(shipped.path, "rb") as ours, open(rebuilt.path, "rb") as theirs:
+        offset = 0
+        while True:
+            a, b = ours.read(iso9660.SECTOR), theirs.read(iso9660.SECTOR)
+            if not a:
+                break
+            if a != b:
+                for index, (x, y) in enumerate(zip(a, b.ljust(len(a), b"\0"))):
+                    if x != y:
+                        position = offset + index
+                        if not any(start <= position < end for start, end in files):
+                            holders = [r.what for r in shipped.regions if r.start <= position < r.end]
+                            for holder in holders or ["bytes in no file, folder or descriptor (a gap)"]:
+                                parts[holder] += 1
+            offset += len(a)
+    for number, (part, count) in enumerate(sorted(parts.items())):
+        if number == MAX_REGIONS_LISTED:
+            report.differs(f"{len(parts) - number} more parts of the image outside any file")
+            break
+        report.differs(f"{part}: {count} byte(s), outside any file")
+
+
+def _examine_launchers(shipped: iso9660.Image, request: Request, report: Report) -> None:
+    """The signature of setup.exe as each name tree gives it (they are the same program on a sound medium)."""
+    programs: dict[bytes, list[str]] = {}
+    for tree, entries in shipped.trees.items():
+        entry = next((e for path, e in entries.items() if path.lower() == LAUNCHER and not e.is_folder), None)
+        if entry is not None:
+            programs.setdefault(shipped.read(entry), []).append(tree)
+    for program, trees in programs.items():
+        where = f"setup.exe ({', '.join(trees)} names)" if len(programs) > 1 else "setup.exe"
+        examination = authenticode.examine(program, ca_file=request.ca, pinned_sha256=request.pinned_sha256)
+        if not examination.signed:
+            if request.ca or request.pinned_sha256:
+                report.differs(f"{where} is unsigned, though a signer was asked for")
+            else:
+                report.note(f"unsigned: {where}")
+            continue
+        for problem in examination.problems:
+            report.differs(f"the signature of {where}: {problem}")
+        signer = examination.signer
+        if signer is not None:
+            report.note(f"signer of {where}: {signer.subject}")
+            report.note(f"  issued by {signer.issuer}; certificate SHA-256 {signer.sha256}")
+        if examination.signing_time:
+            report.note(f"  signing time {examination.signing_time:%Y-%m-%d %H:%M:%S} UTC")
+        if examination.timestamp:
+            by = f" by {examination.timestamp_signer.subject}" if examination.timestamp_signer else ""
+            report.note(f"  timestamp {examination.timestamp:%Y-%m-%d %H:%M:%S} UTC{by}")
+        else:
+            report.note("  no timestamp: Windows trusts the signature only while the certificate is valid")
+        if not examination.problems:
+            if examination.signer_check == "not checked":
+                report.note(f"  the signature of {where} is intact, but its signer was not checked"
+                            " (give --ca FILE or --signer-sha256)")
+            else:
+                report.note(f"  the signature of {where} verifies; signer checked: {examination.signer_check}")
+
+
+def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Path) -> int:
+    report = Report()
+    try:
+        shipped = iso9660.read_image(medium)
+    except iso9660.ImageError as error:
+        print(f"{medium}: cannot be read as an image: {error}")
+        return DIFFERENT
+    tree = shipped.trees[_launcher_tree(shipped)]
+    if AUTORUN not in tree or LAUNCHER not in tree:
+        print(f"{medium}: no medium of this product: it holds no {AUTORUN if AUTORUN not in tree else LAUNCHER}")
+        return DIFFERENT
+
+    named, uncommitted = build.parse_application_id(shipped.application_id)
+    revision, origin = (request.commit, "as given") if request.commit else \
+        (named, "as the image names it") if named else ("HEAD", "HEAD: the image names no commit")
+    commit = _commit_id(revision)
+    if commit is None:
+        print(f"{medium}: {revision} ({origin}) is no commit of this repository; nothing was compared")
+        return DIFFERENT
+    if uncommitted:
+        report.differs("the image says it was made from a working tree with uncommitted changes: no commit makes it")
+    if named and named != commit:
+        report.differs(f"the image names commit {named[:12]}, not {commit[:12]}")
+
+    checkout = checkouts.get(commit)
+    if not (checkout / "tools" / "medium" / "medium.py").is_file():
+        print(f"{medium}: commit {commit[:12]} predates this check; check the medium with that commit's"
+              " scripts/check-medium")
+        return DIFFERENT
+    payload = request.payload
+    if payload is None:
+        payload = work / "payload"
+        _extract_payload(shipped, payload)
+
+    rebuilt = _remake(shipped, checkout, payload, work, report)
+    if rebuilt is not None:
+        if medium.read_bytes() == rebuilt.path.read_bytes():
+            report.same(f"the whole image, byte for byte ({shipped.size} bytes)")
+        else:
+            _compare_trees(shipped, rebuilt, request.payload is not None, report)
+            _compare_regions(shipped, rebuilt, report)
+    files = sorted(path for path, entry in tree.items() if path and not entry.is_folder)
+    for path in files:
+        if request.payload is None and is_payload_file(path):
+            report.not_checked.append(path)
+            report.note(f"not checked: {path} (taken from the medium itself; give --payload)")
+        elif rebuilt is not None and path not in report.differing_paths:
+            report.same(path)
+    _examine_launchers(shipped, request, report)
+
+    print(f"{medium} against commit {commit[:12]} ({origin}):")
+    print("\n".join(report.lines))
+    if report.differences:
+        print(f"{medium}: {report.differences} difference(s) from the medium commit {commit[:12]} makes")
+        return DIFFERENT
+    if report.not_checked:
+        print(f"{medium}: the same as commit {commit[:12]} makes, except {len(report.not_checked)} payload file(s)"
+              " not checked: give --payload")
+        return PARTIAL
+    print(f"{medium}: the same medium as commit {commit[:12]} makes")
+    return SAME
+
+
+def check(request: Request, scratch: Path) -> int:
+    checkouts = Checkouts(scratch)
+    status = SAME
+    for number, medium in enumerate(request.media, 1):
+        work = scratch / f"medium-{number}"
+        work.mkdir()
+        result = check_medium(medium, request, checkouts, work)
+        status = DIFFERENT if DIFFERENT in (status, result) else max(status, result)
+        shutil.rmtree(work, ignore_errors=True)
+    return status
+

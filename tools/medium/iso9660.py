@@ -1,0 +1,340 @@
+"""Reads an ISO 9660 image the way each reader of a disc does: the plain ISO 9660 names, the Rock Ridge
+names that Linux shows, and the Joliet names that Windows shows, each tree with the bytes its records
+point at. It also knows every part of the image that is not a file (the system area, the volume
+descriptors, the path tables, the directories, Rock Ridge's continuation areas, what lies past the
+volume's end), so that a difference between two images can be named by what it is in.
+
+Written for checking media: nothing in an image is trusted to be well formed, and a record that points
+outside the image is an error (ImageError), never a silent skip.
+"""
+
+from __future__ import annotations
+
+import datetime
+import struct
+from dataclasses import dataclass, field
+from pathlib import Path
+
+SECTOR = 2048
+SYSTEM_AREA_SECTORS = 16
+# The escape sequences of a supplementary descriptor that make it Joliet's: UCS-2 levels 1 to 3.
+JOLIET_ESCAPES = (b"%/@", b"%/C", b"%/E")
+# The tags that start a UDF volume recognition sequence after the ISO 9660 descriptors.
+UDF_TAGS = (b"BEA01", b"NSR02", b"NSR03", b"TEA01")
+# Directories deeper than this make a reader loop forever on a crafted image; real media are shallow.
+MAX_DEPTH = 64
+DIRECTORY, MULTI_EXTENT = 0x02, 0x80
+
+ISO_9660, ROCK_RIDGE, JOLIET = "ISO 9660", "Rock Ridge", "Joliet"
+
+
+class ImageError(Exception):
+    """The image is not one a disc reader would read: the message says where and why."""
+
+
+@dataclass
+class Entry:
+    """A file or folder as one name tree gives it."""
+
+    path: str  # without the leading slash
+    is_folder: bool
+    extents: list[tuple[int, int]]  # (byte offset, length) in the image, in order
+    recorded: datetime.datetime  # the directory record's date
+    mode: int | None = None  # Rock Ridge's PX: mode, owner and group
+    owner: int | None = None
+    group: int | None = None
+    modified: datetime.datetime | None = None  # Rock Ridge's TF modification time
+
+    @property
+    def size(self) -> int:
+        return sum(length for _, length in self.extents)
+
+
+@dataclass
+class Region:
+    """Bytes of the image that are not a file's: what they are and where."""
+
+    start: int
+    end: int
+    what: str
+
+
+@dataclass
+class Image:
+    path: Path
+    size: int
+    volume_id: str
+    application_id: str
+    volume_end: int  # bytes: the volume space size the primary descriptor gives
+    volume_created: str  # YYYYMMDDhhmmsscc as the descriptor holds it
+    volume_modified: str
+    joliet_volume_id: str | None
+    udf: bool
+    trees: dict[str, dict[str, Entry]] = field(default_factory=dict)
+    regions: list[Region] = field(default_factory=list)
+
+    def read(self, entry: Entry) -> bytes:
+        with open(self.path, "rb") as file:
+            parts = []
+            for offset, length in entry.extents:
+                file.seek(offset)
+                parts.append(file.read(length))
+            return b"".join(parts)
+
+    def files(self, tree: str) -> dict[str, Entry]:
+        return {path: entry for path, entry in self.trees[tree].items() if not entry.is_folder}
+
+
+def _date7(raw: bytes) -> datetime.datetime:
+    year, month, day, hour, minute, second, offset = struct.unpack("<6Bb", raw)
+    try:
+        local = datetime.datetime(1900 + year, month, day, hour, minute, second)
+    except ValueError:
+        return datetime.datetime(1900, 1, 1, tzinfo=datetime.timezone.utc)
+    return (local - datetime.timedelta(minutes=15 * offset)).replace(tzinfo=datetime.timezone.utc)
+
+
+def _text(raw: bytes, encoding: str = "ascii") -> str:
+    return raw.decode(encoding, "replace").rstrip(" \0")
+
+
+class _Reader:
+    def __init__(self, path: Path):
+        self.path = path
+        self.file = open(path, "rb")
+        self.size = path.stat().st_size
+        self.regions: list[Region] = []
+
+    def read(self, offset: int, length: int, what: str) -> bytes:
+        if offset < 0 or length < 0 or offset + length > self.size:
+            raise ImageError(f"{what} lies outside the image (bytes {offset}-{offset + length} of {self.size})")
+        self.file.seek(offset)
+        return self.file.read(length)
+
+    def claim(self, offset: int, length: int, what: str) -> None:
+        if length:
+            self.regions.append(Region(offset, offset + length, what))
+
+    def descriptors(self) -> list[tuple[int, bytes]]:
+        found = []
+        sector = SYSTEM_AREA_SECTORS
+        while True:
+            raw = self.read(sector * SECTOR, SECTOR, f"volume descriptor at sector {sector}")
+            if raw[1:6] != b"CD001":
+                raise ImageError(f"sector {sector} holds no volume descriptor: this is no ISO 9660 image")
+            self.claim(sector * SECTOR, SECTOR, f"volume descriptor (sector {sector})")
+            if raw[0] == 255:
+                return found
+            found.append((sector, raw))
+            sector += 1
+            if sector > 256:
+                raise ImageError("the volume descriptors never end")
+
+    def udf(self, after: int) -> bool:
+        """Whether a UDF recognition sequence follows the descriptors; its sectors count as descriptors."""
+        present = False
+        sector = after
+        while sector * SECTOR + SECTOR <= self.size and sector < after + 32:
+            raw = self.read(sector * SECTOR, SECTOR, "volume recognition sequence")
+            if raw[1:6] not in UDF_TAGS:
+                break
+            self.claim(sector * SECTOR, SECTOR, f"UDF recognition sequence (sector {sector})")
+            present |= raw[1:6] in (b"NSR02", b"NSR03")
+            sector += 1
+        return present
+
+    def path_tables(self, descriptor: bytes, name: str) -> None:
+        size = struct.unpack_from("<I", descriptor, 132)[0]
+        for field_offset, pack in ((140, "<I"), (144, "<I"), (148, ">I"), (152, ">I")):
+            sector = struct.unpack_from(pack, descriptor, field_offset)[0]
+            if sector:
+                self.read(sector * SECTOR, size, f"{name} path table")
+                self.claim(sector * SECTOR, size, f"{name} path table")
+
+    def walk(self, root_record: bytes, tree: str, susp: bool, claim_folders: bool = True) -> dict[str, Entry]:
+        entries: dict[str, Entry] = {}
+        root_extent, root_size = struct.unpack_from("<I", root_record, 2)[0], struct.unpack_from("<I", root_record, 10)[0]
+        root = Entry("", True, [(root_extent * SECTOR, root_size)], _date7(root_record[18:25]))
+        entries[""] = root
+        seen: set[int] = set()
+        pending = [(root, 0)]
+        while pending:
+            folder, depth = pending.pop()
+            offset, length = folder.extents[0]
+            if offset in seen:
+                raise ImageError(f"the {tree} tree reaches the folder at byte {offset} twice (a loop)")
+            if depth > MAX_DEPTH:
+                raise ImageError(f"the {tree} tree is deeper than {MAX_DEPTH} folders")
+            seen.add(offset)
+            label = f"{tree} folder /{folder.path}"
+            data = self.read(offset, length, label)
+            if claim_folders:
+                self.claim(offset, -(-length // SECTOR) * SECTOR, label)
+            for record in self._records(data, label):
+                child = self._entry(record, folder.path, tree, susp)
+                if child is None:
+                    continue
+                if child.path in entries and not entries[child.path].is_folder and not child.is_folder:
+                    entries[child.path].extents += child.extents  # the next extent of a multi-extent file
+                    continue
+                if child.path in entries:
+                    raise ImageError(f"the {tree} tree names /{child.path} twice")
+                entries[child.path] = child
+                if child.is_folder:
+                    pending.append((child, depth + 1))
+                else:
+                    for start, size in child.extents:
+                        self.read(start, size, f"{tree} file /{child.path}")
+        return entries
+
+    @staticmethod
+    def _records(data: bytes, label: str):
+        position = 0
+        while position < len(data):
+            length = data[position]
+            if length == 0:  # the rest of this sector is padding
+                position = (position // SECTOR + 1) * SECTOR
+                continue
+            if length < 34 or position % SECTOR + length > SECTOR:
+                raise ImageError(f"a broken directory record in the {label} at byte {position}")
+            yield data[position : position + length]
+            position += length
+
+    def _entry(self, record: bytes, parent: str, tree: str, susp: bool) -> Entry | None:
+        extent, size = struct.unpack_from("<I", record, 2)[0], struct.unpack_from("<I", record, 10)[0]
+        flags, name_length = record[25], record[32]
+        raw_name = record[33 : 33 + name_length]
+        if raw_name in (b"\0", b"\1"):
+            if susp and raw_name == b"\0" and parent == "":
+                self._susp(record, 33 + name_length, "/")  # claims the root's continuation areas
+            return None
+        if tree == JOLIET:
+            name = raw_name.decode("utf-16-be", "replace")
+        else:
+            name = raw_name.decode("ascii", "replace")
+        if not flags & DIRECTORY:
+            name = name.split(";")[0]
+            if tree != JOLIET and name.endswith("."):
+                name = name[:-1]
+        fields = {}
+        if susp:
+            fields = self._susp(record, 33 + name_length + (1 - name_length % 2), f"/{parent}/{name}")
+            if "RE" in fields:  # a relocated folder: it appears where its CL entry points from
+                return None
+            if "NM" in fields:
+                name = fields["NM"]
+            if "CL" in fields:
+                moved = self.read(fields["CL"] * SECTOR, 34, f"relocated folder of /{parent}/{name}")
+                extent, size = fields["CL"], struct.unpack_from("<I", moved, 10)[0]
+                flags |= DIRECTORY
+        if "/" in name or name in ("", ".", ".."):
+            raise ImageError(f"the {tree} tree has an entry with the name {name!r} in /{parent}")
+        path = f"{parent}/{name}" if parent else name
+        entry = Entry(path, bool(flags & DIRECTORY), [(extent * SECTOR, size)], _date7(record[18:25]))
+        if "PX" in fields:
+            entry.mode, entry.owner, entry.group = fields["PX"]
+        entry.modified = fields.get("TF")
+        return entry
+
+    def _susp(self, record: bytes, start: int, where: str) -> dict:
+        """The Rock Ridge fields of a record's system use area and its continuation areas."""
+        fields: dict = {}
+        name_parts: list[bytes] = []
+        area, position, hops = record, start, 0
+        while True:
+            continuation = None
+            while position + 4 <= len(area):
+                signature, length = area[position : position + 2], area[position + 2]
+                if length < 4 or position + length > len(area):
+                    break
+                body = area[position + 4 : position + length]
+                if signature == b"NM" and body:
+                    name_parts.append(body[1:])
+                elif signature == b"PX" and len(body) >= 32:
+                    fields["PX"] = (struct.unpack_from("<I", body, 0)[0], struct.unpack_from("<I", body, 16)[0],
+                                    struct.unpack_from("<I", body, 24)[0])
+                elif signature == b"TF" and body:
+                    fields["TF"] = self._modified(body)
+                elif signature == b"CL" and len(body) >= 4:
+                    fields["CL"] = struct.unpack_from("<I", body, 0)[0]
+                elif signature == b"RE":
+                    fields["RE"] = True
+                elif signature == b"CE" and len(body) >= 24:
+                    continuation = tuple(struct.unpack_from("<I", body, at)[0] for at in (0, 8, 16))
+                elif signature == b"ST":
+                    break
+                position += length
+            if continuation is None:
+                break
+            hops += 1
+            if hops > 32:
+                raise ImageError(f"the Rock Ridge fields of {where} continue without end")
+            block, offset, length = continuation
+            label = f"Rock Ridge continuation area of {where}"
+            area, position = self.read(block * SECTOR + offset, length, label), 0
+            self.claim(block * SECTOR + offset, length, label)
+        if name_parts:
+            fields["NM"] = b"".join(name_parts).decode("utf-8", "replace")
+        return fields
+
+    @staticmethod
+    def _modified(body: bytes) -> datetime.datetime | None:
+        flags = body[0]
+        if not flags & 0x02 or flags & 0x80:  # no modification time, or the 17-byte long form
+            return None
+        position = 1 + (7 if flags & 0x01 else 0)
+        return _date7(body[position : position + 7]) if len(body) >= position + 7 else None
+
+
+def read_image(path: Path) -> Image:
+    """The image's descriptors, its name trees and the regions that are no file's."""
+    path = Path(path)
+    reader = _Reader(path)
+    try:
+        if reader.size < (SYSTEM_AREA_SECTORS + 1) * SECTOR:
+            raise ImageError(f"{path} is {reader.size} bytes: too short for an ISO 9660 image")
+        reader.claim(0, SYSTEM_AREA_SECTORS * SECTOR, "system area (sectors 0-15)")
+        descriptors = reader.descriptors()
+        terminator = SYSTEM_AREA_SECTORS + len(descriptors) + 1
+        udf = reader.udf(terminator)
+        primary = next((raw for _, raw in descriptors if raw[0] == 1), None)
+        if primary is None:
+            raise ImageError(f"{path} has no primary volume descriptor: it is no ISO 9660 image")
+        joliet = next((raw for _, raw in descriptors if raw[0] == 2 and raw[88:91] in JOLIET_ESCAPES), None)
+        image = Image(
+            path=path,
+            size=reader.size,
+            volume_id=_text(primary[40:72]),
+            application_id=_text(primary[574:702]),
+            volume_end=struct.unpack_from("<I", primary, 80)[0] * SECTOR,
+            volume_created=_text(primary[813:829]),
+            volume_modified=_text(primary[830:846]),
+            joliet_volume_id=_text(joliet[40:72], "utf-16-be") if joliet else None,
+            udf=udf,
+        )
+        reader.path_tables(primary, ISO_9660)
+        image.trees[ISO_9660] = reader.walk(primary[156:190], ISO_9660, susp=False)
+        # The same folders again, read for their Rock Ridge fields.
+        rock_ridge = reader.walk(primary[156:190], ROCK_RIDGE, susp=True, claim_folders=False)
+        # A tree without any Rock Ridge name is only the plain one again.
+        if any(entry.mode is not None for entry in rock_ridge.values()):
+            image.trees[ROCK_RIDGE] = rock_ridge
+        if joliet is not None:
+            reader.path_tables(joliet, JOLIET)
+            image.trees[JOLIET] = reader.walk(joliet[156:190], JOLIET, susp=False)
+        if image.volume_end < reader.size:
+            reader.claim(image.volume_end, reader.size - image.volume_end, "data past the volume's end")
+        image.regions = reader.regions
+        return image
+    finally:
+        reader.file.close()
+
+
+def what_holds(image: Image, offset: int) -> list[str]:
+    """What the byte at offset belongs to: files by tree, or the regions that are no file's."""
+    owners = [region.what for region in image.regions if region.start <= offset < region.end]
+    for tree, entries in image.trees.items():
+        for entry in entries.values():
+            if not entry.is_folder and any(start <= offset < start + length for start, length in entry.extents):
+                owners.append(f"{tree} file {entry.path}")
+    return owners

@@ -1,0 +1,154 @@
+"""make-medium: a payload folder and the commit's release setup.exe, signed, into an ISO 9660 image with
+Joliet and Rock Ridge names, written over OUTPUT only once it is complete."""
+
+from __future__ import annotations
+
+import datetime
+import os
+import subprocess
+import sys
+import tempfile
+from dataclasses import dataclass
+from pathlib import Path
+
+import build
+import payload as medium_payload
+import signing
+from build import BuildError, clean_environment
+from payload import AUTORUN, LAUNCHER, PayloadError
+from signing import SigningError
+
+
+@dataclass
+class Request:
+    payload: Path
+    output: Path
+    volume_label: str = medium_payload.DEFAULT_VOLUME_LABEL
+    autorun_label: str = medium_payload.DEFAULT_AUTORUN_LABEL
+    key: signing.Key | None = None
+    signature: Path | None = None  # a program whose signature goes onto the rebuilt setup.exe (check-medium)
+    uncommitted: bool = False  # build the working tree as it is; the image says so
+    release_dir: Path | None = None
+
+
+def log(message: str) -> None:
+    print(f"==> {message}", file=sys.stderr, flush=True)
+
+
+def refuse_changes(source: build.Source) -> None:
+    if source.changes:
+        shown = source.changes[:20]
+        more = f"\n  ... and {len(source.changes) - len(shown)} more" if len(source.changes) > len(shown) else ""
+        raise BuildError("the working tree differs from its commit, so the medium would hold a program no commit"
+                         " makes:\n  " + "\n  ".join(shown) + more +
+                         "\ncommit or remove the changes (or give --uncommitted for a development medium, which"
+                         " says so and which check-medium never calls the same as a commit's); nothing was written")
+
+
+def write_image(request: Request, found: medium_payload.Payload, launcher: Path, source: build.Source,
+                scratch: Path, log_file: Path) -> None:
+    autorun = scratch / AUTORUN
+    autorun.write_bytes(medium_payload.autorun_inf(request.autorun_label))
+    date = datetime.datetime.fromtimestamp(source.date, datetime.timezone.utc).strftime("%Y%m%d%H%M%S00")
+    partial = Path(tempfile.mkstemp(dir=request.output.parent, prefix=f".{request.output.name}.")[1])
+    try:
+        # Startup files are not read, names are UTF-8 on both sides whatever the locale, every date is the
+        # source date, owners and modes are fixed, and symbolic links in the payload become the files they
+        # name (Joliet has no links).
+        command = [
+            "xorriso", "-no_rc", "-report_about", "WARNING", "-abort_on", "FAILURE", "-return_with", "WARNING", "32",
+            "-local_charset", "UTF-8", "-out_charset", "UTF-8",
+            "-outdev", f"stdio:{partial}", "-blank", "as_needed",
+            "-joliet", "on", "-rockridge", "on", "-compliance", "joliet_long_names", "-md5", "off", "-acl", "off",
+            "-xattr", "off", "-disk_dev_ino", "off", "-follow", "link",
+            "-volid", request.volume_label,
+            "-application_id", source.application_id(request.uncommitted),
+            "-volume_date", "uuid", date, "-iso_nowtime", f"={source.date}",
+            "-map", str(launcher), f"/{LAUNCHER}",
+            "-map", str(autorun), f"/{AUTORUN}",
+            "-map", str(found.notes), f"/{found.notes.name}",
+            "-map", str(found.components), f"/{found.components.name}",
+            "-find", "/", "-type", "d", "-exec", "chmod", "0555", "--",
+            "-find", "/", "-type", "f", "-exec", "chmod", "0444", "--",
+            "-chown_r", "0", "/", "--", "-chgrp_r", "0", "/", "--",
+            "-volume_date", "all_file_dates", f"={source.date}",
+            "-commit",
+        ]
+        with open(log_file, "a") as output:
+            output.write(f"$ {' '.join(command)}\n")
+            output.flush()
+            result = subprocess.run(command, stdout=output, stderr=subprocess.PIPE, text=True,
+                                    env=clean_environment(SOURCE_DATE_EPOCH=str(source.date)))
+            output.write(result.stderr)
+        if result.returncode != 0:
+            problems = [line for line in result.stderr.splitlines() if "FAILURE" in line or "SORRY" in line or
+                        "WARNING" in line]
+            raise BuildError("xorriso could not write the image:\n" + "\n".join(problems or result.stderr.splitlines()[-5:]))
+        os.chmod(partial, 0o666 & ~_umask())
+        os.replace(partial, request.output)
+    finally:
+        partial.unlink(missing_ok=True)
+
+
+def _umask() -> int:
+    current = os.umask(0)
+    os.umask(current)
+    return current
+
+
+def make(request: Request) -> None:
+    medium_payload.check_volume_label(request.volume_label)
+    medium_payload.check_autorun_label(request.autorun_label)
+    found = medium_payload.find_payload(request.payload)
+    if not request.output.parent.is_dir():
+        raise PayloadError(f"the folder of {request.output} does not exist")
+    if request.output.is_dir():
+        raise PayloadError(f"{request.output} is a folder")
+    for entry in found.left_out:
+        log(f"Leaving out {entry}: the medium takes only voabc.txt and vorncopy from the payload")
+    source = build.source()
+    if not request.uncommitted:
+        refuse_changes(source)
+    elif source.changes:
+        log(f"Building the working tree with {len(source.changes)} uncommitted change(s): the medium says so, and"
+            " check-medium will not call it the same as any commit's")
+    with tempfile.TemporaryDirectory() as scratch_name:
+        scratch = Path(scratch_name)
+        if request.key:
+            subject = signing.check_key(request.key, scratch)
+        release_dir = request.release_dir or build.REPO_ROOT / "build" / "win32"
+        with build.build_lock(release_dir):
+            _make_locked(request, found, source, scratch, release_dir, subject if request.key else None)
+
+
+def _make_locked(request: Request, found: medium_payload.Payload, source: build.Source, scratch: Path,
+                 release_dir: Path, subject: str | None) -> None:
+    log_file = release_dir.parent / "make-medium.log"
+    log_file.write_text("")
+    log(f"Building the release setup.exe ({release_dir})")
+    launcher = build.build_release(release_dir, log_file)
+    if request.key:
+        log(f"Signing setup.exe ({subject})")
+        signed = scratch / LAUNCHER
+        signing.sign(launcher, signed, request.key, source.date, log)
+        launcher = signed
+    elif request.signature:
+        signature = _signature_of(request.signature)
+        signed = scratch / LAUNCHER
+        refusal = signing.attach(launcher, signature, signed)
+        if refusal is not None:
+            log(f"The given signature does not fit this commit's setup.exe ({refusal}): the medium is made"
+                " with the unsigned program")
+        else:
+            launcher = signed
+    log(f"Writing {request.output}")
+    write_image(request, found, launcher, source, scratch, log_file)
+
+
+def _signature_of(program: Path) -> bytes:
+    import authenticode
+
+    signature = authenticode.signature_der(program.read_bytes())
+    if signature is None:
+        raise SigningError(f"{program} carries no signature to attach")
+    return signature

@@ -1,0 +1,197 @@
+"""Signing setup.exe with Authenticode through osslsigncode, with a key in a PKCS#12 file or on a PKCS#11
+token. The password or PIN comes from a file's first line (a pipe too) or the environment, never from a
+command line, and reaches osslsigncode (and openssl, to open the PKCS#12 file) through a pipe alone."""
+
+from __future__ import annotations
+
+import contextlib
+import datetime
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+from dataclasses import dataclass, field
+from pathlib import Path
+
+import authenticode
+from cryptography import x509
+from build import SECRET_VARIABLES, clean_environment
+
+DEFAULT_DESCRIPTION = "tarvin"
+
+
+class SigningError(Exception):
+    pass
+
+
+@dataclass
+class Key:
+    kind: str  # "pkcs12" or "pkcs11"
+    pkcs12: Path | None = None
+    module: Path | None = None
+    key: str | None = None
+    certificate: Path | None = None
+    secret: str | None = None
+    timestamp_urls: list[str] = field(default_factory=list)
+    allow_no_timestamp: bool = False
+    description: str = DEFAULT_DESCRIPTION
+    url: str | None = None
+
+
+def read_secret(path: str) -> str:
+    """The first line of a file, a pipe or a process substitution, without its line ending (LF or CR LF)."""
+    try:
+        with open(path, "rb") as file:
+            line = file.readline()
+    except OSError as error:
+        raise SigningError(f"{path} cannot be read: {error.strerror}") from None
+    line = line.rstrip(b"\n").rstrip(b"\r")
+    if not line:
+        raise SigningError(f"{path} is empty")
+    return line.decode("utf-8")
+
+
+def take_secrets() -> dict[str, str]:
+    """The signing secrets of the environment, taken out of it so that no other program inherits them."""
+    return {name: os.environ.pop(name) for name in SECRET_VARIABLES if name in os.environ}
+
+
+@contextlib.contextmanager
+def secret_pipe(secret: str):
+    """A /dev/fd path from which a child reads the secret once; pass_fds must carry the descriptor."""
+    read_end, write_end = os.pipe()
+    try:
+        os.write(write_end, secret.encode("utf-8"))  # far below a pipe's buffer
+        os.close(write_end)
+        write_end = -1
+        yield read_end, f"/dev/fd/{read_end}"
+    finally:
+        os.close(read_end)
+        if write_end >= 0:
+            os.close(write_end)
+
+
+def _run(command: list[str], secret: str | None, secret_option: str | None, **extra_env: str):
+    env = clean_environment(**extra_env)
+    if secret is None:
+        return subprocess.run(command, capture_output=True, text=True, env=env)
+    with secret_pipe(secret) as (descriptor, path):
+        return subprocess.run([*command, secret_option, path] if secret_option else command, capture_output=True,
+                              text=True, env=env, pass_fds=(descriptor,))
+
+
+def signer_certificate(key: Key, scratch: Path) -> bytes:
+    """The signer's certificate (PEM); a wrong password or a file that is no certificate is refused."""
+    if key.kind == "pkcs12":
+        first_failure = None
+        for legacy in ([], ["-legacy"]):  # older PKCS#12 files use ciphers of OpenSSL's legacy provider
+            result = _open_pkcs12(key, legacy)
+            if result.returncode == 0 and b"BEGIN CERTIFICATE" in result.stdout:
+                return result.stdout
+            first_failure = first_failure or result
+        first = first_failure.stderr.decode(errors="replace").splitlines()
+        raise SigningError(f"the password does not open {key.pkcs12}, or it is no PKCS#12 file"
+                           f" ({first[0] if first else 'no certificate in it'}); nothing was written")
+    for form in ("PEM", "DER"):
+        result = subprocess.run(["openssl", "x509", "-inform", form, "-in", str(key.certificate)], capture_output=True,
+                                env=clean_environment())
+        if result.returncode == 0:
+            return result.stdout
+    raise SigningError(f"{key.certificate} holds no certificate (PEM or DER); nothing was written")
+
+
+def _open_pkcs12(key: Key, legacy: list[str]) -> subprocess.CompletedProcess:
+    with secret_pipe(key.secret or "") as (descriptor, path):
+        return subprocess.run(["openssl", "pkcs12", *legacy, "-in", str(key.pkcs12), "-passin", f"file:{path}",
+                               "-nokeys", "-clcerts"], capture_output=True, env=clean_environment(),
+                              pass_fds=(descriptor,))
+
+
+def check_key(key: Key, scratch: Path) -> str:
+    """Refuses, before anything is built, a key that would sign a program Windows does not accept: a
+    certificate not valid now or not for code signing. Returns the signer's subject."""
+    pem = signer_certificate(key, scratch)
+    problems = authenticode.signing_certificate_problems(pem, datetime.datetime.now(datetime.timezone.utc))
+    subject = authenticode.describe(x509.load_pem_x509_certificate(pem)).subject
+    if problems:
+        raise SigningError(f"{problems[0]}; nothing was written")
+    return subject
+
+
+def pkcs11_engine() -> str:
+    result = subprocess.run(["openssl", "version", "-e"], capture_output=True, text=True, env=clean_environment())
+    match = re.search(r'ENGINESDIR: "(.*)"', result.stdout)
+    engine = Path(match.group(1) if match else "/nonexistent") / "pkcs11.so"
+    if not engine.is_file():
+        raise SigningError(f"OpenSSL's PKCS#11 engine {engine} is missing (package libengine-pkcs11-openssl)")
+    return str(engine)
+
+
+def _failure(key: Key, log: str) -> str:
+    """What went wrong, in the words of the key's owner rather than of OpenSSL's error stack."""
+    if "PIN incorrect" in log:
+        return "the token refused the PIN"
+    if "PIN locked" in log:
+        return "the token's PIN is locked"
+    if "key values mismatch" in log:
+        return f"the certificate {key.certificate or 'in ' + str(key.pkcs12)} does not belong to the key"
+    if "Unable to load PKCS#11 module" in log:
+        return f"{key.module} cannot be loaded as a PKCS#11 module"
+    if any(s in log for s in ("object not found", "private key was not found", "No matching initialized token")):
+        return f"no key {key.key} on the tokens of {key.module}"
+    lines = "\n".join(line for line in log.splitlines() if not line.startswith("Engine "))
+    return f"osslsigncode could not sign setup.exe:\n{lines}"
+
+
+def sign(program: Path, output: Path, key: Key, signing_time: int, log) -> bool:
+    """Signs program into output; returns whether it carries a timestamp. The signing time is the source
+    date, so that the same key gives the same signature."""
+    base = ["osslsigncode", "sign", "-h", "sha256", "-time", str(signing_time), "-n", key.description]
+    if key.url:
+        base += ["-i", key.url]
+    if key.kind == "pkcs12":
+        base += ["-pkcs12", str(key.pkcs12)]
+    else:
+        base += ["-pkcs11engine", pkcs11_engine(), "-pkcs11module", str(key.module), "-key", key.key,
+                 "-certs", str(key.certificate)]
+
+    def attempt(timestamps: list[str]) -> subprocess.CompletedProcess:
+        output.unlink(missing_ok=True)
+        options = [option for url in timestamps for option in ("-ts", url)]
+        command = [*base, *options, "-in", str(program), "-out", str(output)]
+        return _run(command, key.secret, "-readpass" if key.secret is not None else None)
+
+    result = attempt(key.timestamp_urls)
+    if result.returncode == 0:
+        return bool(key.timestamp_urls)
+    messages = result.stdout + result.stderr
+    if key.timestamp_urls and "timestamping failed" in messages.lower():
+        if not key.allow_no_timestamp:
+            raise SigningError(f"no timestamp server answered ({' '.join(key.timestamp_urls)}); nothing was written"
+                               " (--allow-no-timestamp signs without a timestamp)")
+        log(f"No timestamp server answered ({' '.join(key.timestamp_urls)}): signing without a timestamp, as allowed")
+        result = attempt([])
+        if result.returncode == 0:
+            return False
+        messages = result.stdout + result.stderr
+    raise SigningError(f"{_failure(key, messages)}; nothing was written")
+
+
+def attach(program: Path, signature: bytes, output: Path) -> str | None:
+    """program with the given PKCS#7 signature attached into output; None when done, else osslsigncode's
+    reason (it refuses a signature that is not for this program)."""
+    with tempfile.TemporaryDirectory() as scratch:
+        der = Path(scratch) / "signature.der"
+        der.write_bytes(signature)
+        output.unlink(missing_ok=True)
+        result = subprocess.run(["osslsigncode", "attach-signature", "-sigin", str(der), "-in", str(program),
+                                 "-out", str(output)], capture_output=True, text=True, env=clean_environment())
+    if result.returncode != 0 or not output.is_file():
+        lines = (result.stderr + result.stdout).strip().splitlines()
+        return lines[-1] if lines else "osslsigncode failed"
+    return None
+
+
+def have_osslsigncode() -> bool:
+    return shutil.which("osslsigncode") is not None
