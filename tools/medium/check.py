@@ -110,7 +110,7 @@ def _remake(shipped: iso9660.Image, checkout: Path, payload: Path, work: Path, r
     env = {k: v for k, v in build.clean_environment().items() if k not in ("SOURCE_DATE_EPOCH", "RELEASE_BUILD_DIR")}
     print(f"==> Making {shipped.path.name} again from {checkout.name.split('-')[-1]} (volume label"
           f" {shipped.volume_id}, autorun label {label})", file=sys.stderr, flush=True)
-    result = subprocess.run(["bash", str(checkout / "scripts" / "make-medium"), *arguments, str(payload), str(rebuilt)],
+    result = subprocess.run(["bash", str(checkout / "scripts" / "make-medium"), *arguments, str(payload.resolve()), str(rebuilt)],
                             capture_output=True, text=True, env=env, cwd=checkout)
     (work / "make-medium.log").write_text(result.stdout + result.stderr)
     if result.returncode != 0:
