@@ -72,12 +72,12 @@ class OverPreviousImage(unittest.TestCase):
         self.assertEqual([p.name for p in self.output_folder.iterdir()], ["medium.iso"], "no partial image is left")
 
 
-def make_medium(payload: Path, output: Path, *options: str, repo: Path = REPO_ROOT,
-                env: dict | None = None, timeout: float = 900) -> subprocess.CompletedProcess:
+def make_medium(payload: Path, output: Path, *options: str, repo: Path = REPO_ROOT, env: dict | None = None,
+                timeout: float = 900, pass_fds: tuple[int, ...] = ()) -> subprocess.CompletedProcess:
     """Runs repo's scripts/make-medium; its output is captured as text."""
     return subprocess.run(["bash", str(repo / "scripts" / "make-medium"), *options, str(payload), str(output)],
                           env=env if env is not None else os.environ.copy(), capture_output=True, text=True,
-                          timeout=timeout)
+                          timeout=timeout, pass_fds=pass_fds)
 
 
 def image(path: Path) -> iso9660.Image:

@@ -6,6 +6,7 @@ import os
 import shutil
 import stat
 import struct
+import subprocess
 import tempfile
 import unittest
 from pathlib import Path
@@ -173,6 +174,17 @@ class PayloadChecks(medium_image.OverPreviousImage):
         result = self.make()
         self.assertNothingWritten(result)
         self.assertIn("DAO350.DLL", result.stderr)
+
+    def test_a_working_tree_with_changes_is_refused_naming_them(self):
+        checkout = self.folder / "checkout"
+        subprocess.run(["git", "clone", "--quiet", "--shared", str(medium_image.REPO_ROOT), str(checkout)], check=True)
+        (checkout / "src" / "stray.cpp").write_text("// never committed\n")
+        with open(checkout / "CMakeLists.txt", "a") as cmake_lists:
+            cmake_lists.write("# changed\n")
+        result = medium_image.make_medium(self.payload, self.output, repo=checkout, env=make_medium_env())
+        self.assertNothingWritten(result)
+        self.assertIn("CMakeLists.txt", result.stderr)
+        self.assertIn("src/stray.cpp", result.stderr)
 
     def test_labels_outside_their_rules_are_refused(self):
         cases = [("--volume-label", "tarvin"), ("--volume-label", "TARVIN DISC"), ("--volume-label", "A" * 17),

@@ -14,6 +14,10 @@ from pathlib import Path
 
 import medium_image
 import signing_keys
+from asn1crypto import cms
+
+import authenticode
+import build
 from signing_keys import KEY_URI, PASSWORD, PIN, SOFTHSM_MODULE
 
 REPO_ROOT = medium_image.REPO_ROOT
@@ -82,10 +86,20 @@ class SignedMedia(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        if "file_signed" in cls.__dict__:  # made already for CheckedMedia
+            return
         cls.folder = Keys.folder / "media"
         cls.payload = cls.folder / "payload"
         medium_image.lay_out_payload(cls.payload)
-        cls.file_signed = cls.make("file.iso", *file_key())
+        # The password through a pipe, as from a password manager: --password-file <(pass show ...).
+        read_end, write_end = os.pipe()
+        os.write(write_end, f"{PASSWORD}\n".encode())
+        os.close(write_end)
+        try:
+            cls.file_signed = cls.make("file.iso", "--pkcs12", str(Keys.keys.path("signer.p12")), "--password-file",
+                                       f"/dev/fd/{read_end}", pass_fds=(read_end,))
+        finally:
+            os.close(read_end)
         cls.token_signed = cls.make("token.iso", *token_key(), SIGNING_PIN=PIN)
         with signing_keys.TimestampServer(Keys.keys) as server:
             cls.timestamped = cls.make("timestamped.iso", "--pkcs12", str(Keys.keys.path("signer.p12")),
@@ -95,9 +109,9 @@ class SignedMedia(unittest.TestCase):
             cls.timestamp_requests = server.requests
 
     @classmethod
-    def make(cls, name: str, *options: str, **env: str) -> Path:
+    def make(cls, name: str, *options: str, pass_fds: tuple[int, ...] = (), **env: str) -> Path:
         image = cls.folder / name
-        result = medium_image.make_medium(cls.payload, image, *options, env=environment(**env))
+        result = medium_image.make_medium(cls.payload, image, *options, env=environment(**env), pass_fds=pass_fds)
         if result.returncode != 0:
             raise AssertionError(f"make-medium {' '.join(options)} failed:\n{result.stderr}")
         return image
@@ -175,35 +189,98 @@ class SignedMedia(unittest.TestCase):
                          {"signed": "00000000", "changed": "80096010", "unsigned": "800B0100"},
                          result.stdout + result.stderr)  # TRUST_E_BAD_DIGEST, TRUST_E_NOSIGNATURE
 
-    def test_check_medium_matches_signed_media_and_names_what_differs(self):
-        result = check_medium(str(self.file_signed), str(self.timestamped))
-        self.assertEqual(result.returncode, 0, result.stdout + result.stderr[-3000:])
-        self.assertEqual(result.stdout.count("the same medium as commit"), 2, result.stdout)
-        self.assertIn("same: setup.exe (signed; the sha256 digest in its signature", result.stdout)
 
-        # A byte of the signed setup.exe changed inside the image, and a medium from another payload.
-        image = bytearray(self.file_signed.read_bytes())
-        program = self.launcher(self.file_signed).read_bytes()
-        code = image.find(program[0x1000:0x1040])
-        image[code] ^= 0x01
-        changed_launcher = self.folder / "changed-launcher.iso"
-        changed_launcher.write_bytes(bytes(image))
-        other_payload = self.folder / "other-payload"
-        shutil.copytree(self.payload, other_payload)
-        (other_payload / "vorncopy" / "Dao350.dll").write_bytes(b"MZ another component")
-        changed_component = medium_image.make_medium(other_payload, self.folder / "changed-component.iso",
-                                                     *file_key(), env=environment())
-        self.assertEqual(changed_component.returncode, 0, changed_component.stderr)
+def joliet_swap(image: bytes, program: bytes) -> bytes:
+    """The image with other bytes appended and the Joliet record of setup.exe (what Windows runs) pointing
+    at them, while the Rock Ridge and ISO 9660 records still point at the signed program."""
+    medium = bytearray(image)
+    medium += bytes(-len(medium) % 2048)
+    sector = len(medium) // 2048
+    medium += program + bytes(-len(program) % 2048)
+    with tempfile.NamedTemporaryFile() as file:
+        file.write(image)
+        file.flush()
+        root_start, root_length = medium_image.image(Path(file.name)).trees[medium_image.JOLIET][""].extents[0]
+    record = medium.index("setup.exe".encode("utf-16-be"), root_start, root_start + root_length) - 33
+    medium[record + 2 : record + 10] = sector.to_bytes(4, "little") + sector.to_bytes(4, "big")
+    return bytes(medium)
 
-        result = check_medium("--payload", str(self.payload), str(changed_launcher),
-                              str(self.folder / "changed-component.iso"))
+
+def with_application_id(image: bytes, application_id: str) -> bytes:
+    """The image with another application identifier in its primary volume descriptor."""
+    medium = bytearray(image)
+    medium[16 * 2048 + 574 : 16 * 2048 + 702] = application_id.encode("ascii").ljust(128)
+    return bytes(medium)
+
+
+class CheckedMedia(unittest.TestCase):
+    """check-medium against the genuine signed media of SignedMedia and copies tampered as an attacker
+    would: each is named as different, by file and name tree, and a genuine one is the same."""
+
+    @classmethod
+    def setUpClass(cls):
+        SignedMedia.setUpClass()
+        cls.media = SignedMedia
+        cls.folder = Keys.folder / "checked"
+        cls.folder.mkdir()
+        genuine = SignedMedia.file_signed.read_bytes()
+        program = medium_image.image(SignedMedia.file_signed)
+        launcher = program.read(program.trees[medium_image.JOLIET]["setup.exe"])
+        other = bytearray(launcher)
+        other[0x1000] ^= 0x01  # code, covered by the digest
+        signature = authenticode.signature_der(launcher)
+        value = cms.ContentInfo.load(signature)["content"]["signer_infos"][0]["signature"].native
+        damaged = bytearray(genuine)
+        damaged[genuine.index(value) + 10] ^= 0x01
+        commit = build.parse_application_id(program.application_id)[0]
+        cls.tampered = {
+            "joliet-swap.iso": joliet_swap(genuine, bytes(other)),
+            "damaged-signature.iso": bytes(damaged),
+            "uncommitted.iso": with_application_id(genuine, build.Source(commit, ("x",), 0).application_id(True)),
+        }
+        for name, content in cls.tampered.items():
+            (cls.folder / name).write_bytes(content)
+
+    @staticmethod
+    def verdicts(output: str, media: list[Path]) -> dict[str, str]:
+        """Each medium's report, from its heading to its verdict, by file name."""
+        reports = {}
+        for medium in media:
+            start = output.index(f"{medium} against commit")
+            end = output.index("\n", output.index(f"\n{medium}: ", start) + 1)
+            reports[medium.name] = output[start:end]
+        return reports
+
+    def test_genuine_media_are_the_same_and_tampered_ones_are_named(self):
+        media = [SignedMedia.file_signed, *(self.folder / name for name in self.tampered)]
+        result = check_medium("--payload", str(SignedMedia.payload), "--ca", str(Keys.keys.path("ca.pem")),
+                              *map(str, media))
         self.assertEqual(result.returncode, 1, result.stdout + result.stderr[-3000:])
-        first, second = result.stdout.split("changed-component.iso against")
-        self.assertIn("differs: setup.exe (changed after signing", first)
-        self.assertEqual(first.count("differs:"), 1, first)
-        self.assertIn("differs: vorncopy/Dao350.dll", second)
-        self.assertEqual(second.count("differs:"), 1, second)
-        self.assertEqual(result.stdout.count("1 difference(s)"), 2, result.stdout)
+        reports = self.verdicts(result.stdout, media)
+        genuine = reports[SignedMedia.file_signed.name]
+        self.assertIn(f"{SignedMedia.file_signed}: the same medium as commit", genuine)
+        self.assertIn("same: the whole image, byte for byte", genuine)
+        self.assertIn("signer of setup.exe: CN=tarvin test signer", genuine)
+        self.assertIn("signature of setup.exe verifies; signer checked: chain", genuine)
+        swapped = reports["joliet-swap.iso"]
+        self.assertIn("differs: setup.exe (Joliet names)", swapped)
+        self.assertNotIn("differs: setup.exe (Rock Ridge names)", swapped)
+        self.assertIn("the signature of setup.exe (Joliet names): the program changed after signing", swapped)
+        self.assertRegex(reports["damaged-signature.iso"], r"differs: the signature of setup.exe: .*does not verify")
+        self.assertIn("uncommitted changes: no commit makes it", reports["uncommitted.iso"])
+        for name in self.tampered:
+            self.assertRegex(reports[name], rf"{name}: \d+ difference\(s\) from the medium commit")
+
+    def test_without_a_payload_files_are_not_checked_and_another_signer_differs(self):
+        result = check_medium("--signer-sha256", str(Keys.keys.path("other.pem")), str(SignedMedia.timestamped))
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr[-3000:])
+        self.assertIn("not checked: vorncopy/Dao350.dll (taken from the medium itself; give --payload)", result.stdout)
+        self.assertRegex(result.stdout, r"differs: the signature of setup.exe: .*signer")
+        self.assertIn("timestamp 20", result.stdout)
+        partial = check_medium(str(SignedMedia.token_signed))
+        self.assertEqual(partial.returncode, 3, partial.stdout + partial.stderr[-3000:])
+        self.assertIn("the signature of setup.exe is intact, but its signer was not checked", partial.stdout)
+        self.assertRegex(partial.stdout, r"the same as commit \w+ makes, except 6 payload file\(s\) not checked")
 
 
 class RefusedKeys(medium_image.OverPreviousImage):
@@ -228,7 +305,7 @@ class RefusedKeys(medium_image.OverPreviousImage):
             "certificate of another key": (token_key(certificate="other"), {"SIGNING_PIN": PIN},
                                            r"the certificate .*other\.pem does not belong to the key"),
             "certificate for TLS only": (file_key("server"), {}, r"not for code signing"),
-            "expired certificate": (file_key("expired"), {}, r"expired on Jan  1 00:00:00 2001 GMT"),
+            "expired certificate": (file_key("expired"), {}, r"expired on 2001-01-01 00:00:00 UTC"),
             "unreachable timestamp server": ([*file_key(), "--timestamp-url", signing_keys.unused_local_url()], {},
                                              r"no timestamp server answered .*--allow-no-timestamp"),
         }
