@@ -4,6 +4,7 @@ check-medium matches it against the commit; and every refused key leaves the pre
 All with real keys made by openssl (signing_keys.py), no stand-ins.
 """
 
+import datetime
 import os
 import shutil
 import subprocess
@@ -24,8 +25,8 @@ REPO_ROOT = medium_image.REPO_ROOT
 RELEASE_BUILD = Path(os.environ.get("RELEASE_BUILD_DIR", REPO_ROOT / "build" / "win32"))
 CHECK_PE = REPO_ROOT / "tests" / "pe" / "check_pe.py"
 HARNESS = REPO_ROOT / "tests" / "ui" / "harness.py"
+COMMITTED = datetime.datetime.fromtimestamp(int(build.git("log", "-1", "--format=%ct").stdout), datetime.timezone.utc)
 TRUST_CHECK = Path(os.environ.get("UI_WINDOWS_BUILD", REPO_ROOT / "build" / "win64")) / "tools" / "trust_check" / "trust_check.exe"
-EPOCH = 1262349296  # 2010-01-01 12:34:56 UTC
 
 
 class Keys:
@@ -52,7 +53,9 @@ def tearDownModule():
 
 def environment(**extra: str) -> dict:
     env = {k: v for k, v in Keys.token.env.items() if k not in ("SIGNING_PASSWORD", "SIGNING_PIN")}
-    env.update(RELEASE_BUILD_DIR=str(RELEASE_BUILD), SOURCE_DATE_EPOCH=str(EPOCH), **extra)
+    # The commit's own time, as check-medium makes the media again.
+    env.pop("SOURCE_DATE_EPOCH", None)
+    env.update(RELEASE_BUILD_DIR=str(RELEASE_BUILD), **extra)
     return env
 
 
@@ -126,7 +129,7 @@ class SignedMedia(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
                 self.assertIn("Signature verification: ok", result.stdout)
                 self.assertRegex(result.stdout, r"Message digest algorithm\s*: SHA256")
-                self.assertIn("Signing time: Jan  1 12:34:56 2010 GMT", result.stdout)
+                self.assertIn(f"Signing time: {COMMITTED:%b} {COMMITTED.day:2} {COMMITTED:%H:%M:%S %Y} GMT", result.stdout)
                 self.assertIn("Subject: /CN=tarvin test signer", result.stdout)
         self.assertIn("Text description: tarvin\n", verify(self.launcher(self.file_signed)).stdout)
 
