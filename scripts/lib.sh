@@ -6,7 +6,10 @@
 #                          taking the packages of BACKPORTED_PACKAGES from bookworm-backports when
 #                          Debian 12's own version is too old
 #   as_root COMMAND...     runs COMMAND as root: directly when root, else through sudo
-#   build_preset NAME...   configures and builds CMake presets (native, native-asan, win64, win32)
+#   build_preset NAME...   configures and builds CMake presets (native, native-asan, win64, win32), one
+#                          build of a folder at a time
+#   run_medium_program CMD ARGS...
+#                          make-medium and check-medium: tools/medium/medium.py CMD, once its packages are in
 #   build_ui_facts         builds the native ui_facts program that the harness reads the programs' facts from
 #   harness ARGS...        runs tests/ui/harness.py with Debian's Python
 #   cleanup_stale_sessions ends Wine servers and removes scratch prefixes a killed run left behind
@@ -213,17 +216,12 @@ build_preset() {
 run_medium_program() {
   local command=$1
   shift
-  case " $* " in
-    *" -h "* | *" --help "*) ;;
-    *)
-      local password=${SIGNING_PASSWORD-} pin=${SIGNING_PIN-}
-      local has_password=${SIGNING_PASSWORD+1} has_pin=${SIGNING_PIN+1}
-      unset SIGNING_PASSWORD SIGNING_PIN
-      ensure_packages "${MEDIUM_PACKAGES[@]}"
-      [ -z "$has_password" ] || export SIGNING_PASSWORD=$password
-      [ -z "$has_pin" ] || export SIGNING_PIN=$pin
-      ;;
-  esac
+  local password=${SIGNING_PASSWORD-} pin=${SIGNING_PIN-}
+  local has_password=${SIGNING_PASSWORD+1} has_pin=${SIGNING_PIN+1}
+  unset SIGNING_PASSWORD SIGNING_PIN
+  ensure_packages "${MEDIUM_PACKAGES[@]}"
+  [ -z "$has_password" ] || export SIGNING_PASSWORD=$password
+  [ -z "$has_pin" ] || export SIGNING_PIN=$pin
   MEDIUM_PROGRAM_NAME=scripts/$command-medium exec "$SYSTEM_PYTHON" "$REPO_ROOT/tools/medium/medium.py" "$command" "$@"
 }
 
