@@ -19,6 +19,7 @@ REPO_ROOT = Path(__file__).resolve().parents[2]
 # The medium tooling's own reading of images and its facts: what the tests compare against.
 sys.path.insert(0, str(REPO_ROOT / "tools" / "medium"))
 import iso9660  # noqa: E402
+import payload  # noqa: E402
 from iso9660 import ISO_9660, JOLIET, ROCK_RIDGE  # noqa: E402,F401
 SAMPLE_MEDIUM = REPO_ROOT / "tools" / "sample_medium"
 
@@ -32,15 +33,14 @@ def lay_out_payload(folder: Path, installer: bytes = b"MZ sample second-stage in
     """A payload with every required file, a Chinese and a long name, and a nested folder. Returns its
     files by medium path ("vorncopy/Dao350.dll": bytes)."""
     notes = (SAMPLE_MEDIUM / "voabc.utf8.txt").read_text(encoding="utf-8")
-    notes = notes.replace("\r\n", "\n").replace("\n", "\r\n").encode("gbk")
-    files = {
-        "voabc.txt": notes,
-        "vorncopy/Dao350.dll": (SAMPLE_MEDIUM / "vorncopy" / "Dao350.dll").read_bytes(),
-        "vorncopy/msjter35.dll": (SAMPLE_MEDIUM / "vorncopy" / "msjter35.dll").read_bytes(),
-        "vorncopy/tarvinxp.exe": installer,
-        f"vorncopy/{LONG_NAME}": b"a file whose name Joliet keeps whole\r\n",
-        f"vorncopy/{CHINESE_FOLDER}/{CHINESE_NAME}": "中文名称的文件\r\n".encode("gbk"),
-    }
+    files = {payload.NOTES: notes.replace("\r\n", "\n").replace("\n", "\r\n").encode("gbk")}
+    for relative in payload.REQUIRED[1:]:  # the components from the sample medium, and the installer
+        sample = SAMPLE_MEDIUM / relative
+        files[relative] = sample.read_bytes() if sample.is_file() else installer
+    files.update({
+        f"{payload.PAYLOAD_FOLDER}/{LONG_NAME}": b"a file whose name Joliet keeps whole\r\n",
+        f"{payload.PAYLOAD_FOLDER}/{CHINESE_FOLDER}/{CHINESE_NAME}": "中文名称的文件\r\n".encode("gbk"),
+    })
     for relative, content in files.items():
         path = folder / relative
         path.parent.mkdir(parents=True, exist_ok=True)

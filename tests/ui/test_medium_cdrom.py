@@ -1,5 +1,6 @@
 """The launcher where it really runs: at the root of a CD-ROM drive. scripts/make-medium writes an image
-of the sample payload; its files, as xorriso extracts them, become drive D: of type CD-ROM, read-only.
+of the sample payload; its files, as Windows reads them (the Joliet names), become drive D: of type
+CD-ROM, read-only.
 Started as D:\\setup.exe, the launcher's base directory is the drive root D:\\ (the short path that gets
 no second backslash): the picture button shows D:\\voabc.txt, "确认" starts D:\\vorncopy\\tarvinxp.exe,
 and nothing is ever written to the disc.
@@ -65,7 +66,7 @@ class LauncherOnCdRom(harness.LauncherTestCase):
         if result.returncode != 0:
             raise AssertionError(f"make-medium failed ({result.returncode}):\n{result.stderr}")
 
-        cls.disc = medium_image.extract(image, session.folder / "disc")
+        cls.disc = medium_image.extract(image, session.folder / "disc", medium_image.JOLIET)
         cls.image_tree = medium_image.file_tree(image)
         shutil.copyfile(harness.setup_exe(), cls.disc / "setup.exe")
         # Read-only as a disc is; root ignores modes, so the snapshots before and after are what count.
