@@ -122,7 +122,8 @@ class MediumFromPayload(unittest.TestCase):
 
     def test_the_image_names_the_commit_it_was_made_from(self):
         commit = build.git("rev-parse", "HEAD").stdout.strip()
-        self.assertEqual(build.parse_application_id(medium_image.image(self.image).application_id), (commit, False))
+        self.assertEqual(build.parse_application_id(medium_image.image(self.image).application_id),
+                         build.Origin(commit, None, False))
 
 
 class PayloadChecks(medium_image.OverPreviousImage):
@@ -185,6 +186,26 @@ class PayloadChecks(medium_image.OverPreviousImage):
         self.assertNothingWritten(result)
         self.assertIn("CMakeLists.txt", result.stderr)
         self.assertIn("src/stray.cpp", result.stderr)
+
+    def test_names_windows_cannot_use_are_refused(self):
+        for name in ("a:b.txt", "what?.txt", "ends in a dot.", "NUL.txt"):
+            with self.subTest(name=name):
+                stray = self.payload / "vorncopy" / name
+                stray.write_bytes(b"a component")
+                try:
+                    result = self.make()
+                finally:
+                    stray.unlink()
+                self.assertNothingWritten(result)
+                self.assertIn(f"vorncopy\\{name}: ", result.stderr)
+
+    def test_notes_the_launcher_would_show_garbled_or_empty_are_named(self):
+        for content, warning in (("安装说明".encode("utf-8"), "UTF-8 without a byte order mark"), (b"", "empty")):
+            with self.subTest(warning=warning):
+                (self.payload / "voabc.txt").write_bytes(content)
+                result = self.make()
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(f"Warning: voabc.txt is {warning}", result.stderr)
 
     def test_labels_outside_their_rules_are_refused(self):
         cases = [("--volume-label", "tarvin"), ("--volume-label", "TARVIN DISC"), ("--volume-label", "A" * 17),

@@ -1,7 +1,7 @@
 """Two builds of the same commit, checked out in folders of different names and built one after the
 other with another time zone and umask, must give the same bytes: the release setup.exe, pathcheck.exe
-and the medium that scripts/make-medium writes from the same payload, with setup.exe signed by the same
-key. This is what a vendor does to check a shipped medium (see the README), so the test does it the same
+and the medium that scripts/make-medium writes from the same payload and version, with setup.exe signed
+by the same key. This is what a vendor does to check a shipped medium (see the README), so the test does it the same
 way: clone, make-medium, compare.
 
 The commit is HEAD of this checkout (RELEASE_COMMIT names another); uncommitted changes are not part
@@ -17,9 +17,14 @@ import unittest
 from pathlib import Path
 
 import medium_image
+import pefile
 import signing_keys
 
+import build
+
 REPO_ROOT = medium_image.REPO_ROOT
+# A vendor's own version for the programs' version record, which must come out the same twice as well.
+VERSION = "2.3.4"
 
 
 def git(*args: str, cwd: Path = REPO_ROOT) -> str:
@@ -70,7 +75,7 @@ class TwoBuildsOfOneCommit(unittest.TestCase):
         env = {k: v for k, v in os.environ.items() if k not in ("RELEASE_BUILD_DIR", "SOURCE_DATE_EPOCH")}
         env["TZ"] = time_zone
         result = subprocess.run(
-            ["bash", str(checkout / "scripts" / "make-medium"), "--pkcs12", str(cls.keys.path("signer.p12")),
+            ["bash", str(checkout / "scripts" / "make-medium"), "--version", VERSION, "--pkcs12", str(cls.keys.path("signer.p12")),
              "--password-file", str(cls.keys.password_file), str(payload), str(image)],
             env=env, cwd=checkout, capture_output=True, text=True, timeout=1500,
             preexec_fn=lambda: os.umask(umask),
@@ -115,7 +120,15 @@ class TwoBuildsOfOneCommit(unittest.TestCase):
     def test_medium_carries_the_commits_time_and_the_launcher_it_built_signed_at_that_time(self):
         committed = datetime.datetime.fromtimestamp(int(git("log", "-1", "--format=%ct", self.commit)),
                                                     datetime.timezone.utc)
-        self.assertEqual(medium_image.image(self.first.image).volume_created, committed.strftime("%Y%m%d%H%M%S00"))
+        medium = medium_image.image(self.first.image)
+        self.assertEqual(medium.volume_created, committed.strftime("%Y%m%d%H%M%S00"))
+        self.assertEqual(build.parse_application_id(medium.application_id), build.Origin(self.commit, VERSION, False))
+        program = pefile.PE(str(self.first.program("setup.exe")))
+        strings = {key.decode(): value.decode() for info in program.FileInfo[0] if hasattr(info, "StringTable")
+                   for table in info.StringTable for key, value in table.entries.items()}
+        self.assertEqual((strings["FileVersion"], strings["ProductVersion"]), (VERSION, VERSION))
+        fixed = program.VS_FIXEDFILEINFO[0]
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), (0x20003, 0x40000))
         extracted = medium_image.extract(self.first.image, self.folder / "extracted")
         verified = signing_keys.osslsigncode("verify", "-CAfile", str(self.keys.path("ca.pem")), "-in",
                                              str(extracted / "setup.exe"))

@@ -94,9 +94,10 @@ class SignedMedia(unittest.TestCase):
         cls.folder = Keys.folder / "media"
         cls.payload = cls.folder / "payload"
         medium_image.lay_out_payload(cls.payload)
-        # The password through a pipe, as from a password manager: --password-file <(pass show ...).
+        # The password through a pipe, as from a password manager (--password-file <(pass show ...)), in a
+        # line saved on Windows.
         read_end, write_end = os.pipe()
-        os.write(write_end, f"{PASSWORD}\n".encode())
+        os.write(write_end, f"{PASSWORD}\r\n".encode())
         os.close(write_end)
         try:
             cls.file_signed = cls.make("file.iso", "--pkcs12", str(Keys.keys.path("signer.p12")), "--password-file",
@@ -235,7 +236,7 @@ class CheckedMedia(unittest.TestCase):
         value = cms.ContentInfo.load(signature)["content"]["signer_infos"][0]["signature"].native
         damaged = bytearray(genuine)
         damaged[genuine.index(value) + 10] ^= 0x01
-        commit = build.parse_application_id(program.application_id)[0]
+        commit = build.parse_application_id(program.application_id).commit
         cls.tampered = {
             "joliet-swap.iso": joliet_swap(genuine, bytes(other)),
             "damaged-signature.iso": bytes(damaged),
@@ -283,7 +284,7 @@ class CheckedMedia(unittest.TestCase):
         partial = check_medium(str(SignedMedia.token_signed))
         self.assertEqual(partial.returncode, 3, partial.stdout + partial.stderr[-3000:])
         self.assertIn("the signature of setup.exe is intact, but its signer was not checked", partial.stdout)
-        self.assertRegex(partial.stdout, r"the same as commit \w+ makes, except 6 payload file\(s\) not checked")
+        self.assertRegex(partial.stdout, r"the same as commit \w+ makes \(version 1.00\), except 6 payload file\(s\) not checked")
 
 
 class RefusedKeys(medium_image.OverPreviousImage):

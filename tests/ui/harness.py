@@ -46,7 +46,8 @@ Command line (used by the scripts and by ctest):
   harness.py run-windows-tests EXE   run a Windows test program under Wine (code page 936), pass its
                                      exit code on (77 = not built, a skip)
   harness.py make-medium DEST        lay out the sample medium in DEST
-  harness.py demo                    lay out build/medium, run the launcher from it, save a screenshot
+  harness.py demo [--from DIR|ISO]   lay out build/medium (the sample, or a vendor's payload folder or image),
+                                     run the launcher from it, save a screenshot
   harness.py demo-pathcheck          run pathcheck.exe, press Command1, save a screenshot
 
 Settings from the environment: UI_ROAD (which build runs under which Wine: "x86_64", the default, or
@@ -141,10 +142,42 @@ def _run_demo(program_name: str, ending: str, screenshot: Path, show) -> int:
     return 0
 
 
+def _lay_out_vendor_medium(source: Path, folder: Path) -> None:
+    """A vendor's own medium in folder, as the user will see it: the payload folder's voabc.txt and vorncopy
+    (as make-medium takes them), or an image's files as Windows reads them (its Joliet names), with this
+    build's setup.exe in place of the medium's."""
+    sys.path.insert(0, str(REPO_ROOT / "tools" / "medium"))
+    import iso9660
+    import payload
+
+    if source.is_dir():
+        found = payload.find_payload(source)
+        shutil.copy2(found.notes, folder / found.notes.name)
+        shutil.copytree(found.components, folder / found.components.name)
+    else:
+        image = iso9660.read_image(source)
+        for relative, entry in sorted(image.trees[iso9660.JOLIET].items()):
+            if not relative or relative == payload.LAUNCHER:
+                continue
+            if entry.is_folder:
+                (folder / relative).mkdir(parents=True, exist_ok=True)
+            else:
+                (folder / relative).write_bytes(image.read(entry))
+    shutil.copy2(setup_exe(), folder / payload.LAUNCHER)
+
+
 def _command_demo(args: argparse.Namespace) -> int:
     medium_folder = Path(args.medium)
     shutil.rmtree(medium_folder, ignore_errors=True)
-    lay_out_medium(medium_folder, installer=demo_installer_exe())
+    if args.source:
+        medium_folder.mkdir(parents=True)
+        try:
+            _lay_out_vendor_medium(Path(args.source), medium_folder)
+        except Exception as error:  # the payload checks' and the image reader's own words
+            print(f"error: {args.source}: {error}", file=sys.stderr)
+            return 1
+    else:
+        lay_out_medium(medium_folder, installer=demo_installer_exe())
 
     def show(session: Session, on_users_display: bool) -> None:
         medium = Medium(medium_folder, session.windows_path(medium_folder) + "\\")
@@ -180,6 +213,7 @@ def main(argv: list[str]) -> int:
     medium.set_defaults(run=_command_make_medium)
     demo = commands.add_parser("demo")
     demo.add_argument("--medium", default=str(REPO_ROOT / "build" / "medium"))
+    demo.add_argument("--from", dest="source", help="a payload folder or a medium's image to show instead of the sample")
     demo.add_argument("--screenshot", default=str(REPO_ROOT / "build" / "demo-screenshot.png"))
     demo.set_defaults(run=_command_demo)
     demo_pathcheck = commands.add_parser("demo-pathcheck")

@@ -7,6 +7,7 @@ from __future__ import annotations
 import contextlib
 import fcntl
 import os
+import re
 import subprocess
 import sys
 from dataclasses import dataclass
@@ -16,10 +17,14 @@ REPO_ROOT = Path(__file__).resolve().parents[2]
 # 2000-01-01 00:00:00 UTC: the dates of a medium made outside a git checkout.
 FALLBACK_SOURCE_DATE_EPOCH = 946684800
 SECRET_VARIABLES = ("SIGNING_PASSWORD", "SIGNING_PIN")
-# The image's application identifier names the commit; a medium made from a working tree with changes
-# says so there, and check-medium never calls it the same as a commit's.
-APPLICATION_PREFIX = "TARVIN SETUP MEDIUM, COMMIT "
+# The image's application identifier names the version and the commit; a medium made from a working tree
+# with changes says so there, and check-medium never calls it the same as a commit's.
+APPLICATION_ID = re.compile(r"TARVIN SETUP MEDIUM (?P<version>\S+), COMMIT (?P<commit>[0-9A-F]{40}|NONE)"
+                            r"(?P<uncommitted> WITH UNCOMMITTED CHANGES)?")
 UNCOMMITTED_MARK = " WITH UNCOMMITTED CHANGES"
+# The version record's own version when none is given (the programs' resources say so too).
+DEFAULT_VERSION = "1.00"
+VERSION = re.compile(r"(0|[1-9][0-9]{0,4})\.(0|[1-9][0-9]{0,4})\.(0|[1-9][0-9]{0,4})")
 
 
 class BuildError(Exception):
@@ -44,19 +49,42 @@ class Source:
     changes: tuple[str, ...]  # what the working tree changes or adds, as git status names it
     date: int  # SOURCE_DATE_EPOCH
 
-    def application_id(self, allow_changes: bool) -> str:
+    def application_id(self, allow_changes: bool, version: str | None = None) -> str:
         commit = (self.commit or "NONE").upper()
-        return APPLICATION_PREFIX + commit + (UNCOMMITTED_MARK if allow_changes and self.changes else "")
+        mark = UNCOMMITTED_MARK if allow_changes and self.changes else ""
+        return f"TARVIN SETUP MEDIUM {version or DEFAULT_VERSION}, COMMIT {commit}{mark}"
 
 
-def parse_application_id(application_id: str) -> tuple[str | None, bool]:
-    """The commit an image names, and whether it was made with uncommitted changes."""
-    if not application_id.startswith(APPLICATION_PREFIX):
-        return None, False
-    rest = application_id[len(APPLICATION_PREFIX):]
-    uncommitted = rest.endswith(UNCOMMITTED_MARK)
-    commit = rest[: -len(UNCOMMITTED_MARK)] if uncommitted else rest
-    return (commit.lower() if commit != "NONE" else None), uncommitted
+@dataclass(frozen=True)
+class Origin:
+    """What an image's application identifier says of where it came from."""
+
+    commit: str | None
+    version: str | None  # None for the default record
+    uncommitted: bool
+
+
+def parse_application_id(application_id: str) -> Origin:
+    match = APPLICATION_ID.fullmatch(application_id)
+    if not match:
+        return Origin(None, None, False)
+    commit = None if match["commit"] == "NONE" else match["commit"].lower()
+    version = None if match["version"] == DEFAULT_VERSION else match["version"]
+    return Origin(commit, version, bool(match["uncommitted"]))
+
+
+def check_version(version: str) -> None:
+    if not VERSION.fullmatch(version) or any(int(part) > 65535 for part in version.split(".")):
+        raise BuildError(f"the version must be X.Y.Z, each a number up to 65535 (got '{version}')")
+
+
+def tagged_version(commit: str | None, repo: Path = REPO_ROOT) -> str | None:
+    """The version of a tag vX.Y.Z (or X.Y.Z) on the commit itself, if there is exactly one."""
+    if commit is None:
+        return None
+    tags = git("tag", "--points-at", commit, repo=repo).stdout.split()
+    versions = sorted({tag.removeprefix("v") for tag in tags if VERSION.fullmatch(tag.removeprefix("v"))})
+    return versions[0] if len(versions) == 1 else None
 
 
 def source(repo: Path = REPO_ROOT) -> Source:
@@ -92,19 +120,22 @@ def build_lock(folder: Path):
         yield
 
 
-def build_release(folder: Path, log: Path, jobs: str | None = None) -> Path:
-    """The release (win32 preset) setup.exe of REPO_ROOT, built in folder (the caller holds its
-    build_lock); build output goes to log."""
+def build_release(folder: Path, log: Path, version: str | None = None, verbose: bool = False) -> Path:
+    """The release (win32 preset) setup.exe of REPO_ROOT with the given version record, built in folder
+    (the caller holds its build_lock); build output goes to log, and with verbose to standard error too."""
     env = clean_environment()
+    jobs = os.environ.get("JOBS") or str(os.cpu_count() or 1)
     with open(log, "a") as output:
-        steps = []
-        if not (folder / "CMakeCache.txt").is_file():
-            steps.append(["cmake", "--preset", "win32", "-B", str(folder)])
-        steps.append(["cmake", "--build", str(folder), "-j", jobs or str(os.cpu_count() or 1)])
+        steps = [["cmake", "--preset", "win32", "-B", str(folder), f"-DMEDIUM_VERSION={version or ''}"],
+                 ["cmake", "--build", str(folder), "-j", jobs]]
         for step in steps:
             output.write(f"$ {' '.join(step)}\n")
             output.flush()
-            if subprocess.run(step, cwd=REPO_ROOT, env=env, stdout=output, stderr=subprocess.STDOUT).returncode:
+            result = subprocess.run(step, cwd=REPO_ROOT, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            output.write(result.stdout.decode(errors="replace"))
+            if verbose:
+                sys.stderr.write(result.stdout.decode(errors="replace"))
+            if result.returncode:
                 raise BuildError(f"building the release setup.exe in {folder} failed (see {log})")
     program = folder / "src" / "setup.exe"
     if not program.is_file():

@@ -96,10 +96,11 @@ def _extract_payload(image: iso9660.Image, destination: Path) -> None:
             target.write_bytes(image.read(entry))
 
 
-def _remake(shipped: iso9660.Image, checkout: Path, payload: Path, work: Path, report: Report) -> iso9660.Image | None:
+def _remake(shipped: iso9660.Image, version: str | None, checkout: Path, payload: Path, work: Path,
+            report: Report) -> iso9660.Image | None:
     tree = shipped.trees[_launcher_tree(shipped)]
     label = autorun_label(shipped.read(tree[AUTORUN]))
-    arguments = ["--volume-label", shipped.volume_id]
+    arguments = ["--volume-label", shipped.volume_id, "--version", version or build.DEFAULT_VERSION]
     if label is not None:
         arguments += ["--autorun-label", label]
     launcher = shipped.read(tree[LAUNCHER])
@@ -227,12 +228,13 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
         print(f"{medium}: no medium of this product: it holds no {AUTORUN if AUTORUN not in tree else LAUNCHER}")
         return DIFFERENT
 
-    named, uncommitted = build.parse_application_id(shipped.application_id)
-    revision, origin = (request.commit, "as given") if request.commit else \
+    origin = build.parse_application_id(shipped.application_id)
+    named, uncommitted = origin.commit, origin.uncommitted
+    revision, source = (request.commit, "as given") if request.commit else \
         (named, "as the image names it") if named else ("HEAD", "HEAD: the image names no commit")
     commit = _commit_id(revision)
     if commit is None:
-        print(f"{medium}: {revision} ({origin}) is no commit of this repository; nothing was compared")
+        print(f"{medium}: {revision} ({source}) is no commit of this repository; nothing was compared")
         return DIFFERENT
     if uncommitted:
         report.differs("the image says it was made from a working tree with uncommitted changes: no commit makes it")
@@ -249,7 +251,7 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
         payload = work / "payload"
         _extract_payload(shipped, payload)
 
-    rebuilt = _remake(shipped, checkout, payload, work, report)
+    rebuilt = _remake(shipped, origin.version, checkout, payload, work, report)
     if rebuilt is not None:
         if medium.read_bytes() == rebuilt.path.read_bytes():
             report.same(f"the whole image, byte for byte ({shipped.size} bytes)")
@@ -265,16 +267,18 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
             report.same(path)
     _examine_launchers(shipped, request, report)
 
-    print(f"{medium} against commit {commit[:12]} ({origin}):")
+    version = origin.version or build.DEFAULT_VERSION
+    print(f"{medium} against commit {commit[:12]} ({source}), version {version}:")
     print("\n".join(report.lines))
     if report.differences:
-        print(f"{medium}: {report.differences} difference(s) from the medium commit {commit[:12]} makes")
+        print(f"{medium}: {report.differences} difference(s) from the medium commit {commit[:12]} makes (version"
+              f" {version})")
         return DIFFERENT
     if report.not_checked:
-        print(f"{medium}: the same as commit {commit[:12]} makes, except {len(report.not_checked)} payload file(s)"
-              " not checked: give --payload")
+        print(f"{medium}: the same as commit {commit[:12]} makes (version {version}), except"
+              f" {len(report.not_checked)} payload file(s) not checked: give --payload")
         return PARTIAL
-    print(f"{medium}: the same medium as commit {commit[:12]} makes")
+    print(f"{medium}: the same medium as commit {commit[:12]} makes (version {version})")
     return SAME
 
 

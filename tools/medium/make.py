@@ -13,6 +13,7 @@ from pathlib import Path
 
 import authenticode
 import build
+import iso9660
 import payload as medium_payload
 import signing
 from build import BuildError, clean_environment
@@ -30,6 +31,8 @@ class Request:
     signature: Path | None = None  # a program whose signature goes onto the rebuilt setup.exe (check-medium)
     uncommitted: bool = False  # build the working tree as it is; the image says so
     release_dir: Path | None = None
+    version: str | None = None  # X.Y.Z for the programs' version record; None: a vX.Y.Z tag, else 1.00
+    verbose: bool = False
 
 
 def log(message: str) -> None:
@@ -63,7 +66,7 @@ def write_image(request: Request, found: medium_payload.Payload, launcher: Path,
             "-joliet", "on", "-rockridge", "on", "-compliance", "joliet_long_names", "-md5", "off", "-acl", "off",
             "-xattr", "off", "-disk_dev_ino", "off", "-follow", "link",
             "-volid", request.volume_label,
-            "-application_id", source.application_id(request.uncommitted),
+            "-application_id", source.application_id(request.uncommitted, request.version),
             "-volume_date", "uuid", date, "-iso_nowtime", f"={source.date}",
             "-map", str(launcher), f"/{LAUNCHER}",
             "-map", str(autorun), f"/{AUTORUN}",
@@ -101,13 +104,27 @@ def make(request: Request) -> None:
     medium_payload.check_volume_label(request.volume_label)
     medium_payload.check_autorun_label(request.autorun_label)
     found = medium_payload.find_payload(request.payload)
+    medium_payload.check_windows_names(found)
     if not request.output.parent.is_dir():
         raise PayloadError(f"the folder of {request.output} does not exist")
     if request.output.is_dir():
         raise PayloadError(f"{request.output} is a folder")
+    output = request.output.resolve()
+    if any(output.is_relative_to(entry.resolve()) for entry in found.entries):
+        raise PayloadError(f"{request.output} lies inside the payload, which would go onto the medium as it is being"
+                           " written: write the image elsewhere")
     for entry in found.left_out:
         log(f"Leaving out {entry}: the medium takes only voabc.txt and vorncopy from the payload")
+    warning = medium_payload.notes_warning(found.notes.read_bytes())
+    if warning:
+        log(f"Warning: {warning}")
     source = build.source()
+    if request.version is None:
+        request.version = build.tagged_version(source.commit)
+    elif request.version == build.DEFAULT_VERSION:
+        request.version = None  # the record's own version, asked for by name (check-medium does)
+    else:
+        build.check_version(request.version)
     if not request.uncommitted:
         refuse_changes(source)
     elif source.changes:
@@ -126,12 +143,15 @@ def _make_locked(request: Request, found: medium_payload.Payload, source: build.
                  release_dir: Path, subject: str | None) -> None:
     log_file = release_dir.parent / "make-medium.log"
     log_file.write_text("")
-    log(f"Building the release setup.exe ({release_dir})")
-    launcher = build.build_release(release_dir, log_file)
+    log(f"Building the release setup.exe, version {request.version or build.DEFAULT_VERSION} ({release_dir})")
+    launcher = build.build_release(release_dir, log_file, request.version, request.verbose)
     if request.key:
         log(f"Signing setup.exe ({subject})")
         signed = scratch / LAUNCHER
-        signing.sign(launcher, signed, request.key, source.date, log)
+        signing_time = signing.signing_time(request.key, source.date, scratch, log)
+        if not signing.sign(launcher, signed, request.key, signing_time, log):
+            log("Warning: signed without a timestamp: Windows trusts the signature only until the certificate"
+                " expires (--timestamp-url URL keeps it trusted after that)")
         launcher = signed
     elif request.signature:
         # check-medium: the shipped signature on this commit's program, whether or not it fits it (the
@@ -140,7 +160,10 @@ def _make_locked(request: Request, found: medium_payload.Payload, source: build.
         signed.write_bytes(signing.attach(launcher.read_bytes(), _signature_of(request.signature)))
         launcher = signed
     log(f"Writing {request.output}")
-    write_image(request, found, launcher, source, scratch, log_file)
+    try:
+        write_image(request, found, launcher, source, scratch, log_file)
+    except BuildError as error:
+        raise BuildError(f"{error}\n(the whole output is in {log_file})") from None
 
 
 def _signature_of(program: Path) -> bytes:
@@ -148,3 +171,38 @@ def _signature_of(program: Path) -> bytes:
     if signature is None:
         raise SigningError(f"{program} carries no signature to attach")
     return signature
+
+
+CD_BYTES = 700 * 1024 * 1024
+DVD_BYTES = 4_700_000_000
+
+
+def summary(output: Path) -> list[str]:
+    """What a vendor checks before shipping: the files as Windows will list them, the image's size against
+    a disc's, the commit and version, and the signature with its timestamp and the certificate's expiry."""
+    image = iso9660.read_image(output)
+    origin = build.parse_application_id(image.application_id)
+    size = image.size
+    if size <= CD_BYTES:
+        fits = "fits on a CD (700 MB)"
+    elif size <= DVD_BYTES:
+        fits = "warning: larger than a CD (700 MB); it needs a DVD"
+    else:
+        fits = "warning: larger than a single-layer DVD (4.7 GB)"
+    lines = [f"{output}: {size:,} bytes ({size / 1024 / 1024:.1f} MB), {fits}",
+             f"  commit {origin.commit[:12] if origin.commit else 'none (not a git checkout)'}, version"
+             f" {origin.version or build.DEFAULT_VERSION}"
+             + (", with uncommitted changes: a development medium" if origin.uncommitted else "")]
+    files = image.files(iso9660.JOLIET)
+    examination = authenticode.examine(image.read(files[LAUNCHER]))
+    if not examination.signed:
+        lines.append("  setup.exe is not signed")
+    elif examination.signer is not None:
+        stamp = f"timestamped {examination.timestamp:%Y-%m-%d %H:%M} UTC" if examination.timestamp else \
+            "not timestamped: trusted only until the certificate expires"
+        lines.append(f"  setup.exe signed by {examination.signer.subject}, {stamp}; certificate valid until"
+                     f" {examination.signer.not_after:%Y-%m-%d}")
+    lines.append("  files, as Windows lists them:")
+    lines += [f"  {files[path].size:>13,}  {windows_path}" for path, windows_path in
+              sorted((path, medium_payload.windows_name(path)) for path in files)]
+    return lines

@@ -78,6 +78,10 @@ def make_parser(prog: str) -> argparse.ArgumentParser:
     parser.add_argument("--autorun-label", default=payload.DEFAULT_AUTORUN_LABEL, metavar="TEXT",
                         help="the drive's name in Explorer, from autorun.inf (default %(default)s); any printable"
                              " text, Chinese too")
+    parser.add_argument("--version", metavar="X.Y.Z", help="the programs' version record (default: the commit's"
+                        " tag vX.Y.Z, else 1.00); the same commit and version give the same bytes")
+    parser.add_argument("--verbose", action="store_true", help="show the build's output (otherwise it goes to"
+                        " build/make-medium.log)")
     parser.add_argument("--uncommitted", action="store_true",
                         help="build the working tree with its changes (a development medium, marked as such)")
     keys = parser.add_argument_group("signing")
@@ -166,9 +170,10 @@ def run_make(arguments: list[str], prog: str) -> int:
     key = signing_key(options, secrets)
     release_dir = os.environ.get("RELEASE_BUILD_DIR")
     request = make.Request(options.payload, options.output, options.volume_label, options.autorun_label, key,
-                           options.signature_from, options.uncommitted, Path(release_dir) if release_dir else None)
+                           options.signature_from, options.uncommitted, Path(release_dir) if release_dir else None,
+                           options.version, options.verbose)
     make.make(request)
-    make.log(f"Done: {options.output}")
+    print("\n".join(make.summary(options.output)))
     import hashlib
 
     digest = hashlib.sha256()

@@ -65,6 +65,9 @@ class Payload:
 
 def find_payload(folder: Path) -> Payload:
     """Every required file, looked for before anything is built or written; every missing one is named."""
+    if folder.is_file():
+        raise PayloadError(f"the payload folder {folder} is a file{' (an image?)' if folder.suffix.lower() == '.iso' else ''}:"
+                           " give the payload folder first, then the image to write")
     if not folder.is_dir():
         raise PayloadError(f"the payload folder {folder} does not exist")
     found: dict[str, Path] = {}
@@ -84,6 +87,62 @@ def find_payload(folder: Path) -> Payload:
     notes, components = found[NOTES], found[REQUIRED[1]].parent
     left_out = tuple(sorted(entry for entry in folder.iterdir() if entry not in (notes, components)))
     return Payload(folder, notes, components, left_out)
+
+
+# What Windows cannot have in a file name: Joliet would change such a name (a:b.txt becomes a_b.txt), or
+# Windows could not open the file at all.
+FORBIDDEN_CHARACTERS = set('<>:"\\|?*') | {chr(c) for c in range(32)}
+RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL", *(f"COM{n}" for n in range(1, 10)), *(f"LPT{n}" for n in range(1, 10))}
+
+
+def windows_name_problem(name: str) -> str | None:
+    """Why Windows cannot use name as a file name, or None."""
+    bad = sorted({c for c in name if c in FORBIDDEN_CHARACTERS})
+    if bad:
+        shown = " ".join(repr(c) if ord(c) < 32 else c for c in bad)
+        return f"it holds {shown}, which Windows does not allow in a name"
+    if name.endswith((".", " ")):
+        return "it ends in a dot or a space, which Windows drops"
+    if name.split(".")[0].upper().rstrip() in RESERVED_NAMES:
+        return "it is a device name on Windows"
+    return None
+
+
+def check_windows_names(found: Payload) -> None:
+    """Every name that goes onto the medium must reach Windows unchanged, and be one of its kind in its
+    folder whatever the letter case."""
+    problems = []
+    for entry in [found.notes, found.components, *sorted(found.components.rglob("*"))]:
+        relative = entry.relative_to(found.folder)
+        problem = windows_name_problem(entry.name)
+        if problem:
+            problems.append(f"{windows_name(str(relative))}: {problem}")
+        if entry.is_dir():
+            names: dict[str, str] = {}
+            for child in sorted(entry.iterdir()):
+                other = names.setdefault(child.name.casefold(), child.name)
+                if other != child.name:
+                    problems.append(f"{windows_name(str(relative))}: {other} and {child.name} differ only in case,"
+                                    " and Windows reaches only one of them")
+    if problems:
+        raise PayloadError("\n".join([*(f"the payload has a name Windows cannot use: {p}" for p in problems),
+                                      "rename them; nothing was written"]))
+
+
+def notes_warning(content: bytes) -> str | None:
+    """What the launcher will show of voabc.txt when that is not what the vendor expects: nothing for an
+    empty file, garbled text for UTF-8 without a byte order mark (read in the system's ANSI code page)."""
+    if not content:
+        return "voabc.txt is empty: the launcher's text panel will show nothing"
+    if content.startswith((b"\xef\xbb\xbf", b"\xff\xfe")) or content.isascii():
+        return None
+    try:
+        content.decode("utf-8")
+    except UnicodeDecodeError:
+        return None  # ANSI text, as the launcher reads it
+    return ("voabc.txt is UTF-8 without a byte order mark: the launcher reads such a file in the system's ANSI"
+            " code page (GBK on Chinese Windows) and will show its non-ASCII text garbled; save it as UTF-8 with"
+            " a byte order mark, UTF-16 LE with one, or in the ANSI code page")
 
 
 def autorun_inf(label: str) -> bytes:

@@ -118,6 +118,16 @@ def check_key(key: Key, scratch: Path) -> str:
     return subject
 
 
+def signing_time(key: Key, source_date: int, scratch: Path, log) -> int:
+    """The source date, so that the same key gives the same signature; but never before the certificate
+    was issued, which would date the signature to a time its own certificate did not exist yet."""
+    issued = authenticode.describe(x509.load_pem_x509_certificate(signer_certificate(key, scratch))).not_before
+    if source_date < issued.timestamp():
+        log(f"The commit is older than the certificate: the signing time is the certificate's first day, {issued:%Y-%m-%d}")
+        return int(issued.timestamp())
+    return source_date
+
+
 def pkcs11_engine() -> str:
     result = subprocess.run(["openssl", "version", "-e"], capture_output=True, text=True, env=clean_environment())
     match = re.search(r'ENGINESDIR: "(.*)"', result.stdout)
