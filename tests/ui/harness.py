@@ -168,6 +168,9 @@ def _lay_out_vendor_medium(source: Path, folder: Path) -> None:
 
 def _command_demo(args: argparse.Namespace) -> int:
     medium_folder = Path(args.medium)
+    if args.source and Path(args.source).resolve().is_relative_to(medium_folder.resolve()):
+        print(f"error: {args.source} lies in {medium_folder}, which the demonstration lays out afresh", file=sys.stderr)
+        return 1
     shutil.rmtree(medium_folder, ignore_errors=True)
     if args.source:
         medium_folder.mkdir(parents=True)
