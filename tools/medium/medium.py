@@ -133,9 +133,9 @@ def signing_key(options: argparse.Namespace, secrets: dict[str, str]) -> signing
             raise signing.SigningError("signing with a token needs --pkcs11-module, --pkcs11-key and --certificate")
         if options.password_file:
             raise signing.SigningError("--password-file is for --pkcs12; a token's PIN comes from --pin-file")
-        if "pin-value=" in options.pkcs11_key.lower() or "pin-source=" in options.pkcs11_key.lower():
-            raise signing.SigningError("the PKCS#11 URI carries the PIN (pin-value= or pin-source=), which would put"
-                                       " it on a command line: leave it out and give --pin-file FILE or SIGNING_PIN")
+        if "pin-value=" in options.pkcs11_key.lower():
+            raise signing.SigningError("the PKCS#11 URI carries the PIN (pin-value=), which would put it on a command"
+                                       " line: leave it out and give --pin-file FILE or SIGNING_PIN")
         if not options.pkcs11_module.is_file():
             raise signing.SigningError(f"the PKCS#11 module {options.pkcs11_module} does not exist")
         if not options.certificate.is_file():
