@@ -37,7 +37,7 @@ export UI_WINDOWS_BUILD=${UI_WINDOWS_BUILD:-$BUILD_ROOT/win64}
 # image writer and the signing tools, with the engine that reaches keys on PKCS#11 tokens.
 MEDIUM_PACKAGES=(
   cmake ninja-build g++-mingw-w64-i686-win32 python3 git
-  xorriso openssl osslsigncode libengine-pkcs11-openssl
+  xorriso openssl osslsigncode libengine-pkcs11-openssl python3-asn1crypto python3-cryptography
 )
 
 # Everything the demonstration, the tests and the benchmarks need. Only 64-bit Wine: this project never

@@ -1,0 +1,465 @@
+"""The Authenticode signature of a Windows program, checked from its bytes: where the certificate table
+lies, the program's digest, the signer's signature, an RFC 3161 or PKCS#9 timestamp, and optionally the
+signer against a pinned fingerprint or a file of trust anchors.
+
+asn1crypto reads the PKCS#7 structures and cryptography checks the signatures; only the chain to the
+anchors is left to `openssl verify`, which cryptography 38 cannot do. Every finding is a plain sentence
+for the vendor who shipped the program, so that a caller can print them as they are.
+"""
+
+from __future__ import annotations
+
+import hashlib
+import re
+import struct
+import subprocess
+import tempfile
+from dataclasses import dataclass
+from datetime import datetime, timezone
+from pathlib import Path
+
+from asn1crypto import algos, cms, core, tsp
+from cryptography import x509
+from cryptography.exceptions import InvalidSignature
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
+from cryptography.x509.oid import ExtendedKeyUsageOID
+
+SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
+SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
+# Where a signing tool leaves an RFC 3161 token: an unsigned attribute of the signer.
+RFC3161_TIMESTAMP = "1.3.6.1.4.1.311.3.3.1"
+WIN_CERT_REVISION_2 = 0x0200
+WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+SECURITY_DIRECTORY = 4
+# Digests a timestamp authority may use; the program's own digest must be SHA-256.
+TIMESTAMP_DIGESTS = {"sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
+
+
+class SpcAttributeTypeAndOptionalValue(core.Sequence):
+    _fields = [("type", core.ObjectIdentifier), ("value", core.Any, {"optional": True})]
+
+
+class SpcIndirectDataContent(core.Sequence):
+    _fields = [("data", SpcAttributeTypeAndOptionalValue), ("message_digest", algos.DigestInfo)]
+
+
+@dataclass(frozen=True)
+class Certificate:
+    subject: str  # RFC 4514, e.g. "CN=tarvin test signer"
+    issuer: str
+    sha256: str  # lowercase hex SHA-256 of the DER
+    not_before: datetime  # aware, UTC
+    not_after: datetime
+
+
+@dataclass(frozen=True)
+class Examination:
+    signed: bool  # the program carries a certificate table at all
+    problems: tuple[str, ...]  # one sentence each; empty = intact and, if asked, trusted
+    signer: Certificate | None
+    signing_time: datetime | None  # the signer's signingTime attribute: its own claim, not proof
+    timestamp: datetime | None  # only from a timestamp token that verified
+    timestamp_signer: Certificate | None
+    signer_check: str  # "pinned" | "chain" | "pinned and chain" | "not checked"
+
+
+class Refused(ValueError):
+    """A finding that ends the examination: nothing after it can be read or trusted."""
+
+
+def describe(certificate: x509.Certificate) -> Certificate:
+    return Certificate(
+        subject=certificate.subject.rfc4514_string(),
+        issuer=certificate.issuer.rfc4514_string(),
+        sha256=certificate.fingerprint(hashes.SHA256()).hex(),
+        not_before=certificate.not_valid_before.replace(tzinfo=timezone.utc),
+        not_after=certificate.not_valid_after.replace(tzinfo=timezone.utc),
+    )
+
+
+def der_header(data: bytes, offset: int = 0) -> tuple[int, int]:
+    """The length of the DER header at offset and of the content after it (definite lengths only)."""
+    if offset + 2 > len(data):
+        raise ValueError("cut short")
+    first = data[offset + 1]
+    if first < 0x80:
+        return 2, first
+    count = first & 0x7F
+    if count == 0 or count > 4 or offset + 2 + count > len(data):
+        raise ValueError("not DER")
+    return 2 + count, int.from_bytes(data[offset + 2:offset + 2 + count], "big")
+
+
+@dataclass(frozen=True)
+class Layout:
+    checksum: int  # file offset of the optional header's CheckSum field
+    directory: int  # file offset of the certificate table's directory entry
+    table: int  # the entry's file offset and size
+    size: int
+    end_of_image: int  # where the headers and the sections' raw data end
+
+
+def layout(program: bytes) -> Layout:
+    def read(form: str, offset: int) -> tuple:
+        if offset < 0 or offset + struct.calcsize(form) > len(program):
+            raise Refused("the file is not a Windows program: its headers are cut short")
+        return struct.unpack_from(form, program, offset)
+
+    if program[:2] != b"MZ":
+        raise Refused("the file is not a Windows program: it does not start with MZ")
+    (pe,) = read("<I", 0x3C)
+    if program[pe:pe + 4] != b"PE\0\0":
+        raise Refused("the file is not a Windows program: no PE signature where its header points")
+    sections, optional_size = read("<H", pe + 6)[0], read("<H", pe + 20)[0]
+    optional = pe + 24
+    (magic,) = read("<H", optional)
+    if magic not in (0x10B, 0x20B):
+        raise Refused(f"the file is not a Windows program: unknown optional header magic {magic:#x}")
+    directories = optional + (96 if magic == 0x10B else 112)
+    (count,) = read("<I", directories - 4)
+    directory = directories + 8 * SECURITY_DIRECTORY
+    if count <= SECURITY_DIRECTORY or directory + 8 > optional + optional_size:
+        raise Refused("the program's header has no certificate table entry")
+    table, size = read("<II", directory)
+    (end,) = read("<I", optional + 60)  # SizeOfHeaders
+    for index in range(sections):
+        raw_size, raw_offset = read("<II", optional + optional_size + 40 * index + 16)
+        if raw_size:
+            end = max(end, raw_offset + raw_size)
+    return Layout(optional + 64, directory, table, size, end)
+
+
+def signature_der(program: bytes) -> bytes | None:
+    """The PKCS#7 SignedData DER from the certificate table, or None when the program is unsigned; raises
+    ValueError (with a sentence) when the file is no Windows program or its table cannot be read."""
+    return _table(program, [])[1]
+
+
+def _table(program: bytes, problems: list[str]) -> tuple[Layout, bytes | None]:
+    """The layout and the signature's DER (None when unsigned); adds to problems what is wrong with where
+    the signature lies."""
+    where = layout(program)
+    if where.table == 0 and where.size == 0:
+        return where, None
+    start, end = where.table, where.table + where.size
+    if end > len(program) or where.size < 8:
+        raise Refused("the certificate table's directory entry points past the end of the file")
+    if end < len(program):
+        problems.append(f"data appended to the certificate table: {len(program) - end} bytes follow it in the file")
+    if start % 8 or start < where.end_of_image:
+        problems.append("the certificate table is not where Authenticode puts it: it must follow the program's "
+                        "sections, aligned to 8 bytes")
+    length, revision, kind = struct.unpack_from("<IHH", program, start)
+    if revision != WIN_CERT_REVISION_2 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA:
+        raise Refused(f"the certificate table holds no Authenticode signature (revision {revision:#x}, type {kind})")
+    if length < 8 or length > where.size:
+        raise Refused("the certificate table's entry is longer than the table")
+    if (length + 7) // 8 * 8 < where.size:
+        problems.append("the certificate table holds more than one entry")
+    try:
+        header, content = der_header(program, start + 8)
+    except ValueError:
+        raise Refused("the signature in the certificate table is not DER") from None
+    der_end = start + 8 + header + content
+    if der_end > start + length:
+        raise Refused("the signature in the certificate table is cut short")
+    padding_end = min(start + 8 + (header + content + 7) // 8 * 8, end)
+    trailing = program[der_end:start + length]
+    if start + length > padding_end or any(trailing):
+        problems.append(f"data appended to the certificate table: its entry holds {len(trailing)} bytes after the "
+                        "signature beyond the zero padding to 8 bytes")
+    return where, program[start + 8:der_end]
+
+
+def authenticode_digest(program: bytes, where: Layout) -> bytes:
+    """SHA-256 over the program without its CheckSum, its certificate table entry and the table."""
+    digest = hashlib.sha256()
+    digest.update(program[:where.checksum])
+    digest.update(program[where.checksum + 4:where.directory])
+    digest.update(program[where.directory + 8:where.table if where.size else len(program)])
+    return digest.digest()
+
+
+def _attribute(signer_info: cms.SignerInfo, name: str, unsigned: bool = False):
+    attributes = signer_info["unsigned_attrs" if unsigned else "signed_attrs"]
+    if not attributes:
+        return []
+    return [value for attribute in attributes if attribute["type"].dotted == name or attribute["type"].native == name
+            for value in attribute["values"]]
+
+
+def _signer_certificate(signer_info: cms.SignerInfo, certificates: list[x509.Certificate]) -> x509.Certificate | None:
+    """The certificate that the signer info names, by issuer and serial number or by key identifier."""
+    sid = signer_info["sid"]
+    for certificate in certificates:
+        if sid.name == "issuer_and_serial_number":
+            if (certificate.serial_number == sid.chosen["serial_number"].native
+                    and certificate.issuer.public_bytes() == sid.chosen["issuer"].dump()):
+                return certificate
+        else:
+            try:
+                key_id = certificate.extensions.get_extension_for_class(x509.SubjectKeyIdentifier).value.digest
+            except x509.ExtensionNotFound:
+                continue
+            if key_id == sid.chosen.native:
+                return certificate
+    return None
+
+
+def _verify_signed_attributes(signer_info: cms.SignerInfo, certificate: x509.Certificate, algorithm) -> bool:
+    """Whether the signer's signature value is its key's signature over the DER of its signed attributes."""
+    attributes = signer_info["signed_attrs"].dump()
+    signed = b"\x31" + attributes[1:]  # signed as a SET OF, stored with the [0] tag
+    value = signer_info["signature"].native
+    key = certificate.public_key()
+    try:
+        if isinstance(key, rsa.RSAPublicKey):
+            key.verify(value, signed, padding.PKCS1v15(), algorithm())
+        elif isinstance(key, ec.EllipticCurvePublicKey):
+            key.verify(value, signed, ec.ECDSA(algorithm()))
+        else:
+            return False
+    except (InvalidSignature, ValueError):
+        return False
+    return True
+
+
+def _certificates(signed_data: cms.SignedData) -> list[x509.Certificate]:
+    return [x509.load_der_x509_certificate(choice.chosen.dump()) for choice in signed_data["certificates"] or []
+            if choice.name == "certificate"]
+
+
+def _verify_timestamp(signer_info: cms.SignerInfo, outer: list[x509.Certificate]
+                      ) -> tuple[datetime | None, x509.Certificate | None, list[str]]:
+    """The time a timestamp certifies for the signer's signature value, and its signer; or the problems.
+    outer (the signature's certificates) gains the token's own, for the chain check of its signer."""
+    signature_value = signer_info["signature"].native
+    tokens = _attribute(signer_info, RFC3161_TIMESTAMP, unsigned=True)
+    countersignatures = _attribute(signer_info, "counter_signature", unsigned=True)
+    if len(tokens) + len(countersignatures) == 0:
+        return None, None, []
+    if len(tokens) + len(countersignatures) > 1:
+        return None, None, ["the signature carries more than one timestamp"]
+    if tokens:
+        token = cms.ContentInfo.load(tokens[0].dump())
+        if token["content_type"].native != "signed_data":
+            return None, None, ["the timestamp is not a signed token"]
+        signed_data = token["content"]
+        content = signed_data["encap_content_info"]
+        if content["content_type"].native != "tst_info" or len(signed_data["signer_infos"]) != 1:
+            return None, None, ["the timestamp token holds no single signed time"]
+        tst_bytes = content["content"].contents
+        tst_info = tsp.TSTInfo.load(tst_bytes)
+        imprint = tst_info["message_imprint"]
+        outer += _certificates(signed_data)
+        certificates = outer
+        countersigner = signed_data["signer_infos"][0]
+        when = tst_info["gen_time"].native
+        covered = tst_bytes
+        imprint_algorithm = TIMESTAMP_DIGESTS.get(imprint["hash_algorithm"]["algorithm"].native)
+        if imprint_algorithm is None:
+            return None, None, ["the timestamp uses a digest other than SHA-256, SHA-384 or SHA-512"]
+        digest = hashes.Hash(imprint_algorithm())
+        digest.update(signature_value)
+        if digest.finalize() != imprint["hashed_message"].native:
+            return None, None, ["the timestamp does not verify: it certifies the time of another signature"]
+        expected_type = "tst_info"
+    else:
+        countersigner = countersignatures[0]
+        certificates = outer
+        times = _attribute(countersigner, "signing_time")
+        when = times[0].native if times else None
+        covered, expected_type = signature_value, None
+    algorithm = TIMESTAMP_DIGESTS.get(countersigner["digest_algorithm"]["algorithm"].native)
+    if algorithm is None:
+        return None, None, ["the timestamp uses a digest other than SHA-256, SHA-384 or SHA-512"]
+    certificate = _signer_certificate(countersigner, certificates)
+    if certificate is None:
+        return None, None, ["the timestamp does not verify: its signer's certificate is missing"]
+    digests = _attribute(countersigner, "message_digest")
+    content_types = [value.native for value in _attribute(countersigner, "content_type")]
+    digest = hashes.Hash(algorithm())
+    digest.update(covered)
+    if (len(digests) != 1 or digests[0].native != digest.finalize() or when is None
+            or (expected_type and content_types != [expected_type])
+            or not _verify_signed_attributes(countersigner, certificate, algorithm)):
+        return None, None, ["the timestamp does not verify: its signature does not match its signer's certificate"]
+    return when.astimezone(timezone.utc), certificate, []
+
+
+def _leads_to_anchors(certificate: x509.Certificate, intermediates: list[x509.Certificate], ca_file: Path,
+                      when: datetime, purpose: str | None) -> bool:
+    """Whether openssl verify leads certificate to the anchors in ca_file at the moment when."""
+    with tempfile.TemporaryDirectory() as scratch:
+        leaf, others = Path(scratch) / "leaf.pem", Path(scratch) / "others.pem"
+        leaf.write_bytes(certificate.public_bytes(serialization.Encoding.PEM))
+        command = ["openssl", "verify", "-CAfile", str(ca_file), "-attime", str(int(when.timestamp()))]
+        if purpose:
+            command += ["-purpose", purpose]
+        if intermediates:
+            others.write_bytes(b"".join(c.public_bytes(serialization.Encoding.PEM) for c in intermediates))
+            command += ["-untrusted", str(others)]
+        result = subprocess.run([*command, str(leaf)], capture_output=True, text=True)
+    return result.returncode == 0
+
+
+def _allows_code_signing(certificate: x509.Certificate) -> bool:
+    try:
+        usage = certificate.extensions.get_extension_for_class(x509.ExtendedKeyUsage).value
+    except x509.ExtensionNotFound:
+        return False
+    return ExtendedKeyUsageOID.CODE_SIGNING in usage
+
+
+def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | None = None,
+            now: datetime | None = None) -> Examination:
+    """Everything that is wrong with the program's signature; with ca_file or pinned_sha256, also with its
+    signer. now (aware) stands for the present in the chain check of a signature without a timestamp."""
+    checks = " and ".join(name for name, given in (("pinned", pinned_sha256), ("chain", ca_file)) if given)
+    found: dict = dict(signer=None, signing_time=None, timestamp=None, timestamp_signer=None)
+    problems: list[str] = []
+    signed = False
+    try:
+        where = layout(program)
+        signed = bool(where.table or where.size)
+        if signed:
+            where, der = _table(program, problems)
+            _examine_signature(program, where, der, problems, found, ca_file, pinned_sha256,
+                               now or datetime.now(timezone.utc))
+    except Refused as refusal:
+        problems.append(str(refusal))
+    except (ValueError, TypeError, KeyError):  # asn1crypto parses lazily: a malformed part shows late
+        problems.append("the signature in the certificate table cannot be read as PKCS#7 signed data")
+    return Examination(signed=signed, problems=tuple(problems), signer_check=checks or "not checked",
+                       signer=found["signer"] and describe(found["signer"]), signing_time=found["signing_time"],
+                       timestamp=found["timestamp"],
+                       timestamp_signer=found["timestamp_signer"] and describe(found["timestamp_signer"]))
+
+
+def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list[str], found: dict,
+                       ca_file: Path | None, pinned_sha256: str | None, now: datetime) -> None:
+    try:
+        info = cms.ContentInfo.load(der, strict=True)
+        if info["content_type"].native != "signed_data":
+            raise ValueError
+        signed_data = info["content"]
+        signer_infos = signed_data["signer_infos"]
+        content = signed_data["encap_content_info"]
+        certificates = _certificates(signed_data)
+        if content["content_type"].dotted != SPC_INDIRECT_DATA:
+            raise Refused("the signature is not an Authenticode signature: it signs no program digest")
+        explicit = content["content"].dump()
+        header, _ = der_header(explicit)
+        indirect_der = explicit[header:]
+        inner, _ = der_header(indirect_der)
+        indirect = SpcIndirectDataContent.load(indirect_der)
+        data_type = indirect["data"]["type"].dotted
+        algorithm = indirect["message_digest"]["digest_algorithm"]["algorithm"].native
+        carried = indirect["message_digest"]["digest"].native
+    except Refused:
+        raise
+    except (ValueError, TypeError, KeyError):
+        raise Refused("the signature in the certificate table cannot be read as PKCS#7 signed data") from None
+    if len(signer_infos) != 1:
+        raise Refused(f"the signature has {len(signer_infos)} signers instead of one")
+    signer_info = signer_infos[0]
+
+    if algorithm != "sha256" or signer_info["digest_algorithm"]["algorithm"].native != "sha256":
+        raise Refused(f"the signature uses the {algorithm} digest; only SHA-256 is accepted")
+    if data_type != SPC_PE_IMAGE_DATA:
+        problems.append("the signature is not made for a Windows program image")
+    actual = authenticode_digest(program, where)
+    if carried != actual:
+        problems.append(f"the program changed after signing: its Authenticode digest is {actual.hex()}, "
+                        f"the signature carries {carried.hex()}")
+
+    if not signer_info["signed_attrs"]:
+        raise Refused("the signature has no signed attributes, so it does not cover the program's digest")
+    digests = _attribute(signer_info, "message_digest")
+    content_types = [value.dotted for value in _attribute(signer_info, "content_type")]
+    if len(digests) != 1 or digests[0].native != hashlib.sha256(indirect_der[inner:]).digest():
+        problems.append("the signature does not verify: its signed attributes do not cover the program's digest")
+    if content_types != [SPC_INDIRECT_DATA]:
+        problems.append("the signature does not verify: its signed attributes name another kind of content")
+    times = _attribute(signer_info, "signing_time")
+    found["signing_time"] = times[0].native.astimezone(timezone.utc) if times else None
+
+    certificate = _signer_certificate(signer_info, certificates)
+    if certificate is None:
+        raise Refused("the signature does not carry its signer's certificate")
+    found["signer"] = certificate
+    if not _verify_signed_attributes(signer_info, certificate, hashes.SHA256):
+        problems.append("the signature does not verify: its value was not made by the key of the certificate "
+                        f"it names ({certificate.subject.rfc4514_string()})")
+
+    when, timestamp_signer, timestamp_problems = _verify_timestamp(signer_info, certificates)
+    problems += timestamp_problems
+    found["timestamp"], found["timestamp_signer"] = when, timestamp_signer
+
+    fingerprint = certificate.fingerprint(hashes.SHA256()).hex()
+    pinned = re.sub(r"[:\s]", "", pinned_sha256 or "").lower()
+    if pinned_sha256 is not None and fingerprint != pinned:
+        problems.append(f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint}, "
+                        f"expected {pinned}")
+    if ca_file is not None:
+        others = [c for c in certificates if c is not certificate]
+        moment = when or now
+        if not _leads_to_anchors(certificate, others, ca_file, moment, None):
+            problems.append(f"the signer's certificate ({certificate.subject.rfc4514_string()}) does not lead to "
+                            f"the trusted certificates in {ca_file.name} (checked at {moment:%Y-%m-%d %H:%M:%S} UTC)")
+        if not _allows_code_signing(certificate):
+            problems.append("the signer's certificate does not allow code signing: its extended key usage lacks "
+                            "Code Signing")
+        if timestamp_signer is not None and not _leads_to_anchors(timestamp_signer, others, ca_file, when,
+                                                                 "timestampsign"):
+            problems.append(f"the timestamp's signer ({timestamp_signer.subject.rfc4514_string()}) does not lead "
+                            f"to the trusted certificates in {ca_file.name}")
+
+
+def _load_certificate(data: bytes) -> x509.Certificate:
+    if b"-----BEGIN CERTIFICATE-----" in data:
+        if data.count(b"-----BEGIN CERTIFICATE-----") > 1:
+            raise ValueError("holds more than one certificate")
+        return x509.load_pem_x509_certificate(data)
+    return x509.load_der_x509_certificate(data)
+
+
+def signer_pin(value: str) -> str:
+    """The SHA-256 fingerprint that --signer-sha256 pins: 64 hex digits (colons and case allowed), or a
+    certificate file in PEM or DER."""
+    digits = re.sub(r"[:\s]", "", value)
+    if re.fullmatch(r"[0-9a-fA-F]{64}", digits):
+        return digits.lower()
+    path = Path(value)
+    if not path.is_file():
+        raise ValueError(f"--signer-sha256 {value}: neither 64 hexadecimal digits (a SHA-256 fingerprint) "
+                         "nor a certificate file")
+    try:
+        certificate = _load_certificate(path.read_bytes())
+    except ValueError as error:
+        reason = str(error) if "more than one" in str(error) else "holds no certificate in PEM or DER"
+        raise ValueError(f"--signer-sha256 {value}: the file {reason}") from None
+    return certificate.fingerprint(hashes.SHA256()).hex()
+
+
+def signing_certificate_problems(certificate_pem: bytes, now: datetime) -> list[str]:
+    """Why a certificate cannot sign the program now (aware datetime): Windows would refuse the signature."""
+    try:
+        certificate = x509.load_pem_x509_certificate(certificate_pem)
+    except ValueError:
+        try:
+            certificate = x509.load_der_x509_certificate(certificate_pem)
+        except ValueError:
+            return ["no certificate to check (neither PEM nor DER)"]
+    about = describe(certificate)
+    problems = []
+    if now < about.not_before:
+        problems.append(f"the certificate ({about.subject}) is not valid before "
+                        f"{about.not_before:%Y-%m-%d %H:%M:%S} UTC")
+    if now > about.not_after:
+        problems.append(f"the certificate ({about.subject}) expired on {about.not_after:%Y-%m-%d %H:%M:%S} UTC")
+    if not _allows_code_signing(certificate):
+        problems.append(f"the certificate ({about.subject}) is not for code signing: its extended key usage lacks "
+                        "Code Signing")
+    return problems
