@@ -26,7 +26,6 @@ from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.x509.oid import ExtendedKeyUsageOID
 
 SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
-SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
 # Where a signing tool leaves an RFC 3161 token: an unsigned attribute of the signer.
 RFC3161_TIMESTAMP = "1.3.6.1.4.1.311.3.3.1"
 WIN_CERT_REVISION_2 = 0x0200
@@ -155,7 +154,8 @@ def _table(program: bytes, problems: list[str]) -> tuple[Layout, bytes | None]:
         raise Refused(f"the certificate table holds no Authenticode signature (revision {revision:#x}, type {kind})")
     if length < 8 or length > where.size:
         raise Refused("the certificate table's entry is longer than the table")
-    if (length + 7) // 8 * 8 < where.size:
+    entry_end = start + (length + 7) // 8 * 8
+    if entry_end < end:
         problems.append("the certificate table holds more than one entry")
     try:
         header, content = der_header(program, start + 8)
@@ -164,9 +164,9 @@ def _table(program: bytes, problems: list[str]) -> tuple[Layout, bytes | None]:
     der_end = start + 8 + header + content
     if der_end > start + length:
         raise Refused("the signature in the certificate table is cut short")
-    padding_end = min(start + 8 + (header + content + 7) // 8 * 8, end)
-    trailing = program[der_end:start + length]
-    if start + length > padding_end or any(trailing):
+    # Everything up to the entry's 8-byte boundary is left out of the digest: nothing may hide there.
+    trailing = program[der_end:min(entry_end, end)]
+    if len(trailing) >= 8 or any(trailing):
         problems.append(f"data appended to the certificate table: its entry holds {len(trailing)} bytes after the "
                         "signature beyond the zero padding to 8 bytes")
     return where, program[start + 8:der_end]
@@ -354,7 +354,6 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
         indirect_der = explicit[header:]
         inner, _ = der_header(indirect_der)
         indirect = SpcIndirectDataContent.load(indirect_der)
-        data_type = indirect["data"]["type"].dotted
         algorithm = indirect["message_digest"]["digest_algorithm"]["algorithm"].native
         carried = indirect["message_digest"]["digest"].native
     except Refused:
@@ -367,8 +366,6 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
 
     if algorithm != "sha256" or signer_info["digest_algorithm"]["algorithm"].native != "sha256":
         raise Refused(f"the signature uses the {algorithm} digest; only SHA-256 is accepted")
-    if data_type != SPC_PE_IMAGE_DATA:
-        problems.append("the signature is not made for a Windows program image")
     actual = authenticode_digest(program, where)
     if carried != actual:
         problems.append(f"the program changed after signing: its Authenticode digest is {actual.hex()}, "
@@ -395,6 +392,13 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
 
     when, timestamp_signer, timestamp_problems = _verify_timestamp(signer_info, certificates)
     problems += timestamp_problems
+    others = [c for c in certificates if c is not certificate]
+    # A timestamp authority outside the anchors could certify any time: its time is no time then.
+    if ca_file is not None and timestamp_signer is not None and not _leads_to_anchors(
+            timestamp_signer, others, ca_file, when, "timestampsign"):
+        problems.append(f"the timestamp's signer ({timestamp_signer.subject.rfc4514_string()}) does not lead "
+                        f"to the trusted certificates in {ca_file.name}")
+        when = timestamp_signer = None
     found["timestamp"], found["timestamp_signer"] = when, timestamp_signer
 
     fingerprint = certificate.fingerprint(hashes.SHA256()).hex()
@@ -403,7 +407,6 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
         problems.append(f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint}, "
                         f"expected {pinned}")
     if ca_file is not None:
-        others = [c for c in certificates if c is not certificate]
         moment = when or now
         if not _leads_to_anchors(certificate, others, ca_file, moment, None):
             problems.append(f"the signer's certificate ({certificate.subject.rfc4514_string()}) does not lead to "
@@ -411,10 +414,6 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
         if not _allows_code_signing(certificate):
             problems.append("the signer's certificate does not allow code signing: its extended key usage lacks "
                             "Code Signing")
-        if timestamp_signer is not None and not _leads_to_anchors(timestamp_signer, others, ca_file, when,
-                                                                 "timestampsign"):
-            problems.append(f"the timestamp's signer ({timestamp_signer.subject.rfc4514_string()}) does not lead "
-                            f"to the trusted certificates in {ca_file.name}")
 
 
 def _load_certificate(data: bytes) -> x509.Certificate:
@@ -444,20 +443,22 @@ def signer_pin(value: str) -> str:
 
 
 def signing_certificate_problems(certificate_pem: bytes, now: datetime) -> list[str]:
-    """Why a certificate cannot sign the program now (aware datetime): Windows would refuse the signature."""
+    """Why a certificate (PEM or DER) cannot sign the program now (aware): Windows would refuse the signature.
+    Dates are written as openssl writes them, as the vendor sees them in their certificate's listing."""
     try:
-        certificate = x509.load_pem_x509_certificate(certificate_pem)
+        certificate = _load_certificate(certificate_pem)
     except ValueError:
-        try:
-            certificate = x509.load_der_x509_certificate(certificate_pem)
-        except ValueError:
-            return ["no certificate to check (neither PEM nor DER)"]
+        return ["no single certificate to check (PEM or DER)"]
     about = describe(certificate)
+
+    def date(moment: datetime) -> str:
+        return f"{moment:%b} {moment.day:2} {moment:%H:%M:%S %Y} GMT"
+
     problems = []
     if now < about.not_before:
-        problems.append(f"the certificate ({about.subject}) is not valid before {about.not_before:%Y-%m-%d %H:%M:%S} UTC")
+        problems.append(f"the certificate ({about.subject}) is not valid before {date(about.not_before)}")
     if now > about.not_after:
-        problems.append(f"the certificate ({about.subject}) expired on {about.not_after:%Y-%m-%d %H:%M:%S} UTC")
+        problems.append(f"the certificate ({about.subject}) expired on {date(about.not_after)}")
     if not _allows_code_signing(certificate):
         problems.append(f"the certificate ({about.subject}) is not for code signing: its extended key usage lacks "
                         "Code Signing")

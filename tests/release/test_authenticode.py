@@ -1,0 +1,174 @@
+"""The medium tool's signature checks on a small i686 program that osslsigncode signs with the test keys:
+what an intact signature tells, and each signature that must not be believed."""
+
+import hashlib
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+from datetime import datetime, timezone
+from pathlib import Path
+
+from asn1crypto import cms
+
+import signing_keys
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
+import authenticode  # noqa: E402
+
+SIGNING_TIME = datetime(2010, 1, 1, 12, 34, 56, tzinfo=timezone.utc)
+programs: dict[str, bytes] = {}
+
+
+def setUpModule():
+    global FOLDER
+    FOLDER = Path(tempfile.mkdtemp(prefix="authenticode-"))
+    (FOLDER / "tiny.c").write_text("int main(void) { return 0; }\n")
+    subprocess.run(["i686-w64-mingw32-gcc", "-s", "-o", str(FOLDER / "unsigned.exe"), str(FOLDER / "tiny.c")], check=True)
+    keys, unrelated = (signing_keys.make_test_keys(FOLDER / name) for name in ("keys", "unrelated"))
+
+    def sign(name, keys, certificate="signer", digest="sha256", *options, later=0):
+        signed = signing_keys.osslsigncode(
+            "sign", "-pkcs12", str(keys.path(f"{certificate}.p12")), "-readpass", str(keys.password_file), "-h", digest,
+            "-time", str(int(SIGNING_TIME.timestamp()) + later), *options, "-in", str(FOLDER / "unsigned.exe"), "-out",
+            str(FOLDER / f"{name}.exe"))
+        assert signed.returncode == 0, signed.stderr
+
+    sign("signed", keys), sign("later", keys, later=1), sign("sha1", keys, digest="sha1")
+    sign("server", keys, "server"), sign("unrelated", unrelated)
+    for name, tsa in (("timestamped", keys), ("unrelated_tsa", unrelated)):
+        with signing_keys.TimestampServer(tsa) as server:
+            sign(name, keys, "signer", "sha256", "-ts", server.url)
+    programs.update({path.stem: path.read_bytes() for path in FOLDER.glob("*.exe")})
+
+
+def tearDownModule():
+    shutil.rmtree(FOLDER, True)
+
+
+def signer_info(program: bytes) -> cms.SignerInfo:
+    return cms.ContentInfo.load(authenticode.signature_der(program))["content"]["signer_infos"][0]
+
+
+def directories(program: bytes) -> tuple[int, int]:
+    """Where the CheckSum field and the certificate table's directory entry of a PE32 program are."""
+    header = struct.unpack_from("<I", program, 0x3C)[0] + 24
+    return header + 64, header + 96 + 8 * 4
+
+
+def with_table(program: bytes, table: bytes) -> bytes:
+    """The unsigned program followed by table, its directory entry pointing at it."""
+    entry = directories(program)[1]
+    return program[:entry] + struct.pack("<II", len(program), len(table)) + program[entry + 8:] + table
+
+
+def entry(der: bytes) -> bytes:
+    padding = -len(der) % 8
+    return struct.pack("<IHH", 8 + len(der) + padding, 0x200, 2) + der + bytes(padding)
+
+
+def changed(data: bytes, value: bytes) -> bytes:
+    """data with one bit flipped in the middle of the first occurrence of value."""
+    at = data.index(value) + len(value) // 2
+    return data[:at] + bytes([data[at] ^ 1]) + data[at + 1:]
+
+
+def fingerprint(name: str) -> str:
+    output = subprocess.run(["openssl", "x509", "-in", str(FOLDER / "keys" / f"{name}.pem"), "-noout", "-fingerprint",
+                             "-sha256"], capture_output=True, text=True, check=True).stdout
+    return output.split("=", 1)[1].strip().replace(":", "").lower()
+
+
+class Authenticode(unittest.TestCase):
+    def test_an_intact_signature_names_its_signer_its_times_and_what_was_checked(self):
+        ca, pin = FOLDER / "keys" / "ca.pem", fingerprint("signer")
+        for checks, signer_check in (({}, "not checked"), ({"ca_file": ca}, "chain"), ({"pinned_sha256": pin.upper()},
+                                     "pinned"), ({"ca_file": ca, "pinned_sha256": pin}, "pinned and chain")):
+            result = authenticode.examine(programs["signed"], **checks)
+            self.assertEqual((result.signed, result.problems, result.signer_check), (True, (), signer_check))
+        self.assertEqual((result.signer.subject, result.signer.issuer, result.signer.sha256, result.signing_time,
+                          result.timestamp), ("CN=tarvin test signer", "CN=tarvin test CA", pin, SIGNING_TIME, None))
+        self.assertEqual(authenticode.examine(programs["unsigned"], ca_file=ca),
+                         authenticode.Examination(False, (), None, None, None, None, "chain"))
+
+        # The chain holds at the verified timestamp's time, after the signer's certificate has expired.
+        after = datetime(2100, 1, 1, tzinfo=timezone.utc)
+        timestamped = authenticode.examine(programs["timestamped"], ca_file=ca, now=after)
+        self.assertEqual(timestamped.problems, ())
+        self.assertLess(abs(datetime.now(timezone.utc) - timestamped.timestamp).total_seconds(), 600)
+        self.assertEqual(timestamped.timestamp_signer.sha256, fingerprint("tsa"))
+        self.assertIn("does not lead", authenticode.examine(programs["signed"], ca_file=ca, now=after).problems[0])
+
+    def test_each_signature_that_must_not_be_believed_is_named(self):
+        signed, unsigned, timestamped = programs["signed"], programs["unsigned"], programs["timestamped"]
+        der = authenticode.signature_der(signed)
+        # The unrelated key's signature with the vendor's certificate in place of its own.
+        swapped = cms.ContentInfo.load(authenticode.signature_der(programs["unrelated"]))
+        swapped["content"]["certificates"] = cms.ContentInfo.load(der)["content"]["certificates"]
+        swapped["content"]["signer_infos"][0]["sid"] = signer_info(signed)["sid"]
+        # A timestamp taken from another signature of the same program.
+        replayed = cms.ContentInfo.load(authenticode.signature_der(programs["later"]))
+        timestamp = signer_info(timestamped)["unsigned_attrs"]
+        replayed["content"]["signer_infos"][0]["unsigned_attrs"] = timestamp
+        token = timestamp[0]["values"][0]["content"]
+        # A changed program whose digest replaces the old one in the signed content; signed attributes as they were.
+        program = changed(unsigned, unsigned[0x400:0x410])
+        checksum, entry_at = directories(unsigned)
+        old, new = (hashlib.sha256(p[:checksum] + p[checksum + 4:entry_at] + p[entry_at + 8:]).digest()
+                    for p in (unsigned, program))
+        ca, other_ca = FOLDER / "keys" / "ca.pem", FOLDER / "unrelated" / "ca.pem"
+        cases = [
+            ("a flipped byte of the RSA value", changed(signed, signer_info(signed)["signature"].native), {},
+             "does not verify: its value was not made by the key"),
+            ("a changed byte of the program", changed(signed, signed[0x400:0x410]), {}, "changed after signing"),
+            ("a new digest in the signed content", with_table(program, entry(der.replace(old, new))), {},
+             "do not cover the program's digest"),
+            ("another key's signature, the vendor's certificate", with_table(unsigned, entry(swapped.dump(True))), {},
+             "does not verify: its value was not made by the key"),
+            ("the SHA-1 digest", programs["sha1"], {}, "only SHA-256 is accepted"),
+            ("a flipped byte of the timestamp's signature",
+             changed(timestamped, token["signer_infos"][0]["signature"].native), {}, "the timestamp does not verify"),
+            ("a changed hour in the timestamp", changed(timestamped, token["encap_content_info"]["content"].parsed[
+                "gen_time"].contents[6:12]), {}, "the timestamp does not verify"),
+            ("the timestamp of another signature", with_table(unsigned, entry(replayed.dump(True))), {},
+             "the timestamp does not verify: it certifies the time of another signature"),
+            ("a timestamp from another CA", programs["unrelated_tsa"], {"ca_file": ca},
+             "the timestamp's signer (CN=tarvin test tsa) does not lead to the trusted certificates in ca.pem"),
+            ("data in the entry after the signature", with_table(unsigned, entry(der + b"appended")), {},
+             "data appended to the certificate table: its entry holds 8 bytes"),
+            ("data after the table", signed + b"tail", {}, "data appended to the certificate table: 4 bytes follow"),
+            ("a second entry", with_table(unsigned, entry(der) * 2), {}, "holds more than one entry"),
+            ("a table off the 8-byte grid", with_table(unsigned + b"\0" * 4, entry(der)), {},
+             "not where Authenticode puts it", "changed after signing"),
+            ("a table over the last section", with_table(unsigned[:-16], entry(der)), {},
+             "not where Authenticode puts it", "changed after signing"),
+            ("an unrelated CA's signer", programs["unrelated"], {"ca_file": ca},
+             "(CN=tarvin test signer) does not lead to the trusted certificates in ca.pem"),
+            ("the vendor's signer under another CA", signed, {"ca_file": other_ca}, "does not lead to the trusted"),
+            ("a certificate without Code Signing", programs["server"], {"ca_file": ca}, "lacks Code Signing"),
+            ("a signer other than the pinned one", signed, {"pinned_sha256": fingerprint("other")},
+             f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint('signer')}"),
+        ]
+        for name, program, checks, *problems in cases:
+            with self.subTest(name):
+                result = authenticode.examine(program, **checks)
+                self.assertEqual(len(result.problems), len(problems), result.problems)
+                for problem, found in zip(problems, result.problems):
+                    self.assertIn(problem, found)
+                self.assertTrue(result.signed)
+                if "timestamp" in name:
+                    self.assertEqual((result.timestamp, result.timestamp_signer), (None, None))
+
+    def test_pins_and_signing_certificates(self):
+        signer, expected = FOLDER / "keys" / "signer.pem", fingerprint("signer")
+        subprocess.run(["openssl", "x509", "-in", str(signer), "-outform", "DER", "-out", str(FOLDER / "der")], check=True)
+        for value in (":".join(expected[i:i + 2] for i in range(0, 64, 2)).upper(), str(signer), str(FOLDER / "der")):
+            self.assertEqual(authenticode.signer_pin(value), expected, value)
+        for value in (expected[:-1], str(FOLDER / "keys" / "ca.cnf"), str(FOLDER / "missing.pem")):
+            self.assertRaises(ValueError, authenticode.signer_pin, value)
+        # Expired and TLS-only certificates are among make-medium's refused keys in test_signing.
+        for when, problems in ((datetime(2026, 1, 1, tzinfo=timezone.utc), []), (datetime(1999, 1, 1, tzinfo=timezone.utc),
+                               ["the certificate (CN=tarvin test signer) is not valid before Jan  1 00:00:00 2000 GMT"])):
+            self.assertEqual(authenticode.signing_certificate_problems(signer.read_bytes(), when), problems)
