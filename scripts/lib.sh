@@ -269,7 +269,10 @@ I386_BINFMT_DIR=/proc/sys/fs/binfmt_misc
 # ABI; an executable or a shared object (a position-independent program); machine 3.
 I386_ELF_MAGIC=7f454c4601010100000000000000000002000300
 I386_ELF_MASK=fffffffffffefe00fffffffffffffffffeffffff
-I386_ELF_HEADERS=(7f454c460101010000000000000000000200030001000000 7f454c460101010000000000000000000300030001000000)
+I386_ELF_HEADERS=(
+  7f454c460101010000000000000000000200030001000000
+  7f454c460101010000000000000000000300030001000000
+)
 # Wine, the fonts the window names (see FONT_REPLACEMENTS in tests/ui/harness.py), and the libraries that
 # Wine loads at run time without depending on them.
 I386_PACKAGES=(
@@ -368,7 +371,8 @@ i386_binfmt_catchers() {
 
 i386_note_foreign_binfmt() {
   log "binfmt_misc entry $1, which this project did not make, sends i386 programs to $2: it stays as it" \
-    "is, and the root folder's Wine runs through it (a qemu older than 8 makes every 32-bit Wine process spin)"
+    "is, and the root folder's Wine runs through it (a qemu older than 8 makes every 32-bit Wine" \
+    "process spin)"
 }
 
 # i386 programs go to our qemu-i386, unless an entry of another already sends them elsewhere. The F flag
