@@ -54,8 +54,8 @@ class Road:
 
 # x86_64: the x86-64 build under the host's 64-bit Wine. i686: the release programs of the win32 preset,
 # byte for byte those of the medium, with the win32-tests preset's test programs, under the Wine of the
-# i386 root folder that scripts/lib.sh prepares (prepare_i386_wine); qemu emulates that Wine, which
-# makes starts, paints and key strokes about four times as slow.
+# i386 root folder that scripts/lib.sh prepares (prepare_i386_wine); where qemu emulates that Wine,
+# starts, paints and key strokes are about four times as slow, and the waits allow for it.
 ROADS = {
     "x86_64": Road("x86_64", WINDOWS_BUILD, WINDOWS_BUILD, WORK_DIR, None, 1, True),
     "i686": Road("i686", path_setting("RELEASE_BUILD_DIR", REPO_ROOT / "build" / "win32"),

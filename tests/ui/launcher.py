@@ -308,8 +308,8 @@ class Session(WineSession):
         self._make_folder()
         try:
             if self.xserver:
-                self.display = self.xserver.start().display
-            self._open_prefix(self.display)
+                self.display = self.xserver.start(self.folder).display
+            self._open_prefix(self.xserver.env if self.xserver else {"DISPLAY": self.display})
         except BaseException:
             self.close()
             raise

@@ -1,6 +1,8 @@
 """The setup window's frame as the window system sees it: no caption or border, topmost, no task bar
 button, the size of its twip design at the screen's resolution, centred on a 1024 x 768 screen."""
 
+import os
+import subprocess
 import unittest
 
 import harness
@@ -36,6 +38,13 @@ class WindowFrame(LauncherTestCase):
         self.assertFalse(self.state.window["exstyle"] & WS_EX_FRAME_STYLES)
         # With no frame at all, the client area is the whole window.
         self.assertEqual(self.state.client, self.state.rect)
+
+    def test_display_admits_only_clients_with_its_cookie(self):
+        # The sockets of /tmp/.X11-unix are open to every local user: only the session's authority file
+        # lets a client watch or drive the window.
+        without_cookie = {**self.session.env, "XAUTHORITY": os.devnull}
+        result = subprocess.run(["xdpyinfo"], env=without_cookie, capture_output=True, timeout=30)
+        self.assertNotEqual(result.returncode, 0, "a client without the cookie reached the test display")
 
     def test_is_topmost(self):
         self.assertTrue(self.state.window["exstyle"] & WS_EX_TOPMOST)

@@ -151,8 +151,9 @@ class WineSession:
         # Whoever cleans up after killed runs leaves the folder of a living session alone.
         (self.folder / "owner.pid").write_text(f"{os.getpid()}\n")
 
-    def _open_prefix(self, display: str) -> None:
-        """The prefix, ready for Windows programs on display; the scratch folder exists already."""
+    def _open_prefix(self, x_env: dict) -> None:
+        """The prefix, ready for Windows programs on the X display that x_env names (DISPLAY, and
+        XAUTHORITY when the display's own cookie is not the caller's); the scratch folder exists already."""
         if self.lasting_prefix:
             self.prefix = self.lasting_prefix
             if not (self.prefix / "system.reg").is_file():
@@ -161,7 +162,7 @@ class WineSession:
         else:
             self.prefix = self.folder / "prefix"
             clone_prefix(self.prefix, self.road)
-        self.env = clean_env({"WINEPREFIX": str(self.prefix), "DISPLAY": display}, self.road)
+        self.env = clean_env({"WINEPREFIX": str(self.prefix), **x_env}, self.road)
         if self.code_page_936:
             self.env.update(zh_locale_env(self.road))
         elif self.unix_locale:
