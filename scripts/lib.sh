@@ -37,10 +37,11 @@ JOBS=${JOBS:-$(nproc)}
 export UI_WORK_DIR=${UI_WORK_DIR:-$BUILD_ROOT/ui-work}
 export UI_WINDOWS_BUILD=${UI_WINDOWS_BUILD:-$BUILD_ROOT/win64}
 
-# What a machine that only makes media needs (make-medium, check-medium): the release toolchain, the
-# image writer and the signing tools, with the engine that reaches keys on PKCS#11 tokens.
+# What a machine that only makes media needs (make-medium, check-medium): the release toolchain with the
+# JPEG decoder's header that the program is built with (libstb-dev), the image writer and the signing
+# tools, with the engine that reaches keys on PKCS#11 tokens.
 MEDIUM_PACKAGES=(
-  cmake ninja-build g++-mingw-w64-i686-win32 python3 git
+  cmake ninja-build g++-mingw-w64-i686-win32 libstb-dev python3 git
   xorriso openssl osslsigncode libengine-pkcs11-openssl python3-asn1crypto python3-cryptography
 )
 

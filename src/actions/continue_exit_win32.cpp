@@ -9,6 +9,8 @@
 #include <string>
 
 #include "actions/extended_path.h"
+#include "win32/com_apartment.h"
+#include "win32/system_library.h"
 #include "win32/unique_handle.h"
 
 namespace actions {
@@ -58,6 +60,12 @@ StartResult Win32ProgramStarter::StartProcess(const std::wstring& applicationPat
 }
 
 bool Win32ProgramStarter::OpenThroughShell(const std::wstring& applicationPath) {
+  // The shell is needed only here, when the installer asks for elevation, so it loads only then.
+  using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+  const auto shellExecute = win32::SystemFunction<ShellExecuteExFunction>(L"shell32.dll", "ShellExecuteExW");
+  if (!shellExecute) return false;
+  // The shell may hand the verb to extensions that are COM objects, so it is called from an apartment.
+  const win32::ComApartment apartment;
   SHELLEXECUTEINFOW execute{};
   execute.cbSize = sizeof execute;
   // The launcher ends right after this call, so the shell must have finished starting the program
@@ -70,7 +78,7 @@ bool Win32ProgramStarter::OpenThroughShell(const std::wstring& applicationPath) 
   // takes this process's mode. So the launcher is in the default mode for the call and in its own again
   // right after; its one file access meanwhile is to an installer that the ordinary start has just found.
   const UINT launcherErrorMode = ::SetErrorMode(0);
-  const bool opened = ::ShellExecuteExW(&execute) != FALSE;
+  const bool opened = shellExecute(&execute) != FALSE;
   ::SetErrorMode(launcherErrorMode);
   return opened;
 }

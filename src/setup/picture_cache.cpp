@@ -23,7 +23,6 @@ const common::Bitmap32* PictureCache::Original(Picture picture) {
       }
       case Picture::BottomPicture:
       case Picture::LeftPicture:
-        if (!apartment_) apartment_.emplace();
         originals_[index] = win32::DecodePictureResource(
             instance_, picture == Picture::BottomPicture ? IDR_BOTTOM_PICTURE : IDR_LEFT_PICTURE);
         break;

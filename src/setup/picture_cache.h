@@ -11,7 +11,6 @@
 
 #include "common/pixels.h"
 #include "setup/layout.h"
-#include "win32/com_apartment.h"
 
 namespace setup {
 
@@ -27,9 +26,6 @@ class PictureCache {
   const common::Bitmap32* Original(Picture picture);
 
   HINSTANCE instance_;
-  // OleLoadPicture decodes the JPEGs through COM; the thread enters an apartment right before the first
-  // one, which the window's first paint asks for, so that nothing of COM delays the window showing.
-  std::optional<win32::ComApartment> apartment_;
   static constexpr std::size_t kPictureCount = static_cast<std::size_t>(Picture::LeftPicture) + 1;
   std::array<bool, kPictureCount> decoded_{};
   std::array<std::optional<common::Bitmap32>, kPictureCount> originals_;

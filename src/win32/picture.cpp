@@ -1,13 +1,9 @@
 #include "win32/picture.h"
 
-#include <objbase.h>
-#include <ocidl.h>
-#include <olectl.h>
-
-#include <cstring>
+#include <cstdint>
 
 #include "common/compositing.h"
-#include "win32/com_pointer.h"
+#include "common/jpeg_decoder.h"
 #include "win32/gdi_scope.h"
 #include "win32/unique_handle.h"
 
@@ -42,33 +38,7 @@ std::optional<common::Bitmap32> DecodePictureResource(HINSTANCE instance, int re
   const DWORD size = ::SizeofResource(instance, resource);
   const void* bytes = ::LockResource(::LoadResource(instance, resource));
   if (!bytes || size == 0) return std::nullopt;
-
-  // The stream frees this memory when it is released.
-  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, size);
-  if (!memory) return std::nullopt;
-  if (void* target = ::GlobalLock(memory)) {
-    std::memcpy(target, bytes, size);
-    ::GlobalUnlock(memory);
-  }
-  ComPointer<IStream> stream;
-  if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, stream.out()))) {
-    ::GlobalFree(memory);
-    return std::nullopt;
-  }
-  ComPointer<IPicture> picture;
-  if (FAILED(::OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture, picture.outVoid())))
-    return std::nullopt;
-  OLE_HANDLE handle = 0;
-  SHORT type = PICTYPE_UNINITIALIZED;
-  if (FAILED(picture->get_Type(&type)) || type != PICTYPE_BITMAP || FAILED(picture->get_Handle(&handle)))
-    return std::nullopt;
-  // The picture keeps owning the bitmap; its pixels are read at the size the file has.
-  const auto bitmap = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
-  BITMAP header{};
-  if (!::GetObjectW(bitmap, sizeof header, &header)) return std::nullopt;
-  auto pixels = ReadBitmap(bitmap, header.bmWidth, header.bmHeight);
-  if (pixels) common::MakeOpaque(*pixels);
-  return pixels;
+  return common::DecodeJpeg({static_cast<const std::uint8_t*>(bytes), size});
 }
 
 std::optional<common::Bitmap32> IconBitmap(HICON icon) {

@@ -1,5 +1,5 @@
-// Pictures from a program's resources, read into memory as 32-bit pixels. JPEGs go through
-// OleLoadPicture, which every Windows version has.
+// Pictures from a program's resources, read into memory as 32-bit pixels. JPEGs go through the
+// program's own decoder (common/jpeg_decoder.h), which needs neither COM nor OLE.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 
 namespace win32 {
 
-// A JPEG (or any format OleLoadPicture reads) held as RCDATA, at its own size, opaque.
+// A JPEG held as RCDATA, at its own size, opaque.
 std::optional<common::Bitmap32> DecodePictureResource(HINSTANCE instance, int resourceId);
 
 // An icon's image at its own size, premultiplied, with its transparency.

@@ -1,5 +1,7 @@
 // Loads a DLL that is not in the import table from the system folder by its full path, so that a
 // file of the same name on the installation medium (the current directory) can never be picked up.
+// The import table holds only what the window needs before it is first painted; every other DLL loads
+// this way where it is used, so that loading it costs nothing at start.
 #pragma once
 
 #include <string_view>
@@ -19,6 +21,14 @@ template <typename Function>
 Function ProcedureAddress(HMODULE module, const char* name) {
   if (!module) return nullptr;
   return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+// A function of a system DLL that the program does not import, with its DLL loaded from the system
+// folder on first use. The DLL stays loaded for the rest of the process, since what the function
+// starts (COM's state, the shell's threads) may outlive the call. NULL when either is missing.
+template <typename Function>
+Function SystemFunction(std::wstring_view fileName, const char* name) {
+  return ProcedureAddress<Function>(LoadSystemLibrary(fileName).release(), name);
 }
 
 }  // namespace win32

@@ -3,11 +3,11 @@
 
     check_pe.py PATH --arch i686|x86_64 [--program setup|pathcheck]
 
-Prints the file size and one line per failure, and exits 1 if anything failed (2 if the file cannot
+Prints the file size, the DLLs that load at start, and one line per failure, and exits 1 if anything failed (2 if the file cannot
 be read as a PE image). Checked: machine type and PE32/PE32+ for the architecture, the GUI subsystem
 and a subsystem version that XP accepts; the run-from-swap flags and a checksum that matches the
-bytes; every statically imported DLL is one that Windows always loads from its system folder, and no
-imported function is newer than Windows XP; the version record; the application manifest; the icon
+bytes; every statically imported DLL, each of which loads when the program starts, is one of the few
+that the window needs before its first paint, and no imported function is newer than Windows XP; the version record; the application manifest; the icon
 groups and the two JPEG pictures of setup.exe, or for pathcheck.exe, which has no icon of its own, that
 it carries no pictures at all (these three not with --headers-and-imports-only). A signed file's
 Authenticode signature must use SHA-256 throughout; --signed requires one.
@@ -31,17 +31,16 @@ ARCHITECTURES = {
     "x86_64": (pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"], 0x20B, "PE32+", (5, 2)),
 }
 
-# DLLs that Windows always loads from its system folder (known DLLs, or loaded by them), so that a
-# copy planted beside the program is never used for them. Everything else is loaded at run time by
-# full path.
-ALLOWED_DLLS = {
+# The DLLs that the programs may import statically, which therefore load when they start, before any
+# line of theirs runs: what the window needs before its first paint, and the C run-time. Each is one
+# that Windows always loads from its system folder (a known DLL, or loaded by one), so that a copy
+# planted beside the program is never used. Every other DLL (comctl32 for the tool tip, ole32 and
+# shell32 for the shell's start of the installer) is loaded at run time by full path where it is used,
+# which keeps its cost out of the start as well.
+LOADED_AT_START = {
     "kernel32.dll",
     "user32.dll",
     "gdi32.dll",
-    "advapi32.dll",
-    "ole32.dll",
-    "oleaut32.dll",
-    "shell32.dll",
     "msvcrt.dll",
 }
 
@@ -230,10 +229,10 @@ def check_imports(imports, kind="import", allowed_functions=()):
     failures = []
     for dll, functions in sorted(imports.items()):
         name = dll.lower()
-        if name not in ALLOWED_DLLS:
+        if name not in LOADED_AT_START:
             failures.append(
-                f"static {kind} of {dll}: not a DLL that Windows always loads from its system folder"
-                " (load it at run time by full path)"
+                f"static {kind} of {dll}: not one of the DLLs that load at start ({', '.join(sorted(LOADED_AT_START))});"
+                " load it at run time by full path where it is used"
             )
             continue
         for function in functions:
@@ -554,10 +553,11 @@ def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=T
     )
     failures += check_image_flags(pe.FILE_HEADER.Characteristics, header.CheckSum, pe.generate_checksum())
     failures += check_signature_digests(read_signature(pe), signed_required)
-    failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])), "import", allowed_functions)
+    imports = read_imports(getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+    failures += check_imports(imports, "import", allowed_functions)
     failures += check_imports(read_imports(getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])), "delay import", allowed_functions)
     if not setup_resources:
-        return failures
+        return failures, sorted(imports)
     failures += check_version(*read_version(pe), program=program)
     resources = read_resources(pe)
     failures += check_manifest(resources.get(RT_MANIFEST, {}))
@@ -568,7 +568,7 @@ def check_file(path, arch, resource_ids, allowed_functions=(), setup_resources=T
         resources.get(RT_RCDATA, {}),
         program,
     )
-    return failures
+    return failures, sorted(imports)
 
 
 def main(argv):
@@ -588,12 +588,13 @@ def main(argv):
     try:
         size = args.path.stat().st_size
         resource_ids = parse_resource_ids(RESOURCE_IDS_HEADER.read_text(encoding="utf-8"))
-        failures = check_file(args.path, args.arch, resource_ids, tuple(args.allow_import),
+        failures, loaded_at_start = check_file(args.path, args.arch, resource_ids, tuple(args.allow_import),
                               not args.headers_and_imports_only, args.program, args.signed)
     except (OSError, pefile.PEFormatError) as error:
         print(f"{args.path}: cannot check: {error}")
         return 2
     print(f"{args.path}: {size} bytes ({size / 1024:.1f} KiB), {args.arch}")
+    print(f"DLLs that load at start: {', '.join(loaded_at_start)}")
     for failure in failures:
         print(f"FAIL: {failure}")
     print(f"{len(failures)} failure(s)" if failures else "all checks passed")

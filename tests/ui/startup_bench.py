@@ -21,8 +21,8 @@ import harness
 
 # setup.exe against the minimal window: showing its window, and the first idle, by which the whole window
 # has painted.
-VISIBLE_RATIO_GOAL = 1.3
-PAINTED_RATIO_GOAL = 1.5
+VISIBLE_RATIO_GOAL = 1.1
+PAINTED_RATIO_GOAL = 1.2
 SIZE_GOAL_KB = 250
 
 

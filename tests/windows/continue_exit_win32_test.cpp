@@ -10,6 +10,8 @@
 #include <shellapi.h>
 // clang-format on
 
+#include <objbase.h>
+
 #include <cstring>
 #include <optional>
 
@@ -44,6 +46,7 @@ class ImportHook {
   ImportHook(const ImportHook&) = delete;
   ImportHook& operator=(const ImportHook&) = delete;
   bool active() const { return slot_ != nullptr; }
+  void* original() const { return original_; }
 
  private:
   void* Swap(void* function) {
@@ -68,6 +71,7 @@ UINT CurrentErrorMode() {
 // What the watched calls saw; they start nothing.
 std::optional<DWORD> creationFlags;
 std::optional<UINT> errorModeDuringShell;
+std::optional<bool> apartmentDuringShell;
 
 BOOL WINAPI WatchedCreateProcessW(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
                                   DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
@@ -78,7 +82,20 @@ BOOL WINAPI WatchedCreateProcessW(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECU
 
 BOOL WINAPI WatchedShellExecuteExW(SHELLEXECUTEINFOW*) {
   errorModeDuringShell = CurrentErrorMode();
+  const HRESULT entered = ::CoInitialize(nullptr);  // S_FALSE: the thread was in an apartment already
+  if (SUCCEEDED(entered)) ::CoUninitialize();
+  apartmentDuringShell = entered == S_FALSE;
   return FALSE;
+}
+
+// The shell is not imported but looked up at run time: the lookup hands out the watched function.
+using GetProcAddressFunction = FARPROC(WINAPI*)(HMODULE, LPCSTR);
+GetProcAddressFunction realGetProcAddress = nullptr;
+
+FARPROC WINAPI WatchedGetProcAddress(HMODULE module, LPCSTR name) {
+  if (HIWORD(reinterpret_cast<UINT_PTR>(name)) != 0 && std::strcmp(name, "ShellExecuteExW") == 0)
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&WatchedShellExecuteExW));
+  return realGetProcAddress(module, name);
 }
 
 class ErrorModeTest : public testing::Test {
@@ -105,11 +122,14 @@ TEST_F(ErrorModeTest, TheProcessStartGivesTheInstallerTheDefaultMode) {
 }
 
 TEST_F(ErrorModeTest, TheShellStartsTheInstallerInTheDefaultModeAndTheLaunchersComesBack) {
-  ImportHook hook("shell32.dll", "ShellExecuteExW", reinterpret_cast<void*>(&WatchedShellExecuteExW));
+  ImportHook hook("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&WatchedGetProcAddress));
   ASSERT_TRUE(hook.active());
+  realGetProcAddress = reinterpret_cast<GetProcAddressFunction>(hook.original());
   errorModeDuringShell.reset();
+  apartmentDuringShell.reset();
   EXPECT_FALSE(starter_.OpenThroughShell(L"C:\\medium\\vorncopy\\tarvinxp.exe"));
   EXPECT_EQ(errorModeDuringShell, 0u);
+  EXPECT_EQ(apartmentDuringShell, true) << "shell extensions are COM objects";
   EXPECT_EQ(CurrentErrorMode(), kLauncherMode);
 }
 

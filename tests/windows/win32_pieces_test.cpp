@@ -160,6 +160,14 @@ TEST(DecodePictureResource, ReadsTheProgramsJpegsAtTheirOwnSize) {
   // Not a blank: a picture has more than one colour.
   EXPECT_NE(std::count(left->pixels.begin(), left->pixels.end(), left->pixels.front()),
             static_cast<std::ptrdiff_t>(left->pixels.size()));
+  // The strip is drawn in warm browns: a decoder that mixed up red and blue would show it blue.
+  double red = 0;
+  double blue = 0;
+  for (const std::uint32_t pixel : left->pixels) {
+    red += pixel >> 16 & 0xFF;
+    blue += pixel & 0xFF;
+  }
+  EXPECT_GT(red, 1.4 * blue);
 
   EXPECT_FALSE(win32::DecodePictureResource(self, 4242));
 }
