@@ -5,7 +5,7 @@ function(launcher_track_resource_inputs rc_file)
   set(resources ${PROJECT_SOURCE_DIR}/src/resources)
   file(GLOB inputs CONFIGURE_DEPENDS ${resources}/*.ico ${resources}/*.jpg ${resources}/*.manifest
        ${resources}/*.rch)
-  # The version that src/CMakeLists.txt writes for the version record.
-  list(APPEND inputs ${PROJECT_BINARY_DIR}/src/generated/version.rch)
+  # The version that the top CMakeLists.txt writes for the version record.
+  list(APPEND inputs ${PROJECT_BINARY_DIR}/generated/version.rch)
   set_source_files_properties(${rc_file} ${ARGN} PROPERTIES OBJECT_DEPENDS "${inputs}")
 endfunction()
