@@ -3,14 +3,18 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 #include "actions/continue_exit_win32.h"
 #include "actions/controller.h"
 #include "actions/file_system_win32.h"
+#include "actions/run_state.h"
 #include "common/ansi_code_page_win32.h"
 #include "common/module1.h"
+#include "setup/base_directory.h"
 #include "setup/setup_window.h"
 #include "win32/dpi.h"
+#include "win32/executable_path.h"
 #include "win32/process_hardening.h"
 
 namespace {
@@ -18,11 +22,12 @@ namespace {
 // The window's messages until the controller decides the end. The controller's steps (a long text
 // going into the notes panel) run only while no message waits, so that input and painting always come
 // first. Empty when the loop ended without such a decision.
-std::optional<actions::Next> RunUntilTheEnd(setup::SetupWindow& window, int& exitCode) {
+std::optional<actions::Next> RunUntilTheEnd(setup::SetupWindow& window, actions::RunState& run,
+                                            int& exitCode) {
   MSG message{};
   for (;;) {
-    if (window.StepPending() && !::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
-      window.RunStep();
+    if (run.StepPending() && !::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+      run.RunStep();
     } else {
       const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
       if (got <= 0) {
@@ -30,12 +35,12 @@ std::optional<actions::Next> RunUntilTheEnd(setup::SetupWindow& window, int& exi
         return std::nullopt;
       }
       // A click sent from another program is handled inside GetMessage and may have decided already.
-      if (!window.Ending() && !window.RouteKey(message)) {
+      if (!run.Ending() && !window.RouteKey(message)) {
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
       }
     }
-    if (const std::optional<actions::Next> ending = window.Ending()) return ending;
+    if (const std::optional<actions::Next> ending = run.Ending()) return ending;
   }
 }
 
@@ -46,19 +51,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   win32::HardenProcess();
   win32::DeclareDpiAware();
 
+  // The launcher's own folder, fixed before anything holds it.
+  const std::wstring baseDirectory =
+      setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(win32::ExecutablePath()));
   setup::SetupWindow window(instance);
   actions::Win32FileSystem files;
   actions::Controller controller(
-      {window.BaseDirectory(), window, files, Module1::GetWinDir, common::DecodeAnsiCodePage});
+      {baseDirectory, window.Notes(), files, Module1::GetWinDir, common::DecodeAnsiCodePage});
+  actions::RunState run(controller);
   int exitCode = 1;
   std::optional<actions::Next> ending;
   if (window.Create()) {
     window.RunLoadStep();
-    window.Connect(controller);
+    window.Connect(run);
     window.Show();
-    ending = RunUntilTheEnd(window, exitCode);
+    ending = RunUntilTheEnd(window, run, exitCode);
   }
-  if (ending == actions::Next::StartInstallerThenEnd) actions::StartInstaller(window.BaseDirectory());
+  if (ending == actions::Next::StartInstallerThenEnd) actions::StartInstaller(baseDirectory);
   // The end is immediate: no window is closed or destroyed first, and the installer runs on by itself.
   if (ending) ::ExitProcess(0);
 

@@ -13,12 +13,13 @@
 
 namespace actions {
 
+// The window's layout table says which button's click is which event.
 enum class Event {
-  PictureButton,     // Command4
-  Confirm,           // "确认", by click or Enter
-  Cancel,            // "取消", by click or Esc
-  TitleStripButton,  // "><"
-  CloseRequest,      // the system asks the window to close
+  PictureButton,
+  Confirm,
+  Cancel,
+  TitleStripButton,
+  CloseRequest,  // the system asks the window to close
 };
 
 // What the window does after an event or a step.

@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
-#include <iterator>
 #include <string>
+#include <vector>
 
 #include "actions/extended_path.h"
+#include "actions/temporary_copy.h"
 #include "win32/unique_handle.h"
 
 namespace actions {
@@ -15,28 +16,34 @@ namespace {
 // Small enough that a read failing part-way still hands back most of what came before it.
 constexpr DWORD kReadChunkBytes = 64 * 1024;
 constexpr DWORD kCopyChunkBytes = 64 * 1024;
-// Names already taken by an earlier, interrupted copy are skipped; this many tries is plenty.
-constexpr int kTemporaryNameTries = 16;
+// Names taken by a copy running at the same time are skipped; this many tries is plenty.
+constexpr unsigned long kTemporaryNameTries = 16;
+
+// The destination's folder through the file calls, in the "\\?\" form.
+class Win32CopyFolder final : public CopyFolder {
+ public:
+  std::vector<std::wstring> FileNamesStartingWith(const std::wstring& folder,
+                                                  const std::wstring& prefix) override {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW(ExtendedLengthPath(folder + prefix + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+  }
+  void Remove(const std::wstring& path) override { ::DeleteFileW(ExtendedLengthPath(path).c_str()); }
+};
 
 // A new, empty file beside the destination, so that it lies on the same volume and can take the
 // destination's place in one rename. Returns its handle and fills in its path.
-// Decimal digits by hand: std::to_wstring would bring the C library's whole wide printf into the
-// release program, a tenth of its size.
-std::wstring Decimal(unsigned long value) {
-  wchar_t digits[10];
-  wchar_t* first = std::end(digits);
-  do {
-    *--first = static_cast<wchar_t>(L'0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  return std::wstring(first, std::end(digits));
-}
-
 win32::UniqueFileHandle CreateTemporaryBeside(const std::wstring& destination, std::wstring& temporaryPath) {
-  const std::wstring stem =
-      destination + L"." + Decimal(::GetCurrentProcessId()) + L"-" + Decimal(::GetTickCount()) + L"-";
-  for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-    temporaryPath = stem + Decimal(static_cast<unsigned long>(attempt)) + L".tmp";
+  const DWORD process = ::GetCurrentProcessId();
+  const DWORD tick = ::GetTickCount();
+  for (unsigned long attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+    temporaryPath = TemporaryCopyPath(destination, process, tick, attempt);
     win32::UniqueFileHandle file(::CreateFileW(ExtendedLengthPath(temporaryPath).c_str(), GENERIC_WRITE, 0,
                                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file || ::GetLastError() != ERROR_FILE_EXISTS) return file;
@@ -102,6 +109,9 @@ bool Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstri
   if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_READONLY))
     return false;
 
+  // A copy that was cut off left its temporary file behind; the file is no use to anyone now.
+  Win32CopyFolder folder;
+  RemoveLeftoverCopies(destination, folder);
   std::wstring temporaryPath;
   win32::UniqueFileHandle to = CreateTemporaryBeside(destination, temporaryPath);
   if (!to) return false;

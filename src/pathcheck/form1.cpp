@@ -10,6 +10,7 @@
 #include "pathcheck/path_check.h"
 #include "win32/dpi.h"
 #include "win32/system_library.h"
+#include "win32/top_level.h"
 
 namespace pathcheck {
 namespace {
@@ -21,10 +22,6 @@ constexpr DWORD kButtonStyle = BS_PUSHBUTTON | BS_NOTIFY;
 
 HBRUSH ButtonFaceBrush() {
   return reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-}
-
-RECT ToRect(const common::PixelRect& box) {
-  return RECT{box.left, box.top, box.right, box.bottom};
 }
 
 // The font the system uses for message boxes; the toolkit's forms default to it.
@@ -87,10 +84,9 @@ bool Form1::Create() {
   ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  if (!Window::Create(kFormExStyle, kClassName, std::wstring(kForm1Caption).c_str(), kFormStyle, left, top,
-                      width, height, nullptr, nullptr))
+  const POINT corner = win32::CentredOnScreen(width, height);
+  if (!Window::Create(kFormExStyle, kClassName, std::wstring(kForm1Caption).c_str(), kFormStyle, corner.x,
+                      corner.y, width, height, nullptr, nullptr))
     return false;
 
   font_ = MessageFont();
@@ -101,7 +97,7 @@ bool Form1::Create() {
 void Form1::CreateControls(int dpi) {
   // Control order is the creation order, so the stacking order follows the table.
   for (const Form1Control& control : kForm1Controls) {
-    const RECT box = ToRect(common::TwipsToPixels(control.box, dpi));
+    const RECT box = win32::ToRect(common::TwipsToPixels(control.box, dpi));
     HWND child = nullptr;
     switch (control.kind) {
       case Form1ControlKind::PictureBox:
@@ -123,8 +119,7 @@ void Form1::Show(int showCommand) {
   ::ShowWindow(hwnd(), showCommand);
   ::SetForegroundWindow(hwnd());
   ::UpdateWindow(hwnd());
-  // Focus rectangles show from the start, not only after the first key press.
-  ::SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL), 0);
+  win32::ShowKeyboardCues(hwnd());
   ::SetFocus(Control(FirstFocusControl().id));
 }
 
@@ -161,17 +156,14 @@ bool Form1::OnCommand(int id, int notification, HWND control) {
 }
 
 void Form1::RestoreFocus() {
-  HWND target = focusBeforeDeactivation_;
-  if (!target || !::IsWindow(target) || !::IsChild(hwnd(), target)) target = Control(FirstFocusControl().id);
-  if (target) ::SetFocus(target);
+  if (const HWND target = keptFocus_.Target(hwnd(), Control(FirstFocusControl().id))) ::SetFocus(target);
 }
 
 // Like a dialog, the window gives the focus back to the control that had it when it was deactivated
 // (by the message box, or another program), instead of keeping it for itself.
 bool Form1::OnActivate(WORD state, HWND) {
   if (state == WA_INACTIVE) {
-    const HWND focus = ::GetFocus();
-    if (focus && ::IsChild(hwnd(), focus)) focusBeforeDeactivation_ = focus;
+    keptFocus_.Deactivated(hwnd());
     return false;
   }
   if (::IsIconic(hwnd())) return false;

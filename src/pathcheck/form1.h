@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "win32/top_level.h"
 #include "win32/unique_handle.h"
 #include "win32/window.h"
 
@@ -50,7 +51,7 @@ class Form1 final : public win32::Window {
   PictureBox picture1_;
   win32::UniqueFont font_;
   win32::UniqueModule commonControls_;
-  HWND focusBeforeDeactivation_ = nullptr;
+  win32::KeptFocus keptFocus_;
 };
 
 }  // namespace pathcheck

@@ -30,7 +30,7 @@ bool NamedByLabelBefore(ControlKind kind) {
 }
 
 std::wstring AccessibleName(const ControlRow& row) {
-  switch (static_cast<Row>(row.row)) {
+  switch (row.row) {
     case Row::Command4:
       return std::wstring(Words(row.toolTip));
     case Row::Text2:  // it covers the notes block, whose heading names what it shows

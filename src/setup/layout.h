@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "actions/controller.h"
 #include "common/geometry.h"
 
 namespace setup {
@@ -89,38 +90,10 @@ enum ControlFlag : unsigned {
   kDockTop = 1u << 13,        // Align top: spans the container's client width
 };
 
-inline constexpr int kNoTabIndex = -1;
-
-struct ControlRow {
-  int row = 0;  // 1 to 37, control order
-  std::string_view name{};
-  ControlKind kind = ControlKind::Label;
-  common::TwipBox box{};                   // boxes of everything but lines
-  common::TwipLine line{};                 // lines only
-  std::wstring_view text{};                // caption or contents; lines, images and pictures have none
-  std::optional<common::Rgb> foreColor{};  // text or line colour; none means the default (black)
-  std::optional<common::Rgb> backColor{};  // none means the default
-  int lineWidthPixels = 1;                 // lines only
-  const FontSpec* font = nullptr;          // none means the window's font
-  Picture picture = Picture::None;
-  unsigned flags = 0;
-  int tabIndex = kNoTabIndex;
-  std::wstring_view toolTip{};
-
-  constexpr bool Has(ControlFlag flag) const { return (flags & flag) != 0; }
-  constexpr const FontSpec& Font() const { return font ? *font : kWindowFont; }
-};
-
-// The window.
-inline constexpr std::wstring_view kWindowCaption = L"* #";
-inline constexpr float kClientWidthTwips = 7575;
-inline constexpr float kClientHeightTwips = 5265;
-inline constexpr common::Rgb kWindowBackColor = common::kWhite;
-inline constexpr common::Rgb kDefaultForeColor = common::kBlack;
-
 inline constexpr std::size_t kControlCount = 37;
 
-// Rows named by the handlers and the window code.
+// A control by its row number, 1 to 37 in control order; the rows that the window code and the
+// handlers name have names. Row numbers are also the child windows' control identifiers.
 enum class Row : int {
   Timer1 = 1,
   Text2 = 2,
@@ -139,10 +112,52 @@ enum class Row : int {
   Image1 = 30,
 };
 
+// The one way rows are counted: kControls holds row n at index n - 1.
+constexpr std::size_t IndexOf(Row row) {
+  return static_cast<std::size_t>(row) - 1;
+}
+
 // Control identifier of a row's child window: its row number, so that anyone outside can find it.
 constexpr int ControlId(Row row) {
   return static_cast<int>(row);
 }
+
+// The row whose child window carries a control identifier; none for identifiers of no row.
+constexpr std::optional<Row> RowOfControlId(int id) {
+  if (id < 1 || id > static_cast<int>(kControlCount)) return std::nullopt;
+  return static_cast<Row>(id);
+}
+
+inline constexpr int kNoTabIndex = -1;
+
+struct ControlRow {
+  Row row{};
+  std::string_view name{};
+  ControlKind kind = ControlKind::Label;
+  common::TwipBox box{};                   // boxes of everything but lines
+  common::TwipLine line{};                 // lines only
+  std::wstring_view text{};                // caption or contents; lines, images and pictures have none
+  std::optional<common::Rgb> foreColor{};  // text or line colour; none means the default (black)
+  std::optional<common::Rgb> backColor{};  // none means the default
+  int lineWidthPixels = 1;                 // lines only
+  const FontSpec* font = nullptr;          // none means the window's font
+  Picture picture = Picture::None;
+  unsigned flags = 0;
+  int tabIndex = kNoTabIndex;
+  std::wstring_view toolTip{};
+  // What a click on a command button means to the controller.
+  std::optional<actions::Event> click{};
+
+  constexpr bool Has(ControlFlag flag) const { return (flags & flag) != 0; }
+  constexpr const FontSpec& Font() const { return font ? *font : kWindowFont; }
+};
+
+// The window.
+inline constexpr std::wstring_view kWindowCaption = L"* #";
+inline constexpr float kClientWidthTwips = 7575;
+inline constexpr float kClientHeightTwips = 5265;
+inline constexpr common::Rgb kWindowBackColor = common::kWhite;
+inline constexpr common::Rgb kDefaultForeColor = common::kBlack;
 
 // The items of the hidden group list: text and item data.
 inline constexpr std::wstring_view kGroupListEntry = L"lstGroups";
@@ -166,83 +181,84 @@ using enum ControlKind;
 
 // clang-format off
 inline constexpr std::array<ControlRow, kControlCount> kControls{{
-  {.row = 1, .name = "Timer1", .kind = Timer, .flags = kDisabled},
-  {.row = 2, .name = "Text2", .kind = TextBox, .box = {1560, 600, 5790, 2616},
+  {.row = Row{1}, .name = "Timer1", .kind = Timer, .flags = kDisabled},
+  {.row = Row{2}, .name = "Text2", .kind = TextBox, .box = {1560, 600, 5790, 2616},
    .backColor = kPanelBackColor, .flags = kHidden | kMultiLine | kVerticalScrollBar | kNoTabStop,
    .tabIndex = 21},
-  {.row = 3, .name = "Picture1", .kind = PictureBox, .box = {0, 0, 7575, 435},
+  {.row = Row{3}, .name = "Picture1", .kind = PictureBox, .box = {0, 0, 7575, 435},
    .backColor = kNavy, .flags = kDockTop, .tabIndex = 10},
-  {.row = 4, .name = "Command1", .kind = CommandButton, .box = {7110, 90, 315, 270}, .text = L"><",
-   .backColor = kTitleButtonBlue, .font = &kHeiti14, .flags = kGraphical | kInTitleStrip, .tabIndex = 11},
-  {.row = 5, .name = "Line8", .kind = Line, .line = {7560, 420, 7590, 450}, .lineWidthPixels = 2,
+  {.row = Row{4}, .name = "Command1", .kind = CommandButton, .box = {7110, 90, 315, 270}, .text = L"><",
+   .backColor = kTitleButtonBlue, .font = &kHeiti14, .flags = kGraphical | kInTitleStrip, .tabIndex = 11,
+   .click = actions::Event::TitleStripButton},
+  {.row = Row{5}, .name = "Line8", .kind = Line, .line = {7560, 420, 7590, 450}, .lineWidthPixels = 2,
    .flags = kInTitleStrip},
-  {.row = 6, .name = "Label2", .kind = Label, .box = {576, 120, 2940, 252}, .text = L"岫川安装提示 ",
+  {.row = Row{6}, .name = "Label2", .kind = Label, .box = {576, 120, 2940, 252}, .text = L"岫川安装提示 ",
    .foreColor = common::kWhite, .font = &kSongti9Bold, .flags = kTransparent | kInTitleStrip},
-  {.row = 7, .name = "Line4", .kind = Line, .line = {7510, 480, 0, 480}, .foreColor = kPaleYellow,
+  {.row = Row{7}, .name = "Line4", .kind = Line, .line = {7510, 480, 0, 480}, .foreColor = kPaleYellow,
    .flags = kInTitleStrip},
-  {.row = 8, .name = "Image2", .kind = Image, .box = {90, 30, 345, 330}, .picture = Picture::TitleStripIcon,
+  {.row = Row{8}, .name = "Image2", .kind = Image, .box = {90, 30, 345, 330}, .picture = Picture::TitleStripIcon,
    .flags = kStretch | kInTitleStrip},
-  {.row = 9, .name = "Command4", .kind = CommandButton, .box = {360, 4320, 675, 645},
+  {.row = Row{9}, .name = "Command4", .kind = CommandButton, .box = {360, 4320, 675, 645},
    .backColor = kPictureButtonBlueGrey, .picture = Picture::PictureButtonIcon, .flags = kGraphical,
-   .tabIndex = 9, .toolTip = L" \"按下我知道的更多...\" "},
-  {.row = 10, .name = "cmdCancel", .kind = CommandButton, .box = {4740, 4710, 1140, 345}, .text = L"取消",
-   .flags = kCancelButton, .tabIndex = 3},
-  {.row = 11, .name = "cmdContinue", .kind = CommandButton, .box = {3000, 4680, 1140, 345}, .text = L"确认",
-   .flags = kDisabled | kDefaultButton, .tabIndex = 2},
-  {.row = 12, .name = "lstGroups", .kind = ListBox, .box = {90, 5490, 1050, 240}, .flags = kHidden,
+   .tabIndex = 9, .toolTip = L" \"按下我知道的更多...\" ", .click = actions::Event::PictureButton},
+  {.row = Row{10}, .name = "cmdCancel", .kind = CommandButton, .box = {4740, 4710, 1140, 345}, .text = L"取消",
+   .flags = kCancelButton, .tabIndex = 3, .click = actions::Event::Cancel},
+  {.row = Row{11}, .name = "cmdContinue", .kind = CommandButton, .box = {3000, 4680, 1140, 345}, .text = L"确认",
+   .flags = kDisabled | kDefaultButton, .tabIndex = 2, .click = actions::Event::Confirm},
+  {.row = Row{12}, .name = "lstGroups", .kind = ListBox, .box = {90, 5490, 1050, 240}, .flags = kHidden,
    .tabIndex = 1},
-  {.row = 13, .name = "txtGroup", .kind = TextBox, .box = {90, 5760, 390, 330}, .text = L"*",
+  {.row = Row{13}, .name = "txtGroup", .kind = TextBox, .box = {90, 5760, 390, 330}, .text = L"*",
    .flags = kHidden, .tabIndex = 0},
-  {.row = 14, .name = "dir95Groups", .kind = DirListBox, .box = {240, 5610, 870, 930}, .tabIndex = 7},
-  {.row = 15, .name = "Label8", .kind = Label, .box = {1800, 3750, 5325, 255}, .flags = kTransparent},
-  {.row = 16, .name = "Label7", .kind = Label, .box = {7080, 3300, 315, 255}, .backColor = common::kWhite},
-  {.row = 17, .name = "Label5", .kind = Label, .box = {1950, 2160, 4635, 435},
+  {.row = Row{14}, .name = "dir95Groups", .kind = DirListBox, .box = {240, 5610, 870, 930}, .tabIndex = 7},
+  {.row = Row{15}, .name = "Label8", .kind = Label, .box = {1800, 3750, 5325, 255}, .flags = kTransparent},
+  {.row = Row{16}, .name = "Label7", .kind = Label, .box = {7080, 3300, 315, 255}, .backColor = common::kWhite},
+  {.row = Row{17}, .name = "Label5", .kind = Label, .box = {1950, 2160, 4635, 435},
    .text = L"   软件使用时,电脑显示器分辨率应设定在1024*768,否则影响界面效果。", .flags = kTransparent},
-  {.row = 18, .name = "Line7", .kind = Line, .line = {9450, 540, 9450, 6600}},
-  {.row = 19, .name = "Line6", .kind = Line, .line = {7560, 450, 7560, 3600}, .foreColor = kPaleBlue,
+  {.row = Row{18}, .name = "Line7", .kind = Line, .line = {9450, 540, 9450, 6600}},
+  {.row = Row{19}, .name = "Line6", .kind = Line, .line = {7560, 450, 7560, 3600}, .foreColor = kPaleBlue,
    .lineWidthPixels = 2},
-  {.row = 20, .name = "Line5", .kind = Line, .line = {9240, 5250, -240, 5250}, .foreColor = kTeal,
+  {.row = Row{20}, .name = "Line5", .kind = Line, .line = {9240, 5250, -240, 5250}, .foreColor = kTeal,
    .lineWidthPixels = 3},
-  {.row = 21, .name = "Label13", .kind = Label, .box = {3660, 3360, 3120, 225},
+  {.row = Row{21}, .name = "Label13", .kind = Label, .box = {3660, 3360, 3120, 225},
    .text = L"电子邮箱：service@tarvin-vo.com.cn", .flags = kTransparent},
-  {.row = 22, .name = "Label6", .kind = Label, .box = {1500, 3360, 2175, 225},
+  {.row = Row{22}, .name = "Label6", .kind = Label, .box = {1500, 3360, 2175, 225},
    .text = L"联系电话：0731-84452618", .foreColor = common::kBlack, .flags = kTransparent},
-  {.row = 23, .name = "Label4", .kind = Label, .box = {1965, 1650, 4755, 495},
+  {.row = Row{23}, .name = "Label4", .kind = Label, .box = {1965, 1650, 4755, 495},
    .text = L"   本软件需要电子表格的支持。如果系统中没有安装，应在本软件安装后安装电子表格2000。",
    .foreColor = common::kBlack, .flags = kTransparent},
-  {.row = 24, .name = "Label3", .kind = Label, .box = {1980, 1140, 4770, 435},
+  {.row = Row{24}, .name = "Label3", .kind = Label, .box = {1980, 1140, 4770, 435},
    .text = L"   安装分三部分: 1,从属文件安装; 2,数据库引擎安装; 3,系统文件安装。",
    .foreColor = common::kBlack, .flags = kTransparent},
-  {.row = 25, .name = "Label12", .kind = Label, .box = {3750, 690, 1065, 225}, .text = L"安装须知:",
+  {.row = Row{25}, .name = "Label12", .kind = Label, .box = {3750, 690, 1065, 225}, .text = L"安装须知:",
    .foreColor = kDarkRed, .font = &kSongti10Bold, .flags = kTransparent},
-  {.row = 26, .name = "Label14", .kind = Label, .box = {60000, 45000, 1215, 225}, .text = L"安装提示:",
+  {.row = Row{26}, .name = "Label14", .kind = Label, .box = {60000, 45000, 1215, 225}, .text = L"安装提示:",
    .foreColor = common::kBlack, .font = &kHeiti10Bold, .flags = kTransparent},
-  {.row = 27, .name = "Label1", .kind = Label, .box = {60000, 45000, 1095, 225}, .text = L"安装提示",
+  {.row = Row{27}, .name = "Label1", .kind = Label, .box = {60000, 45000, 1095, 225}, .text = L"安装提示",
    .foreColor = kLightYellow, .font = &kHeiti10Bold, .flags = kTransparent},
-  {.row = 28, .name = "Label15", .kind = Label, .box = {1950, 2670, 4230, 210},
+  {.row = Row{28}, .name = "Label15", .kind = Label, .box = {1950, 2670, 4230, 210},
    .text = L"   完成岫川演示版本的安装大约用 1-2 分钟。", .foreColor = common::kBlack, .flags = kTransparent},
-  {.row = 29, .name = "Image3", .kind = Image, .box = {1410, 3600, 6150, 1635},
+  {.row = Row{29}, .name = "Image3", .kind = Image, .box = {1410, 3600, 6150, 1635},
    .picture = Picture::BottomPicture, .flags = kStretch},
-  {.row = 30, .name = "Image1", .kind = Image, .box = {0, 450, 1395, 4785}, .picture = Picture::LeftPicture,
+  {.row = Row{30}, .name = "Image1", .kind = Image, .box = {0, 450, 1395, 4785}, .picture = Picture::LeftPicture,
    .flags = kStretch},
-  {.row = 31, .name = "lblDDE", .kind = Label, .box = {480, 6600, 705, 225}, .flags = kHidden},
-  {.row = 32, .name = "lblGroups", .kind = Label, .box = {690, 6630, 105, 195}, .text = L"#",
+  {.row = Row{31}, .name = "lblDDE", .kind = Label, .box = {480, 6600, 705, 225}, .flags = kHidden},
+  {.row = Row{32}, .name = "lblGroups", .kind = Label, .box = {690, 6630, 105, 195}, .text = L"#",
    .flags = kAutoSize},
-  {.row = 33, .name = "lblGroup", .kind = Label, .box = {480, 6600, 105, 195}, .text = L"#",
+  {.row = Row{33}, .name = "lblGroup", .kind = Label, .box = {480, 6600, 105, 195}, .text = L"#",
    .flags = kAutoSize},
-  {.row = 34, .name = "lblMain", .kind = Label, .box = {120, 6600, 720, 195}, .text = L"#",
+  {.row = Row{34}, .name = "lblMain", .kind = Label, .box = {120, 6600, 720, 195}, .text = L"#",
    .flags = kAutoSize | kWordWrap},
-  {.row = 35, .name = "Line3", .kind = Line, .line = {7320, 4050, 7440, 4020}, .foreColor = kPaleGreen,
+  {.row = Row{35}, .name = "Line3", .kind = Line, .line = {7320, 4050, 7440, 4020}, .foreColor = kPaleGreen,
    .lineWidthPixels = 9},
-  {.row = 36, .name = "Line1", .kind = Line, .line = {8130, 3420, 8220, 3420}, .foreColor = kPaleGreen,
+  {.row = Row{36}, .name = "Line1", .kind = Line, .line = {8130, 3420, 8220, 3420}, .foreColor = kPaleGreen,
    .lineWidthPixels = 13},
-  {.row = 37, .name = "Line2", .kind = Line, .line = {8070, 3660, 7980, 3960}, .foreColor = kPaleGreen,
+  {.row = Row{37}, .name = "Line2", .kind = Line, .line = {8070, 3660, 7980, 3960}, .foreColor = kPaleGreen,
    .lineWidthPixels = 10},
 }};
 // clang-format on
 
 constexpr const ControlRow& ControlAt(Row row) {
-  return kControls[static_cast<std::size_t>(row) - 1];
+  return kControls[IndexOf(row)];
 }
 
 // Whether a row's child window is seen when the window first shows: not hidden, and within its

@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "setup/layout.h"
-
 namespace setup {
 namespace {
 
-const ControlRow* FindRow(int row) {
-  if (row < 1 || row > static_cast<int>(kControlCount)) return nullptr;
-  return &kControls[static_cast<std::size_t>(row) - 1];
+const ControlRow* FindRow(std::optional<Row> row) {
+  if (!row || !RowOfControlId(ControlId(*row))) return nullptr;
+  return &ControlAt(*row);
 }
 
 const ControlRow& OnlyRowFlagged(ControlFlag flag) {
@@ -18,9 +16,13 @@ const ControlRow& OnlyRowFlagged(ControlFlag flag) {
                        [flag](const ControlRow& row) { return row.Has(flag); });
 }
 
+bool IsFocusedCommandButton(const ControlRow* focused) {
+  return focused != nullptr && focused->kind == ControlKind::CommandButton;
+}
+
 }  // namespace
 
-std::vector<int> TabCycleRows() {
+std::vector<Row> TabCycleRows() {
   std::vector<const ControlRow*> cycle;
   for (const ControlRow& control : kControls) {
     if (IsChildWindow(control.kind) && control.tabIndex != kNoTabIndex && !control.Has(kNoTabStop)) {
@@ -29,15 +31,15 @@ std::vector<int> TabCycleRows() {
   }
   std::sort(cycle.begin(), cycle.end(),
             [](const ControlRow* a, const ControlRow* b) { return a->tabIndex < b->tabIndex; });
-  std::vector<int> rows;
+  std::vector<Row> rows;
   rows.reserve(cycle.size());
   for (const ControlRow* control : cycle) rows.push_back(control->row);
   return rows;
 }
 
-std::optional<int> NextTabStop(int currentRow, bool forward,
-                               const std::function<bool(int row)>& canTakeFocus) {
-  const std::vector<int> cycle = TabCycleRows();
+std::optional<Row> NextTabStop(std::optional<Row> currentRow, bool forward,
+                               const std::function<bool(Row row)>& canTakeFocus) {
+  const std::vector<Row> cycle = TabCycleRows();
   if (cycle.empty()) return std::nullopt;
   const auto count = static_cast<std::ptrdiff_t>(cycle.size());
 
@@ -48,39 +50,54 @@ std::optional<int> NextTabStop(int currentRow, bool forward,
   std::ptrdiff_t position = forward ? 0 : count - 1;
   if (current != nullptr && current->tabIndex != kNoTabIndex) {
     const int tabIndex = current->tabIndex;
-    const auto tabIndexOf = [](int row) { return kControls[static_cast<std::size_t>(row) - 1].tabIndex; };
+    const auto tabIndexOf = [](Row row) { return ControlAt(row).tabIndex; };
     const auto firstAfter =
-        std::find_if(cycle.begin(), cycle.end(), [&](int row) { return tabIndexOf(row) > tabIndex; });
+        std::find_if(cycle.begin(), cycle.end(), [&](Row row) { return tabIndexOf(row) > tabIndex; });
     const auto firstAtOrAfter =
-        std::find_if(cycle.begin(), cycle.end(), [&](int row) { return tabIndexOf(row) >= tabIndex; });
+        std::find_if(cycle.begin(), cycle.end(), [&](Row row) { return tabIndexOf(row) >= tabIndex; });
     position = forward ? (firstAfter - cycle.begin()) % count
                        : ((firstAtOrAfter - cycle.begin()) - 1 + count) % count;
   }
 
   const std::ptrdiff_t step = forward ? 1 : -1;
   for (std::ptrdiff_t visited = 0; visited < count; ++visited) {
-    const int candidate = cycle[static_cast<std::size_t>(position)];
+    const Row candidate = cycle[static_cast<std::size_t>(position)];
     if (canTakeFocus(candidate)) return candidate;
     position = (position + step + count) % count;
   }
   return std::nullopt;
 }
 
-std::optional<int> RowPressedByEnter(int focusedRow, bool continueEnabled) {
+Row FirstFocusRow() {
+  const std::optional<Row> first = NextTabStop(std::nullopt, true, [](Row row) {
+    return !ControlAt(row).Has(kHidden) && !ControlAt(row).Has(kDisabled);
+  });
+  return first.value_or(RowPressedByEscape());
+}
+
+Row DefaultButtonRow() {
+  return OnlyRowFlagged(kDefaultButton).row;
+}
+
+Row RowPressedByEscape() {
+  return OnlyRowFlagged(kCancelButton).row;
+}
+
+std::optional<Row> RowPressedByEnter(std::optional<Row> focusedRow, bool defaultButtonEnabled) {
   const ControlRow* focused = FindRow(focusedRow);
-  const ControlRow& defaultButton = OnlyRowFlagged(kDefaultButton);
-  if (focused != nullptr && focused->kind == ControlKind::CommandButton) {
+  if (IsFocusedCommandButton(focused)) {
     // A disabled button cannot really hold the focus; should the caller claim it does, Enter still must
     // not press the default button while it is disabled.
-    if (focused->row == defaultButton.row && !continueEnabled) return std::nullopt;
+    if (focused->row == DefaultButtonRow() && !defaultButtonEnabled) return std::nullopt;
     return focused->row;
   }
-  if (continueEnabled) return defaultButton.row;
+  if (defaultButtonEnabled) return DefaultButtonRow();
   return std::nullopt;
 }
 
-int RowPressedByEscape() {
-  return OnlyRowFlagged(kCancelButton).row;
+Row RowWithDefaultLook(std::optional<Row> focusedRow) {
+  const ControlRow* focused = FindRow(focusedRow);
+  return IsFocusedCommandButton(focused) ? focused->row : DefaultButtonRow();
 }
 
 }  // namespace setup

@@ -25,10 +25,14 @@ bool AppendEditText(HWND edit, std::wstring_view text) {
   const LRESULT firstVisibleLine = ::SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0);
   ::SendMessageW(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
   ::SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
+  // EM_REPLACESEL answers nothing: a control out of room or memory drops the piece, or part of it,
+  // silently. Only what it holds afterwards tells.
+  const bool taken =
+      static_cast<std::size_t>(::SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0)) == end + piece.size();
   const LRESULT scrolledBy = ::SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0) - firstVisibleLine;
   if (scrolledBy != 0) ::SendMessageW(edit, EM_LINESCROLL, 0, -scrolledBy);
   ::SendMessageW(edit, EM_SETSEL, 0, 0);
-  return true;
+  return taken;
 }
 
 }  // namespace win32

@@ -14,7 +14,8 @@ namespace win32 {
 bool SetEditText(HWND edit, const std::wstring& text);
 
 // Adds text at the end. What the reader sees stays where it was (the first visible line), and the
-// caret goes back to the start, where WM_SETTEXT would leave it.
+// caret goes back to the start, where WM_SETTEXT would leave it. False when the control is gone or
+// does not hold the whole text afterwards (out of room or memory), as SetEditText reports a refusal.
 bool AppendEditText(HWND edit, std::wstring_view text);
 
 }  // namespace win32

@@ -14,7 +14,6 @@ class PaintScope {
   PaintScope& operator=(const PaintScope&) = delete;
 
   HDC dc() const { return dc_; }
-  const RECT& dirty() const { return paint_.rcPaint; }
 
  private:
   HWND window_;

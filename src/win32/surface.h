@@ -21,8 +21,6 @@ class Surface {
 
   bool valid() const { return bits_ != nullptr; }
   HDC dc() const { return dc_.get(); }
-  int width() const { return width_; }
-  int height() const { return height_; }
 
   // The pixels, after GDI has finished whatever it still had queued.
   common::PixelSurface Pixels();

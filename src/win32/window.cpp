@@ -1,7 +1,5 @@
 #include "win32/window.h"
 
-#include <windowsx.h>
-
 namespace win32 {
 
 Window::~Window() = default;

@@ -61,7 +61,8 @@ std::string Box(const common::TwipBox& box) {
 }
 
 std::string SetupControl(const setup::ControlRow& row) {
-  std::string json = "{\"name\": " + Quoted(row.name) + ", \"id\": " + std::to_string(row.row) +
+  std::string json = "{\"name\": " + Quoted(row.name) +
+                     ", \"id\": " + std::to_string(setup::ControlId(row.row)) +
                      ", \"child_window\": " + (setup::IsChildWindow(row.kind) ? "true" : "false") +
                      ", \"in_title_strip\": " + (row.Has(setup::kInTitleStrip) ? "true" : "false");
   if (row.kind == setup::ControlKind::Line) {

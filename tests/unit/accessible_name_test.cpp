@@ -11,7 +11,7 @@ namespace {
 // Child windows that can hold the focus at some time: the notes panel is the one hidden control that
 // shows later; the hidden group box and list never show.
 bool CanEverTakeFocus(const ControlRow& row) {
-  return IsChildWindow(row.kind) && (!row.Has(kHidden) || row.row == ControlId(Row::Text2));
+  return IsChildWindow(row.kind) && (!row.Has(kHidden) || row.row == Row::Text2);
 }
 
 TEST(AccessibleNameTest, EveryControlThatCanTakeTheFocusHasADistinctName) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "actions/panel_slices.h"
+#include "actions/run_state.h"
 #include "text_codecs.h"
 
 namespace {
@@ -521,6 +522,35 @@ TEST_F(LongNotesTest, AFillThatThrowsLetsTheClicksWaitingBehindItGoOn) {
   EXPECT_EQ(view.log, (std::vector<std::string>{"append to panel", "hide panel"}));
   EXPECT_EQ(controller->LastClick(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
   EXPECT_EQ(ToggleCounter(), 0);
+}
+
+// --- The run state between messages ---------------------------------------------------------------
+
+TEST_F(LongNotesTest, TheRunStateRunsTheStepsAskedForAndHandsNothingOnAfterTheEnd) {
+  actions::RunState run(*controller);
+  EXPECT_FALSE(run.Deliver(Event::PictureButton));
+  ASSERT_TRUE(run.StepPending());
+  run.RunStep();
+  EXPECT_EQ(Appends(), 1u);
+  EXPECT_FALSE(run.Deliver(Event::Confirm));  // it waits for the click's copies
+  while (run.StepPending()) run.RunStep();
+  EXPECT_EQ(run.Ending(), Next::StartInstallerThenEnd);
+  EXPECT_EQ(files_->copies.size(), 2u);
+  const std::vector<std::string> log = view.log;
+  EXPECT_FALSE(run.Deliver(Event::PictureButton));
+  EXPECT_FALSE(run.Deliver(Event::Cancel));
+  EXPECT_EQ(run.Ending(), Next::StartInstallerThenEnd);
+  EXPECT_EQ(view.log, log);
+}
+
+TEST_F(LongNotesTest, TheRunStateRunsNoStepOnceAnEndIsDecidedDuringAFill) {
+  actions::RunState run(*controller);
+  EXPECT_FALSE(run.Deliver(Event::PictureButton));
+  EXPECT_TRUE(run.Deliver(Event::Cancel));
+  EXPECT_EQ(run.Ending(), Next::End);
+  EXPECT_FALSE(run.StepPending());
+  run.RunStep();
+  EXPECT_EQ(Appends(), 0u);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ std::string NameOf(const ControlRow& control) {
 
 TEST(LayoutTest, RowsAreNumberedInControlOrder) {
   for (std::size_t index = 0; index < kControls.size(); ++index) {
-    EXPECT_EQ(kControls[index].row, static_cast<int>(index) + 1) << NameOf(kControls[index]);
+    EXPECT_EQ(ControlId(kControls[index].row), static_cast<int>(index) + 1) << NameOf(kControls[index]);
   }
 }
 
@@ -44,7 +44,7 @@ TEST(LayoutTest, NamesAndTabIndicesAreUnique) {
   std::set<std::string_view> names;
   std::set<int> tabIndices;
   for (const ControlRow& control : kControls) {
-    EXPECT_FALSE(control.name.empty()) << "row " << control.row;
+    EXPECT_FALSE(control.name.empty()) << "row " << ControlId(control.row);
     EXPECT_TRUE(names.insert(control.name).second) << "name used twice: " << NameOf(control);
     if (control.tabIndex != kNoTabIndex) {
       EXPECT_TRUE(tabIndices.insert(control.tabIndex).second) << "tab index used twice: " << NameOf(control);
@@ -65,7 +65,7 @@ TEST(LayoutTest, NamedRowsPointAtTheirControls) {
   };
   for (const auto& [row, name] : named) {
     EXPECT_EQ(ControlAt(row).name, name);
-    EXPECT_EQ(ControlId(row), ControlAt(row).row);
+    EXPECT_EQ(ControlAt(row).row, row);
   }
 }
 
@@ -78,7 +78,7 @@ TEST(LayoutTest, OnlyRowsFourToEightLieInTheTitleStrip) {
   // Lines of the strip may stick out by a few pixels' worth of twips; nothing else may.
   constexpr float kSlack = 60;
   for (const ControlRow& control : kControls) {
-    const bool inStrip = control.row >= 4 && control.row <= 8;
+    const bool inStrip = ControlId(control.row) >= 4 && ControlId(control.row) <= 8;
     EXPECT_EQ(control.Has(kInTitleStrip), inStrip) << NameOf(control);
     if (!inStrip) continue;
     if (control.kind == ControlKind::Line) {

@@ -11,33 +11,29 @@
 namespace setup {
 namespace {
 
-constexpr int RowOf(Row row) {
-  return static_cast<int>(row);
-}
-
 // Which controls can take the focus as the window stands: the initial state of the table, with the
 // confirm button enabled or not.
 struct WindowState {
   bool continueEnabled = false;
-  std::set<int> alsoHidden{};
+  std::set<Row> alsoHidden{};
 
-  bool CanTakeFocus(int row) const {
-    const ControlRow& control = kControls[static_cast<std::size_t>(row) - 1];
+  bool CanTakeFocus(Row row) const {
+    const ControlRow& control = ControlAt(row);
     if (control.Has(kHidden) || alsoHidden.contains(row)) return false;
-    if (row == RowOf(Row::cmdContinue)) return continueEnabled;
+    if (row == Row::cmdContinue) return continueEnabled;
     return !control.Has(kDisabled);
   }
-  std::function<bool(int)> Predicate() const {
-    return [this](int row) { return CanTakeFocus(row); };
+  std::function<bool(Row)> Predicate() const {
+    return [this](Row row) { return CanTakeFocus(row); };
   }
 };
 
 // The rows visited by pressing Tab (or Shift+Tab) repeatedly from a start row, until the start comes round.
-std::vector<int> Walk(int start, bool forward, const WindowState& state, int presses) {
-  std::vector<int> visited;
-  int current = start;
+std::vector<Row> Walk(Row start, bool forward, const WindowState& state, int presses) {
+  std::vector<Row> visited;
+  Row current = start;
   for (int press = 0; press < presses; ++press) {
-    const std::optional<int> next = NextTabStop(current, forward, state.Predicate());
+    const std::optional<Row> next = NextTabStop(current, forward, state.Predicate());
     if (!next) break;
     visited.push_back(*next);
     current = *next;
@@ -46,49 +42,46 @@ std::vector<int> Walk(int start, bool forward, const WindowState& state, int pre
 }
 
 TEST(TabCycleRowsTest, HoldsTheFocusableControlsWithATabStopInTabIndexOrder) {
-  const std::vector<int> expected{RowOf(Row::txtGroup),  RowOf(Row::lstGroups),   RowOf(Row::cmdContinue),
-                                  RowOf(Row::cmdCancel), RowOf(Row::dir95Groups), RowOf(Row::Command4),
-                                  RowOf(Row::Picture1),  RowOf(Row::Command1)};
+  const std::vector<Row> expected{Row::txtGroup,    Row::lstGroups, Row::cmdContinue, Row::cmdCancel,
+                                  Row::dir95Groups, Row::Command4,  Row::Picture1,    Row::Command1};
   EXPECT_EQ(TabCycleRows(), expected);
 }
 
 TEST(NextTabStopTest, FirstFocusOfTheWindowIsCancel) {
-  EXPECT_EQ(NextTabStop(0, true, WindowState{}.Predicate()), RowOf(Row::cmdCancel));
+  EXPECT_EQ(NextTabStop(std::nullopt, true, WindowState{}.Predicate()), Row::cmdCancel);
 }
 
 TEST(NextTabStopTest, TabCyclesFromCancelWhileConfirmIsDisabled) {
   const WindowState state;
-  EXPECT_EQ(Walk(RowOf(Row::cmdCancel), true, state, 5),
-            (std::vector{RowOf(Row::dir95Groups), RowOf(Row::Command4), RowOf(Row::Picture1),
-                         RowOf(Row::Command1), RowOf(Row::cmdCancel)}));
+  EXPECT_EQ(Walk(Row::cmdCancel, true, state, 5),
+            (std::vector{Row::dir95Groups, Row::Command4, Row::Picture1, Row::Command1, Row::cmdCancel}));
 }
 
 TEST(NextTabStopTest, ConfirmJoinsTheCycleOnceEnabled) {
   const WindowState state{.continueEnabled = true};
-  EXPECT_EQ(Walk(RowOf(Row::Command4), true, state, 6),
-            (std::vector{RowOf(Row::Picture1), RowOf(Row::Command1), RowOf(Row::cmdContinue),
-                         RowOf(Row::cmdCancel), RowOf(Row::dir95Groups), RowOf(Row::Command4)}));
+  EXPECT_EQ(Walk(Row::Command4, true, state, 6),
+            (std::vector{Row::Picture1, Row::Command1, Row::cmdContinue, Row::cmdCancel, Row::dir95Groups,
+                         Row::Command4}));
 }
 
 TEST(NextTabStopTest, ShiftTabRunsTheCycleBackwards) {
-  EXPECT_EQ(Walk(RowOf(Row::cmdCancel), false, WindowState{}, 5),
-            (std::vector{RowOf(Row::Command1), RowOf(Row::Picture1), RowOf(Row::Command4),
-                         RowOf(Row::dir95Groups), RowOf(Row::cmdCancel)}));
-  EXPECT_EQ(Walk(RowOf(Row::cmdCancel), false, WindowState{.continueEnabled = true}, 2),
-            (std::vector{RowOf(Row::cmdContinue), RowOf(Row::Command1)}));
-  EXPECT_EQ(NextTabStop(0, false, WindowState{}.Predicate()), RowOf(Row::Command1));
+  EXPECT_EQ(Walk(Row::cmdCancel, false, WindowState{}, 5),
+            (std::vector{Row::Command1, Row::Picture1, Row::Command4, Row::dir95Groups, Row::cmdCancel}));
+  EXPECT_EQ(Walk(Row::cmdCancel, false, WindowState{.continueEnabled = true}, 2),
+            (std::vector{Row::cmdContinue, Row::Command1}));
+  EXPECT_EQ(NextTabStop(std::nullopt, false, WindowState{}.Predicate()), Row::Command1);
 }
 
 TEST(NextTabStopTest, HiddenGroupControlsAreNeverReached) {
   for (const bool forward : {true, false}) {
     for (const bool continueEnabled : {false, true}) {
-      for (const int start : TabCycleRows()) {
-        const std::vector<int> visited =
+      for (const Row start : TabCycleRows()) {
+        const std::vector<Row> visited =
             Walk(start, forward, WindowState{.continueEnabled = continueEnabled}, 20);
-        EXPECT_EQ(std::count(visited.begin(), visited.end(), RowOf(Row::txtGroup)), 0);
-        EXPECT_EQ(std::count(visited.begin(), visited.end(), RowOf(Row::lstGroups)), 0);
-        EXPECT_EQ(std::count(visited.begin(), visited.end(), RowOf(Row::Text2)), 0);
-        EXPECT_EQ(std::count(visited.begin(), visited.end(), RowOf(Row::cmdContinue)) > 0, continueEnabled);
+        EXPECT_EQ(std::count(visited.begin(), visited.end(), Row::txtGroup), 0);
+        EXPECT_EQ(std::count(visited.begin(), visited.end(), Row::lstGroups), 0);
+        EXPECT_EQ(std::count(visited.begin(), visited.end(), Row::Text2), 0);
+        EXPECT_EQ(std::count(visited.begin(), visited.end(), Row::cmdContinue) > 0, continueEnabled);
       }
     }
   }
@@ -98,62 +91,63 @@ TEST(NextTabStopTest, FromTheTextPanelTabMovesOnByItsTabPosition) {
   // The text panel holds tab index 21, beyond every Tab stop: forward wraps to the first, backward
   // steps to the last.
   const WindowState state;
-  EXPECT_EQ(NextTabStop(RowOf(Row::Text2), true, state.Predicate()), RowOf(Row::cmdCancel));
-  EXPECT_EQ(NextTabStop(RowOf(Row::Text2), false, state.Predicate()), RowOf(Row::Command1));
-  EXPECT_EQ(NextTabStop(RowOf(Row::Text2), true, WindowState{.continueEnabled = true}.Predicate()),
-            RowOf(Row::cmdContinue));
+  EXPECT_EQ(NextTabStop(Row::Text2, true, state.Predicate()), Row::cmdCancel);
+  EXPECT_EQ(NextTabStop(Row::Text2, false, state.Predicate()), Row::Command1);
+  EXPECT_EQ(NextTabStop(Row::Text2, true, WindowState{.continueEnabled = true}.Predicate()),
+            Row::cmdContinue);
 }
 
 TEST(NextTabStopTest, ARowWithoutTabIndexStartsFromTheEnds) {
   const WindowState state;
-  EXPECT_EQ(NextTabStop(RowOf(Row::Label2), true, state.Predicate()), RowOf(Row::cmdCancel));
-  EXPECT_EQ(NextTabStop(RowOf(Row::Label2), false, state.Predicate()), RowOf(Row::Command1));
-  EXPECT_EQ(NextTabStop(99, true, state.Predicate()), RowOf(Row::cmdCancel));
-  EXPECT_EQ(NextTabStop(-3, false, state.Predicate()), RowOf(Row::Command1));
+  EXPECT_EQ(NextTabStop(Row::Label2, true, state.Predicate()), Row::cmdCancel);
+  EXPECT_EQ(NextTabStop(Row::Label2, false, state.Predicate()), Row::Command1);
+  EXPECT_EQ(NextTabStop(Row{99}, true, state.Predicate()), Row::cmdCancel);
+  EXPECT_EQ(NextTabStop(Row{-3}, false, state.Predicate()), Row::Command1);
 }
 
 TEST(NextTabStopTest, SkipsControlsThatCannotTakeTheFocusRightNow) {
-  const WindowState state{.alsoHidden = {RowOf(Row::dir95Groups), RowOf(Row::Command4)}};
-  EXPECT_EQ(NextTabStop(RowOf(Row::cmdCancel), true, state.Predicate()), RowOf(Row::Picture1));
-  EXPECT_EQ(NextTabStop(RowOf(Row::Picture1), false, state.Predicate()), RowOf(Row::cmdCancel));
+  const WindowState state{.alsoHidden = {Row::dir95Groups, Row::Command4}};
+  EXPECT_EQ(NextTabStop(Row::cmdCancel, true, state.Predicate()), Row::Picture1);
+  EXPECT_EQ(NextTabStop(Row::Picture1, false, state.Predicate()), Row::cmdCancel);
 }
 
 TEST(NextTabStopTest, StaysOnTheOnlyFocusableControlAndGivesNoneWhenNothingCan) {
-  const auto onlyCancel = [](int row) { return row == RowOf(Row::cmdCancel); };
-  EXPECT_EQ(NextTabStop(RowOf(Row::cmdCancel), true, onlyCancel), RowOf(Row::cmdCancel));
-  EXPECT_EQ(NextTabStop(RowOf(Row::cmdCancel), false, onlyCancel), RowOf(Row::cmdCancel));
-  EXPECT_EQ(NextTabStop(0, true, onlyCancel), RowOf(Row::cmdCancel));
-  const auto nothing = [](int) { return false; };
-  EXPECT_EQ(NextTabStop(RowOf(Row::cmdCancel), true, nothing), std::nullopt);
-  EXPECT_EQ(NextTabStop(0, false, nothing), std::nullopt);
+  const auto onlyCancel = [](Row row) { return row == Row::cmdCancel; };
+  EXPECT_EQ(NextTabStop(Row::cmdCancel, true, onlyCancel), Row::cmdCancel);
+  EXPECT_EQ(NextTabStop(Row::cmdCancel, false, onlyCancel), Row::cmdCancel);
+  EXPECT_EQ(NextTabStop(std::nullopt, true, onlyCancel), Row::cmdCancel);
+  const auto nothing = [](Row) { return false; };
+  EXPECT_EQ(NextTabStop(Row::cmdCancel, true, nothing), std::nullopt);
+  EXPECT_EQ(NextTabStop(std::nullopt, false, nothing), std::nullopt);
 }
 
 TEST(RowPressedByEnterTest, FocusedCommandButtonTakesEnter) {
   for (const bool continueEnabled : {false, true}) {
-    EXPECT_EQ(RowPressedByEnter(RowOf(Row::cmdCancel), continueEnabled), RowOf(Row::cmdCancel));
-    EXPECT_EQ(RowPressedByEnter(RowOf(Row::Command4), continueEnabled), RowOf(Row::Command4));
-    EXPECT_EQ(RowPressedByEnter(RowOf(Row::Command1), continueEnabled), RowOf(Row::Command1));
+    EXPECT_EQ(RowPressedByEnter(Row::cmdCancel, continueEnabled), Row::cmdCancel);
+    EXPECT_EQ(RowPressedByEnter(Row::Command4, continueEnabled), Row::Command4);
+    EXPECT_EQ(RowPressedByEnter(Row::Command1, continueEnabled), Row::Command1);
   }
-  EXPECT_EQ(RowPressedByEnter(RowOf(Row::cmdContinue), true), RowOf(Row::cmdContinue));
+  EXPECT_EQ(RowPressedByEnter(Row::cmdContinue, true), Row::cmdContinue);
 }
 
 TEST(RowPressedByEnterTest, OtherwiseTheEnabledConfirmButton) {
-  EXPECT_EQ(RowPressedByEnter(RowOf(Row::dir95Groups), true), RowOf(Row::cmdContinue));
-  EXPECT_EQ(RowPressedByEnter(RowOf(Row::Picture1), true), RowOf(Row::cmdContinue));
-  EXPECT_EQ(RowPressedByEnter(0, true), RowOf(Row::cmdContinue));
+  EXPECT_EQ(RowPressedByEnter(Row::dir95Groups, true), Row::cmdContinue);
+  EXPECT_EQ(RowPressedByEnter(Row::Picture1, true), Row::cmdContinue);
+  EXPECT_EQ(RowPressedByEnter(std::nullopt, true), Row::cmdContinue);
 }
 
 TEST(RowPressedByEnterTest, NeverPressesADisabledConfirmButton) {
+  EXPECT_EQ(RowPressedByEnter(std::nullopt, false), std::nullopt);
   for (int row = 0; row <= static_cast<int>(kControlCount) + 1; ++row) {
-    EXPECT_NE(RowPressedByEnter(row, false), std::optional<int>(RowOf(Row::cmdContinue)))
+    EXPECT_NE(RowPressedByEnter(Row{row}, false), std::optional<Row>(Row::cmdContinue))
         << "focus on row " << row;
   }
-  EXPECT_EQ(RowPressedByEnter(RowOf(Row::dir95Groups), false), std::nullopt);
-  EXPECT_EQ(RowPressedByEnter(RowOf(Row::Text2), false), std::nullopt);
+  EXPECT_EQ(RowPressedByEnter(Row::dir95Groups, false), std::nullopt);
+  EXPECT_EQ(RowPressedByEnter(Row::Text2, false), std::nullopt);
 }
 
 TEST(RowPressedByEscapeTest, PressesCancel) {
-  EXPECT_EQ(RowPressedByEscape(), RowOf(Row::cmdCancel));
+  EXPECT_EQ(RowPressedByEscape(), Row::cmdCancel);
 }
 
 }  // namespace

@@ -85,6 +85,22 @@ TEST_F(EditTextTest, AppendingKeepsTheReadersPlaceAndLeavesTheCaretAtTheStart) {
   EXPECT_EQ(Text(), L"\r\nshort");
 }
 
+// An EDIT out of room or memory: it answers EM_REPLACESEL as always but takes none of the text.
+LRESULT CALLBACK DropsReplacements(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto original = reinterpret_cast<WNDPROC>(::GetPropW(edit, L"original"));
+  if (message == EM_REPLACESEL) return 0;
+  return ::CallWindowProcW(original, edit, message, wParam, lParam);
+}
+
+TEST_F(EditTextTest, AnAppendTheControlDoesNotTakeIsARefusal) {
+  ASSERT_TRUE(win32::SetEditText(edit_, L"first"));
+  ASSERT_TRUE(
+      ::SetPropW(edit_, L"original", reinterpret_cast<HANDLE>(::GetWindowLongPtrW(edit_, GWLP_WNDPROC))));
+  ::SetWindowLongPtrW(edit_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DropsReplacements));
+  EXPECT_FALSE(win32::AppendEditText(edit_, L" second"));
+  EXPECT_EQ(Text(), L"first");
+}
+
 TEST_F(EditTextTest, AControlThatIsGoneRefuses) {
   ::DestroyWindow(edit_);
   EXPECT_FALSE(win32::SetEditText(edit_, L"x"));

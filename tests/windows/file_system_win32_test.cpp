@@ -217,6 +217,15 @@ TEST_F(Win32FileSystemTest, CopyReplacesWithoutLeavingATemporaryFileAndKeepsTheT
   EXPECT_EQ(copied.ftLastWriteTime.dwHighDateTime, past.dwHighDateTime);
 }
 
+TEST_F(Win32FileSystemTest, ACopyRemovesTheTemporaryFileThatACutOffCopyLeftAndNothingElse) {
+  ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "dao"));
+  ASSERT_TRUE(WriteFileBytes(folder / L"target.dll.4242-1000-0.tmp", "cut off"));
+  ASSERT_TRUE(WriteFileBytes(folder / L"target.dll.saved.tmp", "someone else's"));
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_EQ(FolderEntries(folder / L""),
+            (std::vector<std::wstring>{L"Dao350.dll", L"target.dll", L"target.dll.saved.tmp"}));
+}
+
 TEST_F(Win32FileSystemTest, CopyOfAReadOnlySourceCanBeReplacedByTheNextClick) {
   // Every file on a disc is read-only; the deployed copy must not be, or the next click would fail.
   ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "from the disc"));

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "actions/controller.h"
+#include "actions/run_state.h"
 #include "setup/accessible_name.h"
-#include "setup/base_directory.h"
 #include "setup/picture_cache.h"
-#include "win32/executable_path.h"
+#include "win32/dpi.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ class SetupWindowTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(window_.Create());
-    window_.Connect(controller_);
+    window_.Connect(run_);
   }
 
   HWND Control(Row row) const { return window_.ControlWindow(row); }
@@ -67,9 +67,11 @@ class SetupWindowTest : public testing::Test {
 
   setup::SetupWindow window_{::GetModuleHandleW(nullptr)};
   NoFiles files_;
+  const std::wstring baseDirectory_ = L"C:\\medium\\";
   actions::Controller controller_{
-      {window_.BaseDirectory(), window_, files_, [] { return std::wstring(L"C:\\WINDOWS"); },
+      {baseDirectory_, window_.Notes(), files_, [] { return std::wstring(L"C:\\WINDOWS"); },
        [](std::string_view bytes) { return std::wstring(bytes.begin(), bytes.end()); }}};
+  actions::RunState run_{controller_};
 };
 
 TEST_F(SetupWindowTest, TheWindowIsABorderlessPopupOffTheTaskBar) {
@@ -84,8 +86,8 @@ TEST_F(SetupWindowTest, TheWindowIsABorderlessPopupOffTheTaskBar) {
 
   RECT client{};
   ::GetClientRect(window, &client);
-  EXPECT_EQ(client.right, common::TwipsToPixels(setup::kClientWidthTwips, window_.Dpi()));
-  EXPECT_EQ(client.bottom, common::TwipsToPixels(setup::kClientHeightTwips, window_.Dpi()));
+  EXPECT_EQ(client.right, common::TwipsToPixels(setup::kClientWidthTwips, win32::ScreenDpi()));
+  EXPECT_EQ(client.bottom, common::TwipsToPixels(setup::kClientHeightTwips, win32::ScreenDpi()));
   RECT outer{};
   ::GetWindowRect(window, &outer);
   EXPECT_EQ(outer.right - outer.left, client.right);  // no frame
@@ -96,7 +98,7 @@ TEST_F(SetupWindowTest, TheWindowIsABorderlessPopupOffTheTaskBar) {
 TEST_F(SetupWindowTest, WhatIsNotSeenAtFirstComesAfterThePaintInItsPlaceInTheStackingOrder) {
   for (const setup::ControlRow& row : setup::kControls) {
     if (setup::IsChildWindow(row.kind)) {
-      EXPECT_EQ(Control(static_cast<Row>(row.row)) != nullptr, setup::SeenAtStart(row)) << row.name;
+      EXPECT_EQ(Control(row.row) != nullptr, setup::SeenAtStart(row)) << row.name;
     }
   }
   window_.Show();
@@ -105,15 +107,15 @@ TEST_F(SetupWindowTest, WhatIsNotSeenAtFirstComesAfterThePaintInItsPlaceInTheSta
   bool labelAbove = false;
   for (HWND child = ::GetWindow(window_.hwnd(), GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
     const int id = ::GetDlgCtrlID(child);
-    if (id == setup::SetupWindow::kNameLabelId) {
+    if (id == setup::ChildControls::kNameLabelId) {
       EXPECT_FALSE(labelAbove);
       labelAbove = true;
       continue;
     }
     EXPECT_GT(id, previousRow);
-    EXPECT_EQ(labelAbove, setup::NamedByLabelBefore(setup::ControlAt(static_cast<Row>(id)).kind) &&
-                              !setup::AccessibleName(setup::ControlAt(static_cast<Row>(id))).empty())
-        << setup::ControlAt(static_cast<Row>(id)).name;
+    const setup::ControlRow& row = setup::ControlAt(*setup::RowOfControlId(id));
+    EXPECT_EQ(labelAbove, setup::NamedByLabelBefore(row.kind) && !setup::AccessibleName(row).empty())
+        << row.name;
     previousRow = id;
     labelAbove = false;
   }
@@ -123,7 +125,7 @@ TEST_F(SetupWindowTest, WhatIsNotSeenAtFirstComesAfterThePaintInItsPlaceInTheSta
 TEST_F(SetupWindowTest, EveryChildWindowCarriesItsRowNumberAndParent) {
   window_.Show();
   for (const setup::ControlRow& row : setup::kControls) {
-    const HWND child = Control(static_cast<Row>(row.row));
+    const HWND child = Control(row.row);
     const bool isChildWindow =
         row.kind == setup::ControlKind::TextBox || row.kind == setup::ControlKind::PictureBox ||
         row.kind == setup::ControlKind::CommandButton || row.kind == setup::ControlKind::ListBox ||
@@ -133,7 +135,7 @@ TEST_F(SetupWindowTest, EveryChildWindowCarriesItsRowNumberAndParent) {
       continue;
     }
     ASSERT_NE(child, nullptr) << row.name;
-    EXPECT_EQ(::GetDlgCtrlID(child), row.row) << row.name;
+    EXPECT_EQ(::GetDlgCtrlID(child), ControlId(row.row)) << row.name;
     const HWND expectedParent = row.Has(setup::kInTitleStrip) ? Control(Row::Picture1) : window_.hwnd();
     EXPECT_EQ(::GetParent(child), expectedParent) << row.name;
   }
@@ -185,14 +187,10 @@ TEST_F(SetupWindowTest, ControlsStartInTheirDesignedState) {
   EXPECT_EQ(stripBox.right, client.right);
 }
 
-TEST_F(SetupWindowTest, LoadStepFixesTheBaseDirectoryAndMakesTheWindowTopmost) {
-  EXPECT_TRUE(window_.BaseDirectory().empty());
+TEST_F(SetupWindowTest, LoadStepMakesTheWindowTopmost) {
   RECT before{};
   ::GetWindowRect(window_.hwnd(), &before);
   window_.RunLoadStep();
-  EXPECT_EQ(window_.BaseDirectory(),
-            setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(win32::ExecutablePath())));
-  EXPECT_EQ(window_.BaseDirectory().back(), L'\\');
   EXPECT_TRUE(::GetWindowLongW(window_.hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   RECT after{};
   ::GetWindowRect(window_.hwnd(), &after);
@@ -256,9 +254,9 @@ TEST_F(SetupWindowTest, EnterPressesTheFocusedPictureButtonAndOtherKeysPassThrou
 }
 
 TEST_F(SetupWindowTest, ACloseRequestEndsTheLauncherThroughTheControllerAndDestroysNothing) {
-  EXPECT_FALSE(window_.Ending());
+  EXPECT_FALSE(run_.Ending());
   ::SendMessageW(window_.hwnd(), WM_CLOSE, 0, 0);
-  EXPECT_EQ(window_.Ending(), actions::Next::End);
+  EXPECT_EQ(run_.Ending(), actions::Next::End);
   EXPECT_TRUE(::IsWindow(window_.hwnd()));
 }
 
@@ -266,20 +264,20 @@ TEST_F(SetupWindowTest, TheControllersChangesShowWithoutTakingTheFocus) {
   window_.Show();
   PumpMessages();
   ::SetFocus(Control(Row::Command4));
-  EXPECT_TRUE(window_.ShowNotesPanel());
+  EXPECT_TRUE(window_.Notes().ShowNotesPanel());
   EXPECT_TRUE(Style(Control(Row::Text2)) & WS_VISIBLE);
   EXPECT_EQ(FocusedId(), ControlId(Row::Command4));
-  EXPECT_TRUE(window_.HideNotesPanel());
+  EXPECT_TRUE(window_.Notes().HideNotesPanel());
   EXPECT_FALSE(Style(Control(Row::Text2)) & WS_VISIBLE);
 
-  EXPECT_TRUE(window_.EnableConfirm());
-  EXPECT_TRUE(window_.ShowConfirm());
+  EXPECT_TRUE(window_.Notes().EnableConfirm());
+  EXPECT_TRUE(window_.Notes().ShowConfirm());
   EXPECT_TRUE(::IsWindowEnabled(Control(Row::cmdContinue)));
   EXPECT_TRUE(Style(Control(Row::cmdContinue)) & WS_VISIBLE);
   EXPECT_EQ(FocusedId(), ControlId(Row::Command4));
 
   EXPECT_EQ(window_.PictureButtonColor(), (common::Rgb{160, 184, 201}));
-  EXPECT_TRUE(window_.ShowPictureButtonRead());
+  EXPECT_TRUE(window_.Notes().ShowPictureButtonRead());
   EXPECT_EQ(window_.PictureButtonColor(), common::kWhite);
 }
 

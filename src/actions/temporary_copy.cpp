@@ -1,0 +1,76 @@
+#include "actions/temporary_copy.h"
+
+#include <iterator>
+
+namespace actions {
+namespace {
+
+constexpr std::wstring_view kSuffix = L".tmp";
+
+// Decimal digits by hand: std::to_wstring would bring the C library's whole wide printf into the
+// release program, a tenth of its size.
+std::wstring Decimal(unsigned long value) {
+  wchar_t digits[20];
+  wchar_t* first = std::end(digits);
+  do {
+    *--first = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return std::wstring(first, std::end(digits));
+}
+
+wchar_t FoldAscii(wchar_t unit) {
+  return unit >= L'A' && unit <= L'Z' ? static_cast<wchar_t>(unit - L'A' + L'a') : unit;
+}
+
+bool StartsWithFolded(std::wstring_view text, std::wstring_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
+  }
+  return true;
+}
+
+// Takes one run of decimal digits off the front of text; false when there is none.
+bool TakeNumber(std::wstring_view& text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= L'0' && text[digits] <= L'9') ++digits;
+  text.remove_prefix(digits);
+  return digits > 0;
+}
+
+bool TakeUnit(std::wstring_view& text, wchar_t unit) {
+  if (text.empty() || text.front() != unit) return false;
+  text.remove_prefix(1);
+  return true;
+}
+
+}  // namespace
+
+std::wstring TemporaryCopyPath(const std::wstring& destination, unsigned long process, unsigned long tick,
+                               unsigned long attempt) {
+  return destination + L"." + Decimal(process) + L"-" + Decimal(tick) + L"-" + Decimal(attempt) +
+         std::wstring(kSuffix);
+}
+
+bool IsTemporaryCopyName(std::wstring_view destinationName, std::wstring_view fileName) {
+  if (destinationName.empty() || !StartsWithFolded(fileName, destinationName)) return false;
+  std::wstring_view rest = fileName.substr(destinationName.size());
+  if (rest.size() < kSuffix.size() || !StartsWithFolded(rest.substr(rest.size() - kSuffix.size()), kSuffix))
+    return false;
+  rest.remove_suffix(kSuffix.size());
+  return TakeUnit(rest, L'.') && TakeNumber(rest) && TakeUnit(rest, L'-') && TakeNumber(rest) &&
+         TakeUnit(rest, L'-') && TakeNumber(rest) && rest.empty();
+}
+
+void RemoveLeftoverCopies(const std::wstring& destination, CopyFolder& folder) {
+  const std::size_t slash = destination.find_last_of(L'\\');
+  const std::wstring folderPath =
+      slash == std::wstring::npos ? std::wstring() : destination.substr(0, slash + 1);
+  const std::wstring name = destination.substr(folderPath.size());
+  for (const std::wstring& candidate : folder.FileNamesStartingWith(folderPath, name + L".")) {
+    if (IsTemporaryCopyName(name, candidate)) folder.Remove(folderPath + candidate);
+  }
+}
+
+}  // namespace actions

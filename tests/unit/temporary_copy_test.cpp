@@ -1,0 +1,53 @@
+#include "actions/temporary_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A folder of names; records what is removed.
+class FakeFolder : public actions::CopyFolder {
+ public:
+  std::vector<std::wstring> FileNamesStartingWith(const std::wstring& folder,
+                                                  const std::wstring& prefix) override {
+    asked.push_back(folder);
+    std::vector<std::wstring> matching;
+    for (const std::wstring& name : names) {
+      if (name.starts_with(prefix)) matching.push_back(name);
+    }
+    return matching;
+  }
+  void Remove(const std::wstring& path) override { removed.push_back(path); }
+
+  std::vector<std::wstring> names;
+  std::vector<std::wstring> asked;
+  std::vector<std::wstring> removed;
+};
+
+TEST(TemporaryCopyTest, ACopysOwnNameIsRecognisedAsOneAndNoOtherIs) {
+  const std::wstring made =
+      actions::TemporaryCopyPath(L"C:\\WINNT\\system32\\Dao350.dll", 4242, 987654321, 3);
+  EXPECT_EQ(made, L"C:\\WINNT\\system32\\Dao350.dll.4242-987654321-3.tmp");
+  EXPECT_TRUE(actions::IsTemporaryCopyName(L"Dao350.dll", L"Dao350.dll.4242-987654321-3.tmp"));
+  EXPECT_TRUE(actions::IsTemporaryCopyName(L"Dao350.dll", L"DAO350.DLL.1-0-15.TMP"));
+  for (const wchar_t* other :
+       {L"Dao350.dll", L"Dao350.dll.tmp", L"Dao350.dll.1-2.tmp", L"Dao350.dll.1-2-3-4.tmp",
+        L"Dao350.dll.1-2-.tmp", L"Dao350.dll.a-2-3.tmp", L"Dao350.dll.1-2-3.tmp.bak", L"Dao350.dll.1-2-3.txt",
+        L"Dao350.dll1-2-3.tmp", L"msjter35.dll.1-2-3.tmp", L"Dao351.dll.1-2-3.tmp"}) {
+    EXPECT_FALSE(actions::IsTemporaryCopyName(L"Dao350.dll", other)) << other;
+  }
+}
+
+TEST(TemporaryCopyTest, TheNextCopyRemovesOnlyLeftoversOfItsOwnDestination) {
+  FakeFolder folder;
+  folder.names = {L"Dao350.dll",           L"Dao350.dll.12-345-0.tmp",   L"Dao350.dll.backup.tmp",
+                  L"Dao350.dll.7-8-9.tmp", L"msjter35.dll.12-345-0.tmp", L"other.tmp"};
+  actions::RemoveLeftoverCopies(L"C:\\WINNT\\system32\\Dao350.dll", folder);
+  EXPECT_EQ(folder.asked, std::vector<std::wstring>{L"C:\\WINNT\\system32\\"});
+  EXPECT_EQ(folder.removed, (std::vector<std::wstring>{L"C:\\WINNT\\system32\\Dao350.dll.12-345-0.tmp",
+                                                       L"C:\\WINNT\\system32\\Dao350.dll.7-8-9.tmp"}));
+}
+
+}  // namespace
