@@ -26,7 +26,8 @@ def setUpModule():
     global FOLDER
     FOLDER = Path(tempfile.mkdtemp(prefix="authenticode-"))
     (FOLDER / "tiny.c").write_text("int main(void) { return 0; }\n")
-    subprocess.run(["i686-w64-mingw32-gcc", "-s", "-o", str(FOLDER / "unsigned.exe"), str(FOLDER / "tiny.c")], check=True)
+    subprocess.run(["i686-w64-mingw32-gcc", "-s", "-o", str(FOLDER / "unsigned.exe"), str(FOLDER / "tiny.c")],
+                   check=True)
     keys, unrelated = (signing_keys.make_test_keys(FOLDER / name) for name in ("keys", "unrelated"))
 
     def sign(name, keys, certificate="signer", digest="sha256", *options, later=0):
@@ -78,7 +79,7 @@ def changed(data: bytes, value: bytes) -> bytes:
 def fingerprint(name: str) -> str:
     output = subprocess.run(["openssl", "x509", "-in", str(FOLDER / "keys" / f"{name}.pem"), "-noout", "-fingerprint",
                              "-sha256"], capture_output=True, text=True, check=True).stdout
-    return output.split("=", 1)[1].strip().replace(":", "").lower()
+    return output.split("=")[1].strip().replace(":", "").lower()
 
 
 class Authenticode(unittest.TestCase):
@@ -97,7 +98,8 @@ class Authenticode(unittest.TestCase):
         after = datetime(2100, 1, 1, tzinfo=timezone.utc)
         timestamped = authenticode.examine(programs["timestamped"], ca_file=ca, now=after)
         self.assertEqual(timestamped.problems, ())
-        self.assertLess(abs(datetime.now(timezone.utc) - timestamped.timestamp).total_seconds(), 600)
+        token = signer_info(programs["timestamped"])["unsigned_attrs"][0]["values"][0]["content"]
+        self.assertEqual(timestamped.timestamp, token["encap_content_info"]["content"].parsed["gen_time"].native)
         self.assertEqual(timestamped.timestamp_signer.sha256, fingerprint("tsa"))
         self.assertIn("does not lead", authenticode.examine(programs["signed"], ca_file=ca, now=after).problems[0])
 
@@ -110,9 +112,15 @@ class Authenticode(unittest.TestCase):
         swapped["content"]["signer_infos"][0]["sid"] = signer_info(signed)["sid"]
         # A timestamp taken from another signature of the same program.
         replayed = cms.ContentInfo.load(authenticode.signature_der(programs["later"]))
-        timestamp = signer_info(timestamped)["unsigned_attrs"]
-        replayed["content"]["signer_infos"][0]["unsigned_attrs"] = timestamp
-        token = timestamp[0]["values"][0]["content"]
+        replayed["content"]["signer_infos"][0]["unsigned_attrs"] = signer_info(timestamped)["unsigned_attrs"]
+        token = signer_info(timestamped)["unsigned_attrs"][0]["values"][0]["content"]
+
+        def with_unsigned_attribute(size: int) -> bytes:
+            info = cms.ContentInfo.load(der)
+            info["content"]["signer_infos"][0]["unsigned_attrs"] = [{"type": "message_digest", "values": [bytes(size)]}]
+            return info.dump(True)
+
+        odd = next(d for d in map(with_unsigned_attribute, range(1, 9)) if len(d) % 8)  # no multiple of 8 long
         # A changed program whose digest replaces the old one in the signed content; signed attributes as they were.
         program = changed(unsigned, unsigned[0x400:0x410])
         checksum, entry_at = directories(unsigned)
@@ -136,8 +144,10 @@ class Authenticode(unittest.TestCase):
              "the timestamp does not verify: it certifies the time of another signature"),
             ("a timestamp from another CA", programs["unrelated_tsa"], {"ca_file": ca},
              "the timestamp's signer (CN=tarvin test tsa) does not lead to the trusted certificates in ca.pem"),
-            ("data in the entry after the signature", with_table(unsigned, entry(der + b"appended")), {},
+            ("zeros beyond the padding", with_table(unsigned, entry(der + bytes(8))), {},
              "data appended to the certificate table: its entry holds 8 bytes"),
+            ("data in the padding, outside the entry's length", with_table(unsigned, struct.pack(
+                "<IHH", 8 + len(odd), 0x200, 2) + odd + b"\1" * (-len(odd) % 8)), {}, "data appended to the"),
             ("data after the table", signed + b"tail", {}, "data appended to the certificate table: 4 bytes follow"),
             ("a second entry", with_table(unsigned, entry(der) * 2), {}, "holds more than one entry"),
             ("a table off the 8-byte grid", with_table(unsigned + b"\0" * 4, entry(der)), {},
@@ -163,12 +173,14 @@ class Authenticode(unittest.TestCase):
 
     def test_pins_and_signing_certificates(self):
         signer, expected = FOLDER / "keys" / "signer.pem", fingerprint("signer")
-        subprocess.run(["openssl", "x509", "-in", str(signer), "-outform", "DER", "-out", str(FOLDER / "der")], check=True)
+        subprocess.run(["openssl", "x509", "-in", str(signer), "-outform", "DER", "-out", str(FOLDER / "der")],
+                       check=True)
         for value in (":".join(expected[i:i + 2] for i in range(0, 64, 2)).upper(), str(signer), str(FOLDER / "der")):
             self.assertEqual(authenticode.signer_pin(value), expected, value)
         for value in (expected[:-1], str(FOLDER / "keys" / "ca.cnf"), str(FOLDER / "missing.pem")):
             self.assertRaises(ValueError, authenticode.signer_pin, value)
         # Expired and TLS-only certificates are among make-medium's refused keys in test_signing.
-        for when, problems in ((datetime(2026, 1, 1, tzinfo=timezone.utc), []), (datetime(1999, 1, 1, tzinfo=timezone.utc),
-                               ["the certificate (CN=tarvin test signer) is not valid before Jan  1 00:00:00 2000 GMT"])):
+        for year, problems in ((2026, []), (1999, ["the certificate (CN=tarvin test signer) is not valid before "
+                                                   "Jan  1 00:00:00 2000 GMT"])):
+            when = datetime(year, 1, 1, tzinfo=timezone.utc)
             self.assertEqual(authenticode.signing_certificate_problems(signer.read_bytes(), when), problems)

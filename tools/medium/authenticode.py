@@ -153,7 +153,7 @@ def _table(program: bytes, problems: list[str]) -> tuple[Layout, bytes | None]:
     if revision != WIN_CERT_REVISION_2 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA:
         raise Refused(f"the certificate table holds no Authenticode signature (revision {revision:#x}, type {kind})")
     if length < 8 or length > where.size:
-        raise Refused("the certificate table's entry is longer than the table")
+        raise Refused("the certificate table's entry has a length that does not fit the table")
     entry_end = start + (length + 7) // 8 * 8
     if entry_end < end:
         problems.append("the certificate table holds more than one entry")
@@ -364,8 +364,9 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
         raise Refused(f"the signature has {len(signer_infos)} signers instead of one")
     signer_info = signer_infos[0]
 
-    if algorithm != "sha256" or signer_info["digest_algorithm"]["algorithm"].native != "sha256":
-        raise Refused(f"the signature uses the {algorithm} digest; only SHA-256 is accepted")
+    for used in (algorithm, signer_info["digest_algorithm"]["algorithm"].native):
+        if used != "sha256":
+            raise Refused(f"the signature uses the {used} digest; only SHA-256 is accepted")
     actual = authenticode_digest(program, where)
     if carried != actual:
         problems.append(f"the program changed after signing: its Authenticode digest is {actual.hex()}, "
