@@ -309,7 +309,7 @@ class RefusedKeys(medium_image.OverPreviousImage):
             "certificate of another key": (token_key(certificate="other"), {"SIGNING_PIN": PIN},
                                            r"the certificate .*other\.pem does not belong to the key"),
             "certificate for TLS only": (file_key("server"), {}, r"not for code signing"),
-            "expired certificate": (file_key("expired"), {}, r"expired on 2001-01-01 00:00:00 UTC"),
+            "expired certificate": (file_key("expired"), {}, r"expired on Jan  1 00:00:00 2001 GMT"),
             "unreachable timestamp server": ([*file_key(), "--timestamp-url", signing_keys.unused_local_url()], {},
                                              r"no timestamp server answered .*--allow-no-timestamp"),
         }

@@ -104,7 +104,11 @@ def _remake(shipped: iso9660.Image, version: str | None, checkout: Path, payload
     if label is not None:
         arguments += ["--autorun-label", label]
     launcher = shipped.read(tree[LAUNCHER])
-    if authenticode.signature_der(launcher) is not None:
+    try:
+        signature = authenticode.signature_der(launcher)
+    except authenticode.Refused:
+        signature = None  # nothing to carry over: the comparison and the signature check name the program
+    if signature is not None:
         (work / "shipped-setup.exe").write_bytes(launcher)
         arguments += ["--signature-from", str(work / "shipped-setup.exe")]
     rebuilt = work / "rebuilt.iso"
@@ -190,9 +194,11 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, report: Report)
         where = f"setup.exe ({', '.join(trees)} names)" if len(programs) > 1 else "setup.exe"
         examination = authenticode.examine(program, ca_file=request.ca, pinned_sha256=request.pinned_sha256)
         if not examination.signed:
+            for problem in examination.problems:
+                report.differs(f"{where}: {problem}")
             if request.ca or request.pinned_sha256:
                 report.differs(f"{where} is unsigned, though a signer was asked for")
-            else:
+            elif not examination.problems:
                 report.note(f"unsigned: {where}")
             continue
         for problem in examination.problems:

@@ -167,7 +167,10 @@ def _make_locked(request: Request, found: medium_payload.Payload, source: build.
 
 
 def _signature_of(program: Path) -> bytes:
-    signature = authenticode.signature_der(program.read_bytes())
+    try:
+        signature = authenticode.signature_der(program.read_bytes())
+    except authenticode.Refused as error:
+        raise SigningError(f"{program}: {error}") from None
     if signature is None:
         raise SigningError(f"{program} carries no signature to attach")
     return signature
