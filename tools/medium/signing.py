@@ -123,7 +123,8 @@ def signing_time(key: Key, source_date: int, scratch: Path, log) -> int:
     was issued, which would date the signature to a time its own certificate did not exist yet."""
     issued = authenticode.describe(x509.load_pem_x509_certificate(signer_certificate(key, scratch))).not_before
     if source_date < issued.timestamp():
-        log(f"The commit is older than the certificate: the signing time is the certificate's first day, {issued:%Y-%m-%d}")
+        log(f"The commit is older than the certificate: the signing time is the moment the certificate became"
+            f" valid, {issued:%Y-%m-%d %H:%M:%S} UTC")
         return int(issued.timestamp())
     return source_date
 
