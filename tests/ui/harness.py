@@ -155,14 +155,7 @@ def _lay_out_vendor_medium(source: Path, folder: Path) -> None:
         shutil.copy2(found.notes, folder / found.notes.name)
         shutil.copytree(found.components, folder / found.components.name)
     else:
-        image = iso9660.read_image(source)
-        for relative, entry in sorted(image.trees[iso9660.JOLIET].items()):
-            if not relative or relative == payload.LAUNCHER:
-                continue
-            if entry.is_folder:
-                (folder / relative).mkdir(parents=True, exist_ok=True)
-            else:
-                (folder / relative).write_bytes(image.read(entry))
+        iso9660.read_image(source).extract(iso9660.JOLIET, folder, leave_out=(payload.LAUNCHER,))
     shutil.copy2(setup_exe(), folder / payload.LAUNCHER)
 
 

@@ -19,7 +19,7 @@ from pathlib import Path
 import authenticode
 import build
 import iso9660
-from payload import AUTORUN, LAUNCHER, autorun_label, is_payload_file
+from payload import ADDED, AUTORUN, LAUNCHER, autorun_label, is_payload_file
 
 SAME, DIFFERENT, PARTIAL = 0, 1, 3
 # Past this many parts of an image, the rest of the differing parts are counted, not listed.
@@ -81,19 +81,6 @@ class Checkouts:
 def _launcher_tree(image: iso9660.Image) -> str:
     """The tree whose names make-medium wrote from: Rock Ridge, else the plain names."""
     return iso9660.ROCK_RIDGE if iso9660.ROCK_RIDGE in image.trees else iso9660.ISO_9660
-
-
-def _extract_payload(image: iso9660.Image, destination: Path) -> None:
-    tree = _launcher_tree(image)
-    for path, entry in sorted(image.trees[tree].items()):
-        if not path or not is_payload_file(path):
-            continue
-        target = destination / path
-        if entry.is_folder:
-            target.mkdir(parents=True, exist_ok=True)
-        else:
-            target.parent.mkdir(parents=True, exist_ok=True)
-            target.write_bytes(image.read(entry))
 
 
 def _remake(shipped: iso9660.Image, version: str | None, checkout: Path, payload: Path, work: Path,
@@ -255,7 +242,7 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
     payload = request.payload
     if payload is None:
         payload = work / "payload"
-        _extract_payload(shipped, payload)
+        shipped.extract(_launcher_tree(shipped), payload, leave_out=ADDED)
 
     rebuilt = _remake(shipped, origin.version, checkout, payload, work, report)
     if rebuilt is not None:

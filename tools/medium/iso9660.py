@@ -81,6 +81,19 @@ class Image:
                 parts.append(file.read(length))
             return b"".join(parts)
 
+    def extract(self, tree: str, destination: Path, leave_out: tuple[str, ...] = ()) -> Path:
+        """The files and folders of one name tree in destination, but for the paths in leave_out."""
+        for path, entry in sorted(self.trees[tree].items()):
+            if not path or path in leave_out:
+                continue
+            target = destination / path
+            if entry.is_folder:
+                target.mkdir(parents=True, exist_ok=True)
+            else:
+                target.parent.mkdir(parents=True, exist_ok=True)
+                target.write_bytes(self.read(entry))
+        return destination
+
     def files(self, tree: str) -> dict[str, Entry]:
         return {path: entry for path, entry in self.trees[tree].items() if not entry.is_folder}
 

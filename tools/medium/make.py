@@ -132,23 +132,22 @@ def make(request: Request) -> None:
             " check-medium will not call it the same as any commit's")
     with tempfile.TemporaryDirectory() as scratch_name:
         scratch = Path(scratch_name)
-        if request.key:
-            subject = signing.check_key(request.key, scratch)
+        signer = signing.check_key(request.key) if request.key else None
         release_dir = request.release_dir or build.REPO_ROOT / "build" / "win32"
         with build.build_lock(release_dir):
-            _make_locked(request, found, source, scratch, release_dir, subject if request.key else None)
+            _make_locked(request, found, source, scratch, release_dir, signer)
 
 
 def _make_locked(request: Request, found: medium_payload.Payload, source: build.Source, scratch: Path,
-                 release_dir: Path, subject: str | None) -> None:
+                 release_dir: Path, signer: authenticode.Certificate | None) -> None:
     log_file = release_dir.parent / "make-medium.log"
     log_file.write_text("")
     log(f"Building the release setup.exe, version {request.version or build.DEFAULT_VERSION} ({release_dir})")
     launcher = build.build_release(release_dir, log_file, request.version, request.verbose)
     if request.key:
-        log(f"Signing setup.exe ({subject})")
+        log(f"Signing setup.exe ({signer.subject})")
         signed = scratch / LAUNCHER
-        signing_time = signing.signing_time(request.key, source.date, scratch, log)
+        signing_time = signing.signing_time(signer, source.date, log)
         if not signing.sign(launcher, signed, request.key, signing_time, log):
             log("Warning: signed without a timestamp: Windows trusts the signature only until the certificate"
                 " expires (--timestamp-url URL keeps it trusted after that)")

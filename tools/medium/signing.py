@@ -10,12 +10,17 @@ import os
 import re
 import struct
 import subprocess
+import sys
 from dataclasses import dataclass, field
 from pathlib import Path
 
 import authenticode
 from cryptography import x509
-from build import SECRET_VARIABLES, clean_environment
+from build import REPO_ROOT, SECRET_VARIABLES, clean_environment
+
+# The PE checksum as the build's own post-link step computes it.
+sys.path.insert(0, str(REPO_ROOT / "cmake"))
+import run_from_swap  # noqa: E402
 
 DEFAULT_DESCRIPTION = "tarvin"
 
@@ -80,7 +85,7 @@ def _run(command: list[str], secret: str | None, secret_option: str | None, **ex
                               text=True, env=env, pass_fds=(descriptor,))
 
 
-def signer_certificate(key: Key, scratch: Path) -> bytes:
+def signer_certificate(key: Key) -> bytes:
     """The signer's certificate (PEM); a wrong password or a file that is no certificate is refused."""
     if key.kind == "pkcs12":
         first_failure = None
@@ -107,21 +112,20 @@ def _open_pkcs12(key: Key, legacy: list[str]) -> subprocess.CompletedProcess:
                               pass_fds=(descriptor,))
 
 
-def check_key(key: Key, scratch: Path) -> str:
+def check_key(key: Key) -> authenticode.Certificate:
     """Refuses, before anything is built, a key that would sign a program Windows does not accept: a
-    certificate not valid now or not for code signing. Returns the signer's subject."""
-    pem = signer_certificate(key, scratch)
+    certificate not valid now or not for code signing. Returns the signer's certificate."""
+    pem = signer_certificate(key)
     problems = authenticode.signing_certificate_problems(pem, datetime.datetime.now(datetime.timezone.utc))
-    subject = authenticode.describe(x509.load_pem_x509_certificate(pem)).subject
     if problems:
         raise SigningError(f"{problems[0]}; nothing was written")
-    return subject
+    return authenticode.describe(x509.load_pem_x509_certificate(pem))
 
 
-def signing_time(key: Key, source_date: int, scratch: Path, log) -> int:
+def signing_time(signer: authenticode.Certificate, source_date: int, log) -> int:
     """The source date, so that the same key gives the same signature; but never before the certificate
     was issued, which would date the signature to a time its own certificate did not exist yet."""
-    issued = authenticode.describe(x509.load_pem_x509_certificate(signer_certificate(key, scratch))).not_before
+    issued = signer.not_before
     if source_date < issued.timestamp():
         log(f"The commit is older than the certificate: the signing time is the moment the certificate became"
             f" valid, {issued:%Y-%m-%d %H:%M:%S} UTC")
@@ -188,31 +192,18 @@ def sign(program: Path, output: Path, key: Key, signing_time: int, log) -> bool:
     raise SigningError(f"{_failure(key, messages)}; nothing was written")
 
 
-def _pe_checksum(data: bytes, checksum_at: int) -> int:
-    """The PE header's checksum: 16-bit words added with carries folded in, the field itself as zero, plus
-    the file's length."""
-    words = data[:checksum_at] + b"\0\0\0\0" + data[checksum_at + 4:] + b"\0" * (len(data) % 2)
-    total = 0
-    for (word,) in struct.iter_unpack("<H", words):
-        total += word
-        total = (total & 0xFFFF) + (total >> 16)
-    return (total + len(data)) & 0xFFFFFFFF
-
-
 def attach(program: bytes, signature: bytes) -> bytes:
     """An unsigned program with a PKCS#7 signature attached as osslsigncode attaches it: the file padded to
     8 bytes, one certificate table entry padded to 8 bytes, its directory entry and the checksum set. Any
     other layout makes check-medium's comparison report a difference, never a false "same"."""
-    header = struct.unpack_from("<I", program, 0x3C)[0]
-    optional = header + 24
-    directories = optional + (96 if struct.unpack_from("<H", program, optional)[0] == 0x10B else 112)
-    if struct.unpack_from("<II", program, directories + 32) != (0, 0):
+    where = authenticode.layout(program)
+    if (where.table, where.size) != (0, 0):
         raise SigningError("the program to attach a signature to is signed already")
     body = program + b"\0" * (-len(program) % 8)
     length = 8 + len(signature)
     padded = length + (-length % 8)
     signed = bytearray(body + struct.pack("<IHH", padded, 0x0200, 0x0002) + signature + b"\0" * (padded - length))
-    struct.pack_into("<II", signed, directories + 32, len(body), padded)
-    struct.pack_into("<I", signed, optional + 64, _pe_checksum(bytes(signed), optional + 64))
+    struct.pack_into("<II", signed, where.directory, len(body), padded)
+    struct.pack_into("<I", signed, where.checksum, run_from_swap.pe_checksum(signed, where.checksum))
     return bytes(signed)
 
