@@ -1,4 +1,4 @@
-"""The 32-bit road (scripts/lib.sh): qemu only where the kernel cannot run i386 programs; binfmt_misc entries
+"""The 32-bit road (scripts/i386_road.sh, through scripts/lib.sh): qemu only where the kernel cannot run i386 programs; binfmt_misc entries
 of others left alone. In the stand-in binfmt_misc folder, "-1" written to an entry removes it."""
 
 import os

@@ -54,7 +54,7 @@ class Road:
 
 # x86_64: the x86-64 build under the host's 64-bit Wine. i686: the release programs of the win32 preset,
 # byte for byte those of the medium, with the win32-tests preset's test programs, under the Wine of the
-# i386 root folder that scripts/lib.sh prepares (prepare_i386_wine); where qemu emulates that Wine,
+# i386 root folder that scripts/i386_road.sh prepares (prepare_i386_wine); where qemu emulates that Wine,
 # starts, paints and key strokes are about four times as slow, and the waits allow for it.
 ROADS = {
     "x86_64": Road("x86_64", WINDOWS_BUILD, WINDOWS_BUILD, WORK_DIR, None, 1, True),

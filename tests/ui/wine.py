@@ -44,7 +44,7 @@ def template_prefix(road: Road = ROAD) -> Path:
     under the road's work folder."""
     if road.wine_bin and not (road.wine_bin / "wine").exists():
         raise RuntimeError(f"the {road.name} road's Wine is not prepared in {road.wine_bin} "
-                           "(scripts/test prepares it; see prepare_i386_wine in scripts/lib.sh)")
+                           "(scripts/test prepares it; see prepare_i386_wine in scripts/i386_road.sh)")
     template = road.work_dir / "wine-template"
     marker = template / ".template-ready"
     version = f"{wine_version(road)} template {TEMPLATE_REVISION}"
