@@ -220,6 +220,8 @@ i386_make_root() {
 
 prepare_i386_wine() {
   local recipe runner fresh_qemu=keep
+  # Each step of the road that needs root can be left out with the whole road.
+  local ROOT_WAY_ON="TEST_32BIT=0 scripts/test leaves the 32-bit road out"
   recipe=$(i386_recipe | sha256sum | cut -d' ' -f1)
   mkdir -p "$I386_DIR/bin" "$I386_DIR/home"
   ensure_packages "${I386_HOST_PACKAGES[@]}"
@@ -292,12 +294,13 @@ i386_remove() {
 i386_root_enter() {
   local uid=$1 gid=$2 folder=$3
   shift 3
-  # Recursive binds: a user namespace may not bind a folder without the mounts beneath it.
+  # Recursive binds: a user namespace may not bind a folder without the mounts beneath it (the checkout
+  # too: its build/ may be a mount of its own).
   mount --rbind /proc "$I386_ROOT/proc"
   mount --rbind /sys "$I386_ROOT/sys"
   mount --rbind /dev "$I386_ROOT/dev"
   [ ! -d /tmp/.X11-unix ] || mount --bind /tmp/.X11-unix "$I386_ROOT/tmp/.X11-unix"
-  mount --bind "$REPO_ROOT" "$I386_ROOT$REPO_ROOT"
+  mount --rbind "$REPO_ROOT" "$I386_ROOT$REPO_ROOT"
   [ -d "$I386_ROOT$folder" ] || folder=/
   # The root folder's own programs: the caller's PATH may lead to the links of build/wine-i386/bin.
   # Already that user (root, or root of the user's own namespace, which may not set groups): no switch.

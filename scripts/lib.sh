@@ -5,7 +5,8 @@
 #   ensure_packages [PKG...] apt-get installs what is missing of PKG... (default: REQUIRED_PACKAGES),
 #                          taking the packages of BACKPORTED_PACKAGES from bookworm-backports when
 #                          Debian 12's own version is too old
-#   as_root COMMAND...     runs COMMAND as root: directly when root, else through sudo
+#   as_root COMMAND...     runs COMMAND as root: directly when root, else through sudo; without sudo it
+#                          stops, naming the command and, where ROOT_WAY_ON says one, the way on without it
 #   build_preset NAME...   configures and builds CMake presets (native, native-asan, win64, win32), one
 #                          build of a folder at a time
 #   run_medium_program CMD ARGS...
@@ -32,6 +33,15 @@ REPO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_ROOT=$REPO_ROOT/build
 SYSTEM_PYTHON=/usr/bin/python3
 JOBS=${JOBS:-$(nproc)}
+
+# Programs that usually only root runs (chroot, on the 32-bit road) live in /usr/sbin and /sbin, which an
+# ordinary user's PATH on Debian leaves out and sudo's own path puts in: the scripts call them by name, so
+# both folders go at the end of PATH, once, here.
+for sbin in /usr/sbin /sbin; do
+  case ":$PATH:" in *":$sbin:"*) ;; *) PATH=$PATH:$sbin ;; esac
+done
+export PATH
+unset sbin
 
 # Wine's template prefix, the private locale and the scratch prefixes, shared by tests, demo and bench.
 export UI_WORK_DIR=${UI_WORK_DIR:-$BUILD_ROOT/ui-work}
@@ -81,9 +91,13 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then
     "$@"
   elif command -v sudo >/dev/null 2>&1; then
-    sudo "$@"
+    local status=0
+    sudo "$@" || status=$?
+    # sudo's refusal (no rights on this machine) and the command's own failure look alike from here.
+    [ "$status" -eq 0 ] || [ -z "${ROOT_WAY_ON:-}" ] || log "Without root rights through sudo: $ROOT_WAY_ON"
+    return "$status"
   else
-    die "root rights are needed to run: $* (install sudo, or run this as root)"
+    die "root rights are needed to run: $* (install sudo, or run this as root${ROOT_WAY_ON:+; $ROOT_WAY_ON})"
   fi
 }
 
