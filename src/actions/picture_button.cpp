@@ -15,18 +15,18 @@ std::wstring Join(std::wstring_view head, std::wstring_view tail) {
   return joined;
 }
 
-// Each path takes its own fresh look at the Windows directory, and so does the "NT" test.
+// One answer of the Windows directory serves the "NT" test and both destinations: a system that
+// answered differently from one question to the next cannot split the click.
 ClickEnd DeployComponents(const PictureButtonContext& context) {
-  std::wstring source = Join(context.baseDirectory, common::kDaoLibrary.source);
-  std::wstring destination = Join(context.getWinDir(), common::kDaoLibrary.destination);
+  const std::wstring windowsDirectory = context.getWinDir();
+  if (windowsDirectory.find(kDeploymentMarker) == std::wstring::npos) return ClickEnd::NotWindowsNt;
 
-  if (context.getWinDir().find(kDeploymentMarker) == std::wstring::npos) return ClickEnd::NotWindowsNt;
-
-  if (!context.files.CopyReplacing(source, destination)) return ClickEnd::FirstCopyFailed;
-
-  source = Join(context.baseDirectory, common::kJetExpressionService.source);
-  destination = Join(context.getWinDir(), common::kJetExpressionService.destination);
-  if (!context.files.CopyReplacing(source, destination)) return ClickEnd::SecondCopyFailed;
+  if (!context.files.CopyReplacing(Join(context.baseDirectory, common::kDaoLibrary.source),
+                                   Join(windowsDirectory, common::kDaoLibrary.destination)))
+    return ClickEnd::FirstCopyFailed;
+  if (!context.files.CopyReplacing(Join(context.baseDirectory, common::kJetExpressionService.source),
+                                   Join(windowsDirectory, common::kJetExpressionService.destination)))
+    return ClickEnd::SecondCopyFailed;
   return ClickEnd::Deployed;
 }
 

@@ -58,7 +58,8 @@ class FileSystem {
   virtual bool CopyReplacing(const std::wstring& source, const std::wstring& destination) = 0;
 };
 
-// GetWinDir: asked afresh for every path it takes part in.
+// GetWinDir: asked once in each click that deploys, so that the "NT" test and both destinations rest
+// on the same answer.
 using WindowsDirectoryFunction = std::function<std::wstring()>;
 
 // Everything a click uses besides the toggle counter, which the button keeps.
