@@ -93,8 +93,9 @@ std::optional<ClickOutcome> PictureButton::Continue(const PictureButtonContext& 
 std::optional<ClickOutcome> PictureButton::FinishShowing(const PictureButtonContext& context, bool cutShort) {
   if (cutShort) return Shown(ClickEnd::NotesCutShort);
   NotesView& view = context.view;
-  if (!view.EnableConfirm() || !view.ShowConfirm() || !view.ShowPictureButtonRead())
-    return Shown(ClickEnd::ControlRefused);
+  if (!view.EnableConfirm()) return Shown(ClickEnd::ControlRefused);
+  notesRead_ = true;
+  if (!view.ShowConfirm() || !view.ShowPictureButtonRead()) return Shown(ClickEnd::ControlRefused);
   return Shown(DeployComponents(context));
 }
 

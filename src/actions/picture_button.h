@@ -113,6 +113,8 @@ class PictureButton {
 
   // 0 while the panel is hidden (or before the first click), 1 after a show-click.
   std::int16_t ToggleCounter() const { return toggleCounter_; }
+  // Whether a click has read the notes to their end and enabled "确认" (which nothing disables again).
+  bool NotesRead() const { return notesRead_; }
 
  private:
   // The notes on their way into the panel.
@@ -124,9 +126,10 @@ class PictureButton {
   };
 
   std::optional<ClickOutcome> ShowNotes(const PictureButtonContext& context);
-  static std::optional<ClickOutcome> FinishShowing(const PictureButtonContext& context, bool cutShort);
+  std::optional<ClickOutcome> FinishShowing(const PictureButtonContext& context, bool cutShort);
 
   std::int16_t toggleCounter_ = 0;
+  bool notesRead_ = false;
   std::optional<Fill> fill_;
 };
 
