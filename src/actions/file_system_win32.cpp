@@ -35,6 +35,12 @@ class Win32CopyFolder final : public CopyFolder {
     return names;
   }
   void Remove(const std::wstring& path) override { ::DeleteFileW(ExtendedLengthPath(path).c_str()); }
+  bool ProcessRuns(unsigned long process) override {
+    const win32::UniqueKernelHandle handle(::OpenProcess(SYNCHRONIZE, FALSE, process));
+    // Another user's process may refuse to be opened: it runs all the same.
+    if (!handle) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    return ::WaitForSingleObject(handle.get(), 0) == WAIT_TIMEOUT;
+  }
 };
 
 // A new, empty file beside the destination, so that it lies on the same volume and can take the
@@ -109,9 +115,10 @@ bool Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstri
   if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_READONLY))
     return false;
 
-  // A copy that was cut off left its temporary file behind; the file is no use to anyone now.
+  // A copy that was cut off left its temporary file behind; the file is no use to anyone now. One of
+  // another launcher that still runs may be on its way into place.
   Win32CopyFolder folder;
-  RemoveLeftoverCopies(destination, folder);
+  RemoveLeftoverCopies(destination, ::GetCurrentProcessId(), folder);
   std::wstring temporaryPath;
   win32::UniqueFileHandle to = CreateTemporaryBeside(destination, temporaryPath);
   if (!to) return false;

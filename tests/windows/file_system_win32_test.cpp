@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "actions/temporary_copy.h"
+#include "import_hook.h"
 #include "temp_folder.h"
 #include "win32/unique_handle.h"
 
@@ -224,6 +226,34 @@ TEST_F(Win32FileSystemTest, ACopyRemovesTheTemporaryFileThatACutOffCopyLeftAndNo
   EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
   EXPECT_EQ(FolderEntries(folder / L""),
             (std::vector<std::wstring>{L"Dao350.dll", L"target.dll", L"target.dll.saved.tmp"}));
+}
+
+TEST_F(Win32FileSystemTest, ACopyLeavesTheTemporaryFileOfACopyInAnotherRunningLauncher) {
+  // The other launcher: a second process of this program, held before its first instruction.
+  std::wstring self(MAX_PATH, L'\0');
+  self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+  std::wstring commandLine = L"\"" + self + L"\" --gtest_list_tests";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(::CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup, &started));
+  const win32::UniqueKernelHandle other(started.hProcess);
+  const win32::UniqueKernelHandle otherThread(started.hThread);
+  // It has written its copy, closed it, and is about to move it into the destination's place.
+  const std::wstring othersCopy =
+      actions::TemporaryCopyPath(folder / L"target.dll", started.dwProcessId, 1000, 0);
+  ASSERT_TRUE(WriteFileBytes(othersCopy, "the other launcher's copy"));
+  ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "dao"));
+
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_EQ(FileBytes(othersCopy), "the other launcher's copy") << "a running launcher's copy was removed";
+
+  // Once that launcher is gone, what it left behind is a leftover like any other.
+  ASSERT_TRUE(::TerminateProcess(other.get(), 1));
+  ASSERT_EQ(::WaitForSingleObject(other.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_EQ(FolderEntries(folder / L""), (std::vector<std::wstring>{L"Dao350.dll", L"target.dll"}));
 }
 
 TEST_F(Win32FileSystemTest, CopyOfAReadOnlySourceCanBeReplacedByTheNextClick) {
