@@ -307,42 +307,47 @@ TEST_F(Win32FileSystemTest, ReadsAndCopiesThroughNamesOutsideTheAnsiCodePage) {
 
 namespace {
 
-bool LockedRangeIsReadable(const std::wstring& path, DWORD lockedFrom) {
-  const win32::UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_READ,
-                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  char byte = 0;
-  DWORD got = 0;
-  return probe &&
-         ::SetFilePointer(probe.get(), static_cast<LONG>(lockedFrom), nullptr, FILE_BEGIN) == lockedFrom &&
-         ::ReadFile(probe.get(), &byte, 1, &got, nullptr) && got == 1;
+// A medium that fails part-way (a scratched disc, an ejected drive): the system's ReadFile, except that
+// a read reaching past failAt fails with readFailure, as Wine cannot make a real read fail part-way
+// (it does not enforce byte-range locks on reads).
+using ReadFileFunction = BOOL(WINAPI*)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+ReadFileFunction realReadFile = nullptr;
+DWORD failAt = 0;
+DWORD handedOut = 0;
+constexpr DWORD kReadFailure = ERROR_CRC;
+
+BOOL WINAPI ReadFileFailingPartWay(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got,
+                                   LPOVERLAPPED overlapped) {
+  if (handedOut + size > failAt) {
+    if (got) *got = 0;
+    ::SetLastError(kReadFailure);
+    return FALSE;
+  }
+  const BOOL ok = realReadFile(file, buffer, size, got, overlapped);
+  if (ok && got) handedOut += *got;
+  return ok;
 }
 
 TEST_F(Win32FileSystemTest, ReadFailingPartWayIsCutShortAndStillCloses) {
   const std::string bytes = Pattern(300 * 1024);
   ASSERT_TRUE(WriteFileBytes(folder / L"voabc.txt", bytes));
-  const DWORD lockedFrom = 150 * 1024 + 5;
+  actions::FileRead read;
   {
-    // A byte-range lock held through another handle makes reads over that range fail.
-    const win32::UniqueFileHandle holder(::CreateFileW(
-        (folder / L"voabc.txt").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(holder);
-    ASSERT_TRUE(::LockFile(holder.get(), lockedFrom, 0, 4096, 0));
-    if (LockedRangeIsReadable(folder / L"voabc.txt", lockedFrom)) {
-      ::UnlockFile(holder.get(), lockedFrom, 0, 4096, 0);
-      GTEST_SKIP()
-          << "this system does not enforce byte-range locks on reads (Wine does not), so no read can "
-             "be made to fail part-way here";
-    }
-    const actions::FileRead read = files.ReadWholeFile(folder / L"voabc.txt");
-    EXPECT_EQ(read.status, ReadStatus::CutShort);
-    EXPECT_LE(read.bytes.size(), lockedFrom);
-    EXPECT_GE(read.bytes.size(), 128u * 1024u);
-    EXPECT_TRUE(read.bytes == bytes.substr(0, read.bytes.size()));
-    ::UnlockFile(holder.get(), lockedFrom, 0, 4096, 0);
+    windows_test::ImportHook hook("kernel32.dll", "ReadFile",
+                                  reinterpret_cast<void*>(&ReadFileFailingPartWay));
+    ASSERT_TRUE(hook.active());
+    realReadFile = reinterpret_cast<ReadFileFunction>(hook.original());
+    failAt = 150 * 1024 + 5;
+    handedOut = 0;
+    read = files.ReadWholeFile(folder / L"voabc.txt");
   }
-  EXPECT_TRUE(OpenWithoutSharing(folder / L"voabc.txt", GENERIC_READ | GENERIC_WRITE));
+  EXPECT_EQ(read.status, ReadStatus::CutShort);
+  // Every chunk before the failing one, and nothing of it.
+  EXPECT_EQ(read.bytes.size(), handedOut);
+  EXPECT_GE(read.bytes.size(), 128u * 1024u);
+  EXPECT_TRUE(read.bytes == bytes.substr(0, read.bytes.size()));
+  EXPECT_TRUE(OpenWithoutSharing(folder / L"voabc.txt", GENERIC_READ | GENERIC_WRITE))
+      << "the file stayed open";
 }
 
 }  // namespace
