@@ -17,17 +17,21 @@ std::wstring InstallerCommandLine(std::wstring_view installerPath) {
   return commandLine;
 }
 
-HandOver HandOverToInstaller(std::wstring_view baseDirectory, ProgramStarter& starter) {
+HandOverOutcome HandOverToInstaller(std::wstring_view baseDirectory, ProgramStarter& starter) {
   const std::wstring path = InstallerPath(baseDirectory);
-  switch (starter.StartProcess(path, InstallerCommandLine(path))) {
+  const StartOutcome started = starter.StartProcess(path, InstallerCommandLine(path));
+  switch (started.result) {
     case StartResult::kStarted:
-      return HandOver::kStarted;
-    case StartResult::kElevationRequired:
-      return starter.OpenThroughShell(path) ? HandOver::kStartedThroughShell : HandOver::kNotStarted;
+      return {HandOver::kStarted, kNoError};
+    case StartResult::kElevationRequired: {
+      const StartOutcome opened = starter.OpenThroughShell(path);
+      if (opened.result == StartResult::kStarted) return {HandOver::kStartedThroughShell, kNoError};
+      return {HandOver::kNotStarted, opened.error};
+    }
     case StartResult::kFailed:
       break;
   }
-  return HandOver::kNotStarted;
+  return {HandOver::kNotStarted, started.error};
 }
 
 }  // namespace actions

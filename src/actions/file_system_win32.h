@@ -8,7 +8,7 @@ namespace actions {
 class Win32FileSystem final : public FileSystem {
  public:
   FileRead ReadWholeFile(const std::wstring& path) override;
-  bool CopyReplacing(const std::wstring& source, const std::wstring& destination) override;
+  CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) override;
 };
 
 }  // namespace actions

@@ -21,11 +21,15 @@ ClickEnd DeployComponents(const PictureButtonContext& context) {
   const std::wstring windowsDirectory = context.getWinDir();
   if (windowsDirectory.find(kDeploymentMarker) == std::wstring::npos) return ClickEnd::NotWindowsNt;
 
-  if (!context.files.CopyReplacing(Join(context.baseDirectory, common::kDaoLibrary.source),
-                                   Join(windowsDirectory, common::kDaoLibrary.destination)))
+  if (!context.files
+           .CopyReplacing(Join(context.baseDirectory, common::kDaoLibrary.source),
+                          Join(windowsDirectory, common::kDaoLibrary.destination))
+           .copied)
     return ClickEnd::FirstCopyFailed;
-  if (!context.files.CopyReplacing(Join(context.baseDirectory, common::kJetExpressionService.source),
-                                   Join(windowsDirectory, common::kJetExpressionService.destination)))
+  if (!context.files
+           .CopyReplacing(Join(context.baseDirectory, common::kJetExpressionService.source),
+                          Join(windowsDirectory, common::kJetExpressionService.destination))
+           .copied)
     return ClickEnd::SecondCopyFailed;
   return ClickEnd::Deployed;
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "actions/system_error.h"
 #include "common/ansi_decoder.h"
 
 namespace actions {
@@ -47,6 +48,12 @@ enum class ReadStatus {
 struct FileRead {
   ReadStatus status = ReadStatus::NotOpened;
   std::string bytes;
+  SystemError error = kNoError;  // why it did not open, or why the read stopped
+};
+
+struct CopyOutcome {
+  bool copied = false;
+  SystemError error = kNoError;  // why the copy failed
 };
 
 class FileSystem {
@@ -55,7 +62,7 @@ class FileSystem {
   // The file is closed again before this returns, whatever happened, so no click leaves it open.
   virtual FileRead ReadWholeFile(const std::wstring& path) = 0;
   // Replaces an existing destination.
-  virtual bool CopyReplacing(const std::wstring& source, const std::wstring& destination) = 0;
+  virtual CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) = 0;
 };
 
 // GetWinDir: asked once in each click that deploys, so that the "NT" test and both destinations rest

@@ -106,11 +106,12 @@ class TempFolderFileSystem : public actions::FileSystem {
     return read;
   }
 
-  bool CopyReplacing(const std::wstring& source, const std::wstring& destination) override {
+  actions::CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) override {
     copies.emplace_back(source, destination);
     std::error_code error;
-    return fs::copy_file(HostPath(source), HostPath(destination), fs::copy_options::overwrite_existing,
-                         error);
+    const bool copied =
+        fs::copy_file(HostPath(source), HostPath(destination), fs::copy_options::overwrite_existing, error);
+    return {copied, static_cast<actions::SystemError>(error.value())};
   }
 
   std::vector<std::wstring> readPaths;

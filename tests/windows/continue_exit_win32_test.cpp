@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "import_hook.h"
 
@@ -73,7 +74,8 @@ TEST_F(ErrorModeTest, TheProcessStartGivesTheInstallerTheDefaultMode) {
   ASSERT_TRUE(hook.active());
   creationFlags.reset();
   EXPECT_EQ(
-      starter_.StartProcess(L"C:\\medium\\vorncopy\\tarvinxp.exe", L"\"C:\\medium\\vorncopy\\tarvinxp.exe\""),
+      starter_.StartProcess(L"C:\\medium\\vorncopy\\tarvinxp.exe", L"\"C:\\medium\\vorncopy\\tarvinxp.exe\"")
+          .result,
       actions::StartResult::kFailed);
   ASSERT_TRUE(creationFlags);
   EXPECT_TRUE(*creationFlags & CREATE_DEFAULT_ERROR_MODE)
@@ -86,10 +88,26 @@ TEST_F(ErrorModeTest, TheShellStartsTheInstallerInTheDefaultModeAndTheLaunchersC
   realGetProcAddress = reinterpret_cast<GetProcAddressFunction>(hook.original());
   errorModeDuringShell.reset();
   apartmentDuringShell.reset();
-  EXPECT_FALSE(starter_.OpenThroughShell(L"C:\\medium\\vorncopy\\tarvinxp.exe"));
+  EXPECT_EQ(starter_.OpenThroughShell(L"C:\\medium\\vorncopy\\tarvinxp.exe").result,
+            actions::StartResult::kFailed);
   EXPECT_EQ(errorModeDuringShell, 0u);
   EXPECT_EQ(apartmentDuringShell, true) << "shell extensions are COM objects";
   EXPECT_EQ(CurrentErrorMode(), kLauncherMode);
+}
+
+TEST(StartInstaller, AMissingInstallerIsNotStartedAndTheSystemsCauseIsKept) {
+  wchar_t temporary[MAX_PATH] = {};
+  ASSERT_GT(::GetTempPathW(MAX_PATH, temporary), 0u);
+  // A medium folder without vorncopy\tarvinxp.exe.
+  const std::wstring medium =
+      std::wstring(temporary) + L"no-installer-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_TRUE(::CreateDirectoryW(medium.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((medium + L"\\vorncopy").c_str(), nullptr));
+  const actions::HandOverOutcome outcome = actions::StartInstaller(medium + L"\\");
+  ::RemoveDirectoryW((medium + L"\\vorncopy").c_str());
+  ::RemoveDirectoryW(medium.c_str());
+  EXPECT_EQ(outcome.how, actions::HandOver::kNotStarted);
+  EXPECT_EQ(outcome.error, static_cast<actions::SystemError>(ERROR_FILE_NOT_FOUND));
 }
 
 }  // namespace

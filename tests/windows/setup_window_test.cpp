@@ -46,7 +46,7 @@ void PumpMessages() {
 class NoFiles : public actions::FileSystem {
  public:
   actions::FileRead ReadWholeFile(const std::wstring&) override { return {}; }
-  bool CopyReplacing(const std::wstring&, const std::wstring&) override { return false; }
+  actions::CopyOutcome CopyReplacing(const std::wstring&, const std::wstring&) override { return {}; }
 };
 
 class SetupWindowTest : public testing::Test {
