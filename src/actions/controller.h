@@ -10,7 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "actions/picture_button.h"
+#include "actions/notes_toggle.h"
 
 namespace actions {
 

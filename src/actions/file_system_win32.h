@@ -1,7 +1,7 @@
-// The picture button's file system on Windows: Unicode paths throughout.
+// The clicks' file system on Windows: Unicode paths throughout.
 #pragma once
 
-#include "actions/picture_button.h"
+#include "actions/file_system.h"
 
 namespace actions {
 

@@ -5,7 +5,7 @@
 
 #include "common/compositing.h"
 #include "win32/gdi_scope.h"
-#include "win32/top_level.h"
+#include "win32/rect.h"
 
 namespace setup {
 

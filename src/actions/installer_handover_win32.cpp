@@ -1,4 +1,4 @@
-#include "actions/continue_exit_win32.h"
+#include "actions/installer_handover_win32.h"
 
 // shellapi.h needs windows.h before it.
 // clang-format off

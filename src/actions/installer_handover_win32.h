@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "actions/continue_exit.h"
+#include "actions/installer_handover.h"
 
 namespace actions {
 

@@ -1,7 +1,7 @@
 // The installer's start on Windows, seen from where it meets the system: what the process start and the
 // shell are handed. Wine keeps a process's error mode to itself, so a started program never shows whether
 // it would have inherited the launcher's; the calls are watched instead.
-#include "actions/continue_exit_win32.h"
+#include "actions/installer_handover_win32.h"
 
 #include <gtest/gtest.h>
 // shellapi.h needs windows.h before it.

@@ -1,5 +1,6 @@
-// Continue and exit: the paths the confirm button hands to the process start. Portable, so that the
-// exact strings are tested without Windows.
+// The hand-over to the second-stage installer: the paths the confirm button hands to the process start,
+// and the choice between an ordinary start and the shell's. Portable, so that the exact strings are
+// tested without Windows.
 #pragma once
 
 #include <string>

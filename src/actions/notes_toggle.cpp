@@ -1,8 +1,7 @@
-#include "actions/picture_button.h"
+#include "actions/notes_toggle.h"
 
 #include "actions/notes_text.h"
 #include "actions/panel_slices.h"
-#include "common/components.h"
 
 namespace actions {
 
@@ -15,23 +14,22 @@ std::wstring Join(std::wstring_view head, std::wstring_view tail) {
   return joined;
 }
 
-// One answer of the Windows directory serves the "NT" test and both destinations: a system that
-// answered differently from one question to the next cannot split the click.
-ClickEnd DeployComponents(const PictureButtonContext& context) {
-  const std::wstring windowsDirectory = context.getWinDir();
-  if (windowsDirectory.find(kDeploymentMarker) == std::wstring::npos) return ClickEnd::NotWindowsNt;
-
-  if (!context.files
-           .CopyReplacing(Join(context.baseDirectory, common::kDaoLibrary.source),
-                          Join(windowsDirectory, common::kDaoLibrary.destination))
-           .copied)
-    return ClickEnd::FirstCopyFailed;
-  if (!context.files
-           .CopyReplacing(Join(context.baseDirectory, common::kJetExpressionService.source),
-                          Join(windowsDirectory, common::kJetExpressionService.destination))
-           .copied)
-    return ClickEnd::SecondCopyFailed;
+ClickEnd EndOf(Deployment deployment) {
+  switch (deployment) {
+    case Deployment::NotWindowsNt:
+      return ClickEnd::NotWindowsNt;
+    case Deployment::FirstCopyFailed:
+      return ClickEnd::FirstCopyFailed;
+    case Deployment::SecondCopyFailed:
+      return ClickEnd::SecondCopyFailed;
+    case Deployment::Deployed:
+      break;
+  }
   return ClickEnd::Deployed;
+}
+
+ClickEnd Deploy(const PictureButtonContext& context) {
+  return EndOf(actions::DeployComponents(context.baseDirectory, context.getWinDir, context.files));
 }
 
 ClickOutcome Shown(ClickEnd end) {
@@ -51,7 +49,7 @@ std::optional<ClickOutcome> PictureButton::Click(const PictureButtonContext& con
   const bool hidden = context.view.HideNotesPanel();
   toggleCounter_ = 0;
   if (!hidden) return ClickOutcome{ClickBranch::Hide, ClickEnd::ControlRefused};
-  return ClickOutcome{ClickBranch::Hide, DeployComponents(context)};
+  return ClickOutcome{ClickBranch::Hide, Deploy(context)};
 }
 
 // Shows the panel and fills it from the notes file.
@@ -100,7 +98,7 @@ std::optional<ClickOutcome> PictureButton::FinishShowing(const PictureButtonCont
   if (!view.EnableConfirm()) return Shown(ClickEnd::ControlRefused);
   notesRead_ = true;
   if (!view.ShowConfirm() || !view.ShowPictureButtonRead()) return Shown(ClickEnd::ControlRefused);
-  return Shown(DeployComponents(context));
+  return Shown(Deploy(context));
 }
 
 }  // namespace actions

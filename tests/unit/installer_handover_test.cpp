@@ -1,4 +1,4 @@
-#include "actions/continue_exit.h"
+#include "actions/installer_handover.h"
 
 #include <gtest/gtest.h>
 
