@@ -5,12 +5,12 @@
 #include <optional>
 #include <string>
 
-#include "actions/continue_exit_win32.h"
 #include "actions/controller.h"
 #include "actions/file_system_win32.h"
+#include "actions/installer_handover_win32.h"
 #include "actions/run_state.h"
 #include "common/ansi_code_page_win32.h"
-#include "common/module1.h"
+#include "common/windows_directory_win32.h"
 #include "setup/base_directory.h"
 #include "setup/setup_window.h"
 #include "win32/dpi.h"
@@ -57,7 +57,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   setup::SetupWindow window(instance);
   actions::Win32FileSystem files;
   actions::Controller controller(
-      {baseDirectory, window.Notes(), files, Module1::GetWinDir, common::DecodeAnsiCodePage});
+      {baseDirectory, window.Notes(), files, common::GetWinDir, common::DecodeAnsiCodePage});
   actions::RunState run(controller);
   int exitCode = 1;
   std::optional<actions::Next> ending;

@@ -10,12 +10,13 @@ Next Controller::Handle(Event event) {
       return Next::End;
     case Event::PictureButton:
       if (!Busy()) return RunClickPiece([this] { return button_.Click(context_); });
-      if (!confirmWaiting_) ++clicksWaiting_;
+      ++clicksWaiting_;
       return Next::RunStep;
     case Event::Confirm:
-      if (!Busy()) return Next::StartInstallerThenEnd;
-      confirmWaiting_ = true;
-      return Next::RunStep;
+      // Only where the enabled button stands: a click posted to it while it is disabled, or one that
+      // comes while a click runs or waits, changes nothing.
+      if (button_.NotesRead() && !Busy()) return Next::StartInstallerThenEnd;
+      return Busy() ? Next::RunStep : Next::Wait;
   }
   return Next::Wait;
 }
@@ -26,7 +27,7 @@ Next Controller::Step() {
     --clicksWaiting_;
     return RunClickPiece([this] { return button_.Click(context_); });
   }
-  return confirmWaiting_ ? Next::StartInstallerThenEnd : Next::Wait;
+  return Next::Wait;
 }
 
 template <typename Piece>

@@ -2,14 +2,15 @@
 // hands them here, and does what the answer asks. The picture button's clicks run one at a time, in
 // the order they came; a click whose notes go into the panel in slices takes several steps, between
 // which the window handles its input. "取消", Esc, "><" and a close request end the launcher at once,
-// even in the middle of a click; "确认" starts the installer only after the clicks before it, their
-// copies included, have finished.
+// even in the middle of a click; "确认" starts the installer only once a click has read the notes to
+// their end, and only while no click runs or waits: otherwise it is ignored, as its disabled button
+// would be.
 #pragma once
 
 #include <optional>
 #include <utility>
 
-#include "actions/picture_button.h"
+#include "actions/notes_toggle.h"
 
 namespace actions {
 
@@ -47,7 +48,7 @@ class Controller {
   std::optional<ClickOutcome> LastClick() const { return lastClick_; }
 
  private:
-  bool Busy() const { return button_.Filling() || clicksWaiting_ > 0 || confirmWaiting_; }
+  bool Busy() const { return button_.Filling() || clicksWaiting_ > 0; }
   // Runs a piece of the click. A piece that throws (std::bad_alloc from a huge notes file, say) ends
   // the click as a failed statement would, silently, and the clicks after it go on.
   template <typename Piece>
@@ -55,10 +56,8 @@ class Controller {
 
   PictureButtonContext context_;
   PictureButton button_;
-  // What came while a click was busy: picture button clicks, then "确认" (after which nothing else ever
-  // runs, so a click that comes after it is not kept).
+  // The picture button clicks that came while a click was busy.
   int clicksWaiting_ = 0;
-  bool confirmWaiting_ = false;
   std::optional<ClickOutcome> lastClick_;
 };
 

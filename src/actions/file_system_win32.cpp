@@ -35,10 +35,17 @@ class Win32CopyFolder final : public CopyFolder {
     return names;
   }
   void Remove(const std::wstring& path) override { ::DeleteFileW(ExtendedLengthPath(path).c_str()); }
+  bool ProcessRuns(unsigned long process) override {
+    const win32::UniqueKernelHandle handle(::OpenProcess(SYNCHRONIZE, FALSE, process));
+    // Another user's process may refuse to be opened: it runs all the same.
+    if (!handle) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    return ::WaitForSingleObject(handle.get(), 0) == WAIT_TIMEOUT;
+  }
 };
 
 // A new, empty file beside the destination, so that it lies on the same volume and can take the
-// destination's place in one rename. Returns its handle and fills in its path.
+// destination's place in one rename. Returns its handle and fills in its path; on failure the system's
+// error stays GetLastError's.
 win32::UniqueFileHandle CreateTemporaryBeside(const std::wstring& destination, std::wstring& temporaryPath) {
   const DWORD process = ::GetCurrentProcessId();
   const DWORD tick = ::GetTickCount();
@@ -51,15 +58,22 @@ win32::UniqueFileHandle CreateTemporaryBeside(const std::wstring& destination, s
   return win32::UniqueFileHandle{};
 }
 
-bool CopyContents(HANDLE from, HANDLE to) {
+// The system's error of the failed read or write, or kNoError once everything is copied. A write that
+// takes fewer bytes than it was given without an error fails as a full disc does.
+SystemError CopyContents(HANDLE from, HANDLE to) {
   std::string buffer(kCopyChunkBytes, '\0');
   for (;;) {
     DWORD got = 0;
-    if (!::ReadFile(from, buffer.data(), kCopyChunkBytes, &got, nullptr)) return false;
-    if (got == 0) return true;
+    if (!::ReadFile(from, buffer.data(), kCopyChunkBytes, &got, nullptr)) return ::GetLastError();
+    if (got == 0) return kNoError;
     DWORD written = 0;
-    if (!::WriteFile(to, buffer.data(), got, &written, nullptr) || written != got) return false;
+    if (!::WriteFile(to, buffer.data(), got, &written, nullptr)) return ::GetLastError();
+    if (written != got) return ERROR_DISK_FULL;
   }
+}
+
+CopyOutcome CopyFailed(SystemError error) {
+  return {false, error};
 }
 
 }  // namespace
@@ -69,9 +83,9 @@ FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
   const win32::UniqueFileHandle file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return {};
+  if (!file) return {ReadStatus::NotOpened, {}, ::GetLastError()};
 
-  FileRead read{ReadStatus::Complete, {}};
+  FileRead read{ReadStatus::Complete, {}, kNoError};
   LARGE_INTEGER size{};
   // Room for the last, empty read too, so that the whole file is read without moving it once.
   if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0 && size.QuadPart < MAXLONG) {
@@ -85,6 +99,7 @@ FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
     read.bytes.resize(filled + (ok ? got : 0));
     if (!ok) {
       read.status = ReadStatus::CutShort;
+      read.error = ::GetLastError();
       break;
     }
     if (got == 0) break;
@@ -92,7 +107,7 @@ FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
   return read;  // the handle closes here on every road
 }
 
-bool Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstring& destination) {
+CopyOutcome Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstring& destination) {
   // A copy straight onto the destination that fails part-way (a full disc, an ejected medium, a read
   // error) would leave a cut-off DLL where a working one was. The bytes go to a temporary file beside
   // it instead, and only a complete copy takes the destination's place, in one rename; on any failure
@@ -102,34 +117,38 @@ bool Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstri
   const win32::UniqueFileHandle from(::CreateFileW(ExtendedLengthPath(source).c_str(), GENERIC_READ,
                                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!from) return false;
+  if (!from) return CopyFailed(::GetLastError());
   // A read-only destination is not writable, so the copy fails as a file copy onto it would. The
   // rename below would refuse it on Windows, but not everywhere (Wine replaces it).
   const DWORD destinationAttributes = ::GetFileAttributesW(ExtendedLengthPath(destination).c_str());
   if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_READONLY))
-    return false;
+    return CopyFailed(ERROR_ACCESS_DENIED);
 
-  // A copy that was cut off left its temporary file behind; the file is no use to anyone now.
+  // A copy that was cut off left its temporary file behind; the file is no use to anyone now. One of
+  // another launcher that still runs may be on its way into place.
   Win32CopyFolder folder;
-  RemoveLeftoverCopies(destination, folder);
+  RemoveLeftoverCopies(destination, ::GetCurrentProcessId(), folder);
   std::wstring temporaryPath;
   win32::UniqueFileHandle to = CreateTemporaryBeside(destination, temporaryPath);
-  if (!to) return false;
+  if (!to) return CopyFailed(::GetLastError());
   FILETIME lastWrite{};
-  bool complete = CopyContents(from.get(), to.get()) && ::FlushFileBuffers(to.get());
+  SystemError error = CopyContents(from.get(), to.get());
+  if (error == kNoError && !::FlushFileBuffers(to.get())) error = ::GetLastError();
   // The copy carries the source's time stamp, as a file copy does. Not its attributes: a medium's files
   // are read-only, and a read-only copy could not be replaced by the next deploying click.
-  if (complete && ::GetFileTime(from.get(), nullptr, nullptr, &lastWrite))
+  if (error == kNoError && ::GetFileTime(from.get(), nullptr, nullptr, &lastWrite))
     ::SetFileTime(to.get(), nullptr, nullptr, &lastWrite);
   to.reset();
 
   const std::wstring temporary = ExtendedLengthPath(temporaryPath);
   // Replacing fails, as it should, when the destination is held open by another program (a loaded
   // DLL) or is a folder.
-  complete = complete && ::MoveFileExW(temporary.c_str(), ExtendedLengthPath(destination).c_str(),
-                                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!complete) ::DeleteFileW(temporary.c_str());
-  return complete;
+  if (error == kNoError && !::MoveFileExW(temporary.c_str(), ExtendedLengthPath(destination).c_str(),
+                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    error = ::GetLastError();
+  if (error == kNoError) return {true, kNoError};
+  ::DeleteFileW(temporary.c_str());
+  return CopyFailed(error);
 }
 
 }  // namespace actions

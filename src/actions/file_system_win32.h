@@ -1,14 +1,14 @@
-// The picture button's file system on Windows: Unicode paths throughout.
+// The clicks' file system on Windows: Unicode paths throughout.
 #pragma once
 
-#include "actions/picture_button.h"
+#include "actions/file_system.h"
 
 namespace actions {
 
 class Win32FileSystem final : public FileSystem {
  public:
   FileRead ReadWholeFile(const std::wstring& path) override;
-  bool CopyReplacing(const std::wstring& source, const std::wstring& destination) override;
+  CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) override;
 };
 
 }  // namespace actions

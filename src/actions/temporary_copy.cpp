@@ -1,5 +1,6 @@
 #include "actions/temporary_copy.h"
 
+#include <algorithm>
 #include <iterator>
 
 namespace actions {
@@ -31,12 +32,18 @@ bool StartsWithFolded(std::wstring_view text, std::wstring_view prefix) {
   return true;
 }
 
-// Takes one run of decimal digits off the front of text; false when there is none.
-bool TakeNumber(std::wstring_view& text) {
+// Takes one run of decimal digits off the front of text and gives its value (at most 2^32, which no
+// process id reaches); nothing when there is no digit.
+std::optional<std::uint64_t> TakeNumber(std::wstring_view& text) {
+  constexpr std::uint64_t kPastEveryId = std::uint64_t{1} << 32;
   std::size_t digits = 0;
-  while (digits < text.size() && text[digits] >= L'0' && text[digits] <= L'9') ++digits;
+  std::uint64_t value = 0;
+  for (; digits < text.size() && text[digits] >= L'0' && text[digits] <= L'9'; ++digits) {
+    value = std::min(kPastEveryId, value * 10 + static_cast<std::uint64_t>(text[digits] - L'0'));
+  }
   text.remove_prefix(digits);
-  return digits > 0;
+  if (digits == 0) return std::nullopt;
+  return value;
 }
 
 bool TakeUnit(std::wstring_view& text, wchar_t unit) {
@@ -53,23 +60,32 @@ std::wstring TemporaryCopyPath(const std::wstring& destination, unsigned long pr
          std::wstring(kSuffix);
 }
 
-bool IsTemporaryCopyName(std::wstring_view destinationName, std::wstring_view fileName) {
-  if (destinationName.empty() || !StartsWithFolded(fileName, destinationName)) return false;
+std::optional<std::uint64_t> TemporaryCopyProcess(std::wstring_view destinationName,
+                                                  std::wstring_view fileName) {
+  if (destinationName.empty() || !StartsWithFolded(fileName, destinationName)) return std::nullopt;
   std::wstring_view rest = fileName.substr(destinationName.size());
   if (rest.size() < kSuffix.size() || !StartsWithFolded(rest.substr(rest.size() - kSuffix.size()), kSuffix))
-    return false;
+    return std::nullopt;
   rest.remove_suffix(kSuffix.size());
-  return TakeUnit(rest, L'.') && TakeNumber(rest) && TakeUnit(rest, L'-') && TakeNumber(rest) &&
-         TakeUnit(rest, L'-') && TakeNumber(rest) && rest.empty();
+  if (!TakeUnit(rest, L'.')) return std::nullopt;
+  const std::optional<std::uint64_t> process = TakeNumber(rest);
+  if (process && TakeUnit(rest, L'-') && TakeNumber(rest) && TakeUnit(rest, L'-') && TakeNumber(rest) &&
+      rest.empty())
+    return process;
+  return std::nullopt;
 }
 
-void RemoveLeftoverCopies(const std::wstring& destination, CopyFolder& folder) {
+void RemoveLeftoverCopies(const std::wstring& destination, unsigned long ownProcess, CopyFolder& folder) {
   const std::size_t slash = destination.find_last_of(L'\\');
   const std::wstring folderPath =
       slash == std::wstring::npos ? std::wstring() : destination.substr(0, slash + 1);
   const std::wstring name = destination.substr(folderPath.size());
   for (const std::wstring& candidate : folder.FileNamesStartingWith(folderPath, name + L".")) {
-    if (IsTemporaryCopyName(name, candidate)) folder.Remove(folderPath + candidate);
+    const std::optional<std::uint64_t> process = TemporaryCopyProcess(name, candidate);
+    if (!process) continue;
+    const bool left = *process == ownProcess || *process > 0xFFFFFFFFu ||
+                      !folder.ProcessRuns(static_cast<unsigned long>(*process));
+    if (left) folder.Remove(folderPath + candidate);
   }
 }
 

@@ -3,6 +3,8 @@
 // process killed), which would otherwise stay in system32 for good.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,15 +12,23 @@
 namespace actions {
 
 // "<destination>.<process>-<tick>-<attempt>.tmp": distinct for copies running at the same time, and
-// recognisable later as a copy's own.
+// recognisable later as a copy's own, and whose.
 std::wstring TemporaryCopyPath(const std::wstring& destination, unsigned long process, unsigned long tick,
                                unsigned long attempt);
 
-// Whether fileName is a name that TemporaryCopyPath gives for a destination named destinationName (both
-// without their folder). Letters compare without regard to case, as Windows names do.
-bool IsTemporaryCopyName(std::wstring_view destinationName, std::wstring_view fileName);
+// The process id in fileName when it is a name that TemporaryCopyPath gives for a destination named
+// destinationName (both without their folder); nothing for any other name. Letters compare without
+// regard to case, as Windows names do. An id too large for any process comes back as it is.
+std::optional<std::uint64_t> TemporaryCopyProcess(std::wstring_view destinationName,
+                                                  std::wstring_view fileName);
 
-// The destination's folder, as far as the leftovers need it.
+// Whether fileName is a name that TemporaryCopyPath gives for a destination named destinationName.
+inline bool IsTemporaryCopyName(std::wstring_view destinationName, std::wstring_view fileName) {
+  return TemporaryCopyProcess(destinationName, fileName).has_value();
+}
+
+// The destination's folder and the processes whose copies may lie in it, as far as the leftovers need
+// them.
 class CopyFolder {
  public:
   virtual ~CopyFolder() = default;
@@ -28,9 +38,14 @@ class CopyFolder {
                                                           const std::wstring& prefix) = 0;
   // A file that a copy running right now holds open is not removed; nothing is reported.
   virtual void Remove(const std::wstring& path) = 0;
+  // Whether the process with this id still runs.
+  virtual bool ProcessRuns(unsigned long process) = 0;
 };
 
-// Removes what earlier copies to destination left behind, and nothing else of the folder.
-void RemoveLeftoverCopies(const std::wstring& destination, CopyFolder& folder);
+// Removes what earlier copies to destination left behind, and nothing else of the folder: the temporary
+// files of processes that no longer run, and those of this process (ownProcess), whose copies run one at
+// a time. Another launcher that still runs may be between closing its temporary file and moving it
+// into the destination's place, so its files stay.
+void RemoveLeftoverCopies(const std::wstring& destination, unsigned long ownProcess, CopyFolder& folder);
 
 }  // namespace actions

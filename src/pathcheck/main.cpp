@@ -2,7 +2,7 @@
 // window is closed through its frame.
 #include <windows.h>
 
-#include "pathcheck/form1.h"
+#include "pathcheck/path_check_window.h"
 #include "win32/dpi.h"
 #include "win32/process_hardening.h"
 
@@ -11,7 +11,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
   win32::HardenProcess();
   win32::DeclareDpiAware();
 
-  pathcheck::Form1 form;
+  pathcheck::PathCheckWindow form;
   if (!form.Create()) return 1;
   form.Show(showCommand);
   MSG message{};

@@ -10,7 +10,7 @@
 
 #include "setup/child_controls.h"
 #include "setup/layout.h"
-#include "win32/top_level.h"
+#include "win32/dialog_behaviour.h"
 
 namespace setup {
 

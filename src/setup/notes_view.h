@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "actions/picture_button.h"
+#include "actions/notes_toggle.h"
 #include "setup/child_controls.h"
 #include "setup/painter.h"
 

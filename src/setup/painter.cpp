@@ -1,10 +1,11 @@
 #include "setup/painter.h"
 
 #include <cmath>
+#include <utility>
 
 #include "common/compositing.h"
 #include "win32/gdi_scope.h"
-#include "win32/top_level.h"
+#include "win32/rect.h"
 
 namespace setup {
 
@@ -56,15 +57,23 @@ void Painter::PaintStrip(HWND strip) {
 }
 
 // The painted rows never change, so each container draws them once into a buffer and copies it after.
+// A buffer that GDI could not make (its quota spent, memory low) is never drawn through nor kept: the
+// paint shows the background alone, and the next one tries again.
 void Painter::PaintPaintedRows(HWND container, std::unique_ptr<win32::Surface>& buffer, Rgb backColor,
                                bool inTitleStrip) {
   win32::PaintScope paint(container);
   if (!buffer) {
     RECT client{};
     ::GetClientRect(container, &client);
-    buffer = std::make_unique<win32::Surface>(client.right, client.bottom);
-    buffer->Fill(client, ToColorRef(backColor));
-    PaintRows(*buffer, inTitleStrip);
+    auto made = std::make_unique<win32::Surface>(client.right, client.bottom);
+    if (!made->valid()) {
+      const win32::UniqueBrush background(::CreateSolidBrush(ToColorRef(backColor)));
+      ::FillRect(paint.dc(), &client, background.get());
+      return;
+    }
+    made->Fill(client, ToColorRef(backColor));
+    PaintRows(*made, inTitleStrip);
+    buffer = std::move(made);
   }
   buffer->CopyTo(paint.dc(), 0, 0);
 }

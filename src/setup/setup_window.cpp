@@ -5,8 +5,8 @@
 #include "resources/resource_ids.h"
 #include "setup/class_names.h"
 #include "setup/placement.h"
+#include "win32/dialog_behaviour.h"
 #include "win32/dpi.h"
-#include "win32/top_level.h"
 
 namespace setup {
 

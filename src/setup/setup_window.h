@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "actions/picture_button.h"
+#include "actions/notes_toggle.h"
 #include "actions/run_state.h"
 #include "common/geometry.h"
 #include "setup/child_controls.h"

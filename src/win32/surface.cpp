@@ -22,6 +22,7 @@ Surface::Surface(int width, int height) : width_(std::max(1, width)), height_(st
 }
 
 common::PixelSurface Surface::Pixels() {
+  if (!valid()) return {};  // no pixels to write to
   ::GdiFlush();
   return {static_cast<std::uint32_t*>(bits_), width_, height_};
 }

@@ -19,10 +19,12 @@ class Surface {
   Surface(const Surface&) = delete;
   Surface& operator=(const Surface&) = delete;
 
+  // False when GDI could not make the section: nothing may be drawn through the surface then.
   bool valid() const { return bits_ != nullptr; }
   HDC dc() const { return dc_.get(); }
 
-  // The pixels, after GDI has finished whatever it still had queued.
+  // The pixels, after GDI has finished whatever it still had queued; none (an empty view) when the
+  // surface is not valid.
   common::PixelSurface Pixels();
 
   void Fill(const RECT& area, COLORREF color);

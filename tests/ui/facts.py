@@ -77,7 +77,7 @@ def pathcheck_facts() -> dict:
     return facts()["pathcheck"]
 
 
-def form1_control(name: str) -> dict:
+def pathcheck_control(name: str) -> dict:
     """A control of the path-check window's table: name, id and twip box."""
     return next(control for control in pathcheck_facts()["controls"] if control["name"] == name)
 

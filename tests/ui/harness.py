@@ -72,7 +72,7 @@ import time
 from pathlib import Path
 
 from common import REPO_ROOT, ROAD, ROADS, SAMPLE_MEDIUM, Road
-from facts import (LAYOUT, Id, TwipBox, component_names, form1_control, medium_facts, pathcheck_facts,
+from facts import (LAYOUT, Id, TwipBox, component_names, pathcheck_control, medium_facts, pathcheck_facts,
                    twips_to_pixels, window_caption)
 from launcher import (Control, InstallerStart, Launcher, Medium, ProbeError, Rect, Session, WindowState,
                       built_program, demo_installer_exe, installer_starts, lay_out_medium, pathcheck_exe,
@@ -85,7 +85,7 @@ from xserver import SCREEN_SIZE
 __all__ = [
     "BASE_WINE_ENV", "LAYOUT", "REPO_ROOT", "ROAD", "ROADS", "SAMPLE_MEDIUM", "SCREEN_SIZE", "Control", "Id",
     "InstallerStart", "Launcher", "LauncherTestCase", "Medium", "ProbeError", "Rect", "Road", "Session", "TwipBox",
-    "WindowState", "built_program", "component_names", "demo_installer_exe", "form1_control", "installer_starts",
+    "WindowState", "built_program", "component_names", "demo_installer_exe", "pathcheck_control", "installer_starts",
     "lay_out_medium", "medium_facts", "pathcheck_exe", "pathcheck_facts", "probe_exe", "sample_installer_exe",
     "sample_notes_bytes", "setup_exe", "twips_to_pixels", "window_caption",
 ]
@@ -192,9 +192,9 @@ def _command_demo_pathcheck(args: argparse.Namespace) -> int:
         session.launch_pathcheck(detached=on_users_display)
         # On a private X server Command1 is pressed once, so that the screenshot shows the message box.
         if not on_users_display:
-            form1 = pathcheck_facts()
-            session.probe("--caption", form1["caption"], "--post", "click", str(form1_control("Command1")["id"]))
-            session.probe("--caption", form1["title"], "wait")
+            window = pathcheck_facts()
+            session.probe("--caption", window["caption"], "--post", "click", str(pathcheck_control("Command1")["id"]))
+            session.probe("--caption", window["title"], "wait")
 
     return _run_demo("pathcheck.exe", "close its window to end it", Path(args.screenshot), show)
 

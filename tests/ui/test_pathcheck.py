@@ -11,8 +11,8 @@ from harness import LauncherTestCase, ProbeError, Rect, WindowState, twips_to_pi
 FORM1 = harness.pathcheck_facts()
 PATHCHECK_CAPTION = FORM1["caption"]
 PATHCHECK_TITLE = FORM1["title"]  # the message box's
-PICTURE1 = harness.form1_control("Picture1")["id"]
-COMMAND1 = harness.form1_control("Command1")["id"]
+PICTURE1 = harness.pathcheck_control("Picture1")["id"]
+COMMAND1 = harness.pathcheck_control("Command1")["id"]
 IDOK = 1
 CLIENT_TWIPS = tuple(FORM1["client_twips"])
 # Left, top, width, height in twips, relative to the client area.

@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "actions/continue_exit.h"
-#include "actions/picture_button.h"
+#include "actions/installer_handover.h"
+#include "actions/notes_toggle.h"
 #include "common/components.h"
-#include "pathcheck/form1_layout.h"
+#include "pathcheck/path_check_layout.h"
 #include "setup/class_names.h"
 #include "setup/layout.h"
 
@@ -74,7 +74,7 @@ std::string SetupControl(const setup::ControlRow& row) {
   return json + "}";
 }
 
-std::string Form1Control(const pathcheck::Form1Control& control) {
+std::string PathCheckControl(const pathcheck::PathCheckControl& control) {
   return "{\"name\": " + Quoted(control.name) + ", \"id\": " + std::to_string(control.id) +
          ", \"box\": " + Box(control.box) + "}";
 }
@@ -96,11 +96,11 @@ int main() {
           ", \"title_strip_class\": " + Quoted(setup::kTitleStripClassName) + ", \"client_twips\": [" +
           Number(setup::kClientWidthTwips) + ", " + Number(setup::kClientHeightTwips) + "],\n";
   json += "   \"controls\": " + List(setup::kControls, SetupControl) + "},\n";
-  json += "  \"pathcheck\": {\"caption\": " + Quoted(pathcheck::kForm1Caption) +
+  json += "  \"pathcheck\": {\"caption\": " + Quoted(pathcheck::kPathCheckCaption) +
           ", \"title\": " + Quoted(pathcheck::kApplicationTitle) + ", \"client_twips\": [" +
-          Number(pathcheck::kForm1ClientWidthTwips) + ", " + Number(pathcheck::kForm1ClientHeightTwips) +
-          "],\n";
-  json += "   \"controls\": " + List(pathcheck::kForm1Controls, Form1Control) + "},\n";
+          Number(pathcheck::kPathCheckClientWidthTwips) + ", " +
+          Number(pathcheck::kPathCheckClientHeightTwips) + "],\n";
+  json += "   \"controls\": " + List(pathcheck::kPathCheckControls, PathCheckControl) + "},\n";
   json += "  \"medium\": {\"notes\": " + Quoted(actions::kNotesFileName) +
           ", \"installer\": " + Quoted(actions::kInstallerRelativePath) + ",\n";
   json += "   \"components\": " +

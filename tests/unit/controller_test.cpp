@@ -106,11 +106,12 @@ class TempFolderFileSystem : public actions::FileSystem {
     return read;
   }
 
-  bool CopyReplacing(const std::wstring& source, const std::wstring& destination) override {
+  actions::CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) override {
     copies.emplace_back(source, destination);
     std::error_code error;
-    return fs::copy_file(HostPath(source), HostPath(destination), fs::copy_options::overwrite_existing,
-                         error);
+    const bool copied =
+        fs::copy_file(HostPath(source), HostPath(destination), fs::copy_options::overwrite_existing, error);
+    return {copied, static_cast<actions::SystemError>(error.value())};
   }
 
   std::vector<std::wstring> readPaths;
@@ -334,7 +335,7 @@ TEST_P(WindowsDirectoryMarker, OnlyCapitalNtDeploys) {
   EXPECT_EQ(Click().end, deploys ? ClickEnd::Deployed : ClickEnd::NotWindowsNt);
   EXPECT_EQ(Contents(windowsDirectory + L"\\system32\\Dao350.dll").has_value(), deploys);
   EXPECT_EQ(Contents(windowsDirectory + L"\\system32\\msjter35.dll").has_value(), deploys);
-  EXPECT_EQ(windowsDirectoryQueries, deploys ? 6 : 4);
+  EXPECT_EQ(windowsDirectoryQueries, 2);  // once per click
 }
 
 INSTANTIATE_TEST_SUITE_P(PictureButton, WindowsDirectoryMarker,
@@ -364,7 +365,7 @@ TEST_F(PictureButtonTest, MissingFirstSourceEndsTheClickBeforeTheSecondCopy) {
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::FirstCopyFailed}));
   EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\msjter35.dll"));
   EXPECT_EQ(files_->copies.size(), 1u);
-  EXPECT_EQ(windowsDirectoryQueries, 2);
+  EXPECT_EQ(windowsDirectoryQueries, 1);
   // The panel was filled before the deployment began.
   EXPECT_TRUE(view.continueEnabled);
 }
@@ -386,23 +387,23 @@ TEST_F(PictureButtonTest, FailedSecondCopyKeepsTheFirst) {
   EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\msjter35.dll"));
 }
 
-TEST_F(PictureButtonTest, EachPathAndTheNtTestAskForTheWindowsDirectoryAfresh) {
+TEST_F(PictureButtonTest, OneClickAsksForTheWindowsDirectoryOnceForTheNtTestAndBothCopies) {
   WriteNotes("a");
-  fs::create_directories(files_->HostPath(L"C:\\first\\system32"));
-  fs::create_directories(files_->HostPath(L"C:\\third\\system32"));
-  // First destination, the "NT" test, second destination: in that order.
-  windowsDirectoryAnswers = {L"C:\\first", L"C:\\WINNT", L"C:\\third"};
+  fs::create_directories(files_->HostPath(L"C:\\other\\system32"));
+  // The system answers differently from one question to the next: one click still takes one answer.
+  windowsDirectoryAnswers = {L"C:\\WINNT", L"C:\\other", L"C:\\other"};
   EXPECT_EQ(Click().end, ClickEnd::Deployed);
-  EXPECT_EQ(Contents(L"C:\\first\\system32\\Dao350.dll"), "dao 3.5");
-  EXPECT_EQ(Contents(L"C:\\third\\system32\\msjter35.dll"), "jet expression service");
-  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
-  EXPECT_EQ(windowsDirectoryQueries, 3);
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\Dao350.dll"), "dao 3.5");
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), "jet expression service");
+  EXPECT_FALSE(Contents(L"C:\\other\\system32\\Dao350.dll"));
+  EXPECT_FALSE(Contents(L"C:\\other\\system32\\msjter35.dll"));
+  EXPECT_EQ(windowsDirectoryQueries, 1);
 
-  // Only the second answer decides whether anything is copied.
-  windowsDirectoryAnswers = {L"C:\\WINNT", L"C:\\WINDOWS"};
+  // An answer without "NT" copies nothing, whatever a later question would have been told.
+  windowsDirectoryAnswers = {L"C:\\other", L"C:\\WINNT", L"C:\\WINNT"};
   EXPECT_EQ(Click().end, ClickEnd::NotWindowsNt);
-  EXPECT_EQ(windowsDirectoryQueries, 5);
-  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+  EXPECT_EQ(windowsDirectoryQueries, 2);
+  EXPECT_EQ(files_->copies.size(), 2u);
 }
 
 TEST_F(PictureButtonTest, FailedWindowsDirectoryQueryCopiesNothing) {
@@ -470,17 +471,20 @@ TEST_F(LongNotesTest, PictureButtonClicksDuringAFillWaitTheirTurn) {
   EXPECT_EQ(ToggleCounter(), 1);
 }
 
-TEST_F(LongNotesTest, ConfirmDuringAFillStartsTheInstallerOnlyAfterThatClicksCopies) {
+TEST_F(LongNotesTest, ConfirmIsIgnoredWhileAClickFillsOrWaitsAndTheFillGoesOn) {
+  // The first click reads the notes to their end: from then on "确认" is enabled.
+  EXPECT_EQ(StepsUntilWaiting(controller->Handle(Event::PictureButton)), Next::Wait);
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
+  // The third click fills the panel again; "确认" (a posted click, say) comes meanwhile.
   EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
-  EXPECT_EQ(controller->Handle(Event::Confirm), Next::RunStep);
-  // A click after "确认" never runs: the launcher ends first.
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::RunStep) << "the fill must go on";
   EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
-  EXPECT_EQ(StepsUntilWaiting(Next::RunStep), Next::StartInstallerThenEnd);
-  // By the time the answer comes, the click has read the whole file and made both copies.
-  EXPECT_EQ(view.panelText, panel);
-  EXPECT_EQ(files_->copies.size(), 2u);
-  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), "jet expression service");
-  EXPECT_EQ(files_->readPaths.size(), 1u);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::RunStep) << "a click waits";
+  EXPECT_EQ(StepsUntilWaiting(Next::RunStep), Next::Wait) << "a Confirm that came during a click was kept";
+  // Show, hide, show, hide: four whole clicks, each of them deploying.
+  EXPECT_EQ(files_->copies.size(), 8u);
+  EXPECT_EQ(ToggleCounter(), 0);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
 }
 
 TEST_F(LongNotesTest, CancelTheStripButtonAndACloseRequestEndAtOnceEvenDuringAFill) {
@@ -492,10 +496,27 @@ TEST_F(LongNotesTest, CancelTheStripButtonAndACloseRequestEndAtOnceEvenDuringAFi
   EXPECT_TRUE(files_->copies.empty());
 }
 
-TEST_F(PictureButtonTest, ConfirmWithNoClickBusyStartsTheInstallerAtOnce) {
-  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
-  WriteNotes("a");
+TEST_F(PictureButtonTest, ConfirmIsIgnoredUntilTheNotesWereReadToTheirEnd) {
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
+  Click();  // no notes file: an empty panel
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
+  Click();  // hidden again
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
+  WriteNotes("one\r\ntwo");
+  files_->readFailsAfter = 4;
+  EXPECT_EQ(Click().end, ClickEnd::NotesCutShort);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
   Click();
+  files_->readFailsAfter.reset();
+  view.refuse = "enable continue";  // read whole, but the button stays disabled
+  EXPECT_EQ(Click().end, ClickEnd::ControlRefused);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
+  Click();
+  view.refuse.reset();
+  EXPECT_EQ(Click(), kShown);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
+  // Hiding the panel again leaves the notes read, as it leaves the button enabled.
+  EXPECT_EQ(Click(), kHidden);
   EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
 }
 
@@ -532,10 +553,13 @@ TEST_F(LongNotesTest, TheRunStateRunsTheStepsAskedForAndHandsNothingOnAfterTheEn
   ASSERT_TRUE(run.StepPending());
   run.RunStep();
   EXPECT_EQ(Appends(), 1u);
-  EXPECT_FALSE(run.Deliver(Event::Confirm));  // it waits for the click's copies
+  EXPECT_FALSE(run.Deliver(Event::Confirm));  // ignored: the notes are not in the panel yet
+  EXPECT_TRUE(run.StepPending());
   while (run.StepPending()) run.RunStep();
-  EXPECT_EQ(run.Ending(), Next::StartInstallerThenEnd);
+  EXPECT_FALSE(run.Ending());
   EXPECT_EQ(files_->copies.size(), 2u);
+  EXPECT_TRUE(run.Deliver(Event::Confirm));
+  EXPECT_EQ(run.Ending(), Next::StartInstallerThenEnd);
   const std::vector<std::string> log = view.log;
   EXPECT_FALSE(run.Deliver(Event::PictureButton));
   EXPECT_FALSE(run.Deliver(Event::Cancel));

@@ -6,8 +6,8 @@
 
 #include "common/geometry.h"
 #include "common/windows_directory.h"
-#include "pathcheck/form1_layout.h"
 #include "pathcheck/path_check.h"
+#include "pathcheck/path_check_layout.h"
 
 namespace pathcheck {
 namespace {
@@ -71,36 +71,36 @@ bool Contains(const common::TwipBox& outer, const common::TwipBox& inner) {
          inner.top + inner.height <= outer.top + outer.height;
 }
 
-TEST(Form1LayoutTest, ControlsLieInsideTheClientAreaAtEveryResolution) {
-  const common::TwipBox client{0, 0, kForm1ClientWidthTwips, kForm1ClientHeightTwips};
-  for (const Form1Control& control : kForm1Controls) {
+TEST(PathCheckLayoutTest, ControlsLieInsideTheClientAreaAtEveryResolution) {
+  const common::TwipBox client{0, 0, kPathCheckClientWidthTwips, kPathCheckClientHeightTwips};
+  for (const PathCheckControl& control : kPathCheckControls) {
     EXPECT_TRUE(Contains(client, control.box)) << control.name;
     for (const int dpi : {96, 120, 144}) {
       const common::PixelRect box = common::TwipsToPixels(control.box, dpi);
       EXPECT_GE(box.left, 0) << control.name << " at " << dpi;
       EXPECT_GE(box.top, 0) << control.name << " at " << dpi;
-      EXPECT_LE(box.right, common::TwipsToPixels(kForm1ClientWidthTwips, dpi))
+      EXPECT_LE(box.right, common::TwipsToPixels(kPathCheckClientWidthTwips, dpi))
           << control.name << " at " << dpi;
-      EXPECT_LE(box.bottom, common::TwipsToPixels(kForm1ClientHeightTwips, dpi))
+      EXPECT_LE(box.bottom, common::TwipsToPixels(kPathCheckClientHeightTwips, dpi))
           << control.name << " at " << dpi;
     }
   }
 }
 
-TEST(Form1LayoutTest, ControlIdsAreNeitherTheDialogKeysNorShared) {
+TEST(PathCheckLayoutTest, ControlIdsAreNeitherTheDialogKeysNorShared) {
   constexpr int kIdOk = 1;
   constexpr int kIdCancel = 2;
-  for (const Form1Control& control : kForm1Controls) {
+  for (const PathCheckControl& control : kPathCheckControls) {
     EXPECT_NE(control.id, kIdOk) << control.name;
     EXPECT_NE(control.id, kIdCancel) << control.name;
   }
-  EXPECT_NE(kForm1Controls[0].id, kForm1Controls[1].id);
+  EXPECT_NE(kPathCheckControls[0].id, kPathCheckControls[1].id);
 }
 
 // Command1 comes second in control order but first by TabIndex.
-TEST(Form1LayoutTest, TheButtonTakesTheFirstFocus) {
+TEST(PathCheckLayoutTest, TheButtonTakesTheFirstFocus) {
   EXPECT_EQ(FirstFocusControl().name, "Command1");
-  EXPECT_EQ(FirstFocusControl().kind, Form1ControlKind::CommandButton);
+  EXPECT_EQ(FirstFocusControl().kind, PathCheckControlKind::CommandButton);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,12 @@ class FakeFolder : public actions::CopyFolder {
     return matching;
   }
   void Remove(const std::wstring& path) override { removed.push_back(path); }
+  bool ProcessRuns(unsigned long process) override {
+    return std::find(running.begin(), running.end(), process) != running.end();
+  }
 
   std::vector<std::wstring> names;
+  std::vector<unsigned long> running;
   std::vector<std::wstring> asked;
   std::vector<std::wstring> removed;
 };
@@ -44,10 +49,25 @@ TEST(TemporaryCopyTest, TheNextCopyRemovesOnlyLeftoversOfItsOwnDestination) {
   FakeFolder folder;
   folder.names = {L"Dao350.dll",           L"Dao350.dll.12-345-0.tmp",   L"Dao350.dll.backup.tmp",
                   L"Dao350.dll.7-8-9.tmp", L"msjter35.dll.12-345-0.tmp", L"other.tmp"};
-  actions::RemoveLeftoverCopies(L"C:\\WINNT\\system32\\Dao350.dll", folder);
+  actions::RemoveLeftoverCopies(L"C:\\WINNT\\system32\\Dao350.dll", 1, folder);
   EXPECT_EQ(folder.asked, std::vector<std::wstring>{L"C:\\WINNT\\system32\\"});
   EXPECT_EQ(folder.removed, (std::vector<std::wstring>{L"C:\\WINNT\\system32\\Dao350.dll.12-345-0.tmp",
                                                        L"C:\\WINNT\\system32\\Dao350.dll.7-8-9.tmp"}));
+}
+
+TEST(TemporaryCopyTest, LeftoversOfAnotherProcessThatStillRunsStay) {
+  FakeFolder folder;
+  folder.names = {L"Dao350.dll.12-345-0.tmp", L"Dao350.dll.77-1-0.tmp", L"Dao350.dll.4242-9-1.tmp",
+                  L"Dao350.dll.99999999999-1-0.tmp"};
+  folder.running = {77, 4242};
+  actions::RemoveLeftoverCopies(L"C:\\WINNT\\system32\\Dao350.dll", 4242, folder);
+  // 77 is another launcher, perhaps between closing its copy and moving it; 4242 is this process, whose
+  // own copies run one at a time; no process has the last id.
+  EXPECT_EQ(folder.removed,
+            (std::vector<std::wstring>{L"C:\\WINNT\\system32\\Dao350.dll.12-345-0.tmp",
+                                       L"C:\\WINNT\\system32\\Dao350.dll.4242-9-1.tmp",
+                                       L"C:\\WINNT\\system32\\Dao350.dll.99999999999-1-0.tmp"}));
+  EXPECT_EQ(actions::TemporaryCopyProcess(L"Dao350.dll", L"Dao350.dll.77-1-0.tmp"), 77u);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "actions/notes_text.h"
-#include "common/module1.h"
+#include "common/windows_directory_win32.h"
 
 namespace {
 
@@ -47,12 +47,12 @@ TEST(WindowsDirectory, GetWinDirIsTheSystemsWindowsDirectoryWithNothingAfterIt) 
   wchar_t expected[MAX_PATH] = {};
   const UINT length = ::GetWindowsDirectoryW(expected, MAX_PATH);
   ASSERT_GT(length, 0u);
-  const std::wstring directory = Module1::GetWinDir();
+  const std::wstring directory = common::GetWinDir();
   EXPECT_EQ(directory, std::wstring(expected, length));
   EXPECT_EQ(directory.find(L'\0'), std::wstring::npos);
   EXPECT_NE(directory.back(), L' ');
   // Asked afresh each time, and the same answer each time.
-  EXPECT_EQ(Module1::GetWinDir(), directory);
+  EXPECT_EQ(common::GetWinDir(), directory);
 }
 
 }  // namespace

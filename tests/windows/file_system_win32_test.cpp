@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "actions/temporary_copy.h"
+#include "import_hook.h"
 #include "temp_folder.h"
 #include "win32/unique_handle.h"
 
@@ -57,15 +59,19 @@ TEST_F(Win32FileSystemTest, ReadsThroughAUnicodePath) {
   EXPECT_EQ(files.ReadWholeFile(folder / L"岫川 安装\\voabc.txt").bytes, "notes");
 }
 
-TEST_F(Win32FileSystemTest, MissingFileIsNotOpened) {
-  EXPECT_EQ(files.ReadWholeFile(folder / L"voabc.txt").status, ReadStatus::NotOpened);
+TEST_F(Win32FileSystemTest, MissingFileIsNotOpenedForTheSystemsReason) {
+  const actions::FileRead read = files.ReadWholeFile(folder / L"voabc.txt");
+  EXPECT_EQ(read.status, ReadStatus::NotOpened);
+  EXPECT_EQ(read.error, static_cast<actions::SystemError>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST_F(Win32FileSystemTest, FileHeldWithoutSharingIsNotOpened) {
+TEST_F(Win32FileSystemTest, FileHeldWithoutSharingIsNotOpenedForTheSystemsReason) {
   ASSERT_TRUE(WriteFileBytes(folder / L"voabc.txt", "notes"));
   const win32::UniqueFileHandle holder = OpenWithoutSharing(folder / L"voabc.txt", GENERIC_READ);
   ASSERT_TRUE(holder);
-  EXPECT_EQ(files.ReadWholeFile(folder / L"voabc.txt").status, ReadStatus::NotOpened);
+  const actions::FileRead read = files.ReadWholeFile(folder / L"voabc.txt");
+  EXPECT_EQ(read.status, ReadStatus::NotOpened);
+  EXPECT_EQ(read.error, static_cast<actions::SystemError>(ERROR_SHARING_VIOLATION));
 }
 
 TEST_F(Win32FileSystemTest, FileIsClosedAgainAfterReading) {
@@ -79,14 +85,14 @@ TEST_F(Win32FileSystemTest, FileIsClosedAgainAfterReading) {
 TEST_F(Win32FileSystemTest, CopyReplacesAnExistingDestination) {
   ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "new"));
   ASSERT_TRUE(WriteFileBytes(folder / L"target.dll", "an older and longer file"));
-  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll").copied);
   EXPECT_EQ(FileBytes(folder / L"target.dll"), "new");
   EXPECT_EQ(FileBytes(folder / L"Dao350.dll"), "new");
 }
 
 TEST_F(Win32FileSystemTest, CopyCreatesAMissingDestination) {
   ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "dao"));
-  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"copy.dll"));
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"copy.dll").copied);
   EXPECT_EQ(FileBytes(folder / L"copy.dll"), "dao");
 }
 
@@ -96,19 +102,21 @@ TEST_F(Win32FileSystemTest, CopyOntoALockedDestinationFails) {
   {
     const win32::UniqueFileHandle inUse = OpenWithoutSharing(folder / L"target.dll", GENERIC_READ);
     ASSERT_TRUE(inUse);
-    EXPECT_FALSE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+    EXPECT_FALSE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll").copied);
   }
   EXPECT_EQ(FileBytes(folder / L"target.dll"), "in use");
 }
 
 TEST_F(Win32FileSystemTest, CopyOfAMissingSourceFailsAndCreatesNothing) {
-  EXPECT_FALSE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  const actions::CopyOutcome copy = files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll");
+  EXPECT_FALSE(copy.copied);
+  EXPECT_EQ(copy.error, static_cast<actions::SystemError>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(FileBytes(folder / L"target.dll"), "<missing>");
 }
 
 TEST_F(Win32FileSystemTest, CopyIntoAMissingFolderFails) {
   ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "dao"));
-  EXPECT_FALSE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"system32\\Dao350.dll"));
+  EXPECT_FALSE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"system32\\Dao350.dll").copied);
 }
 
 // The names in a folder, sorted, without "." and "..".
@@ -135,6 +143,8 @@ bool IsFolder(const std::wstring& path) {
 // (no cut-off or emptied DLL), and no temporary file is left behind in either folder.
 struct CopyFault {
   const char* name;
+  // The cause the copy reports; 0: any cause (Windows and Wine differ there), but one there must be.
+  DWORD error;
   // Arranges the fault in a folder that holds vorncopy\Dao350.dll ("new") and system32\Dao350.dll
   // ("old"); returns whatever must stay alive (a handle) while the copy runs.
   win32::UniqueFileHandle (*arrange)(const TempFolder& folder);
@@ -150,7 +160,14 @@ TEST_P(CopyFaultTest, FailsAndLeavesTheOldFileAsItWas) {
   const std::vector<std::wstring> before = FolderEntries(folder / L"system32");
   {
     const win32::UniqueFileHandle held = GetParam().arrange(folder);
-    EXPECT_FALSE(files.CopyReplacing(folder / L"vorncopy\\Dao350.dll", folder / L"system32\\Dao350.dll"));
+    const actions::CopyOutcome copy =
+        files.CopyReplacing(folder / L"vorncopy\\Dao350.dll", folder / L"system32\\Dao350.dll");
+    EXPECT_FALSE(copy.copied);
+    if (GetParam().error != 0) {
+      EXPECT_EQ(copy.error, static_cast<actions::SystemError>(GetParam().error));
+    } else {
+      EXPECT_NE(copy.error, actions::kNoError);
+    }
   }
   if (!IsFolder(folder / L"system32\\Dao350.dll")) {
     const std::string after = FileBytes(folder / L"system32\\Dao350.dll");
@@ -163,34 +180,35 @@ TEST_P(CopyFaultTest, FailsAndLeavesTheOldFileAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryFault, CopyFaultTest,
-    testing::Values(CopyFault{"ReadOnlyDestination",
+    testing::Values(CopyFault{"ReadOnlyDestination", ERROR_ACCESS_DENIED,
                               [](const TempFolder& folder) {
                                 ::SetFileAttributesW((folder / L"system32\\Dao350.dll").c_str(),
                                                      FILE_ATTRIBUTE_READONLY);
                                 return win32::UniqueFileHandle{};
                               }},
-                    CopyFault{"DestinationInUse",  // a loaded DLL is held this way
+                    CopyFault{"DestinationInUse", 0,  // a loaded DLL is held this way
                               [](const TempFolder& folder) {
                                 return OpenWithoutSharing(folder / L"system32\\Dao350.dll", GENERIC_READ);
                               }},
-                    CopyFault{"DestinationIsAFolder",
+                    CopyFault{"DestinationIsAFolder", 0,
                               [](const TempFolder& folder) {
                                 ::DeleteFileW((folder / L"system32\\Dao350.dll").c_str());
                                 ::CreateDirectoryW((folder / L"system32\\Dao350.dll").c_str(), nullptr);
                                 return win32::UniqueFileHandle{};
                               }},
-                    CopyFault{"PayloadFolderMissing",
+                    CopyFault{"PayloadFolderMissing", ERROR_PATH_NOT_FOUND,
                               [](const TempFolder& folder) {
                                 ::DeleteFileW((folder / L"vorncopy\\Dao350.dll").c_str());
                                 ::RemoveDirectoryW((folder / L"vorncopy").c_str());
                                 return win32::UniqueFileHandle{};
                               }},
-                    CopyFault{"SourceInUse",
+                    CopyFault{"SourceInUse", ERROR_SHARING_VIOLATION,
                               [](const TempFolder& folder) {
                                 return OpenWithoutSharing(folder / L"vorncopy\\Dao350.dll",
                                                           GENERIC_READ | GENERIC_WRITE);
                               }},
-                    CopyFault{"SourceBeingWritten",  // another program writes it, letting others read
+                    CopyFault{"SourceBeingWritten",
+                              ERROR_SHARING_VIOLATION,  // another program writes it, letting others read
                               [](const TempFolder& folder) {
                                 return win32::UniqueFileHandle(
                                     ::CreateFileW((folder / L"vorncopy\\Dao350.dll").c_str(), GENERIC_WRITE,
@@ -209,7 +227,7 @@ TEST_F(Win32FileSystemTest, CopyReplacesWithoutLeavingATemporaryFileAndKeepsTheT
   past.dwHighDateTime = 0x01C00000;  // in 1998
   ASSERT_TRUE(::SetFileTime(source.get(), nullptr, nullptr, &past));
 
-  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll").copied);
   EXPECT_TRUE(FileBytes(folder / L"target.dll") == Pattern(70 * 1024));
   EXPECT_EQ(FolderEntries(folder / L""), (std::vector<std::wstring>{L"Dao350.dll", L"target.dll"}));
   WIN32_FILE_ATTRIBUTE_DATA copied{};
@@ -221,18 +239,46 @@ TEST_F(Win32FileSystemTest, ACopyRemovesTheTemporaryFileThatACutOffCopyLeftAndNo
   ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "dao"));
   ASSERT_TRUE(WriteFileBytes(folder / L"target.dll.4242-1000-0.tmp", "cut off"));
   ASSERT_TRUE(WriteFileBytes(folder / L"target.dll.saved.tmp", "someone else's"));
-  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll").copied);
   EXPECT_EQ(FolderEntries(folder / L""),
             (std::vector<std::wstring>{L"Dao350.dll", L"target.dll", L"target.dll.saved.tmp"}));
+}
+
+TEST_F(Win32FileSystemTest, ACopyLeavesTheTemporaryFileOfACopyInAnotherRunningLauncher) {
+  // The other launcher: a second process of this program, held before its first instruction.
+  std::wstring self(MAX_PATH, L'\0');
+  self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+  std::wstring commandLine = L"\"" + self + L"\" --gtest_list_tests";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(::CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup, &started));
+  const win32::UniqueKernelHandle other(started.hProcess);
+  const win32::UniqueKernelHandle otherThread(started.hThread);
+  // It has written its copy, closed it, and is about to move it into the destination's place.
+  const std::wstring othersCopy =
+      actions::TemporaryCopyPath(folder / L"target.dll", started.dwProcessId, 1000, 0);
+  ASSERT_TRUE(WriteFileBytes(othersCopy, "the other launcher's copy"));
+  ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "dao"));
+
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll").copied);
+  EXPECT_EQ(FileBytes(othersCopy), "the other launcher's copy") << "a running launcher's copy was removed";
+
+  // Once that launcher is gone, what it left behind is a leftover like any other.
+  ASSERT_TRUE(::TerminateProcess(other.get(), 1));
+  ASSERT_EQ(::WaitForSingleObject(other.get(), 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll").copied);
+  EXPECT_EQ(FolderEntries(folder / L""), (std::vector<std::wstring>{L"Dao350.dll", L"target.dll"}));
 }
 
 TEST_F(Win32FileSystemTest, CopyOfAReadOnlySourceCanBeReplacedByTheNextClick) {
   // Every file on a disc is read-only; the deployed copy must not be, or the next click would fail.
   ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "from the disc"));
   ASSERT_TRUE(::SetFileAttributesW((folder / L"Dao350.dll").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll").copied);
   EXPECT_FALSE(::GetFileAttributesW((folder / L"target.dll").c_str()) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll"));
+  EXPECT_TRUE(files.CopyReplacing(folder / L"Dao350.dll", folder / L"target.dll").copied);
   EXPECT_EQ(FileBytes(folder / L"target.dll"), "from the disc");
   ::SetFileAttributesW((folder / L"Dao350.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
@@ -256,8 +302,8 @@ TEST_F(Win32FileSystemTest, ReadsAndCopiesPastTheClassicPathLimit) {
   ASSERT_GT(deep.size(), 260u);
   ASSERT_TRUE(WriteFileBytes(L"\\\\?\\" + deep + L"\\voabc.txt", "notes"));
   EXPECT_EQ(files.ReadWholeFile(deep + L"\\voabc.txt").bytes, "notes");
-  EXPECT_TRUE(files.CopyReplacing(deep + L"\\voabc.txt", deep + L"\\copy.txt"));
-  EXPECT_TRUE(files.CopyReplacing(deep + L"\\voabc.txt", deep + L"\\copy.txt"));
+  EXPECT_TRUE(files.CopyReplacing(deep + L"\\voabc.txt", deep + L"\\copy.txt").copied);
+  EXPECT_TRUE(files.CopyReplacing(deep + L"\\voabc.txt", deep + L"\\copy.txt").copied);
   EXPECT_EQ(FileBytes(L"\\\\?\\" + deep + L"\\copy.txt"), "notes");
   EXPECT_EQ(FolderEntries(L"\\\\?\\" + deep), (std::vector<std::wstring>{L"copy.txt", L"voabc.txt"}));
 }
@@ -269,7 +315,7 @@ TEST_F(Win32FileSystemTest, ReadsAndCopiesThroughNamesOutsideTheAnsiCodePage) {
   ASSERT_TRUE(::CreateDirectoryW(named.c_str(), nullptr));
   ASSERT_TRUE(WriteFileBytes(named + L"\\voabc.txt", "notes"));
   EXPECT_EQ(files.ReadWholeFile(named + L"\\voabc.txt").bytes, "notes");
-  EXPECT_TRUE(files.CopyReplacing(named + L"\\voabc.txt", named + L"\\복사.txt"));
+  EXPECT_TRUE(files.CopyReplacing(named + L"\\voabc.txt", named + L"\\복사.txt").copied);
   EXPECT_EQ(FileBytes(named + L"\\복사.txt"), "notes");
 }
 
@@ -277,42 +323,48 @@ TEST_F(Win32FileSystemTest, ReadsAndCopiesThroughNamesOutsideTheAnsiCodePage) {
 
 namespace {
 
-bool LockedRangeIsReadable(const std::wstring& path, DWORD lockedFrom) {
-  const win32::UniqueFileHandle probe(::CreateFileW(path.c_str(), GENERIC_READ,
-                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  char byte = 0;
-  DWORD got = 0;
-  return probe &&
-         ::SetFilePointer(probe.get(), static_cast<LONG>(lockedFrom), nullptr, FILE_BEGIN) == lockedFrom &&
-         ::ReadFile(probe.get(), &byte, 1, &got, nullptr) && got == 1;
+// A medium that fails part-way (a scratched disc, an ejected drive): the system's ReadFile, except that
+// a read reaching past failAt fails with readFailure, as Wine cannot make a real read fail part-way
+// (it does not enforce byte-range locks on reads).
+using ReadFileFunction = BOOL(WINAPI*)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+ReadFileFunction realReadFile = nullptr;
+DWORD failAt = 0;
+DWORD handedOut = 0;
+constexpr DWORD kReadFailure = ERROR_CRC;
+
+BOOL WINAPI ReadFileFailingPartWay(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got,
+                                   LPOVERLAPPED overlapped) {
+  if (handedOut + size > failAt) {
+    if (got) *got = 0;
+    ::SetLastError(kReadFailure);
+    return FALSE;
+  }
+  const BOOL ok = realReadFile(file, buffer, size, got, overlapped);
+  if (ok && got) handedOut += *got;
+  return ok;
 }
 
 TEST_F(Win32FileSystemTest, ReadFailingPartWayIsCutShortAndStillCloses) {
   const std::string bytes = Pattern(300 * 1024);
   ASSERT_TRUE(WriteFileBytes(folder / L"voabc.txt", bytes));
-  const DWORD lockedFrom = 150 * 1024 + 5;
+  actions::FileRead read;
   {
-    // A byte-range lock held through another handle makes reads over that range fail.
-    const win32::UniqueFileHandle holder(::CreateFileW(
-        (folder / L"voabc.txt").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(holder);
-    ASSERT_TRUE(::LockFile(holder.get(), lockedFrom, 0, 4096, 0));
-    if (LockedRangeIsReadable(folder / L"voabc.txt", lockedFrom)) {
-      ::UnlockFile(holder.get(), lockedFrom, 0, 4096, 0);
-      GTEST_SKIP()
-          << "this system does not enforce byte-range locks on reads (Wine does not), so no read can "
-             "be made to fail part-way here";
-    }
-    const actions::FileRead read = files.ReadWholeFile(folder / L"voabc.txt");
-    EXPECT_EQ(read.status, ReadStatus::CutShort);
-    EXPECT_LE(read.bytes.size(), lockedFrom);
-    EXPECT_GE(read.bytes.size(), 128u * 1024u);
-    EXPECT_TRUE(read.bytes == bytes.substr(0, read.bytes.size()));
-    ::UnlockFile(holder.get(), lockedFrom, 0, 4096, 0);
+    windows_test::ImportHook hook("kernel32.dll", "ReadFile",
+                                  reinterpret_cast<void*>(&ReadFileFailingPartWay));
+    ASSERT_TRUE(hook.active());
+    realReadFile = reinterpret_cast<ReadFileFunction>(hook.original());
+    failAt = 150 * 1024 + 5;
+    handedOut = 0;
+    read = files.ReadWholeFile(folder / L"voabc.txt");
   }
-  EXPECT_TRUE(OpenWithoutSharing(folder / L"voabc.txt", GENERIC_READ | GENERIC_WRITE));
+  EXPECT_EQ(read.status, ReadStatus::CutShort);
+  EXPECT_EQ(read.error, static_cast<actions::SystemError>(kReadFailure));
+  // Every chunk before the failing one, and nothing of it.
+  EXPECT_EQ(read.bytes.size(), handedOut);
+  EXPECT_GE(read.bytes.size(), 128u * 1024u);
+  EXPECT_TRUE(read.bytes == bytes.substr(0, read.bytes.size()));
+  EXPECT_TRUE(OpenWithoutSharing(folder / L"voabc.txt", GENERIC_READ | GENERIC_WRITE))
+      << "the file stayed open";
 }
 
 }  // namespace

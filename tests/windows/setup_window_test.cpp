@@ -7,10 +7,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "actions/controller.h"
 #include "actions/run_state.h"
+#include "import_hook.h"
 #include "setup/accessible_name.h"
 #include "setup/picture_cache.h"
 #include "win32/dpi.h"
@@ -42,7 +46,7 @@ void PumpMessages() {
 class NoFiles : public actions::FileSystem {
  public:
   actions::FileRead ReadWholeFile(const std::wstring&) override { return {}; }
-  bool CopyReplacing(const std::wstring&, const std::wstring&) override { return false; }
+  actions::CopyOutcome CopyReplacing(const std::wstring&, const std::wstring&) override { return {}; }
 };
 
 class SetupWindowTest : public testing::Test {
@@ -279,6 +283,48 @@ TEST_F(SetupWindowTest, TheControllersChangesShowWithoutTakingTheFocus) {
   EXPECT_EQ(window_.PictureButtonColor(), (common::Rgb{160, 184, 201}));
   EXPECT_TRUE(window_.Notes().ShowPictureButtonRead());
   EXPECT_EQ(window_.PictureButtonColor(), common::kWhite);
+}
+
+// GDI refuses DIB sections (its quota spent, memory low) while sectionsRefused holds; every request's
+// size is kept.
+bool sectionsRefused = false;
+std::vector<std::pair<LONG, LONG>> sectionsAsked;
+using CreateDibSectionFunction = HBITMAP(WINAPI*)(HDC, const BITMAPINFO*, UINT, void**, HANDLE, DWORD);
+CreateDibSectionFunction realCreateDibSection = nullptr;
+
+HBITMAP WINAPI RefusableCreateDibSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits,
+                                         HANDLE section, DWORD offset) {
+  sectionsAsked.emplace_back(info->bmiHeader.biWidth, std::abs(info->bmiHeader.biHeight));
+  if (!sectionsRefused) return realCreateDibSection(dc, info, usage, bits, section, offset);
+  if (bits) *bits = nullptr;
+  ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+TEST_F(SetupWindowTest, APaintThatGetsNoSurfacePaintsNothingThroughItAndTheNextPaintTriesAgain) {
+  windows_test::ImportHook hook("gdi32.dll", "CreateDIBSection",
+                                reinterpret_cast<void*>(&RefusableCreateDibSection));
+  ASSERT_TRUE(hook.active());
+  realCreateDibSection = reinterpret_cast<CreateDibSectionFunction>(hook.original());
+  RECT client{};
+  ::GetClientRect(window_.hwnd(), &client);
+  const std::pair<LONG, LONG> windowSurface{client.right, client.bottom};
+
+  sectionsRefused = true;
+  sectionsAsked.clear();
+  window_.Show();  // paints the window whole: its pictures would go through a surface with no pixels
+  PumpMessages();
+  ASSERT_EQ(std::count(sectionsAsked.begin(), sectionsAsked.end(), windowSurface), 1);
+
+  sectionsRefused = false;
+  sectionsAsked.clear();
+  ::RedrawWindow(window_.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  EXPECT_EQ(std::count(sectionsAsked.begin(), sectionsAsked.end(), windowSurface), 1)
+      << "the surface that could not be made stayed in place of the window's painted rows";
+  sectionsAsked.clear();
+  ::RedrawWindow(window_.hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  EXPECT_EQ(std::count(sectionsAsked.begin(), sectionsAsked.end(), windowSurface), 0)
+      << "a surface that was made is kept";
 }
 
 TEST(PictureCache, ScalesOnceAndKeepsTheIconsTransparency) {

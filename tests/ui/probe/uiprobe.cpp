@@ -15,9 +15,9 @@
 //   uiprobe time-start [--runs N] [--warmup N] EXE...
 //                                       start each program N times (interleaved) and measure the time
 //                                       until it shows a visible top-level window and until it idles
-// Options: --caption TEXT (default: the setup window's caption), --pid N, --timeout-ms N (default 10000), --post (click by
-// posting instead of sending, for clicks that do not return).
-// Exit codes: 0 done, 2 no such window, 3 bad usage, 4 the action failed.
+// Options: --caption TEXT (default: the setup window's caption), --pid N, --timeout-ms N (default 10000),
+// --post (click by posting instead of sending, for clicks that do not return). Exit codes: 0 done, 2 no such
+// window, 3 bad usage, 4 the action failed.
 #include <windows.h>
 // windows.h first: commctrl.h and oleacc.h need its types.
 #include <commctrl.h>
@@ -33,9 +33,9 @@
 #include <string_view>
 #include <vector>
 
+#include "com_pointer.h"
 #include "remote_view/remote_view.h"
 #include "setup/layout.h"
-#include "win32/com_pointer.h"
 
 namespace {
 

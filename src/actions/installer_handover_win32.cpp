@@ -1,4 +1,4 @@
-#include "actions/continue_exit_win32.h"
+#include "actions/installer_handover_win32.h"
 
 // shellapi.h needs windows.h before it.
 // clang-format off
@@ -34,8 +34,8 @@ std::wstring ShortFormIfTooLong(const std::wstring& path) {
 
 }  // namespace
 
-StartResult Win32ProgramStarter::StartProcess(const std::wstring& applicationPath,
-                                              const std::wstring& commandLine) {
+StartOutcome Win32ProgramStarter::StartProcess(const std::wstring& applicationPath,
+                                               const std::wstring& commandLine) {
   // CreateProcessW may write into the command line buffer, so it gets a copy of its own.
   std::wstring writableCommandLine = commandLine;
   STARTUPINFOW startup{};
@@ -51,19 +51,19 @@ StartResult Win32ProgramStarter::StartProcess(const std::wstring& applicationPat
   // it can ask for the next disc or report a missing file the way the system does.
   if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_DEFAULT_ERROR_MODE, nullptr, nullptr, &startup, &started)) {
-    return ::GetLastError() == kErrorElevationRequired ? StartResult::kElevationRequired
-                                                       : StartResult::kFailed;
+    const DWORD error = ::GetLastError();
+    return {error == kErrorElevationRequired ? StartResult::kElevationRequired : StartResult::kFailed, error};
   }
   win32::UniqueKernelHandle process(started.hProcess);
   win32::UniqueKernelHandle thread(started.hThread);
-  return StartResult::kStarted;
+  return {StartResult::kStarted, kNoError};
 }
 
-bool Win32ProgramStarter::OpenThroughShell(const std::wstring& applicationPath) {
+StartOutcome Win32ProgramStarter::OpenThroughShell(const std::wstring& applicationPath) {
   // The shell is needed only here, when the installer asks for elevation, so it loads only then.
   using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
   const auto shellExecute = win32::SystemFunction<ShellExecuteExFunction>(L"shell32.dll", "ShellExecuteExW");
-  if (!shellExecute) return false;
+  if (!shellExecute) return {StartResult::kFailed, ::GetLastError()};
   // The shell may hand the verb to extensions that are COM objects, so it is called from an apartment.
   const win32::ComApartment apartment;
   SHELLEXECUTEINFOW execute{};
@@ -79,11 +79,12 @@ bool Win32ProgramStarter::OpenThroughShell(const std::wstring& applicationPath) 
   // right after; its one file access meanwhile is to an installer that the ordinary start has just found.
   const UINT launcherErrorMode = ::SetErrorMode(0);
   const bool opened = shellExecute(&execute) != FALSE;
+  const DWORD error = opened ? kNoError : ::GetLastError();
   ::SetErrorMode(launcherErrorMode);
-  return opened;
+  return {opened ? StartResult::kStarted : StartResult::kFailed, error};
 }
 
-HandOver StartInstaller(std::wstring_view baseDirectory) {
+HandOverOutcome StartInstaller(std::wstring_view baseDirectory) {
   Win32ProgramStarter starter;
   return HandOverToInstaller(baseDirectory, starter);
 }

@@ -1,10 +1,6 @@
-#include "win32/top_level.h"
+#include "win32/dialog_behaviour.h"
 
 namespace win32 {
-
-RECT ToRect(const common::PixelRect& box) {
-  return RECT{box.left, box.top, box.right, box.bottom};
-}
 
 POINT CentredOnScreen(int width, int height) {
   return POINT{(::GetSystemMetrics(SM_CXSCREEN) - width) / 2, (::GetSystemMetrics(SM_CYSCREEN) - height) / 2};

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "actions/continue_exit.h"
+#include "actions/installer_handover.h"
 
 namespace actions {
 
@@ -12,12 +12,12 @@ namespace actions {
 // mode, whatever the launcher's own.
 class Win32ProgramStarter final : public ProgramStarter {
  public:
-  StartResult StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) override;
-  bool OpenThroughShell(const std::wstring& applicationPath) override;
+  StartOutcome StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) override;
+  StartOutcome OpenThroughShell(const std::wstring& applicationPath) override;
 };
 
 // Starts base directory & "vorncopy\tarvinxp.exe" with a normal, focused window and does not wait for
 // it; a missing or unstartable installer is left at that, silently.
-HandOver StartInstaller(std::wstring_view baseDirectory);
+HandOverOutcome StartInstaller(std::wstring_view baseDirectory);
 
 }  // namespace actions

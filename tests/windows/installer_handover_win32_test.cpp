@@ -1,7 +1,7 @@
 // The installer's start on Windows, seen from where it meets the system: what the process start and the
 // shell are handed. Wine keeps a process's error mode to itself, so a started program never shows whether
 // it would have inherited the launcher's; the calls are watched instead.
-#include "actions/continue_exit_win32.h"
+#include "actions/installer_handover_win32.h"
 
 #include <gtest/gtest.h>
 // shellapi.h needs windows.h before it.
@@ -14,53 +14,13 @@
 
 #include <cstring>
 #include <optional>
+#include <string>
+
+#include "import_hook.h"
 
 namespace {
 
-// While it lives, this program's import of dll!function goes to a function of the test's own.
-class ImportHook {
- public:
-  ImportHook(const char* dll, const char* function, void* replacement) {
-    auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         entry->Name != 0; ++entry) {
-      if (::lstrcmpiA(reinterpret_cast<const char*>(base + entry->Name), dll) != 0) continue;
-      const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
-      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
-      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-        const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-        if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
-        slot_ = reinterpret_cast<void**>(&slots->u1.Function);
-        original_ = Swap(replacement);
-        return;
-      }
-    }
-  }
-  ~ImportHook() {
-    if (slot_) Swap(original_);
-  }
-  ImportHook(const ImportHook&) = delete;
-  ImportHook& operator=(const ImportHook&) = delete;
-  bool active() const { return slot_ != nullptr; }
-  void* original() const { return original_; }
-
- private:
-  void* Swap(void* function) {
-    DWORD protection = 0;
-    ::VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
-    void* previous = *slot_;
-    *slot_ = function;
-    ::VirtualProtect(slot_, sizeof *slot_, protection, &protection);
-    return previous;
-  }
-
-  void** slot_ = nullptr;
-  void* original_ = nullptr;
-};
+using windows_test::ImportHook;
 
 UINT CurrentErrorMode() {
   const UINT mode = ::SetErrorMode(0);
@@ -114,7 +74,8 @@ TEST_F(ErrorModeTest, TheProcessStartGivesTheInstallerTheDefaultMode) {
   ASSERT_TRUE(hook.active());
   creationFlags.reset();
   EXPECT_EQ(
-      starter_.StartProcess(L"C:\\medium\\vorncopy\\tarvinxp.exe", L"\"C:\\medium\\vorncopy\\tarvinxp.exe\""),
+      starter_.StartProcess(L"C:\\medium\\vorncopy\\tarvinxp.exe", L"\"C:\\medium\\vorncopy\\tarvinxp.exe\"")
+          .result,
       actions::StartResult::kFailed);
   ASSERT_TRUE(creationFlags);
   EXPECT_TRUE(*creationFlags & CREATE_DEFAULT_ERROR_MODE)
@@ -127,10 +88,26 @@ TEST_F(ErrorModeTest, TheShellStartsTheInstallerInTheDefaultModeAndTheLaunchersC
   realGetProcAddress = reinterpret_cast<GetProcAddressFunction>(hook.original());
   errorModeDuringShell.reset();
   apartmentDuringShell.reset();
-  EXPECT_FALSE(starter_.OpenThroughShell(L"C:\\medium\\vorncopy\\tarvinxp.exe"));
+  EXPECT_EQ(starter_.OpenThroughShell(L"C:\\medium\\vorncopy\\tarvinxp.exe").result,
+            actions::StartResult::kFailed);
   EXPECT_EQ(errorModeDuringShell, 0u);
   EXPECT_EQ(apartmentDuringShell, true) << "shell extensions are COM objects";
   EXPECT_EQ(CurrentErrorMode(), kLauncherMode);
+}
+
+TEST(StartInstaller, AMissingInstallerIsNotStartedAndTheSystemsCauseIsKept) {
+  wchar_t temporary[MAX_PATH] = {};
+  ASSERT_GT(::GetTempPathW(MAX_PATH, temporary), 0u);
+  // A medium folder without vorncopy\tarvinxp.exe.
+  const std::wstring medium =
+      std::wstring(temporary) + L"no-installer-" + std::to_wstring(::GetCurrentProcessId());
+  ASSERT_TRUE(::CreateDirectoryW(medium.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((medium + L"\\vorncopy").c_str(), nullptr));
+  const actions::HandOverOutcome outcome = actions::StartInstaller(medium + L"\\");
+  ::RemoveDirectoryW((medium + L"\\vorncopy").c_str());
+  ::RemoveDirectoryW(medium.c_str());
+  EXPECT_EQ(outcome.how, actions::HandOver::kNotStarted);
+  EXPECT_EQ(outcome.error, static_cast<actions::SystemError>(ERROR_FILE_NOT_FOUND));
 }
 
 }  // namespace

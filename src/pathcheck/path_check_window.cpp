@@ -1,16 +1,17 @@
-#include "pathcheck/form1.h"
+#include "pathcheck/path_check_window.h"
 
 #include <commctrl.h>
 
 #include <string>
 
 #include "common/geometry.h"
-#include "common/module1.h"
-#include "pathcheck/form1_layout.h"
+#include "common/windows_directory_win32.h"
 #include "pathcheck/path_check.h"
+#include "pathcheck/path_check_layout.h"
+#include "win32/dialog_behaviour.h"
 #include "win32/dpi.h"
+#include "win32/rect.h"
 #include "win32/system_library.h"
-#include "win32/top_level.h"
 
 namespace pathcheck {
 namespace {
@@ -60,12 +61,12 @@ bool PictureBox::OnOtherMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
 
 // --- Form1 --------------------------------------------------------------------------------------------
 
-Form1::~Form1() {
+PathCheckWindow::~PathCheckWindow() {
   // The window goes before the members its messages still use.
   if (hwnd()) ::DestroyWindow(hwnd());
 }
 
-bool Form1::Create() {
+bool PathCheckWindow::Create() {
   // With the common-controls manifest the buttons come from comctl32 version 6, which Windows XP only
   // provides once the DLL is loaded and its classes registered.
   commonControls_ = win32::LoadCommonControls(ICC_STANDARD_CLASSES);
@@ -79,13 +80,13 @@ bool Form1::Create() {
   RegisterClassOnce(windowClass);
 
   // The design gives the client area; the frame around it is whatever the system's metrics make it.
-  RECT frame{0, 0, common::TwipsToPixels(kForm1ClientWidthTwips, dpi),
-             common::TwipsToPixels(kForm1ClientHeightTwips, dpi)};
+  RECT frame{0, 0, common::TwipsToPixels(kPathCheckClientWidthTwips, dpi),
+             common::TwipsToPixels(kPathCheckClientHeightTwips, dpi)};
   ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
   const POINT corner = win32::CentredOnScreen(width, height);
-  if (!Window::Create(kFormExStyle, kClassName, std::wstring(kForm1Caption).c_str(), kFormStyle, corner.x,
+  if (!Window::Create(kFormExStyle, kClassName, std::wstring(kPathCheckCaption).c_str(), kFormStyle, corner.x,
                       corner.y, width, height, nullptr, nullptr))
     return false;
 
@@ -94,16 +95,16 @@ bool Form1::Create() {
   return true;
 }
 
-void Form1::CreateControls(int dpi) {
+void PathCheckWindow::CreateControls(int dpi) {
   // Control order is the creation order, so the stacking order follows the table.
-  for (const Form1Control& control : kForm1Controls) {
+  for (const PathCheckControl& control : kPathCheckControls) {
     const RECT box = win32::ToRect(common::TwipsToPixels(control.box, dpi));
     HWND child = nullptr;
     switch (control.kind) {
-      case Form1ControlKind::PictureBox:
+      case PathCheckControlKind::PictureBox:
         child = picture1_.Create(hwnd(), control.id, box);
         break;
-      case Form1ControlKind::CommandButton:
+      case PathCheckControlKind::CommandButton:
         child = ::CreateWindowExW(0, L"BUTTON", std::wstring(control.text).c_str(),
                                   WS_CHILD | WS_VISIBLE | WS_TABSTOP | kButtonStyle, box.left, box.top,
                                   box.right - box.left, box.bottom - box.top, hwnd(),
@@ -115,7 +116,7 @@ void Form1::CreateControls(int dpi) {
   }
 }
 
-void Form1::Show(int showCommand) {
+void PathCheckWindow::Show(int showCommand) {
   ::ShowWindow(hwnd(), showCommand);
   ::SetForegroundWindow(hwnd());
   ::UpdateWindow(hwnd());
@@ -123,17 +124,17 @@ void Form1::Show(int showCommand) {
   ::SetFocus(Control(FirstFocusControl().id));
 }
 
-bool Form1::RouteDialogKey(MSG& message) {
+bool PathCheckWindow::RouteDialogKey(MSG& message) {
   return hwnd() && ::IsDialogMessageW(hwnd(), &message);
 }
 
-void Form1::ClickCommand1() {
-  pathcheck::ClickCommand1(Module1::GetWinDir, [this](const std::wstring& text) {
+void PathCheckWindow::ClickCommand1() {
+  pathcheck::ClickCommand1(common::GetWinDir, [this](const std::wstring& text) {
     ::MessageBoxW(hwnd(), text.c_str(), std::wstring(kApplicationTitle).c_str(), MB_OK);
   });
 }
 
-bool Form1::OnCommand(int id, int notification, HWND control) {
+bool PathCheckWindow::OnCommand(int id, int notification, HWND control) {
   const HWND command1 = Control(kCommand1Id);
   if (id == kCommand1Id && control == command1) {
     switch (notification) {
@@ -155,13 +156,13 @@ bool Form1::OnCommand(int id, int notification, HWND control) {
   return false;
 }
 
-void Form1::RestoreFocus() {
+void PathCheckWindow::RestoreFocus() {
   if (const HWND target = keptFocus_.Target(hwnd(), Control(FirstFocusControl().id))) ::SetFocus(target);
 }
 
 // Like a dialog, the window gives the focus back to the control that had it when it was deactivated
 // (by the message box, or another program), instead of keeping it for itself.
-bool Form1::OnActivate(WORD state, HWND) {
+bool PathCheckWindow::OnActivate(WORD state, HWND) {
   if (state == WA_INACTIVE) {
     keptFocus_.Deactivated(hwnd());
     return false;
@@ -171,12 +172,12 @@ bool Form1::OnActivate(WORD state, HWND) {
   return true;
 }
 
-bool Form1::OnSetFocus(HWND) {
+bool PathCheckWindow::OnSetFocus(HWND) {
   RestoreFocus();
   return true;
 }
 
-bool Form1::OnOtherMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
+bool PathCheckWindow::OnOtherMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
   // The dialog manager asks this when the focus moves by Tab and when Enter is pressed: the default
   // button is the focused one, and there is none while Picture1 has the focus.
   if (message == DM_GETDEFID) {

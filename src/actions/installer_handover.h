@@ -1,9 +1,12 @@
-// Continue and exit: the paths the confirm button hands to the process start. Portable, so that the
-// exact strings are tested without Windows.
+// The hand-over to the second-stage installer: the paths the confirm button hands to the process start,
+// and the choice between an ordinary start and the shell's. Portable, so that the exact strings are
+// tested without Windows.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "actions/system_error.h"
 
 namespace actions {
 
@@ -26,14 +29,20 @@ enum class StartResult {
   kFailed,
 };
 
+struct StartOutcome {
+  StartResult result = StartResult::kFailed;
+  SystemError error = kNoError;  // why the start failed (or asked for elevation)
+};
+
 // Starts programs without waiting for them, with a normal, focused window, in the current directory.
 class ProgramStarter {
  public:
   virtual ~ProgramStarter() = default;
   // An ordinary process start: the program at applicationPath, given commandLine.
-  virtual StartResult StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) = 0;
-  // The shell's open verb on the program, which lets Windows ask the user for elevation.
-  virtual bool OpenThroughShell(const std::wstring& applicationPath) = 0;
+  virtual StartOutcome StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) = 0;
+  // The shell's open verb on the program, which lets Windows ask the user for elevation: kStarted or
+  // kFailed.
+  virtual StartOutcome OpenThroughShell(const std::wstring& applicationPath) = 0;
 };
 
 enum class HandOver {
@@ -42,8 +51,13 @@ enum class HandOver {
   kNotStarted,
 };
 
+struct HandOverOutcome {
+  HandOver how = HandOver::kNotStarted;
+  SystemError error = kNoError;  // why the last start that was tried failed
+};
+
 // Starts base directory & "vorncopy\tarvinxp.exe" with no arguments. Only an installer that needs
 // elevation is handed to the shell; every other failure is left as it is, and the caller stays silent.
-HandOver HandOverToInstaller(std::wstring_view baseDirectory, ProgramStarter& starter);
+HandOverOutcome HandOverToInstaller(std::wstring_view baseDirectory, ProgramStarter& starter);
 
 }  // namespace actions

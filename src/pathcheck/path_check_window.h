@@ -1,11 +1,11 @@
-// The path-check window Form1, built from its table in form1_layout.h. Apart from the click of
+// The path-check window Form1, built from its table in path_check_layout.h. Apart from the click of
 // Command1 it behaves as an ordinary top-level window with dialog keys: Tab between the two controls,
 // Enter and Space on the focused button.
 #pragma once
 
 #include <windows.h>
 
-#include "win32/top_level.h"
+#include "win32/dialog_behaviour.h"
 #include "win32/unique_handle.h"
 #include "win32/window.h"
 
@@ -21,13 +21,13 @@ class PictureBox final : public win32::Window {
   bool OnOtherMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 };
 
-class Form1 final : public win32::Window {
+class PathCheckWindow final : public win32::Window {
  public:
   // The class name lets other programs find the window.
   static constexpr const wchar_t* kClassName = L"TarvinPathCheckForm";
 
-  Form1() = default;
-  ~Form1() override;
+  PathCheckWindow() = default;
+  ~PathCheckWindow() override;
 
   // Creates the window hidden, centred on the screen, with its controls.
   bool Create();

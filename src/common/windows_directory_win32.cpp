@@ -1,10 +1,11 @@
+#include "common/windows_directory_win32.h"
+
 #include <windows.h>
 
 #include "common/ansi_code_page_win32.h"
-#include "common/module1.h"
 #include "common/windows_directory.h"
 
-namespace Module1 {
+namespace common {
 
 std::wstring GetWinDir() {
   // The ANSI entry point on purpose: the count it returns is what the query's algorithm works with.
@@ -13,4 +14,4 @@ std::wstring GetWinDir() {
       common::DecodeAnsiCodePage);
 }
 
-}  // namespace Module1
+}  // namespace common

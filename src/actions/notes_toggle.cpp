@@ -1,8 +1,7 @@
-#include "actions/picture_button.h"
+#include "actions/notes_toggle.h"
 
 #include "actions/notes_text.h"
 #include "actions/panel_slices.h"
-#include "common/components.h"
 
 namespace actions {
 
@@ -15,19 +14,22 @@ std::wstring Join(std::wstring_view head, std::wstring_view tail) {
   return joined;
 }
 
-// Each path takes its own fresh look at the Windows directory, and so does the "NT" test.
-ClickEnd DeployComponents(const PictureButtonContext& context) {
-  std::wstring source = Join(context.baseDirectory, common::kDaoLibrary.source);
-  std::wstring destination = Join(context.getWinDir(), common::kDaoLibrary.destination);
-
-  if (context.getWinDir().find(kDeploymentMarker) == std::wstring::npos) return ClickEnd::NotWindowsNt;
-
-  if (!context.files.CopyReplacing(source, destination)) return ClickEnd::FirstCopyFailed;
-
-  source = Join(context.baseDirectory, common::kJetExpressionService.source);
-  destination = Join(context.getWinDir(), common::kJetExpressionService.destination);
-  if (!context.files.CopyReplacing(source, destination)) return ClickEnd::SecondCopyFailed;
+ClickEnd EndOf(Deployment deployment) {
+  switch (deployment) {
+    case Deployment::NotWindowsNt:
+      return ClickEnd::NotWindowsNt;
+    case Deployment::FirstCopyFailed:
+      return ClickEnd::FirstCopyFailed;
+    case Deployment::SecondCopyFailed:
+      return ClickEnd::SecondCopyFailed;
+    case Deployment::Deployed:
+      break;
+  }
   return ClickEnd::Deployed;
+}
+
+ClickEnd Deploy(const PictureButtonContext& context) {
+  return EndOf(actions::DeployComponents(context.baseDirectory, context.getWinDir, context.files));
 }
 
 ClickOutcome Shown(ClickEnd end) {
@@ -47,7 +49,7 @@ std::optional<ClickOutcome> PictureButton::Click(const PictureButtonContext& con
   const bool hidden = context.view.HideNotesPanel();
   toggleCounter_ = 0;
   if (!hidden) return ClickOutcome{ClickBranch::Hide, ClickEnd::ControlRefused};
-  return ClickOutcome{ClickBranch::Hide, DeployComponents(context)};
+  return ClickOutcome{ClickBranch::Hide, Deploy(context)};
 }
 
 // Shows the panel and fills it from the notes file.
@@ -93,9 +95,10 @@ std::optional<ClickOutcome> PictureButton::Continue(const PictureButtonContext& 
 std::optional<ClickOutcome> PictureButton::FinishShowing(const PictureButtonContext& context, bool cutShort) {
   if (cutShort) return Shown(ClickEnd::NotesCutShort);
   NotesView& view = context.view;
-  if (!view.EnableConfirm() || !view.ShowConfirm() || !view.ShowPictureButtonRead())
-    return Shown(ClickEnd::ControlRefused);
-  return Shown(DeployComponents(context));
+  if (!view.EnableConfirm()) return Shown(ClickEnd::ControlRefused);
+  notesRead_ = true;
+  if (!view.ShowConfirm() || !view.ShowPictureButtonRead()) return Shown(ClickEnd::ControlRefused);
+  return Shown(Deploy(context));
 }
 
 }  // namespace actions

@@ -1,7 +1,7 @@
-// The click of the picture button Command4: it toggles the notes panel Text2 (show and fill it from
-// "voabc.txt", or hide it) and then deploys the two database engine components when the Windows
-// directory's path holds "NT". Written against small view and file-system interfaces so that the same
-// steps run on the real window and in the unit tests.
+// The click of the picture button Command4: the notes toggle. It shows the notes panel Text2 and fills it
+// from "voabc.txt" (enabling "确认" once the notes are read to their end), or hides it again, and then
+// hands over to the deployment of the components (component_deployment.h). Written against small view
+// and file-system interfaces so that the same steps run on the real window and in the unit tests.
 #pragma once
 
 #include <cstdint>
@@ -11,14 +11,13 @@
 #include <string_view>
 #include <vector>
 
+#include "actions/component_deployment.h"
+#include "actions/file_system.h"
 #include "common/ansi_decoder.h"
 
 namespace actions {
 
 inline constexpr std::wstring_view kNotesFileName = L"voabc.txt";
-
-// Only a Windows directory with these capital letters in its path, as C:\WINNT has, gets the components.
-inline constexpr std::wstring_view kDeploymentMarker = L"NT";
 
 // What the user sees the click change: the notes panel, the confirm button "确认" and the picture
 // button's own look. Each call reports whether the change took; a refusal ends the click where it
@@ -37,29 +36,6 @@ class NotesView {
   // The picture button takes the look of notes read to their end.
   virtual bool ShowPictureButtonRead() = 0;
 };
-
-enum class ReadStatus {
-  NotOpened,  // missing or unreadable: nothing was read
-  CutShort,   // opened, but a read failed part-way: bytes holds what came before the failure
-  Complete,   // read to its end
-};
-
-struct FileRead {
-  ReadStatus status = ReadStatus::NotOpened;
-  std::string bytes;
-};
-
-class FileSystem {
- public:
-  virtual ~FileSystem() = default;
-  // The file is closed again before this returns, whatever happened, so no click leaves it open.
-  virtual FileRead ReadWholeFile(const std::wstring& path) = 0;
-  // Replaces an existing destination.
-  virtual bool CopyReplacing(const std::wstring& source, const std::wstring& destination) = 0;
-};
-
-// GetWinDir: asked afresh for every path it takes part in.
-using WindowsDirectoryFunction = std::function<std::wstring()>;
 
 // Everything a click uses besides the toggle counter, which the button keeps.
 struct PictureButtonContext {
@@ -112,6 +88,8 @@ class PictureButton {
 
   // 0 while the panel is hidden (or before the first click), 1 after a show-click.
   std::int16_t ToggleCounter() const { return toggleCounter_; }
+  // Whether a click has read the notes to their end and enabled "确认" (which nothing disables again).
+  bool NotesRead() const { return notesRead_; }
 
  private:
   // The notes on their way into the panel.
@@ -123,9 +101,10 @@ class PictureButton {
   };
 
   std::optional<ClickOutcome> ShowNotes(const PictureButtonContext& context);
-  static std::optional<ClickOutcome> FinishShowing(const PictureButtonContext& context, bool cutShort);
+  std::optional<ClickOutcome> FinishShowing(const PictureButtonContext& context, bool cutShort);
 
   std::int16_t toggleCounter_ = 0;
+  bool notesRead_ = false;
   std::optional<Fill> fill_;
 };
 

@@ -1,4 +1,4 @@
-#include "actions/continue_exit.h"
+#include "actions/installer_handover.h"
 
 #include <gtest/gtest.h>
 
@@ -46,16 +46,23 @@ TEST(InstallerCommandLine, IsThePathAloneInQuotes) {
 class ScriptedStarter final : public actions::ProgramStarter {
  public:
   ScriptedStarter(actions::StartResult processResult, bool shellResult)
-      : processResult_(processResult), shellResult_(shellResult) {}
+      : processResult_{processResult, processResult == actions::StartResult::kStarted ? 0u : kProcessError},
+        shellResult_{shellResult ? actions::StartResult::kStarted : actions::StartResult::kFailed,
+                     shellResult ? 0u : kShellError} {}
 
-  actions::StartResult StartProcess(const std::wstring& applicationPath, const std::wstring& commandLine) override {
+  actions::StartOutcome StartProcess(const std::wstring& applicationPath,
+                                     const std::wstring& commandLine) override {
     processStarts.push_back({applicationPath, commandLine});
     return processResult_;
   }
-  bool OpenThroughShell(const std::wstring& applicationPath) override {
+  actions::StartOutcome OpenThroughShell(const std::wstring& applicationPath) override {
     shellOpens.push_back(applicationPath);
     return shellResult_;
   }
+
+  // The causes that the failed calls give (ERROR_FILE_NOT_FOUND and ERROR_CANCELLED on Windows).
+  static constexpr actions::SystemError kProcessError = 2;
+  static constexpr actions::SystemError kShellError = 1223;
 
   struct ProcessStart {
     std::wstring applicationPath;
@@ -65,8 +72,8 @@ class ScriptedStarter final : public actions::ProgramStarter {
   std::vector<std::wstring> shellOpens;
 
  private:
-  actions::StartResult processResult_;
-  bool shellResult_;
+  actions::StartOutcome processResult_;
+  actions::StartOutcome shellResult_;
 };
 
 constexpr std::wstring_view kMediumWithBlank = L"D:\\My Setup\\";
@@ -74,7 +81,7 @@ constexpr wchar_t kInstallerWithBlank[] = L"D:\\My Setup\\vorncopy\\tarvinxp.exe
 
 TEST(HandOverToInstaller, StartsTheInstallerByItsFullPathOnceAndNothingElse) {
   ScriptedStarter starter(actions::StartResult::kStarted, true);
-  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter), HandOver::kStarted);
+  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter).how, HandOver::kStarted);
   ASSERT_EQ(starter.processStarts.size(), 1u);
   EXPECT_EQ(starter.processStarts[0].applicationPath, kInstallerWithBlank);
   // Quoted, so that "D:\My" is never taken for the program, and no arguments follow.
@@ -84,13 +91,15 @@ TEST(HandOverToInstaller, StartsTheInstallerByItsFullPathOnceAndNothingElse) {
 
 TEST(HandOverToInstaller, AnInstallerAskingForElevationGoesThroughTheShell) {
   ScriptedStarter starter(actions::StartResult::kElevationRequired, true);
-  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter), HandOver::kStartedThroughShell);
+  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter).how, HandOver::kStartedThroughShell);
   EXPECT_EQ(starter.processStarts.size(), 1u);
   ASSERT_EQ(starter.shellOpens.size(), 1u);
   EXPECT_EQ(starter.shellOpens[0], kInstallerWithBlank);
 
   ScriptedStarter refused(actions::StartResult::kElevationRequired, false);
-  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, refused), HandOver::kNotStarted);
+  const actions::HandOverOutcome notOpened = HandOverToInstaller(kMediumWithBlank, refused);
+  EXPECT_EQ(notOpened.how, HandOver::kNotStarted);
+  EXPECT_EQ(notOpened.error, ScriptedStarter::kShellError) << "the shell's cause, not the process start's";
   EXPECT_EQ(refused.shellOpens.size(), 1u) << "a refused elevation is not asked for again";
 }
 
@@ -98,7 +107,9 @@ TEST(HandOverToInstaller, EveryOtherFailureStaysAFailureWithoutTheShell) {
   // A missing installer, one that is no program, a folder of that name: the shell would only show an
   // error box or open the folder.
   ScriptedStarter starter(actions::StartResult::kFailed, true);
-  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter), HandOver::kNotStarted);
+  const actions::HandOverOutcome notStarted = HandOverToInstaller(kMediumWithBlank, starter);
+  EXPECT_EQ(notStarted.how, HandOver::kNotStarted);
+  EXPECT_EQ(notStarted.error, ScriptedStarter::kProcessError);
   EXPECT_EQ(starter.processStarts.size(), 1u);
   EXPECT_TRUE(starter.shellOpens.empty());
 }

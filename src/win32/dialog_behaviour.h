@@ -1,15 +1,11 @@
-// What both programs' top-level windows do alike: where they first stand, the keyboard cues they show
-// from the start, the focus they give back after another window had it, and the one conversion from
-// pixel boxes to RECTs.
+// What both programs' top-level windows do as a dialog does: they first stand centred on the screen,
+// show their keyboard cues from the start, and give the focus back to the child that had it after
+// another window had it.
 #pragma once
 
 #include <windows.h>
 
-#include "common/geometry.h"
-
 namespace win32 {
-
-RECT ToRect(const common::PixelRect& box);
 
 // The top-left corner of a window of this outer size centred on the primary screen.
 POINT CentredOnScreen(int width, int height);

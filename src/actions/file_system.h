@@ -1,0 +1,37 @@
+// The files a click reads and copies, as an interface: the Win32 layer implements it
+// (file_system_win32.h), the unit tests fake it.
+#pragma once
+
+#include <string>
+
+#include "actions/system_error.h"
+
+namespace actions {
+
+enum class ReadStatus {
+  NotOpened,  // missing or unreadable: nothing was read
+  CutShort,   // opened, but a read failed part-way: bytes holds what came before the failure
+  Complete,   // read to its end
+};
+
+struct FileRead {
+  ReadStatus status = ReadStatus::NotOpened;
+  std::string bytes;
+  SystemError error = kNoError;  // why it did not open, or why the read stopped
+};
+
+struct CopyOutcome {
+  bool copied = false;
+  SystemError error = kNoError;  // why the copy failed
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // The file is closed again before this returns, whatever happened, so no click leaves it open.
+  virtual FileRead ReadWholeFile(const std::wstring& path) = 0;
+  // Replaces an existing destination.
+  virtual CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) = 0;
+};
+
+}  // namespace actions
