@@ -77,10 +77,14 @@ def check_pe(program: Path) -> subprocess.CompletedProcess:
                           capture_output=True, text=True)
 
 
-def check_medium(*arguments: str) -> subprocess.CompletedProcess:
+def check_medium(*arguments: str, repo: Path = REPO_ROOT) -> subprocess.CompletedProcess:
     env = {k: v for k, v in os.environ.items() if k not in ("RELEASE_BUILD_DIR", "SOURCE_DATE_EPOCH")}
-    return subprocess.run(["bash", str(REPO_ROOT / "scripts" / "check-medium"), *arguments], env=env,
+    return subprocess.run(["bash", str(repo / "scripts" / "check-medium"), *arguments], env=env,
                           capture_output=True, text=True, timeout=1200)
+
+
+def last_line(result: subprocess.CompletedProcess) -> str:
+    return result.stdout.rstrip("\n").rsplit("\n", 1)[-1]
 
 
 class SignedMedia(unittest.TestCase):
@@ -281,10 +285,128 @@ class CheckedMedia(unittest.TestCase):
         self.assertIn("not checked: vorncopy/Dao350.dll (taken from the medium itself; give --payload)", result.stdout)
         self.assertRegex(result.stdout, r"differs: the signature of setup.exe: .*signer")
         self.assertIn("timestamp 20", result.stdout)
-        partial = check_medium(str(SignedMedia.token_signed))
+
+    def test_a_signer_that_nothing_checked_is_no_full_pass(self):
+        # The commit lists no signers, and neither --ca nor --signer-sha256 is given: the program re-signed
+        # with anyone's key would give these same bytes.
+        partial = check_medium("--payload", str(SignedMedia.payload), str(SignedMedia.token_signed))
         self.assertEqual(partial.returncode, 3, partial.stdout + partial.stderr[-3000:])
+        self.assertIn("same: the whole image, byte for byte", partial.stdout)
         self.assertIn("the signature of setup.exe is intact, but its signer was not checked", partial.stdout)
-        self.assertRegex(partial.stdout, r"the same as commit \w+ makes \(version 1.00\), except 6 payload file\(s\) not checked")
+        self.assertRegex(last_line(partial), rf"^{SignedMedia.token_signed}: the same as commit \w+ makes \(version"
+                         r" 1.00\), except what was not checked: the signer of setup.exe \(give --ca FILE or"
+                         r" --signer-sha256, or list its certificate in the commit's release/signers.sha256\)$")
+
+
+class VendorHistory(unittest.TestCase):
+    """A clone of the repository whose HEAD commits the test signer's fingerprint to release/signers.sha256,
+    and whose object store also holds a commit of a branch deleted since, with a make-medium of its own."""
+
+    @classmethod
+    def setUpClass(cls):
+        SignedMedia.setUpClass()
+        cls.folder = Keys.folder / "history"
+        cls.clone = cls.folder / "clone"
+        cls.marker = cls.folder / "foreign-code-ran.txt"
+        subprocess.run(["git", "clone", "--quiet", "--shared", str(REPO_ROOT), str(cls.clone)], check=True)
+        base = cls.git("rev-parse", "HEAD")
+        # Someone else's commit, as a fetched pull request leaves it: its make-medium and medium program
+        # would copy the shipped image to the output; here they leave a mark and stop.
+        cls.git("checkout", "--quiet", "-b", "fetched")
+        make_medium = cls.clone / "scripts" / "make-medium"
+        make_medium.write_text(f"#!/usr/bin/env bash\necho make-medium >> '{cls.marker}'\nexit 1\n")
+        program = cls.clone / "tools" / "medium" / "medium.py"
+        program.write_text(f"open({str(cls.marker)!r}, 'a').write('medium.py\\n')\n" + program.read_text())
+        cls.git("commit", "--quiet", "--all", "--message", "Copies the shipped image")
+        cls.foreign = cls.git("rev-parse", "HEAD")
+        cls.git("checkout", "--quiet", "-")
+        cls.git("branch", "--quiet", "--delete", "--force", "fetched")
+        cls.git("tag", "v9.9.9", cls.foreign)  # a fetch brings a remote's tags along
+        # The vendor's pins, committed at the time of the commit below it, so that a medium made below it
+        # and a medium made here are alike but for the commit they name and where they name it.
+        signers = cls.clone / "release" / "signers.sha256"
+        signers.parent.mkdir()
+        fingerprint = authenticode.signer_pin(str(Keys.keys.path("signer.pem")))
+        signers.write_text("# The certificates that sign this repository's media: SHA-256, one a line.\n\n"
+                           f"{authenticode.signer_pin(str(Keys.keys.path('tsa.pem')))}\n"
+                           f"{':'.join(fingerprint[i:i + 2] for i in range(0, 64, 2)).upper()}  # test signer\n")
+        cls.git("add", str(signers))
+        date = cls.git("log", "-1", "--format=%cI", base)
+        cls.git("commit", "--quiet", "--message", "The signers' fingerprints", GIT_AUTHOR_DATE=date,
+                GIT_COMMITTER_DATE=date)
+        cls.pinned = cls.git("rev-parse", "HEAD")
+
+    @classmethod
+    def git(cls, *args: str, **env: str) -> str:
+        identity = dict(GIT_AUTHOR_NAME="tarvin", GIT_AUTHOR_EMAIL="release@tarvin.example",
+                        GIT_COMMITTER_NAME="tarvin", GIT_COMMITTER_EMAIL="release@tarvin.example")
+        result = subprocess.run(["git", "-C", str(cls.clone), *args], capture_output=True, text=True, check=True,
+                                env=dict(os.environ, **identity, **env))
+        return result.stdout.strip()
+
+    def at_commit(self, image: Path, commit: str, name: str) -> Path:
+        """A copy of the image that names another commit."""
+        copy = self.folder / name
+        copy.write_bytes(with_application_id(image.read_bytes(), build.Source(commit, (), 0).application_id(False)))
+        return copy
+
+    def make(self, output: Path, *options: str) -> subprocess.CompletedProcess:
+        env = environment()
+        env["RELEASE_BUILD_DIR"] = str(self.clone / "build" / "win32")
+        return medium_image.make_medium(SignedMedia.payload, output, *options, repo=self.clone, env=env)
+
+    def test_a_commit_outside_the_vendors_history_is_refused_and_never_run(self):
+        image = self.at_commit(SignedMedia.file_signed, self.foreign, "foreign.iso")
+        for case, arguments in {"named by the image": [str(image)],
+                                "given by hand": ["--commit", "v9.9.9", str(SignedMedia.file_signed)]}.items():
+            with self.subTest(case):
+                result = check_medium(*arguments, repo=self.clone)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr[-3000:])
+                self.assertIn(f"commit {self.foreign} is not in the vendor's history: it is not reachable from HEAD;",
+                              last_line(result))
+                self.assertIn("nothing of it was checked out or run", last_line(result))
+                self.assertFalse(self.marker.exists(), "the foreign commit's code ran")
+        # Trusted by name, the same commit is checked out and its code runs: the mark would have shown it.
+        trusted = check_medium("--trust", self.foreign, str(image), repo=self.clone)
+        self.assertEqual(trusted.returncode, 1, trusted.stdout + trusted.stderr[-3000:])
+        self.assertIn("could not make this medium again", trusted.stdout)
+        self.assertEqual(self.marker.read_text(), "make-medium\n")
+
+    def test_the_commits_own_pins_check_the_signer(self):
+        refused = self.folder / "other-at-head.iso"
+        result = self.make(refused, *file_key("other"))
+        self.assertNotEqual(result.returncode, 0, result.stderr)
+        other = authenticode.signer_pin(str(Keys.keys.path("other.pem")))
+        self.assertIn(f"the certificate CN=tarvin test other (SHA-256 {other}) is not listed in release/signers.sha256"
+                      f" of commit {self.pinned[:12]}", result.stderr)
+        self.assertFalse(refused.exists())
+        made = self.folder / "made-at-head.iso"
+        result = self.make(made, *file_key())
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        result = check_medium("--payload", str(SignedMedia.payload), str(made), repo=self.clone)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr[-3000:])
+        self.assertIn(f"the signature of setup.exe verifies; signer checked: pinned, by release/signers.sha256 of"
+                      f" commit {self.pinned[:12]}", result.stdout)
+        self.assertRegex(last_line(result), rf"^{made}: the same medium as commit {self.pinned[:12]} makes \(version"
+                         r" 1.00\); setup.exe signed by CN=tarvin test signer \(signer checked: pinned, by ")
+
+        # Signed with a key the commit does not list (made where no list forbids it), and unsigned.
+        unlisted = self.at_commit(SignedMedia.make("other.iso", *file_key("other")), self.pinned, "other.iso")
+        unsigned = self.at_commit(SignedMedia.make("unsigned.iso"), self.pinned, "unsigned.iso")
+        media = [made, unlisted, unsigned]
+        result = check_medium(*map(str, media), repo=self.clone)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr[-3000:])
+        reports = CheckedMedia.verdicts(result.stdout, media)
+        self.assertRegex(reports[made.name].rsplit("\n", 1)[-1], r"the same as commit \w+ makes \(version 1.00\),"
+                         r" except what was not checked: 6 payload file\(s\) \(give --payload\)$")
+        self.assertIn(f"differs: the signature of setup.exe: its signer (CN=tarvin test other) is none of those that"
+                      f" release/signers.sha256 of commit {self.pinned[:12]} lists: its certificate's SHA-256 is {other}",
+                      reports[unlisted.name])
+        self.assertIn(f"differs: setup.exe is unsigned, though a signer was asked for (release/signers.sha256 of commit"
+                      f" {self.pinned[:12]})", reports[unsigned.name])
+        for image in (unlisted, unsigned):
+            self.assertRegex(reports[image.name], rf"{image.name}: \d+ difference\(s\) from the medium commit")
 
 
 class RefusedKeys(medium_image.OverPreviousImage):

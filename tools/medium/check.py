@@ -3,8 +3,18 @@ labels and payload with the shipped signature, and whether that signature verifi
 by file and name tree, or by the part of the image it lies in; what was not compared is said, never
 called the same.
 
-Exit status: 0 every medium is the same; 1 a medium differs (or cannot be checked); 3 the media are the
-same except for payload files that were not compared with an independent payload (no --payload).
+Only the vendor's own commits are made again: a commit is checked out and its make-medium run only when it
+is reachable from the checkout's HEAD (the branch the vendor releases from) or from a ref that --trust
+names. Being in the object store (a fetched or deleted branch) or tagged (a fetch brings a remote's tags
+along) is not enough; a commit outside that history is refused, named, and nothing of it is run.
+
+The signer of setup.exe is checked against --ca, --signer-sha256, or else the pins that the commit itself
+holds in release/signers.sha256 (the command line's pin replaces the committed ones).
+
+Exit status: 0 every medium is the same, and each signed one's signer was checked; 1 a medium differs (or
+cannot be checked, or names a commit outside the trusted history); 3 the media are the same except for
+what was not checked: payload files not compared with an independent payload (no --payload), or a signer
+that nothing checked.
 """
 
 from __future__ import annotations
@@ -19,6 +29,7 @@ from pathlib import Path
 import authenticode
 import build
 import iso9660
+import signers
 from payload import ADDED, AUTORUN, LAUNCHER, autorun_label, is_payload_file
 
 SAME, DIFFERENT, PARTIAL = 0, 1, 3
@@ -33,6 +44,7 @@ class Request:
     payload: Path | None = None
     ca: Path | None = None
     pinned_sha256: str | None = None
+    trusted: list[tuple[str, str]] = field(default_factory=list)  # --trust: (as given, commit id)
 
 
 @dataclass
@@ -41,6 +53,8 @@ class Report:
     differences: int = 0
     differing_paths: set[str] = field(default_factory=set)
     not_checked: list[str] = field(default_factory=list)
+    unchecked_signers: list[str] = field(default_factory=list)  # programs signed by someone nobody checked
+    signature: str = ""  # setup.exe's signature in a few words, for the verdict
 
     def same(self, text: str) -> None:
         self.lines.append(f"  same: {text}")
@@ -53,17 +67,33 @@ class Report:
         self.lines.append(f"  {text}")
 
 
-def _commit_id(revision: str) -> str | None:
+def commit_id(revision: str) -> str | None:
     result = build.git("rev-parse", "--verify", "--quiet", f"{revision}^{{commit}}")
     return result.stdout.strip() if result.returncode == 0 else None
 
 
 class Checkouts:
-    """Each commit checked out once into the scratch folder."""
+    """Each commit checked out once into the scratch folder, and only a commit of the vendor's history: the
+    tips are the refs whose history it must be in, as (name, commit id)."""
 
-    def __init__(self, scratch: Path):
+    def __init__(self, scratch: Path, tips: list[tuple[str, str]]):
         self.scratch = scratch
+        self.tips = tips
         self.folders: dict[str, Path] = {}
+
+    def trusted_by(self, commit: str) -> str | None:
+        """The first tip whose history holds the commit, by name; None when none does."""
+        for name, tip in self.tips:
+            if build.git("merge-base", "--is-ancestor", commit, tip).returncode == 0:
+                return name
+        return None
+
+    def refusal(self, commit: str) -> str:
+        names = " or ".join(name if name == "HEAD" else f"--trust {name}" for name, _ in self.tips)
+        return (f"commit {commit} is not in the vendor's history: it is not reachable from"
+                f" {names or 'a HEAD (there is none) or a --trust REF'}; a commit that is only in the object store"
+                " (a fetched or deleted branch, a remote's tag) is no release, so nothing of it was checked out or"
+                " run and nothing was compared (--trust REF trusts another branch of yours)")
 
     def get(self, commit: str) -> Path:
         if commit not in self.folders:
@@ -170,8 +200,10 @@ def _compare_regions(shipped: iso9660.Image, rebuilt: iso9660.Image, report: Rep
         report.differs(f"{part}: {count} byte(s), outside any file")
 
 
-def _examine_launchers(shipped: iso9660.Image, request: Request, report: Report) -> None:
-    """The signature of setup.exe as each name tree gives it (they are the same program on a sound medium)."""
+def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.Pins | None,
+                       report: Report) -> None:
+    """The signature of setup.exe as each name tree gives it (they are the same program on a sound medium),
+    its signer checked against --ca and the pins: a signer that no pin names is a difference."""
     programs: dict[bytes, list[str]] = {}
     for tree, entries in shipped.trees.items():
         entry = next((e for path, e in entries.items() if path.lower() == LAUNCHER and not e.is_folder), None)
@@ -179,15 +211,27 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, report: Report)
             programs.setdefault(shipped.read(entry), []).append(tree)
     for program, trees in programs.items():
         where = f"setup.exe ({', '.join(trees)} names)" if len(programs) > 1 else "setup.exe"
-        examination = authenticode.examine(program, ca_file=request.ca, pinned_sha256=request.pinned_sha256)
+        examination = authenticode.examine(program)  # who signed, before any signer check
         if not examination.signed:
             for problem in examination.problems:
                 report.differs(f"{where}: {problem}")
-            if request.ca or request.pinned_sha256:
-                report.differs(f"{where} is unsigned, though a signer was asked for")
+            asked = [name for name, given in (("--ca", request.ca), ("--signer-sha256", request.pinned_sha256),
+                                              (pins.source if pins else "", pins)) if given]
+            if asked:
+                report.differs(f"{where} is unsigned, though a signer was asked for ({', '.join(asked)})")
             elif not examination.problems:
                 report.note(f"unsigned: {where}")
+                report.signature = f"{where} is unsigned"
             continue
+        pin = request.pinned_sha256
+        if pins and examination.signer is not None:
+            if pins.lists(examination.signer.sha256):
+                pin = examination.signer.sha256
+            else:
+                report.differs(f"the signature of {where}: its signer ({examination.signer.subject}) is none of those"
+                               f" that {pins.source} lists: its certificate's SHA-256 is {examination.signer.sha256}")
+        if request.ca or pin:
+            examination = authenticode.examine(program, ca_file=request.ca, pinned_sha256=pin)
         for problem in examination.problems:
             report.differs(f"the signature of {where}: {problem}")
         signer = examination.signer
@@ -201,12 +245,17 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, report: Report)
             report.note(f"  timestamp {examination.timestamp:%Y-%m-%d %H:%M:%S} UTC{by}")
         else:
             report.note("  no timestamp: Windows trusts the signature only while the certificate is valid")
-        if not examination.problems:
-            if examination.signer_check == "not checked":
-                report.note(f"  the signature of {where} is intact, but its signer was not checked"
-                            " (give --ca FILE or --signer-sha256)")
-            else:
-                report.note(f"  the signature of {where} verifies; signer checked: {examination.signer_check}")
+        if examination.problems:
+            continue
+        if examination.signer_check == "not checked":
+            if not pins:  # with pins, a signer that none names is a difference already
+                report.note(f"  the signature of {where} is intact, but its signer was not checked (give --ca FILE"
+                            f" or --signer-sha256, or list it in the commit's {signers.PATH})")
+                report.unchecked_signers.append(where)
+        else:
+            checked = examination.signer_check + (f", by {pins.source}" if pins and pin else "")
+            report.note(f"  the signature of {where} verifies; signer checked: {checked}")
+            report.signature = f"{where} signed by {signer.subject} (signer checked: {checked})"
 
 
 def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Path) -> int:
@@ -225,9 +274,20 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
     named, uncommitted = origin.commit, origin.uncommitted
     revision, source = (request.commit, "as given") if request.commit else \
         (named, "as the image names it") if named else ("HEAD", "HEAD: the image names no commit")
-    commit = _commit_id(revision)
+    commit = commit_id(revision)
     if commit is None:
         print(f"{medium}: {revision} ({source}) is no commit of this repository; nothing was compared")
+        return DIFFERENT
+    trusted_by = checkouts.trusted_by(commit)
+    if trusted_by is None:
+        print(f"{medium}: {checkouts.refusal(commit)}")
+        return DIFFERENT
+    source += f", in the history of {trusted_by if trusted_by == 'HEAD' else '--trust ' + trusted_by}"
+    try:
+        # The command line's pin replaces the commit's own.
+        pins = None if request.pinned_sha256 else signers.at_commit(commit)
+    except signers.SignersError as error:
+        print(f"{medium}: {error}, so no signer can be checked against it; nothing was compared")
         return DIFFERENT
     if uncommitted:
         report.differs("the image says it was made from a working tree with uncommitted changes: no commit makes it")
@@ -258,7 +318,7 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
             report.note(f"not checked: {path} (taken from the medium itself; give --payload)")
         elif rebuilt is not None and path not in report.differing_paths:
             report.same(path)
-    _examine_launchers(shipped, request, report)
+    _examine_launchers(shipped, request, pins, report)
 
     version = origin.version or build.DEFAULT_VERSION
     print(f"{medium} against commit {commit[:12]} ({source}), version {version}:")
@@ -267,16 +327,21 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
         print(f"{medium}: {report.differences} difference(s) from the medium commit {commit[:12]} makes (version"
               f" {version})")
         return DIFFERENT
-    if report.not_checked:
-        print(f"{medium}: the same as commit {commit[:12]} makes (version {version}), except"
-              f" {len(report.not_checked)} payload file(s) not checked: give --payload")
+    unchecked = [f"{len(report.not_checked)} payload file(s) (give --payload)"] if report.not_checked else []
+    unchecked += [f"the signer of {where} (give --ca FILE or --signer-sha256, or list its certificate in the"
+                  f" commit's {signers.PATH})" for where in report.unchecked_signers]
+    if unchecked:
+        print(f"{medium}: the same as commit {commit[:12]} makes (version {version}), except what was not"
+              f" checked: {'; '.join(unchecked)}")
         return PARTIAL
-    print(f"{medium}: the same medium as commit {commit[:12]} makes (version {version})")
+    signature = f"; {report.signature}" if report.signature else ""
+    print(f"{medium}: the same medium as commit {commit[:12]} makes (version {version}){signature}")
     return SAME
 
 
 def check(request: Request, scratch: Path) -> int:
-    checkouts = Checkouts(scratch)
+    head = commit_id("HEAD")
+    checkouts = Checkouts(scratch, ([("HEAD", head)] if head else []) + request.trusted)
     status = SAME
     for number, medium in enumerate(request.media, 1):
         work = scratch / f"medium-{number}"

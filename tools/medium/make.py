@@ -15,6 +15,7 @@ import authenticode
 import build
 import iso9660
 import payload as medium_payload
+import signers
 import signing
 from build import BuildError, clean_environment
 from payload import AUTORUN, LAUNCHER, PayloadError
@@ -133,9 +134,23 @@ def make(request: Request) -> None:
     with tempfile.TemporaryDirectory() as scratch_name:
         scratch = Path(scratch_name)
         signer = signing.check_key(request.key) if request.key else None
+        if signer is not None:
+            refuse_unlisted(signer, source)
         release_dir = request.release_dir or build.REPO_ROOT / "build" / "win32"
         with build.build_lock(release_dir):
             _make_locked(request, found, source, scratch, release_dir, signer)
+
+
+def refuse_unlisted(signer: authenticode.Certificate, source: build.Source) -> None:
+    """A repository that lists its signing certificates (release/signers.sha256) signs with those alone."""
+    try:
+        pins = signers.for_source(source)
+    except signers.SignersError as error:
+        raise SigningError(f"{error}; nothing was written") from None
+    if pins is not None and not pins.lists(signer.sha256):
+        raise SigningError(f"the certificate {signer.subject} (SHA-256 {signer.sha256}) is not listed in"
+                           f" {pins.source}, which names the certificates this repository signs with; nothing"
+                           " was written")
 
 
 def _make_locked(request: Request, found: medium_payload.Payload, source: build.Source, scratch: Path,

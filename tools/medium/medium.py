@@ -4,8 +4,8 @@
     medium.py check [OPTIONS] SHIPPED.iso...
 
 Run with Debian's /usr/bin/python3 (python3-asn1crypto and python3-cryptography read and verify
-signatures). Exit status: 0 done (check: the same), 1 refused or different, 2 a usage error, 3 (check)
-the same except for payload files that were not compared.
+signatures). Exit status: 0 done (check: the same, signer checked), 1 refused or different, 2 a usage
+error, 3 (check) the same except for what was not checked: payload files, or the signer.
 """
 
 from __future__ import annotations
@@ -48,19 +48,26 @@ image's SHA-256.
 Signing: setup.exe gets an Authenticode signature (SHA-256) made by osslsigncode with a key in a PKCS#12
 file or on a PKCS#11 token. The certificate must be valid now and allow code signing. Secrets never go on
 a command line: a password or PIN is the first line of a file (a pipe or <(...) too) or comes from
-SIGNING_PASSWORD / SIGNING_PIN, and reaches osslsigncode alone."""
+SIGNING_PASSWORD / SIGNING_PIN, and reaches osslsigncode alone. When the commit holds
+release/signers.sha256 (the SHA-256 fingerprints of the vendor's signing certificates, one a line), a
+certificate it does not list is refused."""
 
 CHECK_HELP = """\
 Checks shipped media against the commit they were made from (the one the image names, else HEAD, or
---commit): checks that commit out into a scratch folder, makes each medium again there from the medium's
-own labels, its payload (or --payload) and its setup.exe's signature, and compares the two images byte
-for byte. A difference is named by file and name tree (Rock Ridge, Joliet, ISO 9660; a UDF file system
-is named when present), or by the part of the image that holds it (system area, descriptors, folders,
-path tables, gaps, data past the volume's end). The signature of setup.exe is verified and its signer
-shown; --ca and --signer-sha256 check who signed it.
+--commit). Only a commit of the vendor's history is used: one reachable from this checkout's HEAD or from
+a --trust REF; any other (a fetched or deleted branch, a remote's tag) is refused, and nothing of it is
+run. check-medium checks that commit out into a scratch folder, makes each medium again there from the
+medium's own labels, its payload (or --payload) and its setup.exe's signature, and compares the two
+images byte for byte. A difference is named by file and name tree (Rock Ridge, Joliet, ISO 9660; a UDF
+file system is named when present), or by the part of the image that holds it (system area, descriptors,
+folders, path tables, gaps, data past the volume's end). The signature of setup.exe is verified and its
+signer shown; --ca and --signer-sha256 check who signed it, and without --signer-sha256 so do the
+fingerprints that the commit lists in release/signers.sha256.
 
-Exit status: 0 every medium is the same; 1 a medium differs or cannot be checked; 2 a usage error; 3 the
-same except for payload files that were not compared, since no --payload was given."""
+Exit status: 0 every medium is the same, and every signer was checked; 1 a medium differs, cannot be
+checked, or names a commit outside the vendor's history; 2 a usage error; 3 the same except for what was
+not checked: payload files (no --payload), or a signer that neither --ca, --signer-sha256 nor the commit's
+release/signers.sha256 checked."""
 
 
 class Parser(argparse.ArgumentParser):
@@ -107,13 +114,18 @@ def check_parser(prog: str) -> argparse.ArgumentParser:
     parser = Parser(prog=prog, description=CHECK_HELP, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("media", metavar="SHIPPED.iso", nargs="+", type=Path)
     parser.add_argument("--commit", metavar="REV", help="the commit the media were made from (default: the one"
-                        " each image names, else HEAD; uncommitted changes are never part of it)")
+                        " each image names, else HEAD; uncommitted changes are never part of it); it too must be"
+                        " in the vendor's history")
+    parser.add_argument("--trust", action="append", default=[], metavar="REF", help="a branch (or any commit) of"
+                        " the vendor's own besides HEAD: commits reachable from it are made again too; repeat it for"
+                        " more")
     parser.add_argument("--payload", type=Path, metavar="DIR", help="the payload folder the media were made from,"
                         " so that its files are compared too (without it they are reported as not checked)")
     parser.add_argument("--ca", type=Path, metavar="FILE", help="the vendor's trust anchors (PEM): the signer's"
                         " chain must lead to them")
     parser.add_argument("--signer-sha256", metavar="HEX|FILE", help="the expected signer: its certificate's"
-                        " SHA-256 fingerprint, or the certificate as a file")
+                        " SHA-256 fingerprint, or the certificate as a file (instead of the fingerprints that the"
+                        " commit lists in release/signers.sha256)")
     return parser
 
 
@@ -199,7 +211,13 @@ def run_check(arguments: list[str], prog: str) -> int:
             pinned = authenticode.signer_pin(options.signer_sha256)
         except ValueError as error:
             raise payload.PayloadError(str(error)) from None
-    request = check.Request(options.media, options.commit, options.payload, options.ca, pinned)
+    trusted = []
+    for ref in options.trust:
+        commit = check.commit_id(ref)
+        if commit is None:
+            raise payload.PayloadError(f"--trust {ref} names no commit of this repository")
+        trusted.append((ref, commit))
+    request = check.Request(options.media, options.commit, options.payload, options.ca, pinned, trusted)
     scratch = Path(tempfile.mkdtemp(prefix="check-medium-"))
     try:
         return check.check(request, scratch)
