@@ -38,10 +38,11 @@ def setUpModule():
         assert signed.returncode == 0, signed.stderr
 
     sign("signed", keys), sign("later", keys, later=1), sign("sha1", keys, digest="sha1")
-    sign("server", keys, "server"), sign("unrelated", unrelated)
-    for name, tsa in (("timestamped", keys), ("unrelated_tsa", unrelated)):
+    sign("sha512", keys, digest="sha512"), sign("server", keys, "server"), sign("unrelated", unrelated)
+    for name, tsa, certificate in (("timestamped", keys, "signer"), ("unrelated_tsa", unrelated, "signer"),
+                                   ("expired_timestamped", keys, "expired")):
         with signing_keys.TimestampServer(tsa) as server:
-            sign(name, keys, "signer", "sha256", "-ts", server.url)
+            sign(name, keys, certificate, "sha256", "-ts", server.url)
     programs.update({path.stem: path.read_bytes() for path in FOLDER.glob("*.exe")})
 
 
@@ -82,6 +83,68 @@ def fingerprint(name: str) -> str:
     return output.split("=")[1].strip().replace(":", "").lower()
 
 
+def faults() -> list:
+    """Each signature that must not be believed: (name, program, checks, problems that examine names)."""
+    signed, unsigned, timestamped = programs["signed"], programs["unsigned"], programs["timestamped"]
+    der = authenticode.signature_der(signed)
+    # The unrelated key's signature with the vendor's certificate in place of its own.
+    swapped = cms.ContentInfo.load(authenticode.signature_der(programs["unrelated"]))
+    swapped["content"]["certificates"] = cms.ContentInfo.load(der)["content"]["certificates"]
+    swapped["content"]["signer_infos"][0]["sid"] = signer_info(signed)["sid"]
+    # A timestamp taken from another signature of the same program.
+    replayed = cms.ContentInfo.load(authenticode.signature_der(programs["later"]))
+    replayed["content"]["signer_infos"][0]["unsigned_attrs"] = signer_info(timestamped)["unsigned_attrs"]
+    token = signer_info(timestamped)["unsigned_attrs"][0]["values"][0]["content"]
+
+    def with_unsigned_attribute(size: int) -> bytes:
+        info = cms.ContentInfo.load(der)
+        info["content"]["signer_infos"][0]["unsigned_attrs"] = [{"type": "message_digest", "values": [bytes(size)]}]
+        return info.dump(True)
+
+    odd = next(d for d in map(with_unsigned_attribute, range(1, 9)) if len(d) % 8)  # no multiple of 8 long
+    # A changed program whose digest replaces the old one in the signed content; signed attributes as they were.
+    program = changed(unsigned, unsigned[0x400:0x410])
+    checksum, entry_at = directories(unsigned)
+    old, new = (hashlib.sha256(p[:checksum] + p[checksum + 4:entry_at] + p[entry_at + 8:]).digest()
+                for p in (unsigned, program))
+    ca, other_ca = FOLDER / "keys" / "ca.pem", FOLDER / "unrelated" / "ca.pem"
+    cases = [
+        ("a flipped byte of the RSA value", changed(signed, signer_info(signed)["signature"].native), {},
+         "does not verify: its value was not made by the key"),
+        ("a changed byte of the program", changed(signed, signed[0x400:0x410]), {}, "changed after signing"),
+        ("a new digest in the signed content", with_table(program, entry(der.replace(old, new))), {},
+         "do not cover the program's digest"),
+        ("another key's signature, the vendor's certificate", with_table(unsigned, entry(swapped.dump(True))), {},
+         "does not verify: its value was not made by the key"),
+        ("the SHA-1 digest", programs["sha1"], {}, "only SHA-256 is accepted"),
+        ("a flipped byte of the timestamp's signature",
+         changed(timestamped, token["signer_infos"][0]["signature"].native), {}, "the timestamp does not verify"),
+        ("a changed hour in the timestamp", changed(timestamped, token["encap_content_info"]["content"].parsed[
+            "gen_time"].contents[6:12]), {}, "the timestamp does not verify"),
+        ("the timestamp of another signature", with_table(unsigned, entry(replayed.dump(True))), {},
+         "the timestamp does not verify: it certifies the time of another signature"),
+        ("a timestamp from another CA", programs["unrelated_tsa"], {"ca_file": ca},
+         "the timestamp's signer (CN=tarvin test tsa) does not lead to the trusted certificates in ca.pem"),
+        ("zeros beyond the padding", with_table(unsigned, entry(der + bytes(8))), {},
+         "data appended to the certificate table: its entry holds 8 bytes"),
+        ("data in the padding, outside the entry's length", with_table(unsigned, struct.pack(
+            "<IHH", 8 + len(odd), 0x200, 2) + odd + b"\1" * (-len(odd) % 8)), {}, "data appended to the"),
+        ("data after the table", signed + b"tail", {}, "data appended to the certificate table: 4 bytes follow"),
+        ("a second entry", with_table(unsigned, entry(der) * 2), {}, "holds more than one entry"),
+        ("a table off the 8-byte grid", with_table(unsigned + b"\0" * 4, entry(der)), {},
+         "not where Authenticode puts it", "changed after signing"),
+        ("a table over the last section", with_table(unsigned[:-16], entry(der)), {},
+         "not where Authenticode puts it", "changed after signing"),
+        ("an unrelated CA's signer", programs["unrelated"], {"ca_file": ca},
+         "(CN=tarvin test signer) does not lead to the trusted certificates in ca.pem"),
+        ("the vendor's signer under another CA", signed, {"ca_file": other_ca}, "does not lead to the trusted"),
+        ("a certificate without Code Signing", programs["server"], {"ca_file": ca}, "lacks Code Signing"),
+        ("a signer other than the pinned one", signed, {"pinned_sha256": fingerprint("other")},
+         f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint('signer')}"),
+    ]
+    return cases
+
+
 class Authenticode(unittest.TestCase):
     def test_an_intact_signature_names_its_signer_its_times_and_what_was_checked(self):
         ca, pin = FOLDER / "keys" / "ca.pem", fingerprint("signer")
@@ -104,64 +167,7 @@ class Authenticode(unittest.TestCase):
         self.assertIn("does not lead", authenticode.examine(programs["signed"], ca_file=ca, now=after).problems[0])
 
     def test_each_signature_that_must_not_be_believed_is_named(self):
-        signed, unsigned, timestamped = programs["signed"], programs["unsigned"], programs["timestamped"]
-        der = authenticode.signature_der(signed)
-        # The unrelated key's signature with the vendor's certificate in place of its own.
-        swapped = cms.ContentInfo.load(authenticode.signature_der(programs["unrelated"]))
-        swapped["content"]["certificates"] = cms.ContentInfo.load(der)["content"]["certificates"]
-        swapped["content"]["signer_infos"][0]["sid"] = signer_info(signed)["sid"]
-        # A timestamp taken from another signature of the same program.
-        replayed = cms.ContentInfo.load(authenticode.signature_der(programs["later"]))
-        replayed["content"]["signer_infos"][0]["unsigned_attrs"] = signer_info(timestamped)["unsigned_attrs"]
-        token = signer_info(timestamped)["unsigned_attrs"][0]["values"][0]["content"]
-
-        def with_unsigned_attribute(size: int) -> bytes:
-            info = cms.ContentInfo.load(der)
-            info["content"]["signer_infos"][0]["unsigned_attrs"] = [{"type": "message_digest", "values": [bytes(size)]}]
-            return info.dump(True)
-
-        odd = next(d for d in map(with_unsigned_attribute, range(1, 9)) if len(d) % 8)  # no multiple of 8 long
-        # A changed program whose digest replaces the old one in the signed content; signed attributes as they were.
-        program = changed(unsigned, unsigned[0x400:0x410])
-        checksum, entry_at = directories(unsigned)
-        old, new = (hashlib.sha256(p[:checksum] + p[checksum + 4:entry_at] + p[entry_at + 8:]).digest()
-                    for p in (unsigned, program))
-        ca, other_ca = FOLDER / "keys" / "ca.pem", FOLDER / "unrelated" / "ca.pem"
-        cases = [
-            ("a flipped byte of the RSA value", changed(signed, signer_info(signed)["signature"].native), {},
-             "does not verify: its value was not made by the key"),
-            ("a changed byte of the program", changed(signed, signed[0x400:0x410]), {}, "changed after signing"),
-            ("a new digest in the signed content", with_table(program, entry(der.replace(old, new))), {},
-             "do not cover the program's digest"),
-            ("another key's signature, the vendor's certificate", with_table(unsigned, entry(swapped.dump(True))), {},
-             "does not verify: its value was not made by the key"),
-            ("the SHA-1 digest", programs["sha1"], {}, "only SHA-256 is accepted"),
-            ("a flipped byte of the timestamp's signature",
-             changed(timestamped, token["signer_infos"][0]["signature"].native), {}, "the timestamp does not verify"),
-            ("a changed hour in the timestamp", changed(timestamped, token["encap_content_info"]["content"].parsed[
-                "gen_time"].contents[6:12]), {}, "the timestamp does not verify"),
-            ("the timestamp of another signature", with_table(unsigned, entry(replayed.dump(True))), {},
-             "the timestamp does not verify: it certifies the time of another signature"),
-            ("a timestamp from another CA", programs["unrelated_tsa"], {"ca_file": ca},
-             "the timestamp's signer (CN=tarvin test tsa) does not lead to the trusted certificates in ca.pem"),
-            ("zeros beyond the padding", with_table(unsigned, entry(der + bytes(8))), {},
-             "data appended to the certificate table: its entry holds 8 bytes"),
-            ("data in the padding, outside the entry's length", with_table(unsigned, struct.pack(
-                "<IHH", 8 + len(odd), 0x200, 2) + odd + b"\1" * (-len(odd) % 8)), {}, "data appended to the"),
-            ("data after the table", signed + b"tail", {}, "data appended to the certificate table: 4 bytes follow"),
-            ("a second entry", with_table(unsigned, entry(der) * 2), {}, "holds more than one entry"),
-            ("a table off the 8-byte grid", with_table(unsigned + b"\0" * 4, entry(der)), {},
-             "not where Authenticode puts it", "changed after signing"),
-            ("a table over the last section", with_table(unsigned[:-16], entry(der)), {},
-             "not where Authenticode puts it", "changed after signing"),
-            ("an unrelated CA's signer", programs["unrelated"], {"ca_file": ca},
-             "(CN=tarvin test signer) does not lead to the trusted certificates in ca.pem"),
-            ("the vendor's signer under another CA", signed, {"ca_file": other_ca}, "does not lead to the trusted"),
-            ("a certificate without Code Signing", programs["server"], {"ca_file": ca}, "lacks Code Signing"),
-            ("a signer other than the pinned one", signed, {"pinned_sha256": fingerprint("other")},
-             f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint('signer')}"),
-        ]
-        for name, program, checks, *problems in cases:
+        for name, program, checks, *problems in faults():
             with self.subTest(name):
                 result = authenticode.examine(program, **checks)
                 self.assertEqual(len(result.problems), len(problems), result.problems)

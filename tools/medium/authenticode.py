@@ -20,7 +20,7 @@ from pathlib import Path
 
 from asn1crypto import algos, cms, core, tsp
 from cryptography import x509
-from cryptography.exceptions import InvalidSignature
+from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.x509.oid import ExtendedKeyUsageOID
@@ -61,6 +61,9 @@ class Examination:
     timestamp: datetime | None  # only from a timestamp token that verified
     timestamp_signer: Certificate | None
     signer_check: str  # "pinned" | "chain" | "pinned and chain" | "not checked"
+    # Those of the problems that are about where the signature lies in the file (one entry, no hidden
+    # padding, nothing appended): rules that a verifier of the signature alone does not apply.
+    layout_problems: tuple[str, ...] = ()
 
 
 class Refused(ValueError):
@@ -325,16 +328,30 @@ def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str |
         signed = bool(where.table or where.size)
         if signed:
             where, der = _table(program, problems)
+            found["layout"] = len(problems)
             _examine_signature(program, where, der, problems, found, ca_file, pinned_sha256,
                                now or datetime.now(timezone.utc))
     except Refused as refusal:
         problems.append(str(refusal))
-    except (ValueError, TypeError, KeyError):  # asn1crypto parses lazily: a malformed part shows late
+    except UnsupportedAlgorithm as error:
+        problems.append(f"the signature uses a key or algorithm that cannot be checked ({error})")
+    except x509.DuplicateExtension as error:
+        problems.append(f"a certificate in the signature cannot be read: it has the {error.oid.dotted_string} "
+                        "extension twice")
+    except (ValueError, TypeError, KeyError, IndexError, OverflowError):
+        # asn1crypto parses lazily: a malformed part shows late
         problems.append("the signature in the certificate table cannot be read as PKCS#7 signed data")
+    except Exception as error:  # noqa: BLE001 - whatever else stops the reading is a refusal, not a success
+        problems.append(f"the signature in the certificate table cannot be read ({type(error).__name__}: {error})")
+    layout_problems = tuple(problems[:found.get("layout", 0)])
+    try:
+        signer, timestamp_signer = (found[name] and describe(found[name]) for name in ("signer", "timestamp_signer"))
+    except Exception:  # noqa: BLE001 - a certificate whose dates cannot be read is shown as no certificate
+        signer = timestamp_signer = None
+        problems.append("the signer's certificate cannot be read")
     return Examination(signed=signed, problems=tuple(problems), signer_check=checks or "not checked",
-                       signer=found["signer"] and describe(found["signer"]), signing_time=found["signing_time"],
-                       timestamp=found["timestamp"],
-                       timestamp_signer=found["timestamp_signer"] and describe(found["timestamp_signer"]))
+                       signer=signer, signing_time=found["signing_time"], timestamp=found["timestamp"],
+                       timestamp_signer=timestamp_signer, layout_problems=layout_problems)
 
 
 def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list[str], found: dict,
@@ -407,8 +424,14 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
     if pinned_sha256 is not None and fingerprint != pinned:
         problems.append(f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint}, "
                         f"expected {pinned}")
+    moment = when or now
+    if ca_file is None and not certificate.not_valid_before <= moment.replace(tzinfo=None) <= certificate.not_valid_after:
+        # The chain check names this when anchors are given; without them the dates still count.
+        about = describe(certificate)
+        problems.append(f"the signer's certificate was not valid at {moment:%Y-%m-%d %H:%M:%S} UTC, "
+                        f"{'the timestamp' if when else 'now'}: it is valid from {about.not_before:%Y-%m-%d} "
+                        f"to {about.not_after:%Y-%m-%d}")
     if ca_file is not None:
-        moment = when or now
         if not _leads_to_anchors(certificate, others, ca_file, moment, None):
             problems.append(f"the signer's certificate ({certificate.subject.rfc4514_string()}) does not lead to "
                             f"the trusted certificates in {ca_file.name} (checked at {moment:%Y-%m-%d %H:%M:%S} UTC)")

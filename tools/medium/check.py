@@ -14,11 +14,13 @@ import subprocess
 import sys
 from collections import Counter
 from dataclasses import dataclass, field
+from datetime import datetime, timezone
 from pathlib import Path
 
 import authenticode
 import build
 import iso9660
+import second_verifier
 from payload import ADDED, AUTORUN, LAUNCHER, autorun_label, is_payload_file
 
 SAME, DIFFERENT, PARTIAL = 0, 1, 3
@@ -179,7 +181,8 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, report: Report)
             programs.setdefault(shipped.read(entry), []).append(tree)
     for program, trees in programs.items():
         where = f"setup.exe ({', '.join(trees)} names)" if len(programs) > 1 else "setup.exe"
-        examination = authenticode.examine(program, ca_file=request.ca, pinned_sha256=request.pinned_sha256)
+        now = datetime.now(timezone.utc)
+        examination = authenticode.examine(program, ca_file=request.ca, pinned_sha256=request.pinned_sha256, now=now)
         if not examination.signed:
             for problem in examination.problems:
                 report.differs(f"{where}: {problem}")
@@ -190,6 +193,11 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, report: Report)
             continue
         for problem in examination.problems:
             report.differs(f"the signature of {where}: {problem}")
+        # Verified only when the independent verifier agrees.
+        second = second_verifier.verify(program, ca_file=request.ca, pinned_sha256=request.pinned_sha256, now=now)
+        disagreement = second_verifier.disagreement(examination, second)
+        if disagreement:
+            report.differs(f"the signature of {where}: {disagreement}")
         signer = examination.signer
         if signer is not None:
             report.note(f"signer of {where}: {signer.subject}")
@@ -201,7 +209,8 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, report: Report)
             report.note(f"  timestamp {examination.timestamp:%Y-%m-%d %H:%M:%S} UTC{by}")
         else:
             report.note("  no timestamp: Windows trusts the signature only while the certificate is valid")
-        if not examination.problems:
+        if not examination.problems and not disagreement:
+            report.note(f"  {second_verifier.PROGRAM} agrees; it checked {second.covers}")
             if examination.signer_check == "not checked":
                 report.note(f"  the signature of {where} is intact, but its signer was not checked"
                             " (give --ca FILE or --signer-sha256)")
