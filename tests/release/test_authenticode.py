@@ -12,13 +12,18 @@ from datetime import datetime, timezone
 from pathlib import Path
 
 from asn1crypto import cms
+from asn1crypto import x509 as asn1_x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import padding
 
 import signing_keys
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
 import authenticode  # noqa: E402
+import second_verifier  # noqa: E402
 
 SIGNING_TIME = datetime(2010, 1, 1, 12, 34, 56, tzinfo=timezone.utc)
+NOW = datetime.now(timezone.utc)
 programs: dict[str, bytes] = {}
 
 
@@ -143,6 +148,29 @@ def faults() -> list:
          f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint('signer')}"),
     ]
     return cases
+
+
+def timestamp_signed_by(program: bytes, name: str) -> bytes:
+    """program with its timestamp token signed again by the test CA's certificate name and its key, the
+    token's certificates and its signing-certificate attribute naming it in place of the TSA's."""
+    keys = FOLDER / "keys"
+    certificate = asn1_x509.Certificate.load(subprocess.run(
+        ["openssl", "x509", "-in", str(keys / f"{name}.pem"), "-outform", "DER"], capture_output=True,
+        check=True).stdout)
+    key_name = {"server": "signer", "expired": "signer"}.get(name, name)
+    key = serialization.load_pem_private_key((keys / f"{key_name}.key").read_bytes(), None)
+    info = cms.ContentInfo.load(authenticode.signature_der(program))
+    token = info["content"]["signer_infos"][0]["unsigned_attrs"][0]["values"][0]["content"]
+    token["certificates"] = [certificate, *[c for c in token["certificates"] if c.chosen.subject == c.chosen.issuer]]
+    countersigner = token["signer_infos"][0]
+    countersigner["sid"] = cms.SignerIdentifier({"issuer_and_serial_number": {
+        "issuer": certificate.issuer, "serial_number": certificate.serial_number}})
+    for attribute in countersigner["signed_attrs"]:
+        if attribute["type"].native == "signing_certificate_v2":
+            attribute["values"] = [{"certs": [{"cert_hash": hashlib.sha256(certificate.dump()).digest()}]}]
+    attributes = countersigner["signed_attrs"].dump(True)
+    countersigner["signature"] = key.sign(b"\x31" + attributes[1:], padding.PKCS1v15(), hashes.SHA256())
+    return with_table(programs["unsigned"], entry(info.dump(True)))
 
 
 class Authenticode(unittest.TestCase):

@@ -280,6 +280,9 @@ def _verify_timestamp(signer_info: cms.SignerInfo, outer: list[x509.Certificate]
     certificate = _signer_certificate(countersigner, certificates)
     if certificate is None:
         return None, None, ["the timestamp does not verify: its signer's certificate is missing"]
+    if not _allows(certificate, ExtendedKeyUsageOID.TIME_STAMPING):
+        return None, None, [f"the timestamp's signer ({certificate.subject.rfc4514_string()}) is no timestamp "
+                            "authority: its extended key usage lacks Time Stamping"]
     digests = _attribute(countersigner, "message_digest")
     content_types = [value.native for value in _attribute(countersigner, "content_type")]
     digest = hashes.Hash(algorithm())
@@ -307,12 +310,16 @@ def _leads_to_anchors(certificate: x509.Certificate, intermediates: list[x509.Ce
     return result.returncode == 0
 
 
-def _allows_code_signing(certificate: x509.Certificate) -> bool:
+def _allows(certificate: x509.Certificate, purpose: x509.ObjectIdentifier) -> bool:
     try:
         usage = certificate.extensions.get_extension_for_class(x509.ExtendedKeyUsage).value
     except x509.ExtensionNotFound:
         return False
-    return ExtendedKeyUsageOID.CODE_SIGNING in usage
+    return purpose in usage
+
+
+def _allows_code_signing(certificate: x509.Certificate) -> bool:
+    return _allows(certificate, ExtendedKeyUsageOID.CODE_SIGNING)
 
 
 def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | None = None,
