@@ -8,6 +8,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import unittest.mock
 from datetime import datetime, timezone
 from pathlib import Path
 
@@ -20,10 +21,10 @@ import signing_keys
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
 import authenticode  # noqa: E402
+import check  # noqa: E402
 import second_verifier  # noqa: E402
 
 SIGNING_TIME = datetime(2010, 1, 1, 12, 34, 56, tzinfo=timezone.utc)
-NOW = datetime.now(timezone.utc)
 programs: dict[str, bytes] = {}
 
 
@@ -49,6 +50,8 @@ def setUpModule():
         with signing_keys.TimestampServer(tsa) as server:
             sign(name, keys, certificate, "sha256", "-ts", server.url)
     programs.update({path.stem: path.read_bytes() for path in FOLDER.glob("*.exe")})
+    global NOW  # after the test CA came to be
+    NOW = datetime.now(timezone.utc)
 
 
 def tearDownModule():
@@ -204,6 +207,79 @@ class Authenticode(unittest.TestCase):
                 self.assertTrue(result.signed)
                 if "timestamp" in name:
                     self.assertEqual((result.timestamp, result.timestamp_signer), (None, None))
+
+    def test_the_second_verifier_on_intact_signatures_and_each_fault(self):
+        ca, pin = FOLDER / "keys" / "ca.pem", fingerprint("signer")
+        for name, checks, covers in (("signed", {}, "digest only"), ("signed", {"ca_file": ca}, "chain to ca.pem"),
+                                     ("signed", {"ca_file": ca, "pinned_sha256": pin}, "the pinned signer"),
+                                     ("timestamped", {}, "the root that the signature itself carries")):
+            with self.subTest(f"intact: {name} {sorted(checks)}"):
+                verdict = second_verifier.verify(programs[name], now=NOW, **checks)
+                self.assertTrue(verdict.verifies, verdict)
+                self.assertIn(covers, verdict.covers)
+        # With anchors it checks everything that it can; it treats a timestamp that does not verify as none
+        # (the signature then holds at the present) and takes other digests than SHA-256.
+        accepted = {"the SHA-1 digest", "a flipped byte of the timestamp's signature", "a changed hour in the "
+                    "timestamp", "the timestamp of another signature", "a timestamp from another CA"}
+        layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length"}
+        for name, program, checks, *_ in faults():
+            with self.subTest(name):
+                checks = {"ca_file": ca, **checks}
+                examination = authenticode.examine(program, now=NOW, **checks)
+                verdict = second_verifier.verify(program, now=NOW, **checks)
+                self.assertEqual(verdict.verifies, name in accepted | layout_only, verdict)
+                disagreement = second_verifier.disagreement(examination, verdict)
+                if name in accepted:
+                    self.assertIn(f"authenticode.py refuses it: {examination.problems[0]}", disagreement)
+                    self.assertTrue(disagreement.endswith("; osslsigncode accepts it (exit 0)"), disagreement)
+                else:
+                    self.assertIsNone(disagreement)
+
+    def test_where_the_two_verifiers_could_part(self):
+        ca = FOLDER / "keys" / "ca.pem"
+        no_tsa = timestamp_signed_by(programs["timestamped"], "signer")
+        cases = [
+            # A certificate that had expired when the timestamp was taken: both refuse, with anchors or without.
+            ("expired at the timestamp", programs["expired_timestamped"], {}, "was not valid at", False),
+            ("expired at the timestamp, anchors", programs["expired_timestamped"], {"ca_file": ca},
+             "does not lead to the trusted certificates", False),
+            # A timestamp signed by a code-signing certificate: osslsigncode drops it and checks at the present.
+            ("a timestamp signer without Time Stamping", no_tsa, {}, "is no timestamp authority", True),
+            ("a timestamp signer without Time Stamping, anchors", no_tsa, {"ca_file": ca}, "is no timestamp authority",
+             True),
+            ("the SHA-512 digest", programs["sha512"], {"ca_file": ca}, "only SHA-256 is accepted", True),
+        ]
+        for name, program, checks, problem, disagree in cases:
+            with self.subTest(name):
+                examination = authenticode.examine(program, now=NOW, **checks)
+                self.assertEqual(len(examination.problems), 1, examination.problems)
+                self.assertIn(problem, examination.problems[0])
+                verdict = second_verifier.verify(program, now=NOW, **checks)
+                self.assertEqual(verdict.verifies, disagree, verdict)
+                self.assertEqual(second_verifier.disagreement(examination, verdict) is not None, disagree)
+        # The same signature, timestamp signed again by the real authority, is sound to both: the fault above
+        # is the signer's usage alone.
+        resigned = timestamp_signed_by(programs["timestamped"], "tsa")
+        self.assertEqual(authenticode.examine(resigned, ca_file=ca, now=NOW).problems, ())
+
+    def test_a_disagreement_names_both_verdicts_in_check_mediums_report(self):
+        """osslsigncode swapped for a program that refuses everything, on an intact signature."""
+        refuser = FOLDER / "refuser"
+        refuser.write_text("#!/bin/sh\necho 'Signature verification: failed'\necho Failed\nexit 1\n")
+        refuser.chmod(0o755)
+        ca = FOLDER / "keys" / "ca.pem"
+
+        class Shipped:  # an image with setup.exe in one name tree
+            trees = {"Joliet": {"setup.exe": unittest.mock.Mock(is_folder=False)}}
+            read = staticmethod(lambda entry: programs["signed"])
+
+        report = check.Report()
+        with unittest.mock.patch.object(second_verifier, "PROGRAM", str(refuser)):
+            check._examine_launchers(Shipped, check.Request([], ca=ca), report)
+        self.assertEqual(report.differences, 1, report.lines)
+        self.assertIn(f"  differs: the signature of setup.exe: the two verifiers disagree: authenticode.py accepts it;"
+                      f" {refuser} refuses it (exit 1)\n    Signature verification: failed\n    Failed", report.lines)
+        self.assertFalse(any("verifies" in line for line in report.lines), report.lines)
 
     def test_pins_and_signing_certificates(self):
         signer, expected = FOLDER / "keys" / "signer.pem", fingerprint("signer")
