@@ -10,6 +10,7 @@ import unittest
 from datetime import datetime, timezone
 from pathlib import Path
 
+from asn1crypto import cms
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import test_authenticode
@@ -81,6 +82,17 @@ class Signatures(unittest.TestCase):
                 genuine[:where.checksum] + genuine[where.checksum + 4:]:
             return  # the CheckSum field lies outside the signed digest by design, as Windows has it
         self.verdicts(program, genuine)
+
+
+    def test_a_certificate_with_an_extension_twice(self):
+        signed = programs["signed"]
+        info = cms.ContentInfo.load(authenticode.signature_der(signed))
+        extensions = info["content"]["certificates"][0].chosen["tbs_certificate"]["extensions"]
+        info["content"]["certificates"][0].chosen["tbs_certificate"]["extensions"] = [*extensions, extensions[0]]
+        program = test_authenticode.with_table(programs["unsigned"], test_authenticode.entry(info.dump(True)))
+        examination = authenticode.examine(program, ca_file=test_authenticode.FOLDER / "keys" / "ca.pem", now=NOW)
+        self.assertIn("a certificate in the signature cannot be read: it has the 2.5.29.19 extension twice",
+                      examination.problems)
 
 
 class Images(unittest.TestCase):

@@ -290,7 +290,11 @@ def check(request: Request, scratch: Path) -> int:
     for number, medium in enumerate(request.media, 1):
         work = scratch / f"medium-{number}"
         work.mkdir()
-        result = check_medium(medium, request, checkouts, work)
+        try:
+            result = check_medium(medium, request, checkouts, work)
+        except iso9660.ImageError as error:  # a part of it that only shows when it is read
+            print(f"{medium}: cannot be read as an image: {error}")
+            result = DIFFERENT
         status = DIFFERENT if DIFFERENT in (status, result) else max(status, result)
         shutil.rmtree(work, ignore_errors=True)
     return status
