@@ -32,6 +32,10 @@ WIN_CERT_REVISION_2 = 0x0200
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
 SECURITY_DIRECTORY = 4
 # Digests a timestamp authority may use; the program's own digest must be SHA-256.
+# The names a signer info gives its signature: rsaEncryption and sha256/384/512WithRSAEncryption; ecdsa-with-SHA256/384/512.
+SIGNATURE_ALGORITHMS = {"rsa": {"1.2.840.113549.1.1.1", "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.12",
+                                "1.2.840.113549.1.1.13"},
+                        "ec": {"1.2.840.10045.4.3.2", "1.2.840.10045.4.3.3", "1.2.840.10045.4.3.4"}}
 TIMESTAMP_DIGESTS = {"sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
 
 
@@ -216,6 +220,11 @@ def _verify_signed_attributes(signer_info: cms.SignerInfo, certificate: x509.Cer
     signed = b"\x31" + attributes[1:]  # signed as a SET OF, stored with the [0] tag
     value = signer_info["signature"].native
     key = certificate.public_key()
+    # The signature's algorithm is no signed field: only the names of what the key does are accepted, so
+    # that nothing unchecked can be changed in it.
+    if signer_info["signature_algorithm"]["algorithm"].dotted not in SIGNATURE_ALGORITHMS[
+            "rsa" if isinstance(key, rsa.RSAPublicKey) else "ec"]:
+        return False
     try:
         if isinstance(key, rsa.RSAPublicKey):
             key.verify(value, signed, padding.PKCS1v15(), algorithm())
