@@ -454,6 +454,13 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
         if not _allows_code_signing(certificate):
             problems.append("the signer's certificate does not allow code signing: its extended key usage lacks "
                             "Code Signing")
+        # Every other certificate that the signature carries must lead to the anchors too: one that leads
+        # nowhere is bytes that nothing checked (a changed copy of the root, say). Named last, when all
+        # else holds, since a fault named above leaves its certificates without a chain anyway.
+        for carried in [] if problems else [c for c in others if c is not timestamp_signer]:
+            if not _leads_to_anchors(carried, [c for c in others if c is not carried], ca_file, moment, None):
+                problems.append(f"the signature carries a certificate ({carried.subject.rfc4514_string()}) that "
+                                f"does not lead to the trusted certificates in {ca_file.name}")
 
 
 def _load_certificate(data: bytes) -> x509.Certificate:
