@@ -155,25 +155,49 @@ def faults() -> list:
 
 def timestamp_signed_by(program: bytes, name: str) -> bytes:
     """program with its timestamp token signed again by the test CA's certificate name and its key, the
-    token's certificates and its signing-certificate attribute naming it in place of the TSA's."""
+    token's certificates and its signing-certificate attribute naming it in place of the TSA's. Built from
+    fresh parts: asn1crypto's forced re-encoding of a whole token is very slow."""
     keys = FOLDER / "keys"
-    certificate = asn1_x509.Certificate.load(subprocess.run(
-        ["openssl", "x509", "-in", str(keys / f"{name}.pem"), "-outform", "DER"], capture_output=True,
-        check=True).stdout)
-    key_name = {"server": "signer", "expired": "signer"}.get(name, name)
-    key = serialization.load_pem_private_key((keys / f"{key_name}.key").read_bytes(), None)
+    der = subprocess.run(["openssl", "x509", "-in", str(keys / f"{name}.pem"), "-outform", "DER"],
+                         capture_output=True, check=True).stdout
+    certificate = asn1_x509.Certificate.load(der)
+    key = serialization.load_pem_private_key((keys / f"{name}.key").read_bytes(), None)
     info = cms.ContentInfo.load(authenticode.signature_der(program))
     token = info["content"]["signer_infos"][0]["unsigned_attrs"][0]["values"][0]["content"]
-    token["certificates"] = [certificate, *[c for c in token["certificates"] if c.chosen.subject == c.chosen.issuer]]
-    countersigner = token["signer_infos"][0]
-    countersigner["sid"] = cms.SignerIdentifier({"issuer_and_serial_number": {
-        "issuer": certificate.issuer, "serial_number": certificate.serial_number}})
-    for attribute in countersigner["signed_attrs"]:
-        if attribute["type"].native == "signing_certificate_v2":
-            attribute["values"] = [{"certs": [{"cert_hash": hashlib.sha256(certificate.dump()).digest()}]}]
-    attributes = countersigner["signed_attrs"].dump(True)
-    countersigner["signature"] = key.sign(b"\x31" + attributes[1:], padding.PKCS1v15(), hashes.SHA256())
-    return with_table(programs["unsigned"], entry(info.dump(True)))
+    old = token["signer_infos"][0]
+    attributes = cms.CMSAttributes([
+        {"type": "signing_certificate_v2", "values": [{"certs": [{"cert_hash": hashlib.sha256(der).digest()}]}]}
+        if attribute["type"].native == "signing_certificate_v2" else cms.CMSAttribute.load(attribute.dump())
+        for attribute in old["signed_attrs"]])
+    signed = attributes.dump()
+    countersigner = cms.SignerInfo({
+        "version": old["version"].native,
+        "sid": cms.SignerIdentifier({"issuer_and_serial_number": {
+            "issuer": asn1_x509.Name.load(certificate.issuer.dump()), "serial_number": certificate.serial_number}}),
+        "digest_algorithm": cms.DigestAlgorithm.load(old["digest_algorithm"].dump()),
+        "signed_attrs": attributes,
+        "signature_algorithm": cms.SignedDigestAlgorithm.load(old["signature_algorithm"].dump()),
+        "signature": key.sign(signed, padding.PKCS1v15(), hashes.SHA256()),
+    })
+    roots = [asn1_x509.Certificate.load(c.chosen.dump()) for c in token["certificates"] if c.chosen.self_issued]
+    signed_data = cms.SignedData({
+        "version": token["version"].native,
+        "digest_algorithms": cms.DigestAlgorithms.load(token["digest_algorithms"].dump()),
+        "encap_content_info": cms.EncapsulatedContentInfo.load(token["encap_content_info"].dump()),
+        "certificates": [asn1_x509.Certificate.load(der), *roots],
+        "signer_infos": [countersigner],
+    })
+    new_token = cms.ContentInfo({"content_type": "signed_data", "content": signed_data})
+    outer = info["content"]["signer_infos"][0]
+    new_outer = cms.SignerInfo({name: outer[name] for name in ("version", "sid", "digest_algorithm", "signed_attrs",
+                                                                "signature_algorithm", "signature")})
+    new_outer["unsigned_attrs"] = [{"type": authenticode.RFC3161_TIMESTAMP, "values": [new_token]}]
+    content = info["content"]
+    new_signed_data = cms.SignedData({name: content[name] for name in ("version", "digest_algorithms",
+                                                                       "encap_content_info", "certificates")})
+    new_signed_data["signer_infos"] = [new_outer]
+    return with_table(programs["unsigned"], entry(cms.ContentInfo({"content_type": "signed_data",
+                                                                   "content": new_signed_data}).dump()))
 
 
 class Authenticode(unittest.TestCase):
