@@ -8,15 +8,21 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import unittest.mock
 from datetime import datetime, timezone
 from pathlib import Path
 
 from asn1crypto import cms
+from asn1crypto import x509 as asn1_x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import padding
 
 import signing_keys
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
 import authenticode  # noqa: E402
+import check  # noqa: E402
+import second_verifier  # noqa: E402
 
 SIGNING_TIME = datetime(2010, 1, 1, 12, 34, 56, tzinfo=timezone.utc)
 programs: dict[str, bytes] = {}
@@ -38,11 +44,14 @@ def setUpModule():
         assert signed.returncode == 0, signed.stderr
 
     sign("signed", keys), sign("later", keys, later=1), sign("sha1", keys, digest="sha1")
-    sign("server", keys, "server"), sign("unrelated", unrelated)
-    for name, tsa in (("timestamped", keys), ("unrelated_tsa", unrelated)):
+    sign("sha512", keys, digest="sha512"), sign("server", keys, "server"), sign("unrelated", unrelated)
+    for name, tsa, certificate in (("timestamped", keys, "signer"), ("unrelated_tsa", unrelated, "signer"),
+                                   ("expired_timestamped", keys, "expired")):
         with signing_keys.TimestampServer(tsa) as server:
-            sign(name, keys, "signer", "sha256", "-ts", server.url)
+            sign(name, keys, certificate, "sha256", "-ts", server.url)
     programs.update({path.stem: path.read_bytes() for path in FOLDER.glob("*.exe")})
+    global NOW  # after the test CA came to be
+    NOW = datetime.now(timezone.utc)
 
 
 def tearDownModule():
@@ -82,6 +91,115 @@ def fingerprint(name: str) -> str:
     return output.split("=")[1].strip().replace(":", "").lower()
 
 
+def faults() -> list:
+    """Each signature that must not be believed: (name, program, checks, problems that examine names)."""
+    signed, unsigned, timestamped = programs["signed"], programs["unsigned"], programs["timestamped"]
+    der = authenticode.signature_der(signed)
+    # The unrelated key's signature with the vendor's certificate in place of its own.
+    swapped = cms.ContentInfo.load(authenticode.signature_der(programs["unrelated"]))
+    swapped["content"]["certificates"] = cms.ContentInfo.load(der)["content"]["certificates"]
+    swapped["content"]["signer_infos"][0]["sid"] = signer_info(signed)["sid"]
+    # A timestamp taken from another signature of the same program.
+    replayed = cms.ContentInfo.load(authenticode.signature_der(programs["later"]))
+    replayed["content"]["signer_infos"][0]["unsigned_attrs"] = signer_info(timestamped)["unsigned_attrs"]
+    token = signer_info(timestamped)["unsigned_attrs"][0]["values"][0]["content"]
+
+    def with_unsigned_attribute(size: int) -> bytes:
+        info = cms.ContentInfo.load(der)
+        info["content"]["signer_infos"][0]["unsigned_attrs"] = [{"type": "message_digest", "values": [bytes(size)]}]
+        return info.dump(True)
+
+    odd = next(d for d in map(with_unsigned_attribute, range(1, 9)) if len(d) % 8)  # no multiple of 8 long
+    # A changed program whose digest replaces the old one in the signed content; signed attributes as they were.
+    program = changed(unsigned, unsigned[0x400:0x410])
+    checksum, entry_at = directories(unsigned)
+    old, new = (hashlib.sha256(p[:checksum] + p[checksum + 4:entry_at] + p[entry_at + 8:]).digest()
+                for p in (unsigned, program))
+    ca, other_ca = FOLDER / "keys" / "ca.pem", FOLDER / "unrelated" / "ca.pem"
+    cases = [
+        ("a flipped byte of the RSA value", changed(signed, signer_info(signed)["signature"].native), {},
+         "does not verify: its value was not made by the key"),
+        ("a changed byte of the program", changed(signed, signed[0x400:0x410]), {}, "changed after signing"),
+        ("a new digest in the signed content", with_table(program, entry(der.replace(old, new))), {},
+         "do not cover the program's digest"),
+        ("another key's signature, the vendor's certificate", with_table(unsigned, entry(swapped.dump(True))), {},
+         "does not verify: its value was not made by the key"),
+        ("the SHA-1 digest", programs["sha1"], {}, "only SHA-256 is accepted"),
+        ("a flipped byte of the timestamp's signature",
+         changed(timestamped, token["signer_infos"][0]["signature"].native), {}, "the timestamp does not verify"),
+        ("a changed hour in the timestamp", changed(timestamped, token["encap_content_info"]["content"].parsed[
+            "gen_time"].contents[6:12]), {}, "the timestamp does not verify"),
+        ("the timestamp of another signature", with_table(unsigned, entry(replayed.dump(True))), {},
+         "the timestamp does not verify: it certifies the time of another signature"),
+        ("a timestamp from another CA", programs["unrelated_tsa"], {"ca_file": ca},
+         "the timestamp's signer (CN=tarvin test tsa) does not lead to the trusted certificates in ca.pem"),
+        ("zeros beyond the padding", with_table(unsigned, entry(der + bytes(8))), {},
+         "data appended to the certificate table: its entry holds 8 bytes"),
+        ("data in the padding, outside the entry's length", with_table(unsigned, struct.pack(
+            "<IHH", 8 + len(odd), 0x200, 2) + odd + b"\1" * (-len(odd) % 8)), {}, "data appended to the"),
+        ("data after the table", signed + b"tail", {}, "data appended to the certificate table: 4 bytes follow"),
+        ("a second entry", with_table(unsigned, entry(der) * 2), {}, "holds more than one entry"),
+        ("a table off the 8-byte grid", with_table(unsigned + b"\0" * 4, entry(der)), {},
+         "not where Authenticode puts it", "changed after signing"),
+        ("a table over the last section", with_table(unsigned[:-16], entry(der)), {},
+         "not where Authenticode puts it", "changed after signing"),
+        ("an unrelated CA's signer", programs["unrelated"], {"ca_file": ca},
+         "(CN=tarvin test signer) does not lead to the trusted certificates in ca.pem"),
+        ("the vendor's signer under another CA", signed, {"ca_file": other_ca}, "does not lead to the trusted"),
+        ("a certificate without Code Signing", programs["server"], {"ca_file": ca}, "lacks Code Signing"),
+        ("a signer other than the pinned one", signed, {"pinned_sha256": fingerprint("other")},
+         f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint('signer')}"),
+    ]
+    return cases
+
+
+def timestamp_signed_by(program: bytes, name: str) -> bytes:
+    """program with its timestamp token signed again by the test CA's certificate name and its key, the
+    token's certificates and its signing-certificate attribute naming it in place of the TSA's. Built from
+    fresh parts: asn1crypto's forced re-encoding of a whole token is very slow."""
+    keys = FOLDER / "keys"
+    der = subprocess.run(["openssl", "x509", "-in", str(keys / f"{name}.pem"), "-outform", "DER"],
+                         capture_output=True, check=True).stdout
+    certificate = asn1_x509.Certificate.load(der)
+    key = serialization.load_pem_private_key((keys / f"{name}.key").read_bytes(), None)
+    info = cms.ContentInfo.load(authenticode.signature_der(program))
+    token = info["content"]["signer_infos"][0]["unsigned_attrs"][0]["values"][0]["content"]
+    old = token["signer_infos"][0]
+    attributes = cms.CMSAttributes([
+        {"type": "signing_certificate_v2", "values": [{"certs": [{"cert_hash": hashlib.sha256(der).digest()}]}]}
+        if attribute["type"].native == "signing_certificate_v2" else cms.CMSAttribute.load(attribute.dump())
+        for attribute in old["signed_attrs"]])
+    signed = attributes.dump()
+    countersigner = cms.SignerInfo({
+        "version": old["version"].native,
+        "sid": cms.SignerIdentifier({"issuer_and_serial_number": {
+            "issuer": asn1_x509.Name.load(certificate.issuer.dump()), "serial_number": certificate.serial_number}}),
+        "digest_algorithm": cms.DigestAlgorithm.load(old["digest_algorithm"].dump()),
+        "signed_attrs": attributes,
+        "signature_algorithm": cms.SignedDigestAlgorithm.load(old["signature_algorithm"].dump()),
+        "signature": key.sign(signed, padding.PKCS1v15(), hashes.SHA256()),
+    })
+    roots = [asn1_x509.Certificate.load(c.chosen.dump()) for c in token["certificates"] if c.chosen.self_issued]
+    signed_data = cms.SignedData({
+        "version": token["version"].native,
+        "digest_algorithms": cms.DigestAlgorithms.load(token["digest_algorithms"].dump()),
+        "encap_content_info": cms.EncapsulatedContentInfo.load(token["encap_content_info"].dump()),
+        "certificates": [asn1_x509.Certificate.load(der), *roots],
+        "signer_infos": [countersigner],
+    })
+    new_token = cms.ContentInfo({"content_type": "signed_data", "content": signed_data})
+    outer = info["content"]["signer_infos"][0]
+    new_outer = cms.SignerInfo({name: outer[name] for name in ("version", "sid", "digest_algorithm", "signed_attrs",
+                                                                "signature_algorithm", "signature")})
+    new_outer["unsigned_attrs"] = [{"type": authenticode.RFC3161_TIMESTAMP, "values": [new_token]}]
+    content = info["content"]
+    new_signed_data = cms.SignedData({name: content[name] for name in ("version", "digest_algorithms",
+                                                                       "encap_content_info", "certificates")})
+    new_signed_data["signer_infos"] = [new_outer]
+    return with_table(programs["unsigned"], entry(cms.ContentInfo({"content_type": "signed_data",
+                                                                   "content": new_signed_data}).dump()))
+
+
 class Authenticode(unittest.TestCase):
     def test_an_intact_signature_names_its_signer_its_times_and_what_was_checked(self):
         ca, pin = FOLDER / "keys" / "ca.pem", fingerprint("signer")
@@ -104,64 +222,7 @@ class Authenticode(unittest.TestCase):
         self.assertIn("does not lead", authenticode.examine(programs["signed"], ca_file=ca, now=after).problems[0])
 
     def test_each_signature_that_must_not_be_believed_is_named(self):
-        signed, unsigned, timestamped = programs["signed"], programs["unsigned"], programs["timestamped"]
-        der = authenticode.signature_der(signed)
-        # The unrelated key's signature with the vendor's certificate in place of its own.
-        swapped = cms.ContentInfo.load(authenticode.signature_der(programs["unrelated"]))
-        swapped["content"]["certificates"] = cms.ContentInfo.load(der)["content"]["certificates"]
-        swapped["content"]["signer_infos"][0]["sid"] = signer_info(signed)["sid"]
-        # A timestamp taken from another signature of the same program.
-        replayed = cms.ContentInfo.load(authenticode.signature_der(programs["later"]))
-        replayed["content"]["signer_infos"][0]["unsigned_attrs"] = signer_info(timestamped)["unsigned_attrs"]
-        token = signer_info(timestamped)["unsigned_attrs"][0]["values"][0]["content"]
-
-        def with_unsigned_attribute(size: int) -> bytes:
-            info = cms.ContentInfo.load(der)
-            info["content"]["signer_infos"][0]["unsigned_attrs"] = [{"type": "message_digest", "values": [bytes(size)]}]
-            return info.dump(True)
-
-        odd = next(d for d in map(with_unsigned_attribute, range(1, 9)) if len(d) % 8)  # no multiple of 8 long
-        # A changed program whose digest replaces the old one in the signed content; signed attributes as they were.
-        program = changed(unsigned, unsigned[0x400:0x410])
-        checksum, entry_at = directories(unsigned)
-        old, new = (hashlib.sha256(p[:checksum] + p[checksum + 4:entry_at] + p[entry_at + 8:]).digest()
-                    for p in (unsigned, program))
-        ca, other_ca = FOLDER / "keys" / "ca.pem", FOLDER / "unrelated" / "ca.pem"
-        cases = [
-            ("a flipped byte of the RSA value", changed(signed, signer_info(signed)["signature"].native), {},
-             "does not verify: its value was not made by the key"),
-            ("a changed byte of the program", changed(signed, signed[0x400:0x410]), {}, "changed after signing"),
-            ("a new digest in the signed content", with_table(program, entry(der.replace(old, new))), {},
-             "do not cover the program's digest"),
-            ("another key's signature, the vendor's certificate", with_table(unsigned, entry(swapped.dump(True))), {},
-             "does not verify: its value was not made by the key"),
-            ("the SHA-1 digest", programs["sha1"], {}, "only SHA-256 is accepted"),
-            ("a flipped byte of the timestamp's signature",
-             changed(timestamped, token["signer_infos"][0]["signature"].native), {}, "the timestamp does not verify"),
-            ("a changed hour in the timestamp", changed(timestamped, token["encap_content_info"]["content"].parsed[
-                "gen_time"].contents[6:12]), {}, "the timestamp does not verify"),
-            ("the timestamp of another signature", with_table(unsigned, entry(replayed.dump(True))), {},
-             "the timestamp does not verify: it certifies the time of another signature"),
-            ("a timestamp from another CA", programs["unrelated_tsa"], {"ca_file": ca},
-             "the timestamp's signer (CN=tarvin test tsa) does not lead to the trusted certificates in ca.pem"),
-            ("zeros beyond the padding", with_table(unsigned, entry(der + bytes(8))), {},
-             "data appended to the certificate table: its entry holds 8 bytes"),
-            ("data in the padding, outside the entry's length", with_table(unsigned, struct.pack(
-                "<IHH", 8 + len(odd), 0x200, 2) + odd + b"\1" * (-len(odd) % 8)), {}, "data appended to the"),
-            ("data after the table", signed + b"tail", {}, "data appended to the certificate table: 4 bytes follow"),
-            ("a second entry", with_table(unsigned, entry(der) * 2), {}, "holds more than one entry"),
-            ("a table off the 8-byte grid", with_table(unsigned + b"\0" * 4, entry(der)), {},
-             "not where Authenticode puts it", "changed after signing"),
-            ("a table over the last section", with_table(unsigned[:-16], entry(der)), {},
-             "not where Authenticode puts it", "changed after signing"),
-            ("an unrelated CA's signer", programs["unrelated"], {"ca_file": ca},
-             "(CN=tarvin test signer) does not lead to the trusted certificates in ca.pem"),
-            ("the vendor's signer under another CA", signed, {"ca_file": other_ca}, "does not lead to the trusted"),
-            ("a certificate without Code Signing", programs["server"], {"ca_file": ca}, "lacks Code Signing"),
-            ("a signer other than the pinned one", signed, {"pinned_sha256": fingerprint("other")},
-             f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint('signer')}"),
-        ]
-        for name, program, checks, *problems in cases:
+        for name, program, checks, *problems in faults():
             with self.subTest(name):
                 result = authenticode.examine(program, **checks)
                 self.assertEqual(len(result.problems), len(problems), result.problems)
@@ -170,6 +231,79 @@ class Authenticode(unittest.TestCase):
                 self.assertTrue(result.signed)
                 if "timestamp" in name:
                     self.assertEqual((result.timestamp, result.timestamp_signer), (None, None))
+
+    def test_the_second_verifier_on_intact_signatures_and_each_fault(self):
+        ca, pin = FOLDER / "keys" / "ca.pem", fingerprint("signer")
+        for name, checks, covers in (("signed", {}, "digest only"), ("signed", {"ca_file": ca}, "chain to ca.pem"),
+                                     ("signed", {"ca_file": ca, "pinned_sha256": pin}, "the pinned signer"),
+                                     ("timestamped", {}, "the root that the signature itself carries")):
+            with self.subTest(f"intact: {name} {sorted(checks)}"):
+                verdict = second_verifier.verify(programs[name], now=NOW, **checks)
+                self.assertTrue(verdict.verifies, verdict)
+                self.assertIn(covers, verdict.covers)
+        # With anchors it checks everything that it can; it treats a timestamp that does not verify as none
+        # (the signature then holds at the present) and takes other digests than SHA-256.
+        accepted = {"the SHA-1 digest", "a flipped byte of the timestamp's signature", "a changed hour in the "
+                    "timestamp", "the timestamp of another signature", "a timestamp from another CA"}
+        layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length"}
+        for name, program, checks, *_ in faults():
+            with self.subTest(name):
+                checks = {"ca_file": ca, **checks}
+                examination = authenticode.examine(program, now=NOW, **checks)
+                verdict = second_verifier.verify(program, now=NOW, **checks)
+                self.assertEqual(verdict.verifies, name in accepted | layout_only, verdict)
+                disagreement = second_verifier.disagreement(examination, verdict)
+                if name in accepted:
+                    self.assertIn(f"authenticode.py refuses it: {examination.problems[0]}", disagreement)
+                    self.assertTrue(disagreement.endswith("; osslsigncode accepts it (exit 0)"), disagreement)
+                else:
+                    self.assertIsNone(disagreement)
+
+    def test_where_the_two_verifiers_could_part(self):
+        ca = FOLDER / "keys" / "ca.pem"
+        no_tsa = timestamp_signed_by(programs["timestamped"], "signer")
+        cases = [
+            # A certificate that had expired when the timestamp was taken: both refuse, with anchors or without.
+            ("expired at the timestamp", programs["expired_timestamped"], {}, "was not valid at", False),
+            ("expired at the timestamp, anchors", programs["expired_timestamped"], {"ca_file": ca},
+             "does not lead to the trusted certificates", False),
+            # A timestamp signed by a code-signing certificate: osslsigncode drops it and checks at the present.
+            ("a timestamp signer without Time Stamping", no_tsa, {}, "is no timestamp authority", True),
+            ("a timestamp signer without Time Stamping, anchors", no_tsa, {"ca_file": ca}, "is no timestamp authority",
+             True),
+            ("the SHA-512 digest", programs["sha512"], {"ca_file": ca}, "only SHA-256 is accepted", True),
+        ]
+        for name, program, checks, problem, disagree in cases:
+            with self.subTest(name):
+                examination = authenticode.examine(program, now=NOW, **checks)
+                self.assertEqual(len(examination.problems), 1, examination.problems)
+                self.assertIn(problem, examination.problems[0])
+                verdict = second_verifier.verify(program, now=NOW, **checks)
+                self.assertEqual(verdict.verifies, disagree, verdict)
+                self.assertEqual(second_verifier.disagreement(examination, verdict) is not None, disagree)
+        # The same signature, timestamp signed again by the real authority, is sound to both: the fault above
+        # is the signer's usage alone.
+        resigned = timestamp_signed_by(programs["timestamped"], "tsa")
+        self.assertEqual(authenticode.examine(resigned, ca_file=ca, now=NOW).problems, ())
+
+    def test_a_disagreement_names_both_verdicts_in_check_mediums_report(self):
+        """osslsigncode swapped for a program that refuses everything, on an intact signature."""
+        refuser = FOLDER / "refuser"
+        refuser.write_text("#!/bin/sh\necho 'Signature verification: failed'\necho Failed\nexit 1\n")
+        refuser.chmod(0o755)
+        ca = FOLDER / "keys" / "ca.pem"
+
+        class Shipped:  # an image with setup.exe in one name tree
+            trees = {"Joliet": {"setup.exe": unittest.mock.Mock(is_folder=False)}}
+            read = staticmethod(lambda entry: programs["signed"])
+
+        report = check.Report()
+        with unittest.mock.patch.object(second_verifier, "PROGRAM", str(refuser)):
+            check._examine_launchers(Shipped, check.Request([], ca=ca), report)
+        self.assertEqual(report.differences, 1, report.lines)
+        self.assertIn(f"  differs: the signature of setup.exe: the two verifiers disagree: authenticode.py accepts it;"
+                      f" {refuser} refuses it (exit 1)\n    Signature verification: failed\n    Failed", report.lines)
+        self.assertFalse(any("verifies" in line for line in report.lines), report.lines)
 
     def test_pins_and_signing_certificates(self):
         signer, expected = FOLDER / "keys" / "signer.pem", fingerprint("signer")

@@ -422,7 +422,12 @@ class RefusedKeys(medium_image.OverPreviousImage):
     def test_each_refused_key_is_named(self):
         wrong_secret = self.folder / "wrong.txt"
         wrong_secret.write_text("not the secret\n")
+        latin1_secret = self.folder / "latin1.txt"
+        latin1_secret.write_bytes("pass phrase é\n".encode("latin-1"))
         cases = {
+            "a password file that is no UTF-8": (["--pkcs12", str(Keys.keys.path("signer.p12")), "--password-file",
+                                                  str(latin1_secret)], {}, r"the first line of .*latin1\.txt is not UTF-8"),
+            "a PIN that is no UTF-8": (token_key(), {"SIGNING_PIN": "\udce9" + PIN}, r"SIGNING_PIN is not UTF-8"),
             "wrong password": (["--pkcs12", str(Keys.keys.path("signer.p12")), "--password-file", str(wrong_secret)],
                                {}, r"the password does not open .*signer\.p12"),
             "wrong PIN": (token_key(), {"SIGNING_PIN": "111111"}, r"the token refused the PIN"),

@@ -20,7 +20,7 @@ from pathlib import Path
 
 from asn1crypto import algos, cms, core, tsp
 from cryptography import x509
-from cryptography.exceptions import InvalidSignature
+from cryptography.exceptions import InvalidSignature, UnsupportedAlgorithm
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.x509.oid import ExtendedKeyUsageOID
@@ -32,6 +32,10 @@ WIN_CERT_REVISION_2 = 0x0200
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
 SECURITY_DIRECTORY = 4
 # Digests a timestamp authority may use; the program's own digest must be SHA-256.
+# The names a signer info gives its signature: rsaEncryption and sha256/384/512WithRSAEncryption; ecdsa-with-SHA256/384/512.
+SIGNATURE_ALGORITHMS = {"rsa": {"1.2.840.113549.1.1.1", "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.12",
+                                "1.2.840.113549.1.1.13"},
+                        "ec": {"1.2.840.10045.4.3.2", "1.2.840.10045.4.3.3", "1.2.840.10045.4.3.4"}}
 TIMESTAMP_DIGESTS = {"sha256": hashes.SHA256, "sha384": hashes.SHA384, "sha512": hashes.SHA512}
 
 
@@ -61,6 +65,9 @@ class Examination:
     timestamp: datetime | None  # only from a timestamp token that verified
     timestamp_signer: Certificate | None
     signer_check: str  # "pinned" | "chain" | "pinned and chain" | "not checked"
+    # Those of the problems that are about where the signature lies in the file (one entry, no hidden
+    # padding, nothing appended): rules that a verifier of the signature alone does not apply.
+    layout_problems: tuple[str, ...] = ()
 
 
 class Refused(ValueError):
@@ -213,6 +220,11 @@ def _verify_signed_attributes(signer_info: cms.SignerInfo, certificate: x509.Cer
     signed = b"\x31" + attributes[1:]  # signed as a SET OF, stored with the [0] tag
     value = signer_info["signature"].native
     key = certificate.public_key()
+    # The signature's algorithm is no signed field: only the names of what the key does are accepted, so
+    # that nothing unchecked can be changed in it.
+    if signer_info["signature_algorithm"]["algorithm"].dotted not in SIGNATURE_ALGORITHMS[
+            "rsa" if isinstance(key, rsa.RSAPublicKey) else "ec"]:
+        return False
     try:
         if isinstance(key, rsa.RSAPublicKey):
             key.verify(value, signed, padding.PKCS1v15(), algorithm())
@@ -277,6 +289,9 @@ def _verify_timestamp(signer_info: cms.SignerInfo, outer: list[x509.Certificate]
     certificate = _signer_certificate(countersigner, certificates)
     if certificate is None:
         return None, None, ["the timestamp does not verify: its signer's certificate is missing"]
+    if not _allows(certificate, ExtendedKeyUsageOID.TIME_STAMPING):
+        return None, None, [f"the timestamp's signer ({certificate.subject.rfc4514_string()}) is no timestamp "
+                            "authority: its extended key usage lacks Time Stamping"]
     digests = _attribute(countersigner, "message_digest")
     content_types = [value.native for value in _attribute(countersigner, "content_type")]
     digest = hashes.Hash(algorithm())
@@ -304,12 +319,16 @@ def _leads_to_anchors(certificate: x509.Certificate, intermediates: list[x509.Ce
     return result.returncode == 0
 
 
-def _allows_code_signing(certificate: x509.Certificate) -> bool:
+def _allows(certificate: x509.Certificate, purpose: x509.ObjectIdentifier) -> bool:
     try:
         usage = certificate.extensions.get_extension_for_class(x509.ExtendedKeyUsage).value
     except x509.ExtensionNotFound:
         return False
-    return ExtendedKeyUsageOID.CODE_SIGNING in usage
+    return purpose in usage
+
+
+def _allows_code_signing(certificate: x509.Certificate) -> bool:
+    return _allows(certificate, ExtendedKeyUsageOID.CODE_SIGNING)
 
 
 def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | None = None,
@@ -325,16 +344,30 @@ def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str |
         signed = bool(where.table or where.size)
         if signed:
             where, der = _table(program, problems)
+            found["layout"] = len(problems)
             _examine_signature(program, where, der, problems, found, ca_file, pinned_sha256,
                                now or datetime.now(timezone.utc))
     except Refused as refusal:
         problems.append(str(refusal))
-    except (ValueError, TypeError, KeyError):  # asn1crypto parses lazily: a malformed part shows late
+    except UnsupportedAlgorithm as error:
+        problems.append(f"the signature uses a key or algorithm that cannot be checked ({error})")
+    except x509.DuplicateExtension as error:
+        problems.append(f"a certificate in the signature cannot be read: it has the {error.oid.dotted_string} "
+                        "extension twice")
+    except (ValueError, TypeError, KeyError, IndexError, OverflowError):
+        # asn1crypto parses lazily: a malformed part shows late
         problems.append("the signature in the certificate table cannot be read as PKCS#7 signed data")
+    except Exception as error:  # noqa: BLE001 - whatever else stops the reading is a refusal, not a success
+        problems.append(f"the signature in the certificate table cannot be read ({type(error).__name__}: {error})")
+    layout_problems = tuple(problems[:found.get("layout", 0)])
+    try:
+        signer, timestamp_signer = (found[name] and describe(found[name]) for name in ("signer", "timestamp_signer"))
+    except Exception:  # noqa: BLE001 - a certificate whose dates cannot be read is shown as no certificate
+        signer = timestamp_signer = None
+        problems.append("the signer's certificate cannot be read")
     return Examination(signed=signed, problems=tuple(problems), signer_check=checks or "not checked",
-                       signer=found["signer"] and describe(found["signer"]), signing_time=found["signing_time"],
-                       timestamp=found["timestamp"],
-                       timestamp_signer=found["timestamp_signer"] and describe(found["timestamp_signer"]))
+                       signer=signer, signing_time=found["signing_time"], timestamp=found["timestamp"],
+                       timestamp_signer=timestamp_signer, layout_problems=layout_problems)
 
 
 def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list[str], found: dict,
@@ -407,14 +440,27 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
     if pinned_sha256 is not None and fingerprint != pinned:
         problems.append(f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint}, "
                         f"expected {pinned}")
+    moment = when or now
+    if ca_file is None and not certificate.not_valid_before <= moment.replace(tzinfo=None) <= certificate.not_valid_after:
+        # The chain check names this when anchors are given; without them the dates still count.
+        about = describe(certificate)
+        problems.append(f"the signer's certificate was not valid at {moment:%Y-%m-%d %H:%M:%S} UTC, "
+                        f"{'the timestamp' if when else 'now'}: it is valid from {about.not_before:%Y-%m-%d} "
+                        f"to {about.not_after:%Y-%m-%d}")
     if ca_file is not None:
-        moment = when or now
         if not _leads_to_anchors(certificate, others, ca_file, moment, None):
             problems.append(f"the signer's certificate ({certificate.subject.rfc4514_string()}) does not lead to "
                             f"the trusted certificates in {ca_file.name} (checked at {moment:%Y-%m-%d %H:%M:%S} UTC)")
         if not _allows_code_signing(certificate):
             problems.append("the signer's certificate does not allow code signing: its extended key usage lacks "
                             "Code Signing")
+        # Every other certificate that the signature carries must lead to the anchors too: one that leads
+        # nowhere is bytes that nothing checked (a changed copy of the root, say). Named last, when all
+        # else holds, since a fault named above leaves its certificates without a chain anyway.
+        for carried in [] if problems else [c for c in others if c is not timestamp_signer]:
+            if not _leads_to_anchors(carried, [c for c in others if c is not carried], ca_file, moment, None):
+                problems.append(f"the signature carries a certificate ({carried.subject.rfc4514_string()}) that "
+                                f"does not lead to the trusted certificates in {ca_file.name}")
 
 
 def _load_certificate(data: bytes) -> x509.Certificate:

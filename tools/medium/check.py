@@ -24,11 +24,13 @@ import subprocess
 import sys
 from collections import Counter
 from dataclasses import dataclass, field
+from datetime import datetime, timezone
 from pathlib import Path
 
 import authenticode
 import build
 import iso9660
+import second_verifier
 import signers
 from payload import ADDED, AUTORUN, LAUNCHER, autorun_label, is_payload_file
 
@@ -54,6 +56,9 @@ class Report:
     differing_paths: set[str] = field(default_factory=set)
     not_checked: list[str] = field(default_factory=list)
     unchecked_signers: list[str] = field(default_factory=list)  # programs signed by someone nobody checked
+    # Programs whose signature the second verifier could check only as far as the digest (no --ca): the
+    # signature's value and timestamp then rest on one verifier.
+    one_verifier: list[str] = field(default_factory=list)
     signature: str = ""  # setup.exe's signature in a few words, for the verdict
 
     def same(self, text: str) -> None:
@@ -211,7 +216,8 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.P
             programs.setdefault(shipped.read(entry), []).append(tree)
     for program, trees in programs.items():
         where = f"setup.exe ({', '.join(trees)} names)" if len(programs) > 1 else "setup.exe"
-        examination = authenticode.examine(program)  # who signed, before any signer check
+        now = datetime.now(timezone.utc)
+        examination = authenticode.examine(program, now=now)  # who signed, before any signer check
         if not examination.signed:
             for problem in examination.problems:
                 report.differs(f"{where}: {problem}")
@@ -231,9 +237,14 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.P
                 report.differs(f"the signature of {where}: its signer ({examination.signer.subject}) is none of those"
                                f" that {pins.source} lists: its certificate's SHA-256 is {examination.signer.sha256}")
         if request.ca or pin:
-            examination = authenticode.examine(program, ca_file=request.ca, pinned_sha256=pin)
+            examination = authenticode.examine(program, ca_file=request.ca, pinned_sha256=pin, now=now)
         for problem in examination.problems:
             report.differs(f"the signature of {where}: {problem}")
+        # Verified only when the independent verifier agrees.
+        second = second_verifier.verify(program, ca_file=request.ca, pinned_sha256=pin, now=now)
+        disagreement = second_verifier.disagreement(examination, second)
+        if disagreement:
+            report.differs(f"the signature of {where}: {disagreement}")
         signer = examination.signer
         if signer is not None:
             report.note(f"signer of {where}: {signer.subject}")
@@ -245,8 +256,9 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.P
             report.note(f"  timestamp {examination.timestamp:%Y-%m-%d %H:%M:%S} UTC{by}")
         else:
             report.note("  no timestamp: Windows trusts the signature only while the certificate is valid")
-        if examination.problems:
+        if examination.problems or disagreement:
             continue
+        report.note(f"  {second_verifier.PROGRAM} agrees; it checked {second.covers}")
         if examination.signer_check == "not checked":
             if not pins:  # with pins, a signer that none names is a difference already
                 report.note(f"  the signature of {where} is intact, but its signer was not checked (give --ca FILE"
@@ -256,6 +268,8 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.P
             checked = examination.signer_check + (f", by {pins.source}" if pins and pin else "")
             report.note(f"  the signature of {where} verifies; signer checked: {checked}")
             report.signature = f"{where} signed by {signer.subject} (signer checked: {checked})"
+            if second.partial:
+                report.one_verifier.append(where)
 
 
 def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Path) -> int:
@@ -330,6 +344,8 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
     unchecked = [f"{len(report.not_checked)} payload file(s) (give --payload)"] if report.not_checked else []
     unchecked += [f"the signer of {where} (give --ca FILE or --signer-sha256, or list its certificate in the"
                   f" commit's {signers.PATH})" for where in report.unchecked_signers]
+    unchecked += [f"the signature of {where} by a second verifier, which without --ca checks only the program's"
+                  f" digest (give --ca FILE)" for where in report.one_verifier]
     if unchecked:
         print(f"{medium}: the same as commit {commit[:12]} makes (version {version}), except what was not"
               f" checked: {'; '.join(unchecked)}")
@@ -346,7 +362,11 @@ def check(request: Request, scratch: Path) -> int:
     for number, medium in enumerate(request.media, 1):
         work = scratch / f"medium-{number}"
         work.mkdir()
-        result = check_medium(medium, request, checkouts, work)
+        try:
+            result = check_medium(medium, request, checkouts, work)
+        except iso9660.ImageError as error:  # a part of it that only shows when it is read
+            print(f"{medium}: cannot be read as an image: {error}")
+            result = DIFFERENT
         status = DIFFERENT if DIFFERENT in (status, result) else max(status, result)
         shutil.rmtree(work, ignore_errors=True)
     return status

@@ -169,7 +169,7 @@ def signing_key(options: argparse.Namespace, secrets: dict[str, str]) -> signing
     if secret_file:
         key.secret = signing.read_secret(secret_file)
     elif variable in secrets:
-        key.secret = secrets[variable]
+        key.secret = signing.secret_from_environment(secrets, variable)
     elif key.kind == "pkcs12":
         raise signing.SigningError(f"the password of {options.pkcs12}: give --password-file FILE or set"
                                    " SIGNING_PASSWORD")

@@ -53,7 +53,20 @@ def read_secret(path: str) -> str:
     line = line.rstrip(b"\n").rstrip(b"\r")
     if not line:
         raise SigningError(f"{path} is empty")
-    return line.decode("utf-8")
+    try:
+        return line.decode("utf-8")
+    except UnicodeDecodeError:
+        raise SigningError(f"the first line of {path} is not UTF-8 text, which is how a password or PIN is given")\
+            from None
+
+
+def secret_from_environment(secrets: dict[str, str], variable: str) -> str:
+    """A secret of the environment, which must be UTF-8 text as a file's would be."""
+    try:
+        secrets[variable].encode("utf-8")
+    except UnicodeEncodeError:
+        raise SigningError(f"{variable} is not UTF-8 text, which is how a password or PIN is given") from None
+    return secrets[variable]
 
 
 def take_secrets() -> dict[str, str]:
