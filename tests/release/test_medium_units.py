@@ -2,12 +2,15 @@
 autorun.inf, the application identifier and version, and the image reader on a small image xorriso
 writes. Faults that a mutation run (scripts/mutate) showed the slower release tests let through."""
 
+import fcntl
+import os
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
 from pathlib import Path
+from unittest import mock
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
 import build  # noqa: E402
@@ -152,6 +155,64 @@ class Identifiers(unittest.TestCase):
         self.assertEqual(environment["EXTRA"], "1")
         for name in build.SECRET_VARIABLES:
             self.assertNotIn(name, environment)
+
+
+class SourceOfAMedium(unittest.TestCase):
+    """What build.py reads of a checkout: its commit, changes and date, a version tag, and the build lock."""
+
+    DATE = 1234567890
+
+    def setUp(self):
+        self.repo = Path(tempfile.mkdtemp(prefix="medium-units-"))
+        self.addCleanup(shutil.rmtree, self.repo)
+        self.git("init", "-q")
+        (self.repo / "a.txt").write_text("a")
+        self.git("add", "a.txt")
+        self.git("-c", "user.name=dev", "-c", "user.email=dev@example.com", "commit", "-q", "-m", "one",
+                 env={"GIT_COMMITTER_DATE": f"@{self.DATE} +0000", "GIT_AUTHOR_DATE": f"@{self.DATE} +0000"})
+        self.commit = self.git("rev-parse", "HEAD").strip()
+
+    def git(self, *arguments, env=None):
+        return subprocess.run(["git", "-C", str(self.repo), *arguments], check=True, capture_output=True, text=True,
+                              env={**os.environ, **(env or {})}).stdout
+
+    def test_the_commit_its_date_and_the_changes_of_the_working_tree(self):
+        with mock.patch.dict(os.environ):
+            os.environ.pop("SOURCE_DATE_EPOCH", None)
+            self.assertEqual(build.source(self.repo), build.Source(self.commit, (), self.DATE))
+            (self.repo / "a.txt").write_text("changed")
+            (self.repo / "new").mkdir()
+            (self.repo / "new" / "b.txt").write_text("b")
+            self.assertEqual(sorted(build.source(self.repo).changes), ["a.txt", "new/b.txt"])
+            outside = Path(tempfile.mkdtemp(prefix="medium-units-"))
+            self.addCleanup(shutil.rmtree, outside)
+            self.assertEqual(build.source(outside), build.Source(None, (), build.FALLBACK_SOURCE_DATE_EPOCH))
+            self.assertEqual(build.FALLBACK_SOURCE_DATE_EPOCH, 946684800)  # 2000-01-01 00:00:00 UTC
+
+    def test_source_date_epoch_overrides_the_date_and_must_be_a_number(self):
+        with mock.patch.dict(os.environ, {"SOURCE_DATE_EPOCH": "42"}):
+            self.assertEqual(build.source(self.repo).date, 42)
+        with mock.patch.dict(os.environ, {"SOURCE_DATE_EPOCH": "-1"}):
+            self.assertRaises(build.BuildError, build.source, self.repo)
+
+    def test_a_version_comes_from_the_one_version_tag_on_the_commit(self):
+        self.assertIsNone(build.tagged_version(self.commit, self.repo))
+        self.assertIsNone(build.tagged_version(None, self.repo))
+        self.git("tag", "release-candidate")
+        self.git("tag", "v1.2.3")
+        self.assertEqual(build.tagged_version(self.commit, self.repo), "1.2.3")
+        self.git("tag", "1.2.3")
+        self.assertEqual(build.tagged_version(self.commit, self.repo), "1.2.3")
+        self.git("tag", "v2.0.0")
+        self.assertIsNone(build.tagged_version(self.commit, self.repo))
+
+    def test_the_build_lock_keeps_a_second_build_of_the_folder_out(self):
+        folder = self.repo / "deeper" / "win32"
+        with build.build_lock(folder):
+            with open(f"{folder}.lock") as other:
+                self.assertRaises(BlockingIOError, fcntl.flock, other, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        with open(f"{folder}.lock") as other:
+            fcntl.flock(other, fcntl.LOCK_EX | fcntl.LOCK_NB)
 
 
 def setUpModule():

@@ -553,4 +553,15 @@ TEST_F(LongNotesTest, TheRunStateRunsNoStepOnceAnEndIsDecidedDuringAFill) {
   EXPECT_EQ(Appends(), 0u);
 }
 
+
+// --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
+
+TEST_F(PictureButtonTest, AHideClickThatThrowsEndsAsAFailedHideClick) {
+  WriteNotes("a");
+  EXPECT_EQ(Click(), kShown);
+  view.fail = "hide panel";
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::Wait);
+  EXPECT_EQ(controller->LastClick(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Failed}));
+}
+
 }  // namespace

@@ -101,9 +101,11 @@ def select_files(languages: dict[str, Language], files: list[str], named: list[s
     for name, language in languages.items():
         chosen = [path for path in files if language.owns(path)]
         if named:
+            # In the order named: the first files named are judged first.
             prefixes = [entry.rstrip("/") for entry in named]
-            chosen = [path for path in chosen
-                      if any(path == prefix or path.startswith(prefix + "/") for prefix in prefixes)]
+            ranks = {path: next((rank for rank, prefix in enumerate(prefixes)
+                                 if path == prefix or path.startswith(prefix + "/")), None) for path in chosen}
+            chosen = sorted((path for path in chosen if ranks[path] is not None), key=lambda path: ranks[path])
         if changed is not None:
             chosen = [path for path in chosen if path in set(changed)]
         wanted[name] = chosen
@@ -261,7 +263,7 @@ def run_cpp(language: Language, files: list[str], all_files: list[str], report: 
     timeout = max(timeouts)
     work: queue.Queue[str] = queue.Queue()
     # Sources before headers: a header's mutant rebuilds every file that includes it, tests too.
-    for path in sorted(files, key=lambda path: (path.endswith(".h"), path)):
+    for path in sorted(files, key=lambda path: path.endswith(".h")):
         work.put(path)
     errors: list[BaseException] = []
 
