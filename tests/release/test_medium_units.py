@@ -2,6 +2,7 @@
 autorun.inf, the application identifier and version, and the image reader on a small image xorriso
 writes. Faults that a mutation run (scripts/mutate) showed the slower release tests let through."""
 
+import datetime
 import fcntl
 import os
 import shutil
@@ -215,6 +216,9 @@ class SourceOfAMedium(unittest.TestCase):
             fcntl.flock(other, fcntl.LOCK_EX | fcntl.LOCK_NB)
 
 
+EPOCH = 1234567890  # 2009-02-13 23:31:30 UTC
+
+
 def setUpModule():
     global FOLDER, IMAGE, FILES
     FOLDER = Path(tempfile.mkdtemp(prefix="medium-units-"))
@@ -226,8 +230,10 @@ def setUpModule():
         (tree / name).write_bytes(content)
     IMAGE = FOLDER / "small.iso"
     subprocess.run(["xorriso", "-abort_on", "FAILURE", "-outdev", str(IMAGE), "-joliet", "on", "-rockridge", "on",
-                    "-padding", "0", "-volid", "SMALL_VOLUME", "-application_id", "TARVIN SETUP MEDIUM 1.2.3, COMMIT NONE",
-                    "-map", str(tree), "/"], check=True, capture_output=True)
+                    "-padding", "0", "-iso_nowtime", f"={EPOCH}", "-volume_date", "all_file_dates", f"={EPOCH}",
+                    "-volid", "SMALL_VOLUME", "-application_id", "TARVIN SETUP MEDIUM 1.2.3, COMMIT NONE",
+                    "-map", str(tree), "/"], check=True, capture_output=True,
+                   env={**os.environ, "SOURCE_DATE_EPOCH": str(EPOCH)})
 
 
 def tearDownModule():
@@ -278,6 +284,43 @@ class ImageReader(unittest.TestCase):
         cut = FOLDER / "cut.iso"
         cut.write_bytes(IMAGE.read_bytes()[:IMAGE.stat().st_size // 2])
         self.assertRaises(iso9660.ImageError, iso9660.read_image, cut)
+
+    def test_a_tree_extracted_holds_its_files_but_those_left_out(self):
+        image = iso9660.read_image(IMAGE)
+        destination = image.extract(iso9660.JOLIET, FOLDER / "extracted", leave_out=("setup.exe",))
+        self.assertEqual(destination, FOLDER / "extracted")
+        found = {path.relative_to(destination).as_posix(): path.read_bytes()
+                 for path in destination.rglob("*") if path.is_file()}
+        self.assertEqual(found, {name: content for name, content in FILES.items() if name != "setup.exe"})
+        self.assertTrue((destination / "vorncopy" / "数据库").is_dir())
+
+    def test_dates_are_read_in_utc_from_every_record(self):
+        image = iso9660.read_image(IMAGE)
+        when = datetime.datetime.fromtimestamp(EPOCH, datetime.timezone.utc)
+        for tree in (iso9660.ISO_9660, iso9660.JOLIET, iso9660.ROCK_RIDGE):
+            for path, entry in image.trees[tree].items():
+                self.assertEqual(entry.recorded, when, (tree, path))
+        for entry in image.files(iso9660.ROCK_RIDGE).values():
+            self.assertEqual(entry.modified, when)
+            self.assertEqual(entry.mode & 0o170000, 0o100000)
+        self.assertEqual(image.volume_created[:14], "20090213233130")
+        # A record whose date is no date reads as 1900-01-01; one 8 hours east of UTC, as UTC.
+        self.assertEqual(iso9660._date7(bytes([109, 2, 14, 7, 31, 30, 32])), when)
+        self.assertEqual(iso9660._date7(bytes([109, 13, 1, 0, 0, 0, 0])),
+                         datetime.datetime(1900, 1, 1, tzinfo=datetime.timezone.utc))
+
+    def test_path_tables_and_folders_are_named_regions(self):
+        image = iso9660.read_image(IMAGE)
+        primary = IMAGE.read_bytes()[16 * 2048:17 * 2048]
+        sectors = [int.from_bytes(primary[offset:offset + 4], order) for offset, order in (
+            (140, "little"), (144, "little"), (148, "big"), (152, "big"))]
+        self.assertTrue(sectors[0] and sectors[2])  # the mandatory tables; the optional copies may be absent
+        for sector in filter(None, sectors):
+            self.assertIn("ISO 9660 path table", iso9660.what_holds(image, sector * 2048))
+        for tree in (iso9660.ISO_9660, iso9660.JOLIET):
+            for path, entry in image.trees[tree].items():
+                if entry.is_folder:
+                    self.assertIn(f"{tree} folder /{path}", iso9660.what_holds(image, entry.extents[0][0]))
 
     def test_data_past_the_volume_is_a_region_of_its_own(self):
         longer = FOLDER / "longer.iso"
