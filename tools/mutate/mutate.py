@@ -149,10 +149,17 @@ class Report:
         return lines
 
 
+# Only the mutants whose line as printed ("file:line: mutant") holds one of these texts, when any is given.
+MATCHES: list[str] = []
+
+
 def mutants_of(language: str, root: Path, path: str) -> list[Mutant]:
     source = (root / path).read_text(encoding="utf-8")
     generator = cpp_mutants if language == "cpp" else py_mutants
-    return generator.mutants(source, path)
+    found = generator.mutants(source, path)
+    if MATCHES:
+        found = [mutant for mutant in found if any(text in str(mutant) for text in MATCHES)]
+    return found
 
 
 # --- C++: a scratch copy of the checkout per worker, one incremental build per mutant ------------------
@@ -251,8 +258,7 @@ def run_cpp(language: Language, files: list[str], all_files: list[str], report: 
     # The unmutated build must pass, and tells how long the tests take.
     timeouts = []
     for workspace in workspaces:
-        print(f"Building the scratch copy {workspace.scratch.relative_to(root)} (log: "
-              f"{workspace.log.relative_to(root)})", flush=True)
+        print(f"Building the scratch copy {workspace.scratch} (log: {workspace.log})", flush=True)
         if not workspace.compile():
             raise MutateError(f"the unmutated sources do not build: see {workspace.log}")
         started = time.monotonic()
@@ -469,6 +475,9 @@ def parse_arguments(argv: list[str]) -> argparse.Namespace:
                              "write --changed=BASE before paths")
     parser.add_argument("--jobs", "-j", type=int, default=1, help="mutants judged at once (default 1)")
     parser.add_argument("--list", action="store_true", help="list the mutants, run nothing")
+    parser.add_argument("--match", action="append", default=[], metavar="TEXT",
+                        help="only the mutants whose printed line (file:line: mutant) holds TEXT (repeatable): "
+                             "judge the survivors of an earlier run again")
     parser.add_argument("--language", choices=("cpp", "python"), action="append",
                         help="only C++ or only Python (default: both)")
     parser.add_argument("--quiet-killed", action="store_true", help="print survivors and the tally only")
@@ -489,6 +498,9 @@ def main(argv: list[str] | None = None) -> int:
     arguments = parse_arguments(sys.argv[1:] if argv is None else argv)
     started = time.monotonic()
     languages = load_config()
+    MATCHES[:] = arguments.match
+    report = Report(quiet_killed=arguments.quiet_killed)
+    stop = threading.Event()
     files = checkout_files()
     named = []
     for entry in arguments.paths:
@@ -508,20 +520,20 @@ def main(argv: list[str] | None = None) -> int:
                     for mutant in mutants_of(name, REPO_ROOT, path):
                         print(mutant)
             return 0
-        report = Report(quiet_killed=arguments.quiet_killed)
-        stop = threading.Event()
         for name in chosen:
             if not selected[name]:
                 continue
             print(f"{name}: {len(selected[name])} file(s): {' '.join(selected[name])}", flush=True)
             if name == "cpp":
-                run_cpp(languages[name], selected[name], files, report, arguments.jobs, arguments.scratch, stop)
+                run_cpp(languages[name], selected[name], files, report, arguments.jobs, arguments.scratch.resolve(), stop)
             else:
                 run_python(languages[name], selected[name], report, arguments.jobs, stop)
     except MutateError as error:
         print(f"scripts/mutate: {error}", file=sys.stderr)
         return 2
     except KeyboardInterrupt:
+        stop.set()
+        end_children()
         print("scripts/mutate: interrupted; the tally so far:", file=sys.stderr)
         for line in report.summary():
             print(line, file=sys.stderr)
