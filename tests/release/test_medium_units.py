@@ -51,9 +51,11 @@ class Names(unittest.TestCase):
         self.assertIsNone(payload.windows_name_problem("安装说明.txt"))
         self.assertIn("holds : ?", payload.windows_name_problem("a?:b"))
         self.assertIn("'\\x01'", payload.windows_name_problem("a\x01"))
+        self.assertEqual(payload.windows_name_problem("a\x1f"),
+                         "it holds '\\x1f', which Windows does not allow in a name")
         for name in ("a.", "a "):
             self.assertIn("ends in a dot or a space", payload.windows_name_problem(name))
-        for name in ("NUL.txt", "con", "Com1.log", "LPT9", "aux .txt"):
+        for name in ("NUL.txt", "con", "Com1.log", "COM9", "lpt1.txt", "LPT9", "aux .txt", "PRN"):
             self.assertEqual(payload.windows_name_problem(name), "it is a device name on Windows", name)
         for name in ("COM0", "LPT10", "NULL"):
             self.assertIsNone(payload.windows_name_problem(name), name)
@@ -102,6 +104,12 @@ class PayloadFolder(unittest.TestCase):
         lines = str(raised.exception).splitlines()
         self.assertEqual(lines[:2], ["the payload lacks vorncopy\\msjter35.dll", "the payload lacks vorncopy\\tarvinxp.exe"])
         self.assertEqual(len(lines), 3)
+
+    def test_a_payload_without_its_folder_lacks_each_of_its_files(self):
+        self.lay_out("voabc.txt")
+        self.assertEqual(self._refusal(self.folder).splitlines()[:3], [
+            "the payload lacks vorncopy\\Dao350.dll", "the payload lacks vorncopy\\msjter35.dll",
+            "the payload lacks vorncopy\\tarvinxp.exe"])
 
     def test_a_file_or_a_missing_folder_in_place_of_the_payload_folder(self):
         self.assertIn("does not exist", self._refusal(self.folder / "missing"))
