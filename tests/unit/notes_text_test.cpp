@@ -214,4 +214,15 @@ TEST(NotesText, LargeFileArrivesWhole) {
   EXPECT_EQ(panel.substr(panel.size() - 81), L"\r\n" + std::wstring(79, L'x'));
 }
 
+
+// --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
+
+TEST(NotesTextFoundByMutation, ACutShortFileKeepsAnEmptyLastCompleteLine) {
+  EXPECT_EQ(NotesPanelText("a\r\rpart", ReadExtent::CutShort, test_text::DecodeLatin1), L"\r\na\r\n");
+  EXPECT_EQ(NotesPanelText("\xEF\xBB\xBF"
+                           "a\r\n\r\npart",
+                           ReadExtent::CutShort, NeverAnsi),
+            L"\r\na\r\n");
+}
+
 }  // namespace
