@@ -225,4 +225,9 @@ TEST(NotesTextFoundByMutation, ACutShortFileKeepsAnEmptyLastCompleteLine) {
             L"\r\na\r\n");
 }
 
+TEST(NotesTextFoundByMutation, Utf8AtTheEdgeOfTheBasicPlane) {
+  EXPECT_EQ(DecodeUtf8("\xEF\xBF\xBF"), std::wstring{wchar_t(0xFFFF)});
+  EXPECT_EQ(DecodeUtf8("\xF0\x90\x80\x80"), (std::wstring{wchar_t(0xD800), wchar_t(0xDC00)}));
+}
+
 }  // namespace
