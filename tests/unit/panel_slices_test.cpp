@@ -104,4 +104,9 @@ TEST(PanelSlicesFoundByMutation, ALoneCrOrLfOrSurrogateHalfIsAPlaceToCut) {
   }
 }
 
+TEST(PanelSlicesFoundByMutation, SlicesAreAsLongAsAskedFromTwoUnitsOn) {
+  EXPECT_EQ(PanelSlices(L"abcde", 2), (std::vector<std::wstring_view>{L"ab", L"cd", L"e"}));
+  EXPECT_EQ(PanelSlices(L"abcde", 1), (std::vector<std::wstring_view>{L"ab", L"cd", L"e"}));
+}
+
 }  // namespace
