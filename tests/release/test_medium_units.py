@@ -57,7 +57,7 @@ class Names(unittest.TestCase):
             self.assertIn("ends in a dot or a space", payload.windows_name_problem(name))
         for name in ("NUL.txt", "con", "Com1.log", "COM9", "lpt1.txt", "LPT9", "aux .txt", "PRN"):
             self.assertEqual(payload.windows_name_problem(name), "it is a device name on Windows", name)
-        for name in ("COM0", "LPT10", "NULL"):
+        for name in ("COM0", "LPT0", "COM10", "LPT10", "NULL"):
             self.assertIsNone(payload.windows_name_problem(name), name)
 
     def test_payload_files_are_what_the_medium_does_not_add(self):
@@ -160,9 +160,10 @@ class Identifiers(unittest.TestCase):
             self.assertRaises(build.BuildError, build.check_version, version)
 
     def test_the_build_environment_holds_no_signing_secret(self):
-        environment = build.clean_environment(EXTRA="1")
-        self.assertEqual(environment["EXTRA"], "1")
-        for name in build.SECRET_VARIABLES:
+        with mock.patch.dict(os.environ, {"SIGNING_PASSWORD": "p", "SIGNING_PIN": "1", "KEPT": "k"}):
+            environment = build.clean_environment(EXTRA="1")
+        self.assertEqual((environment["EXTRA"], environment["KEPT"]), ("1", "k"))
+        for name in ("SIGNING_PASSWORD", "SIGNING_PIN"):
             self.assertNotIn(name, environment)
 
 
