@@ -96,6 +96,10 @@ class CppMutants(unittest.TestCase):
                                        capture_output=True, text=True)
                 self.assertEqual(0, built.returncode, f"{mutant}: {built.stderr}")
 
+    def test_pure_virtual_functions_keep_their_zero(self):
+        source = "struct View {\n  virtual bool Show() = 0;\n  virtual int Size() const = 0;\n  int count = 0;\n};\n"
+        self.assertEqual([(4, "0 -> 1")], [(mutant.line, mutant.description) for mutant in cpp_mutants.mutants(source)])
+
     def test_the_tokenizer_keeps_raw_strings_and_line_numbers(self):
         source = 'auto s = R"x(a < b\n)" )x";\nbool b = s.size() < 3;\n'
         found = cpp_mutants.mutants(source)

@@ -335,6 +335,9 @@ def mutants(source: str, path: str = "") -> list[Mutant]:
             new = "false" if token.text == "true" else "true"
             replace(token.start, token.end, new, f"{token.text} -> {new}", token.line)
         elif token.kind == "number":
+            if (token.text == "0" and index >= 2 and tokens[index - 1].text == "="
+                    and tokens[index - 2].text in {")", *SPECIFIERS_BEFORE_BODY}):
+                continue  # a pure virtual function's "= 0": any other number only breaks the build
             for new in _integer_variants(token.text):
                 replace(token.start, token.end, new, f"{token.text} -> {new}", token.line)
 
