@@ -246,4 +246,10 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"LeadAboveF4", "\xF5\x80\x80\x80", std::wstring{kFffd, kFffd, kFffd, kFffd}}),
     [](const testing::TestParamInfo<Utf8Case>& info) { return info.param.name; });
 
+TEST(NotesTextFoundByMutation, ASequenceCutByTheEndOfTheBytesIsReplacedWhateverFollowsInMemory) {
+  const std::string_view whole = "\xE7\xA1\xAE";
+  EXPECT_EQ(DecodeUtf8(whole.substr(0, 2)), std::wstring{kFffd});
+  EXPECT_EQ(DecodeUtf8(whole), L"\u786E");
+}
+
 }  // namespace
