@@ -243,7 +243,9 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"FirstFourBytes", "\xF0\x90\x80\x80", std::wstring{wchar_t(0xD800), wchar_t(0xDC00)}},
         Utf8Case{"OverlongBelowF090", "\xF0\x8F\xBF\xBF", std::wstring{kFffd, kFffd, kFffd, kFffd}},
         Utf8Case{"FirstAfterF0", "\xF1\x80\x80\x80", std::wstring{wchar_t(0xD8C0), wchar_t(0xDC00)}},
-        Utf8Case{"LeadAboveF4", "\xF5\x80\x80\x80", std::wstring{kFffd, kFffd, kFffd, kFffd}}),
+        Utf8Case{"LeadAboveF4", "\xF5\x80\x80\x80", std::wstring{kFffd, kFffd, kFffd, kFffd}},
+        Utf8Case{"SecondContinuationBelow80", "\xE1\x80\x7F", std::wstring{kFffd, L'\x7F'}},
+        Utf8Case{"SecondContinuationAboveBF", "\xE1\x80\xC0", std::wstring{kFffd, kFffd}}),
     [](const testing::TestParamInfo<Utf8Case>& info) { return info.param.name; });
 
 TEST(NotesTextFoundByMutation, ASequenceCutByTheEndOfTheBytesIsReplacedWhateverFollowsInMemory) {
