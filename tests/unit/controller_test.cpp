@@ -577,4 +577,55 @@ TEST_F(LongNotesTest, TheRunStateRunsNoStepOnceAnEndIsDecidedDuringAFill) {
   EXPECT_EQ(Appends(), 0u);
 }
 
+
+// --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
+
+TEST_F(PictureButtonTest, AHideClickThatThrowsEndsAsAFailedHideClick) {
+  WriteNotes("a");
+  EXPECT_EQ(Click(), kShown);
+  view.fail = "hide panel";
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::Wait);
+  EXPECT_EQ(controller->LastClick(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Failed}));
+}
+
+TEST_F(PictureButtonTest, APanelThatRefusesToShowOrToEmptyEndsTheClickBeforeTheNotesAreRead) {
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("a");
+  for (const char* refused : {"show panel", "empty panel"}) {
+    view.refuse = refused;
+    view.log.clear();
+    EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::ControlRefused})) << refused;
+    EXPECT_EQ(view.log.back(), refused);
+    EXPECT_TRUE(files_->readPaths.empty());
+    EXPECT_FALSE(view.continueEnabled);
+    view.refuse.reset();
+    EXPECT_EQ(Click().branch, ClickBranch::Hide);
+  }
+  EXPECT_EQ(view.panelText, L"");
+}
+
+TEST_F(LongNotesTest, AClickWhileTheButtonFillsThePanelEndsThatFill) {
+  actions::PictureButton button;
+  const actions::PictureButtonContext context{
+      baseDirectory, view, *files_, [this] { return windowsDirectory; }, test_text::DecodeCp936};
+  EXPECT_EQ(button.Click(context), std::nullopt);
+  ASSERT_TRUE(button.Filling());
+  EXPECT_EQ(button.Click(context), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
+  EXPECT_FALSE(button.Filling());
+  EXPECT_EQ(button.Continue(context), std::nullopt);
+  EXPECT_EQ(Appends(), 0u);
+}
+
+TEST_F(LongNotesTest, APanelThatRefusesASliceEndsTheClickThere) {
+  view.refuse = "append to panel";
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
+  EXPECT_EQ(controller->Step(), Next::Wait);
+  EXPECT_EQ(controller->LastClick(), (ClickOutcome{ClickBranch::Show, ClickEnd::ControlRefused}));
+  EXPECT_EQ(Appends(), 1u);
+  EXPECT_FALSE(view.continueEnabled);
+  EXPECT_TRUE(files_->copies.empty());
+  view.refuse.reset();
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
+}
+
 }  // namespace

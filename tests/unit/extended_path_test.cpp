@@ -70,4 +70,26 @@ TEST(WithoutExtendedPrefix, GivesBackTheClassicFormOfDriveAndUncPaths) {
   EXPECT_EQ(WithoutExtendedPrefix(L"C:\\x"), L"C:\\x");
 }
 
+
+// --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
+
+TEST(ExtendedLengthPathFoundByMutation, EveryDriveLetterFromAToZInEitherCaseAndNoNeighbour) {
+  for (const wchar_t* root : {L"A:\\", L"Z:\\", L"a:\\", L"z:\\"}) {
+    const std::wstring path = PathOfLength(root, 300);
+    EXPECT_EQ(ExtendedLengthPath(path), L"\\\\?\\" + path) << root;
+  }
+  // The characters just before and after the two ranges of letters.
+  for (const wchar_t* root : {L"@:\\", L"[:\\", L"`:\\", L"{:\\"}) {
+    const std::wstring path = PathOfLength(root, 300);
+    EXPECT_EQ(ExtendedLengthPath(path), path) << root;
+  }
+}
+
+TEST(ExtendedLengthPathFoundByMutation, OnlyTwoLeadingSeparatorsAndANameMakeAServer) {
+  for (const std::wstring& path : {PathOfLength(L"\\\\\\server\\", 300), PathOfLength(L"\\\\?x\\", 300),
+                                   PathOfLength(L"\\\\.x\\", 300), PathOfLength(L"a\\server\\", 300)}) {
+    EXPECT_EQ(ExtendedLengthPath(path), path) << path.substr(0, 12).c_str();
+  }
+}
+
 }  // namespace

@@ -214,4 +214,44 @@ TEST(NotesText, LargeFileArrivesWhole) {
   EXPECT_EQ(panel.substr(panel.size() - 81), L"\r\n" + std::wstring(79, L'x'));
 }
 
+
+// --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
+
+TEST(NotesTextFoundByMutation, ACutShortFileKeepsAnEmptyLastCompleteLine) {
+  EXPECT_EQ(NotesPanelText("a\r\rpart", ReadExtent::CutShort, test_text::DecodeLatin1), L"\r\na\r\n");
+  EXPECT_EQ(NotesPanelText("\xEF\xBB\xBF"
+                           "a\r\n\r\npart",
+                           ReadExtent::CutShort, NeverAnsi),
+            L"\r\na\r\n");
+}
+
+// The first and last code point of each sequence length and of each lead byte's own bounds, and their
+// invalid neighbours.
+INSTANTIATE_TEST_SUITE_P(
+    NotesTextFoundByMutation, Utf8Decoding,
+    testing::Values(
+        Utf8Case{"LastOneByte", "\x7F", L"\x7F"}, Utf8Case{"FirstTwoBytes", "\xC2\x80", L"\u0080"},
+        Utf8Case{"LastTwoBytes", "\xDF\xBF", L"\u07FF"},
+        Utf8Case{"OverlongBelowC2", "\xC1\xBF", std::wstring{kFffd, kFffd}},
+        Utf8Case{"ContinuationBelow80", "\xC2\x7F", std::wstring{kFffd, L'\x7F'}},
+        Utf8Case{"ContinuationAboveBF", "\xC2\xC0", std::wstring{kFffd, kFffd}},
+        Utf8Case{"FirstThreeBytes", "\xE0\xA0\x80", L"\u0800"},
+        Utf8Case{"OverlongBelowE0A0", "\xE0\x9F\xBF", std::wstring{kFffd, kFffd, kFffd}},
+        Utf8Case{"FirstAfterE0", "\xE1\x80\x80", L"\u1000"}, Utf8Case{"LastBeforeSurrogates", "\xED\x9F\xBF", L"\uD7FF"},
+        Utf8Case{"FirstAfterSurrogates", "\xEE\x80\x80", L"\uE000"},
+        Utf8Case{"LastThreeBytes", "\xEF\xBF\xBF", std::wstring{wchar_t(0xFFFF)}},
+        Utf8Case{"FirstFourBytes", "\xF0\x90\x80\x80", std::wstring{wchar_t(0xD800), wchar_t(0xDC00)}},
+        Utf8Case{"OverlongBelowF090", "\xF0\x8F\xBF\xBF", std::wstring{kFffd, kFffd, kFffd, kFffd}},
+        Utf8Case{"FirstAfterF0", "\xF1\x80\x80\x80", std::wstring{wchar_t(0xD8C0), wchar_t(0xDC00)}},
+        Utf8Case{"LeadAboveF4", "\xF5\x80\x80\x80", std::wstring{kFffd, kFffd, kFffd, kFffd}},
+        Utf8Case{"SecondContinuationBelow80", "\xE1\x80\x7F", std::wstring{kFffd, L'\x7F'}},
+        Utf8Case{"SecondContinuationAboveBF", "\xE1\x80\xC0", std::wstring{kFffd, kFffd}}),
+    [](const testing::TestParamInfo<Utf8Case>& info) { return info.param.name; });
+
+TEST(NotesTextFoundByMutation, ASequenceCutByTheEndOfTheBytesIsReplacedWhateverFollowsInMemory) {
+  const std::string_view whole = "\xE7\xA1\xAE";
+  EXPECT_EQ(DecodeUtf8(whole.substr(0, 2)), std::wstring{kFffd});
+  EXPECT_EQ(DecodeUtf8(whole), L"\u786E");
+}
+
 }  // namespace

@@ -84,4 +84,29 @@ TEST(PanelSlices, TextOfPairsOnlyStillMovesOn) {
   EXPECT_EQ(Joined(PanelSlices(L"abc", 0)), L"abc");
 }
 
+
+// --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
+
+TEST(PanelSlicesFoundByMutation, TheLastSliceEndsWithTheTextWhateverFollowsItInMemory) {
+  // The view ends in a CR whose LF lies beyond it: the end of the text is always a place to cut.
+  const std::wstring buffer = L"xx\r\nyy";
+  const std::wstring_view text = std::wstring_view(buffer).substr(0, 3);
+  EXPECT_EQ(PanelSlices(text, 3), (std::vector<std::wstring_view>{L"xx\r"}));
+  EXPECT_EQ(PanelSlices(text, 2), (std::vector<std::wstring_view>{L"xx", L"\r"}));
+}
+
+TEST(PanelSlicesFoundByMutation, ALoneCrOrLfOrSurrogateHalfIsAPlaceToCut) {
+  for (const std::wstring& text : {std::wstring(L"ab\rcd"), std::wstring(L"abc\nd"),
+                                   std::wstring{L'a', L'b', wchar_t(0xD800), L'c', L'd'},
+                                   std::wstring{L'a', L'b', L'c', wchar_t(0xDC00), L'd'}}) {
+    const std::wstring_view view(text);
+    EXPECT_EQ(PanelSlices(view, 3), (std::vector<std::wstring_view>{view.substr(0, 3), view.substr(3)}));
+  }
+}
+
+TEST(PanelSlicesFoundByMutation, SlicesAreAsLongAsAskedFromTwoUnitsOn) {
+  EXPECT_EQ(PanelSlices(L"abcde", 2), (std::vector<std::wstring_view>{L"ab", L"cd", L"e"}));
+  EXPECT_EQ(PanelSlices(L"abcde", 1), (std::vector<std::wstring_view>{L"ab", L"cd", L"e"}));
+}
+
 }  // namespace

@@ -1,0 +1,345 @@
+"""The medium tool's rules one function at a time, with no build: the payload's names and labels,
+autorun.inf, the application identifier and version, and the image reader on a small image xorriso
+writes. Faults that a mutation run (scripts/mutate) showed the slower release tests let through."""
+
+import datetime
+import fcntl
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+from unittest import mock
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
+import build  # noqa: E402
+import iso9660  # noqa: E402
+import payload  # noqa: E402
+
+
+class Labels(unittest.TestCase):
+    def test_volume_labels_are_1_to_16_of_capitals_digits_and_underscores(self):
+        for label in ("A", "TARVIN_2", "X" * 16):
+            payload.check_volume_label(label)
+        for label in ("", "X" * 17, "tarvin", "TAR VIN", "TARVIN-2"):
+            self.assertRaises(payload.PayloadError, payload.check_volume_label, label)
+
+    def test_autorun_labels_are_printable_text_on_one_line(self):
+        for label in ("t", "tarvin 数据库", " ~"):
+            payload.check_autorun_label(label)
+        for label in ("", "a\nb", "a\rb", "tab\t", "\x1f", "del\x7f"):
+            self.assertRaises(payload.PayloadError, payload.check_autorun_label, label)
+
+    def test_autorun_inf_is_ascii_or_utf16_and_reads_back_its_label(self):
+        ascii_inf = payload.autorun_inf("tarvin")
+        self.assertEqual(ascii_inf, b"[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\nlabel=tarvin\r\n")
+        chinese = payload.autorun_inf("数据库")
+        self.assertTrue(chinese.startswith(b"\xff\xfe"))
+        self.assertEqual(chinese[2:].decode("utf-16-le"), ascii_inf.decode().replace("tarvin", "数据库"))
+        for label in ("tarvin", "数据库", "a=b"):
+            self.assertEqual(payload.autorun_label(payload.autorun_inf(label)), label)
+        self.assertIsNone(payload.autorun_label(b"[autorun]\r\nopen=setup.exe\r\n"))
+        self.assertEqual(payload.autorun_label(b"[autorun]\nlabel=plain\n"), "plain")
+
+
+class Names(unittest.TestCase):
+    def test_names_windows_cannot_use_are_told_why(self):
+        self.assertIsNone(payload.windows_name_problem("Dao350.dll"))
+        self.assertIsNone(payload.windows_name_problem("CONSOLE.txt"))
+        self.assertIsNone(payload.windows_name_problem("安装说明.txt"))
+        self.assertIn("holds : ?", payload.windows_name_problem("a?:b"))
+        self.assertIn("'\\x01'", payload.windows_name_problem("a\x01"))
+        self.assertEqual(payload.windows_name_problem("a\x1f"),
+                         "it holds '\\x1f', which Windows does not allow in a name")
+        for name in ("a.", "a "):
+            self.assertIn("ends in a dot or a space", payload.windows_name_problem(name))
+        for name in ("NUL.txt", "con", "Com1.log", "COM9", "lpt1.txt", "LPT9", "aux .txt", "PRN"):
+            self.assertEqual(payload.windows_name_problem(name), "it is a device name on Windows", name)
+        for name in ("COM0", "LPT0", "COM10", "LPT10", "NULL"):
+            self.assertIsNone(payload.windows_name_problem(name), name)
+
+    def test_payload_files_are_what_the_medium_does_not_add(self):
+        self.assertFalse(payload.is_payload_file("setup.exe"))
+        self.assertFalse(payload.is_payload_file("autorun.inf"))
+        self.assertTrue(payload.is_payload_file("vorncopy/Dao350.dll"))
+        self.assertEqual(payload.windows_name("vorncopy/a/b"), "vorncopy\\a\\b")
+
+
+class Notes(unittest.TestCase):
+    def test_warnings_for_what_the_launcher_would_show_unlike_the_vendor_expects(self):
+        self.assertIn("is empty", payload.notes_warning(b""))
+        self.assertIn("UTF-8 without a byte order mark", payload.notes_warning("安装".encode()))
+        for fine in (b"plain ascii\r\n", b"\xef\xbb\xbf" + "安装".encode(), b"\xff\xfe" + "安装".encode("utf-16-le"),
+                     "安装".encode("gbk")):
+            self.assertIsNone(payload.notes_warning(fine), fine)
+
+
+class PayloadFolder(unittest.TestCase):
+    def setUp(self):
+        self.folder = Path(tempfile.mkdtemp(prefix="medium-units-"))
+        self.addCleanup(shutil.rmtree, self.folder)
+
+    def lay_out(self, *names: str) -> None:
+        for name in names:
+            (self.folder / name).parent.mkdir(parents=True, exist_ok=True)
+            (self.folder / name).write_bytes(b"x")
+
+    def test_required_files_in_any_letter_case_and_the_rest_left_out(self):
+        self.lay_out("VOABC.TXT", "VornCopy/dao350.DLL", "VornCopy/MSJTER35.dll", "VornCopy/TarvinXP.exe",
+                     "VornCopy/more/extra.txt", "readme.txt", "other/a")
+        found = payload.find_payload(self.folder)
+        self.assertEqual(found.notes, self.folder / "VOABC.TXT")
+        self.assertEqual(found.components, self.folder / "VornCopy")
+        self.assertEqual(found.left_out, (self.folder / "other", self.folder / "readme.txt"))
+        self.assertEqual(found.entries, (found.notes, found.components))
+        payload.check_windows_names(found)
+
+    def test_each_missing_file_is_named(self):
+        self.lay_out("voabc.txt", "vorncopy/Dao350.dll")
+        (self.folder / "vorncopy" / "tarvinxp.exe").mkdir()
+        with self.assertRaises(payload.PayloadError) as raised:
+            payload.find_payload(self.folder)
+        lines = str(raised.exception).splitlines()
+        self.assertEqual(lines[:2], ["the payload lacks vorncopy\\msjter35.dll", "the payload lacks vorncopy\\tarvinxp.exe"])
+        self.assertEqual(len(lines), 3)
+
+    def test_a_payload_without_its_folder_lacks_each_of_its_files(self):
+        self.lay_out("voabc.txt")
+        self.assertEqual(self._refusal(self.folder).splitlines()[:3], [
+            "the payload lacks vorncopy\\Dao350.dll", "the payload lacks vorncopy\\msjter35.dll",
+            "the payload lacks vorncopy\\tarvinxp.exe"])
+
+    def test_a_file_or_a_missing_folder_in_place_of_the_payload_folder(self):
+        self.assertIn("does not exist", self._refusal(self.folder / "missing"))
+        self.lay_out("medium.ISO", "notes")
+        self.assertIn("is a file (an image?)", self._refusal(self.folder / "medium.ISO"))
+        self.assertNotIn("(an image?)", self._refusal(self.folder / "notes"))
+
+    def _refusal(self, folder: Path) -> str:
+        with self.assertRaises(payload.PayloadError) as raised:
+            payload.find_payload(folder)
+        return str(raised.exception)
+
+    def test_names_twice_in_different_case_and_unusable_names_are_refused(self):
+        self.lay_out("voabc.txt", "vorncopy/Dao350.dll", "vorncopy/msjter35.dll", "vorncopy/tarvinxp.exe",
+                     "vorncopy/sub/Read.me", "vorncopy/sub/READ.ME", "vorncopy/sub/bad?.txt")
+        with self.assertRaises(payload.PayloadError) as raised:
+            payload.check_windows_names(payload.find_payload(self.folder))
+        self.assertEqual(str(raised.exception).splitlines(), [
+            "the payload has a name Windows cannot use: vorncopy\\sub: READ.ME and Read.me differ only in case, and "
+            "Windows reaches only one of them",
+            "the payload has a name Windows cannot use: vorncopy\\sub\\bad?.txt: it holds ?, which Windows does not "
+            "allow in a name",
+            "rename them; nothing was written"])
+        self.lay_out("VOABC.txt")
+        self.assertIn("several entries named voabc.txt", self._refusal(self.folder))
+
+
+class Identifiers(unittest.TestCase):
+    COMMIT = "0123456789abcdef0123456789abcdef01234567"
+
+    def test_the_application_identifier_names_version_commit_and_changes_and_reads_back(self):
+        clean, changed = build.Source(self.COMMIT, (), 0), build.Source(self.COMMIT, ("M x",), 0)
+        self.assertEqual(clean.application_id(True, "1.2.3"), f"TARVIN SETUP MEDIUM 1.2.3, COMMIT {self.COMMIT.upper()}")
+        self.assertEqual(changed.application_id(False), clean.application_id(False))
+        marked = changed.application_id(True)
+        self.assertTrue(marked.endswith(build.UNCOMMITTED_MARK))
+        self.assertEqual(build.parse_application_id(marked), build.Origin(self.COMMIT, None, True))
+        self.assertEqual(build.parse_application_id(clean.application_id(False, "2.0.0")),
+                         build.Origin(self.COMMIT, "2.0.0", False))
+        self.assertEqual(build.parse_application_id(build.Source(None, (), 0).application_id(False)),
+                         build.Origin(None, None, False))
+        self.assertEqual(build.parse_application_id("SOMETHING ELSE"), build.Origin(None, None, False))
+
+    def test_versions_are_three_numbers_up_to_65535(self):
+        for version in ("0.0.0", "1.2.3", "65535.65535.65535"):
+            build.check_version(version)
+        for version in ("1.2", "1.2.3.4", "65536.0.0", "0.0.65536", "01.2.3", "a.b.c", "1.2.3 "):
+            self.assertRaises(build.BuildError, build.check_version, version)
+
+    def test_the_build_environment_holds_no_signing_secret(self):
+        with mock.patch.dict(os.environ, {"SIGNING_PASSWORD": "p", "SIGNING_PIN": "1", "KEPT": "k"}):
+            environment = build.clean_environment(EXTRA="1")
+        self.assertEqual((environment["EXTRA"], environment["KEPT"]), ("1", "k"))
+        for name in ("SIGNING_PASSWORD", "SIGNING_PIN"):
+            self.assertNotIn(name, environment)
+
+
+class SourceOfAMedium(unittest.TestCase):
+    """What build.py reads of a checkout: its commit, changes and date, a version tag, and the build lock."""
+
+    DATE = 1234567890
+
+    def setUp(self):
+        self.repo = Path(tempfile.mkdtemp(prefix="medium-units-"))
+        self.addCleanup(shutil.rmtree, self.repo)
+        self.git("init", "-q")
+        (self.repo / "a.txt").write_text("a")
+        self.git("add", "a.txt")
+        self.git("-c", "user.name=dev", "-c", "user.email=dev@example.com", "commit", "-q", "-m", "one",
+                 env={"GIT_COMMITTER_DATE": f"@{self.DATE} +0000", "GIT_AUTHOR_DATE": f"@{self.DATE} +0000"})
+        self.commit = self.git("rev-parse", "HEAD").strip()
+
+    def git(self, *arguments, env=None):
+        return subprocess.run(["git", "-C", str(self.repo), *arguments], check=True, capture_output=True, text=True,
+                              env={**os.environ, **(env or {})}).stdout
+
+    def test_the_commit_its_date_and_the_changes_of_the_working_tree(self):
+        with mock.patch.dict(os.environ):
+            os.environ.pop("SOURCE_DATE_EPOCH", None)
+            self.assertEqual(build.source(self.repo), build.Source(self.commit, (), self.DATE))
+            (self.repo / "a.txt").write_text("changed")
+            (self.repo / "new").mkdir()
+            (self.repo / "new" / "b.txt").write_text("b")
+            self.assertEqual(sorted(build.source(self.repo).changes), ["a.txt", "new/b.txt"])
+            outside = Path(tempfile.mkdtemp(prefix="medium-units-"))
+            self.addCleanup(shutil.rmtree, outside)
+            self.assertEqual(build.source(outside), build.Source(None, (), build.FALLBACK_SOURCE_DATE_EPOCH))
+            self.assertEqual(build.FALLBACK_SOURCE_DATE_EPOCH, 946684800)  # 2000-01-01 00:00:00 UTC
+
+    def test_source_date_epoch_overrides_the_date_and_must_be_a_number(self):
+        with mock.patch.dict(os.environ, {"SOURCE_DATE_EPOCH": "42"}):
+            self.assertEqual(build.source(self.repo).date, 42)
+        with mock.patch.dict(os.environ, {"SOURCE_DATE_EPOCH": "-1"}):
+            self.assertRaises(build.BuildError, build.source, self.repo)
+
+    def test_a_version_comes_from_the_one_version_tag_on_the_commit(self):
+        self.assertIsNone(build.tagged_version(self.commit, self.repo))
+        self.assertIsNone(build.tagged_version(None, self.repo))
+        self.git("tag", "release-candidate")
+        self.git("tag", "v1.2.3")
+        self.assertEqual(build.tagged_version(self.commit, self.repo), "1.2.3")
+        self.git("tag", "1.2.3")
+        self.assertEqual(build.tagged_version(self.commit, self.repo), "1.2.3")
+        self.git("tag", "v2.0.0")
+        self.assertIsNone(build.tagged_version(self.commit, self.repo))
+
+    def test_the_build_lock_keeps_a_second_build_of_the_folder_out(self):
+        folder = self.repo / "deeper" / "win32"
+        with build.build_lock(folder):
+            with open(f"{folder}.lock") as other:
+                self.assertRaises(BlockingIOError, fcntl.flock, other, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        with open(f"{folder}.lock") as other:
+            fcntl.flock(other, fcntl.LOCK_EX | fcntl.LOCK_NB)
+
+
+EPOCH = 1234567890  # 2009-02-13 23:31:30 UTC
+
+
+def setUpModule():
+    global FOLDER, IMAGE, FILES
+    FOLDER = Path(tempfile.mkdtemp(prefix="medium-units-"))
+    tree = FOLDER / "tree"
+    FILES = {"setup.exe": b"MZ" + bytes(3000), "vorncopy/Dao350.dll": b"dao" * 1000,
+             "vorncopy/数据库/安装说明.txt": "中文".encode("gbk"), "vorncopy/empty.txt": b""}
+    for name, content in FILES.items():
+        (tree / name).parent.mkdir(parents=True, exist_ok=True)
+        (tree / name).write_bytes(content)
+    IMAGE = FOLDER / "small.iso"
+    subprocess.run(["xorriso", "-abort_on", "FAILURE", "-outdev", str(IMAGE), "-joliet", "on", "-rockridge", "on",
+                    "-padding", "0", "-iso_nowtime", f"={EPOCH}", "-volume_date", "all_file_dates", f"={EPOCH}",
+                    "-volid", "SMALL_VOLUME", "-application_id", "TARVIN SETUP MEDIUM 1.2.3, COMMIT NONE",
+                    "-map", str(tree), "/"], check=True, capture_output=True,
+                   env={**os.environ, "SOURCE_DATE_EPOCH": str(EPOCH)})
+
+
+def tearDownModule():
+    shutil.rmtree(FOLDER, True)
+
+
+class ImageReader(unittest.TestCase):
+    def test_every_tree_holds_every_file_with_its_bytes(self):
+        image = iso9660.read_image(IMAGE)
+        self.assertEqual((image.volume_id, image.application_id, image.joliet_volume_id, image.udf),
+                         ("SMALL_VOLUME", "TARVIN SETUP MEDIUM 1.2.3, COMMIT NONE", "SMALL_VOLUME", False))
+        self.assertLessEqual(image.volume_end, image.size)
+        self.assertEqual(image.volume_end % 2048, 0)
+        for tree in (iso9660.JOLIET, iso9660.ROCK_RIDGE):
+            files = image.files(tree)
+            self.assertEqual(sorted(files), sorted(FILES), tree)
+            for name, content in FILES.items():
+                self.assertEqual(image.read(files[name]), content, (tree, name))
+                self.assertEqual(files[name].size, len(content))
+        self.assertIn("vorncopy/数据库", image.trees[iso9660.JOLIET])
+        self.assertTrue(image.trees[iso9660.JOLIET]["vorncopy/数据库"].is_folder)
+        plain = image.files(iso9660.ISO_9660)
+        self.assertEqual(len(plain), len(FILES))
+        self.assertIn("SETUP.EXE", {name.upper() for name in plain})
+
+    def test_every_byte_belongs_to_a_file_or_a_named_region(self):
+        image = iso9660.read_image(IMAGE)
+        dao = image.files(iso9660.JOLIET)["vorncopy/Dao350.dll"]
+        start = dao.extents[0][0]
+        self.assertEqual(sorted(iso9660.what_holds(image, start)),
+                         sorted(f"{tree} file {path}" for tree, path in (
+                             (iso9660.ISO_9660, next(p for p in image.files(iso9660.ISO_9660) if "DAO" in p.upper())),
+                             (iso9660.ROCK_RIDGE, "vorncopy/Dao350.dll"), (iso9660.JOLIET, "vorncopy/Dao350.dll"))))
+        self.assertEqual(iso9660.what_holds(image, 0), ["system area (sectors 0-15)"])
+        self.assertEqual(iso9660.what_holds(image, 16 * 2048)[0].split(" (")[0], "volume descriptor")
+        for region in image.regions:
+            self.assertLess(region.start, region.end)
+            self.assertLessEqual(region.end, image.size)
+
+    def test_what_is_no_image_is_refused_by_name(self):
+        short = FOLDER / "short.iso"
+        short.write_bytes(bytes(16 * 2048 + 100))
+        with self.assertRaisesRegex(iso9660.ImageError, "too short"):
+            iso9660.read_image(short)
+        blank = FOLDER / "blank.iso"
+        blank.write_bytes(bytes(40 * 2048))
+        self.assertRaises(iso9660.ImageError, iso9660.read_image, blank)
+        cut = FOLDER / "cut.iso"
+        cut.write_bytes(IMAGE.read_bytes()[:IMAGE.stat().st_size // 2])
+        self.assertRaises(iso9660.ImageError, iso9660.read_image, cut)
+
+    def test_a_tree_extracted_holds_its_files_but_those_left_out(self):
+        image = iso9660.read_image(IMAGE)
+        destination = image.extract(iso9660.JOLIET, FOLDER / "extracted", leave_out=("setup.exe",))
+        self.assertEqual(destination, FOLDER / "extracted")
+        found = {path.relative_to(destination).as_posix(): path.read_bytes()
+                 for path in destination.rglob("*") if path.is_file()}
+        self.assertEqual(found, {name: content for name, content in FILES.items() if name != "setup.exe"})
+        self.assertTrue((destination / "vorncopy" / "数据库").is_dir())
+
+    def test_dates_are_read_in_utc_from_every_record(self):
+        image = iso9660.read_image(IMAGE)
+        when = datetime.datetime.fromtimestamp(EPOCH, datetime.timezone.utc)
+        for tree in (iso9660.ISO_9660, iso9660.JOLIET, iso9660.ROCK_RIDGE):
+            for path, entry in image.trees[tree].items():
+                self.assertEqual(entry.recorded, when, (tree, path))
+        for entry in image.files(iso9660.ROCK_RIDGE).values():
+            self.assertEqual(entry.modified, when)
+            self.assertEqual(entry.mode & 0o170000, 0o100000)
+        self.assertEqual(image.volume_created[:14], "20090213233130")
+        # A record whose date is no date reads as 1900-01-01; one 8 hours east of UTC, as UTC.
+        self.assertEqual(iso9660._date7(bytes([109, 2, 14, 7, 31, 30, 32])), when)
+        self.assertEqual(iso9660._date7(bytes([109, 13, 1, 0, 0, 0, 0])),
+                         datetime.datetime(1900, 1, 1, tzinfo=datetime.timezone.utc))
+
+    def test_path_tables_and_folders_are_named_regions(self):
+        image = iso9660.read_image(IMAGE)
+        primary = IMAGE.read_bytes()[16 * 2048:17 * 2048]
+        sectors = [int.from_bytes(primary[offset:offset + 4], order) for offset, order in (
+            (140, "little"), (144, "little"), (148, "big"), (152, "big"))]
+        self.assertTrue(sectors[0] and sectors[2])  # the mandatory tables; the optional copies may be absent
+        for sector in filter(None, sectors):
+            self.assertIn("ISO 9660 path table", iso9660.what_holds(image, sector * 2048))
+        for tree in (iso9660.ISO_9660, iso9660.JOLIET):
+            for path, entry in image.trees[tree].items():
+                if entry.is_folder:
+                    self.assertIn(f"{tree} folder /{path}", iso9660.what_holds(image, entry.extents[0][0]))
+
+    def test_data_past_the_volume_is_a_region_of_its_own(self):
+        longer = FOLDER / "longer.iso"
+        longer.write_bytes(IMAGE.read_bytes() + b"tail")
+        image = iso9660.read_image(longer)
+        self.assertEqual(iso9660.what_holds(image, image.size - 1), ["data past the volume's end"])
+        self.assertEqual(image.volume_end, iso9660.read_image(IMAGE).volume_end)
+        self.assertEqual(iso9660.what_holds(image, image.volume_end), ["data past the volume's end"])
+        self.assertNotIn("data past the volume's end", iso9660.what_holds(image, image.volume_end - 1))
+
+
+if __name__ == "__main__":
+    unittest.main()

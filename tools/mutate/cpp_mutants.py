@@ -1,0 +1,374 @@
+"""Mutants of C++ sources, made on tokens: comments, string and character literals and preprocessor lines
+are never touched, and `<` / `>` change only where they stand as comparisons (a space on each side, as
+clang-format writes a binary operator; a template's brackets have none inside them)."""
+
+from __future__ import annotations
+
+import re
+from dataclasses import dataclass
+
+from mutant import Mutant
+
+# Longest first: the lexer takes the longest punctuator that matches.
+PUNCTUATORS = sorted(
+    """<<= >>= <=> ->* ... :: -> ++ -- << >> <= >= == != && || += -= *= /= %= &= |= ^= .* ## { } [ ] ( ) ; :
+    ? , . + - * / % ^ & | ~ ! = < > #""".split(),
+    key=len,
+    reverse=True,
+)
+IDENTIFIER = re.compile(r"[A-Za-z_]\w*")
+NUMBER = re.compile(r"(?:0[xX][0-9A-Fa-f']+|\d[\d']*)(?:\.[\d']*)?(?:[eEpP][+-]?\d+)?[A-Za-z_]*|\.\d[\d']*[A-Za-z_]*")
+INTEGER = re.compile(r"(?P<digits>0[xX][0-9A-Fa-f']+|[1-9][\d']*|0)(?P<suffix>[uUlLzZ]*)")
+RAW_STRING = re.compile(r'(?:u8|[uUL])?R"(?P<delimiter>[^()\\\s]{0,16})\(')
+STRING_PREFIX = re.compile(r'(?:u8|[uUL])?(?=["\'])')
+
+CONTROL_HEADS = {"if", "while", "for", "switch", "catch"}
+# After these a `{` opens a block of statements (or a class, enum, or namespace, handled apart).
+BLOCK_AFTER = {"else", "do", "try"}
+SPECIFIERS_BEFORE_BODY = {"const", "noexcept", "override", "final", "mutable"}
+
+
+@dataclass
+class Token:
+    kind: str  # "identifier", "number", "literal", "punctuator"
+    text: str
+    start: int
+    end: int
+    line: int
+
+
+class LexError(ValueError):
+    pass
+
+
+def tokenize(source: str) -> list[Token]:
+    """The tokens of a C++ source outside comments and preprocessor lines."""
+    tokens: list[Token] = []
+    position, line, at_line_start = 0, 1, True
+    length = len(source)
+    while position < length:
+        char = source[position]
+        if char == "\n":
+            line += 1
+            position += 1
+            at_line_start = True
+            continue
+        if char in " \t\r\f\v":
+            position += 1
+            continue
+        if char == "\\" and source.startswith("\n", position + 1):
+            position += 2
+            line += 1
+            continue
+        if source.startswith("//", position):
+            end = source.find("\n", position)
+            position = length if end < 0 else end
+            continue
+        if source.startswith("/*", position):
+            end = source.find("*/", position + 2)
+            if end < 0:
+                raise LexError(f"line {line}: unterminated comment")
+            line += source.count("\n", position, end)
+            position = end + 2
+            continue
+        if char == "#" and at_line_start:
+            # A preprocessor line, with its continuations; comments inside it end with it or are skipped.
+            end = position
+            while True:
+                newline = source.find("\n", end)
+                if newline < 0:
+                    end = length
+                    break
+                if source[newline - 1] == "\\":
+                    end = newline + 1
+                    continue
+                end = newline
+                break
+            line += source.count("\n", position, end)
+            position = end
+            continue
+        at_line_start = False
+        raw = RAW_STRING.match(source, position)
+        if raw:
+            closing = ")" + raw.group("delimiter") + '"'
+            end = source.find(closing, raw.end())
+            if end < 0:
+                raise LexError(f"line {line}: unterminated raw string")
+            end += len(closing)
+            tokens.append(Token("literal", source[position:end], position, end, line))
+            line += source.count("\n", position, end)
+            position = end
+            continue
+        prefix = STRING_PREFIX.match(source, position)
+        if prefix and (prefix.end() > position or char in "\"'"):
+            quote = source[prefix.end()]
+            end = prefix.end() + 1
+            while end < length and source[end] != quote:
+                if source[end] == "\n":
+                    raise LexError(f"line {line}: unterminated literal")
+                end += 2 if source[end] == "\\" else 1
+            if end >= length:
+                raise LexError(f"line {line}: unterminated literal")
+            end += 1
+            suffix = IDENTIFIER.match(source, end)  # user-defined literal suffixes (""sv)
+            if suffix:
+                end = suffix.end()
+            tokens.append(Token("literal", source[position:end], position, end, line))
+            position = end
+            continue
+        number = NUMBER.match(source, position)
+        if number and (char.isdigit() or char == "."):
+            tokens.append(Token("number", number.group(), position, number.end(), line))
+            position = number.end()
+            continue
+        identifier = IDENTIFIER.match(source, position)
+        if identifier:
+            tokens.append(Token("identifier", identifier.group(), position, identifier.end(), line))
+            position = identifier.end()
+            continue
+        for punctuator in PUNCTUATORS:
+            if source.startswith(punctuator, position):
+                tokens.append(Token("punctuator", punctuator, position, position + len(punctuator), line))
+                position += len(punctuator)
+                break
+        else:
+            raise LexError(f"line {line}: unexpected character {char!r}")
+    return tokens
+
+
+def _spaced(source: str, token: Token) -> bool:
+    """Whether a token stands between blanks, as a binary operator does in formatted code."""
+    return (token.start > 0 and source[token.start - 1] in " \t\n" and token.end < len(source)
+            and source[token.end] in " \t\n")
+
+
+def _matching(tokens: list[Token], index: int) -> int:
+    """The index of the bracket that closes the one at index."""
+    opening = tokens[index].text
+    closing = {"(": ")", "[": "]", "{": "}"}[opening]
+    depth = 0
+    for position in range(index, len(tokens)):
+        text = tokens[position].text
+        if tokens[position].kind != "punctuator":
+            continue
+        if text == opening:
+            depth += 1
+        elif text == closing:
+            depth -= 1
+            if depth == 0:
+                return position
+    raise LexError(f"line {tokens[index].line}: unbalanced {opening!r}")
+
+
+def _matching_backwards(tokens: list[Token], index: int) -> int:
+    closing = tokens[index].text
+    opening = {")": "(", "]": "["}[closing]
+    depth = 0
+    for position in range(index, -1, -1):
+        text = tokens[position].text
+        if tokens[position].kind != "punctuator":
+            continue
+        if text == closing:
+            depth += 1
+        elif text == opening:
+            depth -= 1
+            if depth == 0:
+                return position
+    raise LexError(f"line {tokens[index].line}: unbalanced {closing!r}")
+
+
+class _Structure:
+    """Which braces open blocks of statements, where statements start, and the heads of if/while/for."""
+
+    def __init__(self, tokens: list[Token]):
+        self.tokens = tokens
+        self.code_braces: dict[int, str] = {}  # index of "{" -> "function" or "control"
+        self.statement_starts: set[int] = set()
+        self.control_ends: dict[int, int] = {}  # index of "(" after a control keyword -> its ")"
+        self.closing_kinds: dict[int, str | None] = {}  # index of "}" -> the kind of block it closes
+        self._scan()
+
+    def _kind_of_brace(self, index: int, stack: list[str]) -> str | None:
+        tokens = self.tokens
+        previous = index - 1
+        while previous >= 0 and tokens[previous].text in SPECIFIERS_BEFORE_BODY:
+            previous -= 1
+        if previous < 0:
+            return None
+        before = tokens[previous]
+        if before.text in BLOCK_AFTER:
+            return "control"
+        if before.text == ")":
+            opening = _matching_backwards(tokens, previous)
+            if opening > 0 and tokens[opening - 1].text in CONTROL_HEADS:
+                return "control"
+            return "function"
+        if before.text == "]":  # a lambda without parameters
+            return "function"
+        if before.text in (";", "{", "}") and stack and stack[-1] is not None:
+            return "control"  # a nested block
+        if before.text == ":" and stack and stack[-1] is not None:
+            return "control"  # a case's block
+        return None
+
+    def _scan(self) -> None:
+        tokens = self.tokens
+        stack: list[str | None] = []
+        pending_case = False
+        index = 0
+        while index < len(tokens):
+            token = tokens[index]
+            text = token.text
+            in_code = bool(stack) and stack[-1] is not None
+            if token.kind == "punctuator" and text == "{":
+                kind = self._kind_of_brace(index, stack)
+                stack.append(kind)
+                if kind:
+                    self.code_braces[index] = kind
+                    self.statement_starts.add(index + 1)
+            elif token.kind == "punctuator" and text == "}":
+                closed = stack.pop() if stack else None
+                self.closing_kinds[index] = closed
+                if closed and stack and stack[-1] is not None:
+                    self.statement_starts.add(index + 1)
+            elif in_code and token.kind == "punctuator" and text == ";":
+                self.statement_starts.add(index + 1)
+            elif in_code and token.kind == "identifier" and text in ("case", "default"):
+                pending_case = True
+            elif in_code and pending_case and text == ":":
+                pending_case = False
+                self.statement_starts.add(index + 1)
+            elif in_code and token.kind == "identifier" and text in ("else", "do"):
+                self.statement_starts.add(index + 1)
+            elif in_code and token.kind == "identifier" and text in ("if", "while", "for", "switch"):
+                opening = index + 1
+                if opening < len(tokens) and tokens[opening].text == "constexpr":
+                    opening += 1
+                if opening < len(tokens) and tokens[opening].text == "(":
+                    closing = _matching(tokens, opening)
+                    self.control_ends[opening] = closing
+                    self.statement_starts.add(closing + 1)
+                    if text == "for":
+                        index = closing  # the semicolons inside a for head start no statements
+            index += 1
+
+    def statement_end(self, start: int) -> int | None:
+        """The index of the `;` that ends the simple statement starting at start, if it is one."""
+        depth = 0
+        for index in range(start, len(self.tokens)):
+            token = self.tokens[index]
+            if token.kind != "punctuator":
+                continue
+            if token.text in "([{":
+                depth += 1
+            elif token.text in ")]}":
+                depth -= 1
+                if depth < 0:
+                    return None
+            elif token.text == ";" and depth == 0:
+                return index
+        return None
+
+
+ASSIGNMENTS = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "<<=", ">>="}
+
+
+def _droppable(tokens: list[Token], start: int, end: int) -> bool:
+    """Whether the statement tokens[start:end+1] does something that dropping it takes away: a call, an
+    assignment, an increment, a return, break or continue; never a declaration, whose removal only
+    breaks the build."""
+    first = tokens[start]
+    if first.text in ("return", "break", "continue", "throw"):
+        return True
+    if first.text in ("++", "--"):
+        return True
+    if first.kind != "identifier" or first.text in ("if", "while", "for", "switch", "do", "else", "case",
+                                                      "default", "goto", "using", "typedef", "static_assert", "catch",
+                                                      "try"):
+        return False
+    # A qualified or member name, then a call, an assignment or an increment.
+    index = start + 1
+    while index < end:
+        text = tokens[index].text
+        if text in ("::", ".", "->"):
+            if index + 1 < end and tokens[index + 1].kind == "identifier":
+                index += 2
+                continue
+            return False
+        if text == "[":
+            index = _matching(tokens, index) + 1
+            continue
+        return text in ("(", "++", "--") or text in ASSIGNMENTS
+    return False
+
+
+def _integer_variants(text: str) -> list[str]:
+    match = INTEGER.fullmatch(text)
+    if not match:
+        return []
+    digits, suffix = match.group("digits"), match.group("suffix")
+    value = int(digits.replace("'", ""), 0)
+    hexadecimal = digits[:2].lower() == "0x"
+    variants = []
+    for changed in (value + 1, value - 1):
+        if changed < 0:
+            continue
+        variants.append((hex(changed) if hexadecimal else str(changed)) + suffix)
+    return variants
+
+
+def mutants(source: str, path: str = "") -> list[Mutant]:
+    """Every mutant of one C++ source, each a single change of a few tokens."""
+    tokens = tokenize(source)
+    structure = _Structure(tokens)
+    found: list[Mutant] = []
+
+    def replace(start: int, end: int, text: str, description: str, line: int) -> None:
+        found.append(Mutant(path, line, description, start, end, text))
+
+    swaps = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "==", "&&": "||", "||": "&&"}
+    for index, token in enumerate(tokens):
+        if token.kind == "punctuator" and token.text in swaps and _spaced(source, token):
+            new = swaps[token.text]
+            replace(token.start, token.end, new, f"{token.text} -> {new}", token.line)
+        elif token.kind == "identifier" and token.text in ("true", "false"):
+            new = "false" if token.text == "true" else "true"
+            replace(token.start, token.end, new, f"{token.text} -> {new}", token.line)
+        elif token.kind == "number":
+            if (token.text == "0" and index >= 2 and tokens[index - 1].text == "="
+                    and tokens[index - 2].text in {")", *SPECIFIERS_BEFORE_BODY}):
+                continue  # a pure virtual function's "= 0": any other number only breaks the build
+            for new in _integer_variants(token.text):
+                replace(token.start, token.end, new, f"{token.text} -> {new}", token.line)
+
+    # Negated conditions of if and while.
+    for opening, closing in sorted(structure.control_ends.items()):
+        keyword = tokens[opening - 1].text
+        if keyword == "constexpr" or keyword not in ("if", "while"):
+            continue
+        inner = source[tokens[opening + 1].start:tokens[closing - 1].end]
+        if ";" in (token.text for token in tokens[opening + 1:closing]):
+            continue  # an if with an initialiser
+        shown = " ".join(inner.split())
+        if len(shown) > 50:
+            shown = shown[:47] + "..."
+        replace(tokens[opening].start, tokens[closing].end, f"(!({inner}))", f"{keyword} ({shown}) -> {keyword} (!(...))",
+                tokens[opening].line)
+
+    # Dropped statements and early returns.
+    for start in sorted(structure.statement_starts):
+        if start >= len(tokens):
+            continue
+        end = structure.statement_end(start)
+        if end is None or not _droppable(tokens, start, end):
+            continue
+        if (tokens[start].text == "return" and end + 1 < len(tokens)
+                and structure.closing_kinds.get(end + 1) == "function"):
+            continue  # a function's last return: without it the function does not build
+        statement = source[tokens[start].start:tokens[end].end]
+        shown = " ".join(statement.split())
+        if len(shown) > 60:
+            shown = shown[:57] + "..."
+        replace(tokens[start].start, tokens[end].end, "{}", f"drop `{shown}`", tokens[start].line)
+    found.sort(key=lambda mutant: (mutant.start, mutant.end, mutant.replacement))
+    return found
