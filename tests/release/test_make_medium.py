@@ -185,7 +185,7 @@ class FlippedBytes(unittest.TestCase):
         env = {k: v for k, v in os.environ.items() if k not in ("RELEASE_BUILD_DIR", "SOURCE_DATE_EPOCH")}
         result = subprocess.run(["bash", str(medium_image.REPO_ROOT / "scripts" / "check-medium"), "--payload",
                                  str(self.payload), str(self.genuine), *map(str, media)],
-                                env=env, capture_output=True, text=True, timeout=1500)
+                                env=env, capture_output=True, text=True, timeout=2400)
         verdicts = {line.split(": ", 1)[0]: line for line in result.stdout.splitlines()
                     if line.startswith(str(self.folder)) and ": " in line}
         self.assertIn("the same medium", verdicts.get(str(self.genuine), ""), result.stdout + result.stderr[-3000:])
