@@ -1,5 +1,7 @@
 """What the release tests share: a payload folder to make media from, scripts/make-medium, and a look
-into the images it writes through the medium tooling's own reader (tools/medium/iso9660.py).
+into the images it writes through the medium tooling's own reader (tools/medium/iso9660.py). Every image
+that a test makes, reads or tampers with passes through read_checked: a second, independent reader
+(Debian's python3-pycdlib) must find the same names and extents in each name tree, or the test fails.
 
 Settings from the environment: RELEASE_BUILD_DIR (the win32 build whose setup.exe goes onto the media;
 make-medium brings it up to date first).
@@ -19,6 +21,7 @@ REPO_ROOT = Path(__file__).resolve().parents[2]
 # The medium tooling's own reading of images and its facts: what the tests compare against.
 sys.path.insert(0, str(REPO_ROOT / "tools" / "medium"))
 import iso9660  # noqa: E402
+import pycdlib  # noqa: E402
 import payload  # noqa: E402
 from iso9660 import ISO_9660, JOLIET, ROCK_RIDGE  # noqa: E402,F401
 SAMPLE_MEDIUM = REPO_ROOT / "tools" / "sample_medium"
@@ -74,28 +77,116 @@ class OverPreviousImage(unittest.TestCase):
 
 def make_medium(payload: Path, output: Path, *options: str, repo: Path = REPO_ROOT, env: dict | None = None,
                 timeout: float = 900, pass_fds: tuple[int, ...] = ()) -> subprocess.CompletedProcess:
-    """Runs repo's scripts/make-medium; its output is captured as text."""
-    return subprocess.run(["bash", str(repo / "scripts" / "make-medium"), *options, str(payload), str(output)],
-                          env=env if env is not None else os.environ.copy(), capture_output=True, text=True,
-                          timeout=timeout, pass_fds=pass_fds)
+    """Runs repo's scripts/make-medium; its output is captured as text. The image it writes is read by
+    both readers."""
+    result = subprocess.run(["bash", str(repo / "scripts" / "make-medium"), *options, str(payload), str(output)],
+                            env=env if env is not None else os.environ.copy(), capture_output=True, text=True,
+                            timeout=timeout, pass_fds=pass_fds)
+    if result.returncode == 0:
+        read_checked(output)
+    return result
+
+
+class ReadersDisagree(AssertionError):
+    pass
+
+
+def _second_reading(path: Path) -> dict[str, dict[str, tuple[bool, list[tuple[int, int]]]]]:
+    """Each name tree as pycdlib reads it: path (without the root's slash) -> (is a folder, extents)."""
+    iso = pycdlib.PyCdlib()
+    iso.open(str(path))
+    try:
+        kinds = {iso9660.ISO_9660: "iso_path"}
+        if iso.has_rock_ridge():
+            kinds[iso9660.ROCK_RIDGE] = "rr_path"
+        if iso.has_joliet():
+            kinds[iso9660.JOLIET] = "joliet_path"
+        trees = {}
+        for tree, kind in kinds.items():
+            entries = {"": (True, _extents(iso.get_record(**{kind: "/"})))}
+            pending = [""]
+            while pending:
+                folder = pending.pop()
+                for child in iso.list_children(**{kind: "/" + folder}):
+                    if child is None or child.is_dot() or child.is_dotdot():
+                        continue
+                    name = _second_name(child, tree)
+                    relative = f"{folder}/{name}" if folder else name
+                    entries[relative] = (child.is_dir(), _extents(child))
+                    if child.is_dir():
+                        pending.append(relative)
+            trees[tree] = entries
+        return trees
+    finally:
+        iso.close()
+
+
+def _extents(record) -> list[tuple[int, int]]:
+    extents = []
+    while record is not None:
+        extents.append((record.extent_location() * iso9660.SECTOR, record.data_length))
+        record = record.data_continuation
+    return extents
+
+
+def _second_name(record, tree: str) -> str:
+    if tree == iso9660.ROCK_RIDGE:
+        if record.rock_ridge is None:
+            return f"(no Rock Ridge name: {record.file_identifier()!r})"
+        return record.rock_ridge.name().decode("utf-8")
+    name = record.file_identifier().decode("utf-16-be" if tree == iso9660.JOLIET else "ascii")
+    if not record.is_dir():  # a file's version number, and a dot that ends a name without an extension
+        name = name.split(";")[0]
+        if tree != iso9660.JOLIET and name.endswith("."):
+            name = name[:-1]
+    return name
+
+
+def read_checked(path: Path, damaged: bool = False) -> iso9660.Image:
+    """The image as the medium tooling reads it, once pycdlib has read the same names and extents in
+    every name tree (ReadersDisagree says where not). pycdlib refuses some damage that the medium tooling
+    reads past (a padding byte, a path table's mirror copy, a short date): for a damaged image, which
+    check-medium must call different anyway, such a refusal is accepted; an image pycdlib reads must
+    always read the same."""
+    ours = iso9660.read_image(path)
+    mine = {tree: {relative: (entry.is_folder, entry.extents) for relative, entry in entries.items()}
+            for tree, entries in ours.trees.items()}
+    try:
+        theirs = _second_reading(path)
+    except Exception as error:  # pycdlib's own checks, or its failure to parse what it does not expect
+        if damaged:
+            return ours
+        raise ReadersDisagree(f"{path}: pycdlib cannot read an image that the medium tooling reads: {error!r}") from None
+    problems = []
+    for tree in sorted(set(mine) | set(theirs)):
+        if tree not in mine or tree not in theirs:
+            problems.append(f"only {'the medium tooling' if tree in mine else 'pycdlib'} finds {tree} names")
+            continue
+        for relative in sorted(set(mine[tree]) | set(theirs[tree])):
+            a, b = mine[tree].get(relative), theirs[tree].get(relative)
+            if a != b:
+                problems.append(f"{tree} /{relative}: the medium tooling reads {a}, pycdlib {b}")
+    if problems:
+        raise ReadersDisagree(f"{path}: the two readers disagree:\n  " + "\n  ".join(problems[:20]))
+    return ours
+
+
+def tampered(path: Path, content: bytes, damaged: bool = False) -> Path:
+    """Writes an image a test made by hand, and has both readers read it (damaged: see read_checked)."""
+    path.write_bytes(content)
+    read_checked(path, damaged)
+    return path
 
 
 def image(path: Path) -> iso9660.Image:
-    return iso9660.read_image(path)
+    return read_checked(path)
 
 
 def file_tree(path: Path, names: str = ROCK_RIDGE) -> list[str]:
     """Every path in the image, as one of its name trees gives them, without the root."""
-    return sorted(f"/{entry}" for entry in iso9660.read_image(path).trees[names] if entry)
+    return sorted(f"/{entry}" for entry in read_checked(path).trees[names] if entry)
 
 
 def extract(path: Path, destination: Path, names: str = ROCK_RIDGE) -> Path:
     """The image's files in destination, as one name tree gives them."""
-    medium = iso9660.read_image(path)
-    for relative, entry in sorted(medium.trees[names].items()):
-        target = destination / relative
-        if entry.is_folder:
-            target.mkdir(parents=True, exist_ok=True)
-        else:
-            target.write_bytes(medium.read(entry))
-    return destination
+    return read_checked(path).extract(names, destination)

@@ -3,6 +3,7 @@ Joliet and ISO 9660 names, its files, autorun.inf, labels, dates, owners and mod
 
 import configparser
 import os
+import random
 import shutil
 import stat
 import struct
@@ -124,6 +125,79 @@ class MediumFromPayload(unittest.TestCase):
         commit = build.git("rev-parse", "HEAD").stdout.strip()
         self.assertEqual(build.parse_application_id(medium_image.image(self.image).application_id),
                          build.Origin(commit, None, False))
+
+
+class FlippedBytes(unittest.TestCase):
+    """One flipped byte anywhere in a genuine medium, checked against the commit with the payload it was
+    made from: in the system area, the descriptors, the path tables, the folders, the files and the
+    padding between them. Each is a difference, named or not; the genuine medium is the same."""
+
+    PER_PART = 2
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = Path(tempfile.mkdtemp(prefix="flipped-"))
+        cls.addClassCleanup(shutil.rmtree, cls.folder, True)
+        cls.payload = cls.folder / "payload"
+        medium_image.lay_out_payload(cls.payload)
+        cls.genuine = cls.folder / "genuine.iso"
+        # The commit's own date, as check-medium makes the medium again.
+        env = {k: v for k, v in make_medium_env().items() if k != "SOURCE_DATE_EPOCH"}
+        result = medium_image.make_medium(cls.payload, cls.genuine, env=env)
+        if result.returncode != 0:
+            raise AssertionError(f"make-medium failed ({result.returncode}):\n{result.stderr}")
+
+    def positions(self) -> dict[str, list[int]]:
+        """Sampled byte offsets of each part of the genuine image (the same every run)."""
+        medium = medium_image.read_checked(self.genuine)
+        parts: dict[str, list[tuple[int, int]]] = {"system area": [(0, 16 * 2048)]}
+        for region in medium.regions:
+            kind = "descriptors" if "descriptor" in region.what else "path tables" if "path table" in region.what \
+                else "folders" if "folder" in region.what else None
+            if kind:
+                parts.setdefault(kind, []).append((region.start, region.end))
+        files = [(start, start + length) for entries in medium.trees.values() for entry in entries.values()
+                 if not entry.is_folder for start, length in entry.extents if length]
+        parts["files"] = files
+        # What lies between a file's last byte and the next sector: written, but part of nothing.
+        parts["padding"] = [(end, -(-end // 2048) * 2048) for _, end in files if end % 2048]
+        sample = random.Random(22)
+        chosen = {}
+        for part, ranges in parts.items():
+            offsets = [offset for start, end in ranges for offset in range(start, end)]
+            self.assertTrue(offsets, part)
+            chosen[part] = sorted(sample.sample(offsets, min(self.PER_PART, len(offsets))))
+        return chosen
+
+    def test_every_flipped_byte_is_a_difference(self):
+        genuine = self.genuine.read_bytes()
+        media = {}
+        for part, offsets in self.positions().items():
+            for offset in offsets:
+                flipped = bytearray(genuine)
+                flipped[offset] ^= 0x01
+                path = self.folder / f"{part.replace(' ', '-')}-{offset}.iso"
+                try:
+                    medium_image.tampered(path, bytes(flipped), damaged=True)
+                except medium_image.iso9660.ImageError:
+                    pass  # no reader reads it: check-medium must say so
+                media[path] = part
+        env = {k: v for k, v in os.environ.items() if k not in ("RELEASE_BUILD_DIR", "SOURCE_DATE_EPOCH")}
+        result = subprocess.run(["bash", str(medium_image.REPO_ROOT / "scripts" / "check-medium"), "--payload",
+                                 str(self.payload), str(self.genuine), *map(str, media)],
+                                env=env, capture_output=True, text=True, timeout=2400)
+        verdicts = {line.split(": ", 1)[0]: line for line in result.stdout.splitlines()
+                    if line.startswith(str(self.folder)) and ": " in line}
+        self.assertIn("the same medium", verdicts.get(str(self.genuine), ""), result.stdout + result.stderr[-3000:])
+        for path, part in media.items():
+            with self.subTest(part=part, medium=path.name):
+                verdict = verdicts.get(str(path), "")
+                self.assertTrue(verdict, f"no verdict for {path.name}:\n{result.stdout}")
+                self.assertNotIn("the same", verdict)
+                if part == "padding":  # in no part of the image: counted, since nothing names it
+                    report = result.stdout[result.stdout.index(f"{path} against") : result.stdout.index(verdict)]
+                    self.assertIn("1 bytes differ that no file, folder or descriptor explains", report)
+        self.assertEqual(result.returncode, 1, result.stdout)
 
 
 class PayloadChecks(medium_image.OverPreviousImage):

@@ -247,7 +247,7 @@ class CheckedMedia(unittest.TestCase):
             "uncommitted.iso": with_application_id(genuine, build.Source(commit, ("x",), 0).application_id(True)),
         }
         for name, content in cls.tampered.items():
-            (cls.folder / name).write_bytes(content)
+            medium_image.tampered(cls.folder / name, content)
 
     @staticmethod
     def verdicts(output: str, media: list[Path]) -> dict[str, str]:

@@ -5,7 +5,8 @@ descriptors, the path tables, the directories, Rock Ridge's continuation areas, 
 volume's end), so that a difference between two images can be named by what it is in.
 
 Written for checking media: nothing in an image is trusted to be well formed, and a record that points
-outside the image is an error (ImageError), never a silent skip.
+outside the image is an error (ImageError), never a silent skip. Nothing here holds more of an image in
+memory than a folder or one block of a file: files are read in blocks (Image.blocks), whatever their size.
 """
 
 from __future__ import annotations
@@ -16,6 +17,8 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 SECTOR = 2048
+# How much of a file is read at a time.
+BLOCK = 1 << 20
 SYSTEM_AREA_SECTORS = 16
 # The escape sequences of a supplementary descriptor that make it Joliet's: UCS-2 levels 1 to 3.
 JOLIET_ESCAPES = (b"%/@", b"%/C", b"%/E")
@@ -24,6 +27,8 @@ UDF_TAGS = (b"BEA01", b"NSR02", b"NSR03", b"TEA01")
 # Directories deeper than this make a reader loop forever on a crafted image; real media are shallow.
 MAX_DEPTH = 64
 DIRECTORY, MULTI_EXTENT = 0x02, 0x80
+# The flags of a Rock Ridge NM entry: the name goes on in the next NM entry.
+NM_CONTINUE = 0x01
 
 ISO_9660, ROCK_RIDGE, JOLIET = "ISO 9660", "Rock Ridge", "Joliet"
 
@@ -74,12 +79,20 @@ class Image:
     regions: list[Region] = field(default_factory=list)
 
     def read(self, entry: Entry) -> bytes:
+        """A small file's bytes (setup.exe, autorun.inf): larger ones are read in blocks."""
+        return b"".join(self.blocks(entry))
+
+    def blocks(self, entry: Entry, size: int = BLOCK):
+        """A file's bytes in blocks of at most size bytes, extent after extent."""
         with open(self.path, "rb") as file:
-            parts = []
             for offset, length in entry.extents:
                 file.seek(offset)
-                parts.append(file.read(length))
-            return b"".join(parts)
+                while length > 0:
+                    block = file.read(min(size, length))
+                    if not block:
+                        raise ImageError(f"{self.path} ends inside the file /{entry.path}")
+                    length -= len(block)
+                    yield block
 
     def extract(self, tree: str, destination: Path, leave_out: tuple[str, ...] = ()) -> Path:
         """The files and folders of one name tree in destination, but for the paths in leave_out."""
@@ -91,7 +104,9 @@ class Image:
                 target.mkdir(parents=True, exist_ok=True)
             else:
                 target.parent.mkdir(parents=True, exist_ok=True)
-                target.write_bytes(self.read(entry))
+                with open(target, "wb") as output:
+                    for block in self.blocks(entry):
+                        output.write(block)
         return destination
 
     def files(self, tree: str) -> dict[str, Entry]:
@@ -117,10 +132,18 @@ class _Reader:
         self.file = open(path, "rb")
         self.size = path.stat().st_size
         self.regions: list[Region] = []
+        # Rock Ridge's SP entry: how many bytes begin every other system use field before its entries.
+        self.skip = 0
+        # Records without a Rock Ridge name, which each reader names its own way (Linux: the plain name
+        # in lower case).
+        self.unnamed: list[str] = []
 
-    def read(self, offset: int, length: int, what: str) -> bytes:
+    def inside(self, offset: int, length: int, what: str) -> None:
         if offset < 0 or length < 0 or offset + length > self.size:
             raise ImageError(f"{what} lies outside the image (bytes {offset}-{offset + length} of {self.size})")
+
+    def read(self, offset: int, length: int, what: str) -> bytes:
+        self.inside(offset, length, what)
         self.file.seek(offset)
         return self.file.read(length)
 
@@ -156,13 +179,45 @@ class _Reader:
             sector += 1
         return present
 
-    def path_tables(self, descriptor: bytes, name: str) -> None:
+    def path_tables(self, descriptor: bytes, name: str, folders: dict[str, Entry]) -> None:
+        """The descriptor's path tables, which readers such as Windows look folders up in: each copy must
+        hold the same records, and they must name the folders that the directories hold, where they are."""
         size = struct.unpack_from("<I", descriptor, 132)[0]
-        for field_offset, pack in ((140, "<I"), (144, "<I"), (148, ">I"), (152, ">I")):
-            sector = struct.unpack_from(pack, descriptor, field_offset)[0]
+        tables = []
+        for field_offset, pack in ((140, "<"), (144, "<"), (148, ">"), (152, ">")):
+            sector = struct.unpack_from(f"{pack}I", descriptor, field_offset)[0]
             if sector:
-                self.read(sector * SECTOR, size, f"{name} path table")
+                raw = self.read(sector * SECTOR, size, f"{name} path table")
                 self.claim(sector * SECTOR, size, f"{name} path table")
+                tables.append(self._path_table(raw, pack, name))
+        if any(table != tables[0] for table in tables):
+            raise ImageError(f"the {name} path tables disagree with each other")
+        expected = {path: entry.extents[0][0] for path, entry in folders.items() if entry.is_folder}
+        if tables and tables[0] != expected:
+            wrong = sorted(set(tables[0].items()) ^ set(expected.items()))[0][0]
+            raise ImageError(f"the {name} path table does not name the folder /{wrong} as its directory does")
+
+    @staticmethod
+    def _path_table(raw: bytes, order: str, name: str) -> dict[str, int]:
+        """A path table's folders: path -> byte offset of the folder's extent."""
+        paths: list[str] = []
+        found: dict[str, int] = {}
+        position = 0
+        while position + 8 <= len(raw) and raw[position]:
+            length = raw[position]
+            extent, parent = struct.unpack_from(f"{order}IH", raw, position + 2)
+            identifier = raw[position + 8 : position + 8 + length]
+            if not paths:
+                path = ""
+            elif not 1 <= parent <= len(paths):
+                raise ImageError(f"the {name} path table's record {len(paths) + 1} has no parent")
+            else:
+                text = identifier.decode("utf-16-be" if name == JOLIET else "ascii", "replace")
+                path = f"{paths[parent - 1]}/{text}" if paths[parent - 1] else text
+            paths.append(path)
+            found[path] = extent * SECTOR
+            position += 8 + length + length % 2
+        return found
 
     def walk(self, root_record: bytes, tree: str, susp: bool, claim_folders: bool = True) -> dict[str, Entry]:
         entries: dict[str, Entry] = {}
@@ -183,21 +238,33 @@ class _Reader:
             data = self.read(offset, length, label)
             if claim_folders:
                 self.claim(offset, -(-length // SECTOR) * SECTOR, label)
+            # A file larger than one extent has one record per extent, one after the other, each but the
+            # last with the multi-extent flag: only such a record is continued by the next.
+            continued: Entry | None = None
             for record in self._records(data, label):
-                child = self._entry(record, folder.path, tree, susp)
-                if child is None:
+                child, multi_extent = self._entry(record, folder.path, tree, susp)
+                if continued is not None:
+                    if child is None or child.path != continued.path or child.is_folder:
+                        raise ImageError(f"the {tree} file /{continued.path} has the multi-extent flag, but the"
+                                         " next record is not its next extent")
+                    continued.extents += child.extents
+                elif child is None:
                     continue
-                if child.path in entries and not entries[child.path].is_folder and not child.is_folder:
-                    entries[child.path].extents += child.extents  # the next extent of a multi-extent file
-                    continue
-                if child.path in entries:
+                elif child.path in entries:
                     raise ImageError(f"the {tree} tree names /{child.path} twice")
-                entries[child.path] = child
-                if child.is_folder:
-                    pending.append((child, depth + 1))
                 else:
-                    for start, size in child.extents:
-                        self.read(start, size, f"{tree} file /{child.path}")
+                    entries[child.path] = child
+                    if child.is_folder:
+                        pending.append((child, depth + 1))
+                start, size = child.extents[0]
+                if not child.is_folder:
+                    self.inside(start, size, f"{tree} file /{child.path}")
+                elif multi_extent:
+                    raise ImageError(f"the {tree} folder /{child.path} has the multi-extent flag of a file")
+                continued = entries[child.path] if multi_extent else None
+            if continued is not None:
+                raise ImageError(f"the {tree} file /{continued.path} has the multi-extent flag, but its folder"
+                                 " ends before its next extent")
         return entries
 
     @staticmethod
@@ -213,14 +280,19 @@ class _Reader:
             yield data[position : position + length]
             position += length
 
-    def _entry(self, record: bytes, parent: str, tree: str, susp: bool) -> Entry | None:
+    def _entry(self, record: bytes, parent: str, tree: str, susp: bool) -> tuple[Entry | None, bool]:
+        """The entry a record names (None for a folder's own records and a relocated folder's), and whether
+        the record has the multi-extent flag."""
         extent, size = struct.unpack_from("<I", record, 2)[0], struct.unpack_from("<I", record, 10)[0]
         flags, name_length = record[25], record[32]
         raw_name = record[33 : 33 + name_length]
         if raw_name in (b"\0", b"\1"):
             if susp and raw_name == b"\0" and parent == "":
-                self._susp(record, 33 + name_length, "/")  # claims the root's continuation areas
-            return None
+                # The root's own record: its SP entry says how many bytes every other system use field
+                # skips, and its continuation areas are claimed.
+                self.skip = self._skip(record, 33 + name_length)
+                self._susp(record, 33 + name_length, "/")
+            return None, bool(flags & MULTI_EXTENT)
         if tree == JOLIET:
             name = raw_name.decode("utf-16-be", "replace")
         else:
@@ -231,11 +303,13 @@ class _Reader:
                 name = name[:-1]
         fields = {}
         if susp:
-            fields = self._susp(record, 33 + name_length + (1 - name_length % 2), f"/{parent}/{name}")
+            fields = self._susp(record, 33 + name_length + (1 - name_length % 2) + self.skip, f"/{parent}/{name}")
             if "RE" in fields:  # a relocated folder: it appears where its CL entry points from
-                return None
+                return None, bool(flags & MULTI_EXTENT)
             if "NM" in fields:
                 name = fields["NM"]
+            else:
+                self.unnamed.append(f"{parent}/{name}" if parent else name)
             if "CL" in fields:
                 moved = self.read(fields["CL"] * SECTOR, 34, f"relocated folder of /{parent}/{name}")
                 extent, size = fields["CL"], struct.unpack_from("<I", moved, 10)[0]
@@ -247,12 +321,22 @@ class _Reader:
         if "PX" in fields:
             entry.mode, entry.owner, entry.group = fields["PX"]
         entry.modified = fields.get("TF")
-        return entry
+        return entry, bool(flags & MULTI_EXTENT)
+
+    @staticmethod
+    def _skip(record: bytes, start: int) -> int:
+        """LEN_SKP of the SP entry that opens the root's own system use field; 0 without one."""
+        sp = record[start : start + 7]
+        if len(sp) == 7 and sp[:2] == b"SP" and sp[2] == 7 and sp[4:6] == b"\xbe\xef":
+            return sp[6]
+        return 0
 
     def _susp(self, record: bytes, start: int, where: str) -> dict:
         """The Rock Ridge fields of a record's system use area and its continuation areas."""
         fields: dict = {}
+        # A name may be spread over several NM entries: each but the last has the CONTINUE flag.
         name_parts: list[bytes] = []
+        name_complete = False
         area, position, hops = record, start, 0
         while True:
             continuation = None
@@ -262,7 +346,13 @@ class _Reader:
                     break
                 body = area[position + 4 : position + length]
                 if signature == b"NM" and body:
+                    if name_complete:
+                        raise ImageError(f"the Rock Ridge name of {where} goes on after its last part")
+                    if body[0] & ~NM_CONTINUE:
+                        raise ImageError(f"the Rock Ridge name of {where} has the flags {body[0]:#x}, which name"
+                                         " no file")
                     name_parts.append(body[1:])
+                    name_complete = not body[0] & NM_CONTINUE
                 elif signature == b"PX" and len(body) >= 32:
                     fields["PX"] = (struct.unpack_from("<I", body, 0)[0], struct.unpack_from("<I", body, 16)[0],
                                     struct.unpack_from("<I", body, 24)[0])
@@ -287,6 +377,8 @@ class _Reader:
             area, position = self.read(block * SECTOR + offset, length, label), 0
             self.claim(block * SECTOR + offset, length, label)
         if name_parts:
+            if not name_complete:
+                raise ImageError(f"the Rock Ridge name of {where} says it goes on, but ends")
             fields["NM"] = b"".join(name_parts).decode("utf-8", "replace")
         return fields
 
@@ -325,16 +417,18 @@ def read_image(path: Path) -> Image:
             joliet_volume_id=_text(joliet[40:72], "utf-16-be") if joliet else None,
             udf=udf,
         )
-        reader.path_tables(primary, ISO_9660)
         image.trees[ISO_9660] = reader.walk(primary[156:190], ISO_9660, susp=False)
+        reader.path_tables(primary, ISO_9660, image.trees[ISO_9660])
         # The same folders again, read for their Rock Ridge fields.
         rock_ridge = reader.walk(primary[156:190], ROCK_RIDGE, susp=True, claim_folders=False)
         # A tree without any Rock Ridge name is only the plain one again.
         if any(entry.mode is not None for entry in rock_ridge.values()):
+            if reader.unnamed:
+                raise ImageError(f"the Rock Ridge names leave /{reader.unnamed[0]} without a name of its own")
             image.trees[ROCK_RIDGE] = rock_ridge
         if joliet is not None:
-            reader.path_tables(joliet, JOLIET)
             image.trees[JOLIET] = reader.walk(joliet[156:190], JOLIET, susp=False)
+            reader.path_tables(joliet, JOLIET, image.trees[JOLIET])
         if image.volume_end < reader.size:
             reader.claim(image.volume_end, reader.size - image.volume_end, "data past the volume's end")
         image.regions = reader.regions

@@ -1,0 +1,151 @@
+"""The medium tooling's image reader on images that xorriso writes and then changed by hand the ways that
+other writers lay out a disc: a file in several extents, Rock Ridge fields behind the SP entry's skip,
+and a Rock Ridge name spread over several NM entries. Each reading is checked against pycdlib where that
+reader reads the layout (medium_image.read_checked), else against the reading of the unchanged image."""
+
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+import medium_image
+from medium_image import ISO_9660, ROCK_RIDGE
+
+import iso9660
+
+SECTOR = iso9660.SECTOR
+
+
+def xorriso(folder: Path, image: Path, *options: str) -> Path:
+    subprocess.run(["xorriso", "-no_rc", "-report_about", "WARNING", "-outdev", f"stdio:{image}", "-blank", "as_needed",
+                    *options, "-map", str(folder), "/", "-commit"], check=True, capture_output=True)
+    return image
+
+
+def system_use_start(record: bytes) -> int:
+    return 33 + record[32] + (1 - record[32] % 2)
+
+
+def rewrite_records(data: bytearray, folders: list[tuple[int, int]], change) -> None:
+    """Every directory record in the folders' sectors replaced by change(record, first_of_root)."""
+    for number, (offset, length) in enumerate(folders):
+        for sector in range(offset, offset + length, SECTOR):
+            records, position = [], sector
+            while position < sector + SECTOR and data[position]:
+                records.append(bytes(data[position : position + data[position]]))
+                position += data[position]
+            new = b"".join(change(record, number == 0 and sector == offset and index == 0)
+                           for index, record in enumerate(records))
+            assert len(new) <= SECTOR, "the changed records no longer fit their sector"
+            data[sector : sector + SECTOR] = new.ljust(SECTOR, b"\0")
+
+
+def folder_extents(image: iso9660.Image) -> list[tuple[int, int]]:
+    """The folders' extents, the root's first."""
+    return [entry.extents[0] for _, entry in sorted(image.trees[ISO_9660].items()) if entry.is_folder]
+
+
+def system_use_entries(record: bytes):
+    position = system_use_start(record)
+    while position + 4 <= len(record) and record[position + 2] >= 4:
+        yield position, record[position : position + 2], record[position : position + record[position + 2]]
+        position += record[position + 2]
+
+
+class ImageReader(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = Path(tempfile.mkdtemp(prefix="image-reader-"))
+        cls.addClassCleanup(shutil.rmtree, cls.folder, True)
+        payload = cls.folder / "payload"
+        (payload / "vorncopy" / "deeper").mkdir(parents=True)
+        (payload / "voabc.txt").write_bytes(b"notes\r\n")
+        (payload / "vorncopy" / "a1.bin").write_bytes(bytes(range(256)) * 16)  # two whole sectors
+        (payload / "vorncopy" / "a2.bin").write_bytes(b"the second extent")
+        cls.rock_ridge = xorriso(payload, cls.folder / "rock-ridge.iso", "-joliet", "on", "-rockridge", "on")
+        cls.plain = xorriso(payload, cls.folder / "plain.iso", "-rockridge", "off")
+        # xorriso spreads a long name over an NM entry in the record and one in a continuation area.
+        (payload / "vorncopy" / "deeper" / ("long name " * 24 + ".txt")).write_bytes(b"a name in several NM entries")
+        cls.long_name = xorriso(payload, cls.folder / "long-name.iso", "-joliet", "on", "-rockridge", "on")
+
+    def changed(self, source: Path, name: str, change) -> Path:
+        data = bytearray(source.read_bytes())
+        rewrite_records(data, folder_extents(iso9660.read_image(source)), change)
+        changed = self.folder / name
+        changed.write_bytes(bytes(data))
+        return changed
+
+    def test_same_named_records_are_one_file_only_with_the_multi_extent_flag(self):
+        original = medium_image.read_checked(self.plain).trees[ISO_9660]
+        first, second = original["VORNCOPY/A1.BIN"].extents[0], original["VORNCOPY/A2.BIN"].extents[0]
+
+        def rename(flag: int):
+            def change(record: bytes, first_of_root: bool) -> bytes:
+                name = record[33 : 33 + record[32]]
+                if name == b"A1.BIN;1":
+                    return record[:25] + bytes([record[25] | flag]) + record[26:]
+                return record.replace(b"A2.BIN;1", b"A1.BIN;1") if name == b"A2.BIN;1" else record
+            return change
+
+        continued = self.changed(self.plain, "multi-extent.iso", rename(iso9660.MULTI_EXTENT))
+        files = medium_image.read_checked(continued).trees[ISO_9660]
+        self.assertEqual(files["VORNCOPY/A1.BIN"].extents, [first, second])
+        self.assertNotIn("VORNCOPY/A2.BIN", files)
+        twice = self.changed(self.plain, "named-twice.iso", rename(0))
+        with self.assertRaisesRegex(iso9660.ImageError, "names /VORNCOPY/A1.BIN twice"):
+            iso9660.read_image(twice)
+
+        def last_continued(record: bytes, first_of_root: bool) -> bytes:
+            if record[33 : 33 + record[32]] == b"A2.BIN;1":
+                return record[:25] + bytes([record[25] | iso9660.MULTI_EXTENT]) + record[26:]
+            return record
+
+        unfinished = self.changed(self.plain, "unfinished.iso", last_continued)
+        with self.assertRaisesRegex(iso9660.ImageError, "A2.BIN has the multi-extent flag"):
+            iso9660.read_image(unfinished)
+
+    def test_rock_ridge_fields_behind_the_sp_skip_give_the_same_names(self):
+        original = medium_image.read_checked(self.rock_ridge)
+        skip = 4
+
+        def behind_skip(record: bytes, first_of_root: bool) -> bytes:
+            start = system_use_start(record)
+            if first_of_root:
+                self.assertEqual(record[start : start + 2], b"SP")
+                return record[: start + 6] + bytes([skip]) + record[start + 7 :]
+            return bytes([record[0] + skip]) + record[1:start] + b"\xaa" * skip + record[start:]
+
+        skipped = iso9660.read_image(self.changed(self.rock_ridge, "sp-skip.iso", behind_skip))
+        for tree in (ROCK_RIDGE, ISO_9660):
+            self.assertEqual({path: (entry.extents, entry.mode) for path, entry in skipped.trees[tree].items()},
+                             {path: (entry.extents, entry.mode) for path, entry in original.trees[tree].items()})
+
+    def test_a_name_in_several_nm_entries_ends_at_the_entry_without_continue(self):
+        original = medium_image.read_checked(self.rock_ridge)
+        self.assertIn("voabc.txt", original.trees[ROCK_RIDGE])
+
+        def split(flags: tuple[int, int], then: bytes = b"c.txt"):
+            def change(record: bytes, first_of_root: bool) -> bytes:
+                for position, signature, entry in system_use_entries(record):
+                    if signature == b"NM" and entry[5:] == b"voabc.txt":
+                        parts = b"NM" + bytes([9, 1, flags[0]]) + b"voab" + b"NM" + bytes([5 + len(then), 1, flags[1]]) + then
+                        return bytes([record[0] + len(parts) - len(entry)]) + record[1:position] + parts + \
+                            record[position + len(entry) :]
+                return record
+            return change
+
+        continued = medium_image.read_checked(self.changed(self.rock_ridge, "nm-continued.iso", split((1, 0))))
+        self.assertEqual(set(continued.trees[ROCK_RIDGE]), set(original.trees[ROCK_RIDGE]))
+        self.assertIn(f"vorncopy/deeper/{'long name ' * 24}.txt", medium_image.read_checked(self.long_name).trees[ROCK_RIDGE])
+        refused = {"a second name after the last part": ((0, 0), "goes on after its last part"),
+                   "a name that never ends": ((1, 1), "says it goes on, but ends"),
+                   "the folder's own name": ((1, 2), "flags 0x2")}
+        for case, (flags, message) in refused.items():
+            with self.subTest(case):
+                with self.assertRaisesRegex(iso9660.ImageError, message):
+                    iso9660.read_image(self.changed(self.rock_ridge, "nm.iso", split(flags)))
+
+
+if __name__ == "__main__":
+    unittest.main()
