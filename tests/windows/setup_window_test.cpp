@@ -321,13 +321,13 @@ TEST(PictureCache, AdoptsWhatAnotherCacheMadeButNotItsFailures) {
   ASSERT_NE(left, nullptr);
   const std::uint32_t* leftPixels = left->pixels.data();
   setup::PictureCache cache(program);
-  const common::Bitmap32* ownBottom = cache.Original(setup::Picture::BottomPicture);
-  ASSERT_NE(ownBottom, nullptr);
+  ASSERT_NE(cache.Original(setup::Picture::BottomPicture), nullptr);
+  const std::uint32_t* ownBottomPixels = cache.Original(setup::Picture::BottomPicture)->pixels.data();
   cache.Adopt(std::move(made));
   EXPECT_EQ(cache.Scaled(setup::Picture::BottomPicture, 410, 109), strip);
   ASSERT_NE(cache.Original(setup::Picture::LeftPicture), nullptr);
   EXPECT_EQ(cache.Original(setup::Picture::LeftPicture)->pixels.data(), leftPixels);
-  EXPECT_EQ(cache.Original(setup::Picture::BottomPicture), ownBottom);  // what it had stays
+  EXPECT_EQ(cache.Original(setup::Picture::BottomPicture)->pixels.data(), ownBottomPixels);  // kept
 
   // A module without the program's pictures stands for a thread whose decoding failed.
   setup::PictureCache failed(::GetModuleHandleW(L"kernel32.dll"));
