@@ -36,15 +36,18 @@ int FontHeight(float points, int dpi) {
 
 }  // namespace
 
+win32::UniqueFont MakeFont(const FontSpec& spec, int dpi) {
+  return win32::UniqueFont(::CreateFontW(FontHeight(spec.points, dpi), 0, 0, 0, spec.weight, FALSE, FALSE,
+                                         FALSE, kGb2312Charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                         DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                         std::wstring(spec.face).c_str()));
+}
+
 Painter::Painter(HINSTANCE instance, int dpi) : dpi_(dpi), pictures_(instance) {}
 
 HFONT Painter::Font(const FontSpec& spec) {
   auto& font = fonts_[&spec];
-  if (!font) {
-    font.reset(::CreateFontW(FontHeight(spec.points, dpi_), 0, 0, 0, spec.weight, FALSE, FALSE, FALSE,
-                             kGb2312Charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                             DEFAULT_PITCH | FF_DONTCARE, std::wstring(spec.face).c_str()));
-  }
+  if (!font) font = MakeFont(spec, dpi_);
   return font.get();
 }
 

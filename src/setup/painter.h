@@ -16,6 +16,9 @@
 
 namespace setup {
 
+// A table row's font at a resolution. Fonts made alike share what the system loads at their first use.
+win32::UniqueFont MakeFont(const FontSpec& spec, int dpi);
+
 class Painter {
  public:
   Painter(HINSTANCE instance, int dpi);
@@ -34,6 +37,9 @@ class Painter {
 
   // The notes panel's colours into its DC; the brush for its background.
   HBRUSH PanelColors(HDC dc);
+
+  // Pictures made ahead on another thread, which has ended (PictureCache::Adopt).
+  void AdoptPictures(PictureCache&& made) { pictures_.Adopt(std::move(made)); }
 
   // The picture button's background, which changes once the notes have been read.
   common::Rgb PictureButtonColor() const { return pictureButtonColor_; }

@@ -45,4 +45,14 @@ const common::Bitmap32* PictureCache::Scaled(Picture picture, int width, int hei
   return &entry->second;
 }
 
+void PictureCache::Adopt(PictureCache&& other) {
+  for (std::size_t index = 0; index < kPictureCount; ++index) {
+    if (decoded_[index] || !other.originals_[index]) continue;
+    originals_[index] = std::move(other.originals_[index]);
+    decoded_[index] = true;
+  }
+  // Sizes this cache already has stay as they are; the others move over without a copy.
+  scaled_.merge(other.scaled_);
+}
+
 }  // namespace setup

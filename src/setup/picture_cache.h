@@ -1,5 +1,6 @@
 // The setup window's pictures: decoded from the program's resources once, on first use, and kept
-// scaled to each size they are drawn at.
+// scaled to each size they are drawn at. A cache is used by one thread at a time: one filled on another
+// thread is handed over whole (Adopt) once that thread has ended.
 #pragma once
 
 #include <windows.h>
@@ -22,9 +23,14 @@ class PictureCache {
   // program's resource cannot be read. The pointer stays valid as long as the cache.
   const common::Bitmap32* Scaled(Picture picture, int width, int height);
 
- private:
+  // The picture at its own size; NULL when the program's resource cannot be read.
   const common::Bitmap32* Original(Picture picture);
 
+  // Takes over the pictures that another cache made and this one has not. What the other one failed to
+  // make is not taken: this cache tries it again itself on first use.
+  void Adopt(PictureCache&& other);
+
+ private:
   HINSTANCE instance_;
   static constexpr std::size_t kPictureCount = static_cast<std::size_t>(Picture::LeftPicture) + 1;
   std::array<bool, kPictureCount> decoded_{};

@@ -39,10 +39,14 @@ bool SetupWindow::Create() {
       ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance_, nullptr));
 
   // Without a frame the client area is the whole window. It starts centred on the screen at its design
-  // size, truncated to whole pixels as the load step's placement truncates, which then keeps it.
+  // size, truncated to whole pixels as the load step's placement truncates, which then keeps it. Where
+  // the load step would place it in this very box, it is made topmost at once, as the load step would
+  // make it, which then has nothing left to do; where it would not, the load step does it all.
   const PixelSize size = WindowPixelSize(kClientWidthTwips, kClientHeightTwips, dpi_);
   const POINT corner = win32::CentredOnScreen(size.width, size.height);
-  if (!Window::Create(0, kSetupWindowClassName, std::wstring(kWindowCaption).c_str(),
+  const common::PixelRect box{corner.x, corner.y, corner.x + size.width, corner.y + size.height};
+  const DWORD exStyle = LoadStepKeeps(box) ? WS_EX_TOPMOST : 0;
+  if (!Window::Create(exStyle, kSetupWindowClassName, std::wstring(kWindowCaption).c_str(),
                       WS_POPUP | WS_CLIPCHILDREN, corner.x, corner.y, size.width, size.height, owner_.get(),
                       nullptr))
     return false;
@@ -60,8 +64,18 @@ void SetupWindow::RunLoadStep() {
   RECT window{};
   if (!::GetWindowRect(hwnd(), &window)) return;
   const common::PixelRect box{window.left, window.top, window.right, window.bottom};
-  if (const auto pixels = PlacementPixels(PlacementTwipsOf(box, dpi_, win32::VerticalScreenDpi())))
+  // Made topmost in this box at once (Create): the call would change nothing.
+  if ((::GetWindowLongW(hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST) && LoadStepKeeps(box)) return;
+  if (const auto pixels = LoadStepPlacement(box))
     ::SetWindowPos(hwnd(), HWND_TOPMOST, pixels->x, pixels->y, pixels->cx, pixels->cy, 0);
+}
+
+std::optional<WindowPlacementPixels> SetupWindow::LoadStepPlacement(const common::PixelRect& box) const {
+  return PlacementPixels(PlacementTwipsOf(box, dpi_, win32::VerticalScreenDpi()));
+}
+
+bool SetupWindow::LoadStepKeeps(const common::PixelRect& box) const {
+  return LoadStepPlacement(box) == WindowPlacementPixels{box.left, box.top, box.Width(), box.Height()};
 }
 
 void SetupWindow::Show() {

@@ -15,6 +15,7 @@
 #include "setup/layout.h"
 #include "setup/notes_view.h"
 #include "setup/painter.h"
+#include "setup/placement.h"
 #include "win32/unique_handle.h"
 #include "win32/window.h"
 
@@ -30,7 +31,8 @@ class SetupWindow final : public win32::Window {
   // initial state (Show makes the others).
   bool Create();
 
-  // The load step: makes the window topmost at its position and size.
+  // The load step: makes the window topmost at its position and size. (Create already made it topmost
+  // where this keeps its box.)
   void RunLoadStep();
 
   // Shows the window with the focus on the control the table names first and paints it whole; then
@@ -46,6 +48,8 @@ class SetupWindow final : public win32::Window {
   void Connect(actions::RunState& run) { run_ = &run; }
   // What the controller changes, as the user sees it.
   actions::NotesView& Notes() { return notes_; }
+  // Pictures made ahead on another thread, which has ended (see paint_warm_up.h).
+  void AdoptPictures(PictureCache&& made) { painter_.AdoptPictures(std::move(made)); }
 
   // --- For the tests ---
   // The child window of a row (Text2, Picture1, the buttons, the lists); NULL for painted rows.
@@ -65,6 +69,10 @@ class SetupWindow final : public win32::Window {
 
  private:
   void Deliver(actions::Event event);
+  // Where the load step places a window that stands in box; none when its arithmetic fails.
+  std::optional<WindowPlacementPixels> LoadStepPlacement(const common::PixelRect& box) const;
+  // Whether the load step places such a window in that same box.
+  bool LoadStepKeeps(const common::PixelRect& box) const;
 
   HINSTANCE instance_;
   int dpi_;
