@@ -299,7 +299,7 @@ class Authenticode(unittest.TestCase):
 
         report = check.Report()
         with unittest.mock.patch.object(second_verifier, "PROGRAM", str(refuser)):
-            check._examine_launchers(Shipped, check.Request([], ca=ca), report)
+            check._examine_launchers(Shipped, check.Request([], ca=ca), None, report)
         self.assertEqual(report.differences, 1, report.lines)
         self.assertIn(f"  differs: the signature of setup.exe: the two verifiers disagree: authenticode.py accepts it;"
                       f" {refuser} refuses it (exit 1)\n    Signature verification: failed\n    Failed", report.lines)
