@@ -202,7 +202,13 @@ i386_make_root() {
     "$I386_SUITE" "$I386_ROOT.new" "$mirror")
   # The command itself (or sudo, which passes signals on) is the process waited for; sudo asks for its
   # password before.
-  [ "$(id -u)" -eq 0 ] || { as_root true && command=(sudo -- "${command[@]}"); }
+  if [ "$(id -u)" -ne 0 ]; then
+    # Not a condition inside a list: there, a refusal would not stop the script, and mmdebstrap would run
+    # without root.
+    as_root true || die "making the i386 root folder needs root rights, which sudo did not give" \
+      "(TEST_32BIT=0 scripts/test leaves the 32-bit road out)"
+    command=(sudo -- "${command[@]}")
+  fi
   "${command[@]}" >"$I386_DIR/mmdebstrap.log" 2>&1 &
   pid=$!
   trap 'log "Ending mmdebstrap"; kill '"$pid"' 2>/dev/null; wait '"$pid"'; exit 130' INT TERM HUP

@@ -57,3 +57,17 @@ class Road(unittest.TestCase):
         foreign = {"qemu-i386-static": entry("/usr/bin/qemu-i386-static")}
         files, _, folder = self.bash("i386_remove", {**foreign, "qemu-i386": entry("$PWD/wine-i386/qemu-i386")})
         self.assertEqual((files, (folder / "wine-i386").exists()), ({"register": "", **foreign}, False))
+
+
+class WithoutRootRights(unittest.TestCase):
+    def test_a_refused_sudo_stops_the_root_folder_before_mmdebstrap_and_names_the_way_on(self):
+        folder = Path(tempfile.mkdtemp(prefix="i386-road-"))
+        self.addCleanup(subprocess.run, ["rm", "-rf", str(folder)])
+        # An ordinary user whom sudo refuses; mmdebstrap (behind unshare) leaves a mark if it runs at all.
+        script = (f'source "{LIB}"; I386_DIR=$PWD; I386_ROOT=$PWD/root; debian_mirror() {{ echo mirror; }}; '
+                  'id() { [ "$1" = -u ] && echo 1000 || command id "$@"; }; sudo() { return 1; }; '
+                  'unshare() { touch ran; }; i386_make_root native')
+        result = subprocess.run(["bash", "-c", script], capture_output=True, text=True, cwd=folder, timeout=60)
+        self.assertFalse((folder / "ran").exists(), "mmdebstrap ran without root rights")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("TEST_32BIT=0 scripts/test leaves the 32-bit road out", result.stderr)
