@@ -57,9 +57,6 @@ class Report:
     differing_paths: set[str] = field(default_factory=set)
     not_checked: list[str] = field(default_factory=list)
     unchecked_signers: list[str] = field(default_factory=list)  # programs signed by someone nobody checked
-    # Programs whose signature the second verifier could check only as far as the digest (no --ca): the
-    # signature's value and timestamp then rest on one verifier.
-    one_verifier: list[str] = field(default_factory=list)
     signature: str = ""  # setup.exe's signature in a few words, for the verdict
 
     def same(self, text: str) -> None:
@@ -413,8 +410,6 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.P
             checked = examination.signer_check + (f", by {pins.source}" if pins and pin else "")
             report.note(f"  the signature of {where} verifies; signer checked: {checked}")
             report.signature = f"{where} signed by {signer.subject} (signer checked: {checked})"
-            if second.partial:
-                report.one_verifier.append(where)
 
 
 def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Path) -> int:
@@ -485,8 +480,6 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
     unchecked = [f"{len(report.not_checked)} payload file(s) (give --payload)"] if report.not_checked else []
     unchecked += [f"the signer of {where} (give --ca FILE or --signer-sha256, or list its certificate in the"
                   f" commit's {signers.PATH})" for where in report.unchecked_signers]
-    unchecked += [f"the signature of {where} by a second verifier, which without --ca checks only the program's"
-                  f" digest (give --ca FILE)" for where in report.one_verifier]
     if unchecked:
         print(f"{medium}: the same as commit {commit[:12]} makes (version {version}), except what was not"
               f" checked: {'; '.join(unchecked)}")
