@@ -4,17 +4,6 @@
 
 namespace actions {
 
-namespace {
-
-std::wstring Join(std::wstring_view head, std::wstring_view tail) {
-  std::wstring joined;
-  joined.reserve(head.size() + tail.size());
-  joined.append(head).append(tail);
-  return joined;
-}
-
-}  // namespace
-
 // One answer of the Windows directory serves the "NT" test and both destinations: a system that
 // answered differently from one question to the next cannot split the click.
 Deployment DeployComponents(std::wstring_view baseDirectory, const WindowsDirectoryFunction& getWinDir,

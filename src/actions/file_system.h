@@ -3,10 +3,19 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "actions/system_error.h"
 
 namespace actions {
+
+// A file's full path: the base directory, which ends in its backslash, and the name below it.
+inline std::wstring Join(std::wstring_view head, std::wstring_view tail) {
+  std::wstring joined;
+  joined.reserve(head.size() + tail.size());
+  joined.append(head).append(tail);
+  return joined;
+}
 
 enum class ReadStatus {
   NotOpened,  // missing or unreadable: nothing was read

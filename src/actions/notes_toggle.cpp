@@ -7,13 +7,6 @@ namespace actions {
 
 namespace {
 
-std::wstring Join(std::wstring_view head, std::wstring_view tail) {
-  std::wstring joined;
-  joined.reserve(head.size() + tail.size());
-  joined.append(head).append(tail);
-  return joined;
-}
-
 ClickEnd EndOf(Deployment deployment) {
   switch (deployment) {
     case Deployment::NotWindowsNt:
