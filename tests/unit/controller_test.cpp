@@ -296,6 +296,16 @@ TEST_F(PictureButtonTest, ControlThatRefusesEndsTheClickWhereItHappened) {
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::ControlRefused}));
   EXPECT_FALSE(view.pictureButtonRead);
   EXPECT_EQ(view.log.back(), "enable continue");
+
+  // Showing "确认" or the read colour refused: the click ends there, before the deployment.
+  for (const char* refused : {"show continue", "colour picture button"}) {
+    view.refuse = refused;
+    Click();  // hides, and deploys as every press does
+    std::filesystem::remove(files_->HostPath(L"C:\\WINNT\\system32\\Dao350.dll"));
+    EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::ControlRefused})) << refused;
+    EXPECT_EQ(view.log.back(), refused);
+    EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll")) << refused;
+  }
 }
 
 TEST_F(PictureButtonTest, PanelThatRefusesToHideStillLeavesTheCounterReadyToShow) {
