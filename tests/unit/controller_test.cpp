@@ -587,7 +587,6 @@ TEST_F(LongNotesTest, TheRunStateRunsNoStepOnceAnEndIsDecidedDuringAFill) {
   EXPECT_EQ(Appends(), 0u);
 }
 
-
 // --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
 
 TEST_F(PictureButtonTest, AHideClickThatThrowsEndsAsAFailedHideClick) {
@@ -616,8 +615,8 @@ TEST_F(PictureButtonTest, APanelThatRefusesToShowOrToEmptyEndsTheClickBeforeTheN
 
 TEST_F(LongNotesTest, AClickWhileTheButtonFillsThePanelEndsThatFill) {
   actions::PictureButton button;
-  const actions::PictureButtonContext context{
-      baseDirectory, view, *files_, [this] { return windowsDirectory; }, test_text::DecodeCp936};
+  const actions::PictureButtonContext context{baseDirectory, view, *files_,
+                                              [this] { return windowsDirectory; }, test_text::DecodeCp936};
   EXPECT_EQ(button.Click(context), std::nullopt);
   ASSERT_TRUE(button.Filling());
   EXPECT_EQ(button.Click(context), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
