@@ -7,5 +7,10 @@ function(launcher_track_resource_inputs rc_file)
        ${resources}/*.rch)
   # The version that the top CMakeLists.txt writes for the version record.
   list(APPEND inputs ${PROJECT_BINARY_DIR}/generated/version.rch)
+  # The payload list's resource line, and the list when there is one.
+  list(APPEND inputs ${PROJECT_BINARY_DIR}/generated/payload_list.rch)
+  if(EXISTS ${PROJECT_BINARY_DIR}/generated/payload.list)
+    list(APPEND inputs ${PROJECT_BINARY_DIR}/generated/payload.list)
+  endif()
   set_source_files_properties(${rc_file} ${ARGN} PROPERTIES OBJECT_DEPENDS "${inputs}")
 endfunction()

@@ -13,5 +13,7 @@
 #define IDR_BOTTOM_PICTURE 201
 /* Image1, the left picture strip: JPEG 90 x 303 (RCDATA). */
 #define IDR_LEFT_PICTURE 202
+/* The SHA-256 and size of each payload file, on media made for shipping (RCDATA; see ARCHITECTURE.md). */
+#define IDR_PAYLOAD_LIST 301
 
 #endif
