@@ -234,7 +234,7 @@ class Authenticode(unittest.TestCase):
 
     def test_the_second_verifier_on_intact_signatures_and_each_fault(self):
         ca, pin = FOLDER / "keys" / "ca.pem", fingerprint("signer")
-        for name, checks, covers in (("signed", {}, "digest only"), ("signed", {"ca_file": ca}, "chain to ca.pem"),
+        for name, checks, covers in (("signed", {}, "the signer's signature, without a chain"), ("signed", {"ca_file": ca}, "chain to ca.pem"),
                                      ("signed", {"ca_file": ca, "pinned_sha256": pin}, "the pinned signer"),
                                      ("timestamped", {}, "the root that the signature itself carries")):
             with self.subTest(f"intact: {name} {sorted(checks)}"):
@@ -258,6 +258,22 @@ class Authenticode(unittest.TestCase):
                     self.assertTrue(disagreement.endswith("; osslsigncode accepts it (exit 0)"), disagreement)
                 else:
                     self.assertIsNone(disagreement)
+
+    def test_without_anchors_the_second_verifier_still_checks_value_timestamp_and_pin(self):
+        # A committed pin and no --ca is the routine check: osslsigncode has no chain to end at, so the
+        # signature's value, its timestamp and the signer must still get a second opinion there.
+        chain_only = {"the vendor's signer under another CA"}
+        layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length",
+                       "data after the table", "a second entry"}
+        for name, program, checks, *_ in faults():
+            if name in layout_only:
+                continue
+            checks = {"pinned_sha256": fingerprint("signer"), **checks}
+            checks.pop("ca_file", None)
+            with self.subTest(name):
+                verdict = second_verifier.verify(program, now=NOW, **checks)
+                self.assertEqual(verdict.verifies, name in chain_only, verdict)
+                self.assertTrue(verdict.with_openssl, verdict)
 
     def test_where_the_two_verifiers_could_part(self):
         ca = FOLDER / "keys" / "ca.pem"

@@ -400,7 +400,7 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.P
             report.note("  no timestamp: Windows trusts the signature only while the certificate is valid")
         if examination.problems or disagreement:
             continue
-        report.note(f"  {second_verifier.PROGRAM} agrees; it checked {second.covers}")
+        report.note(f"  {second.by} agrees; it checked {second.covers}")
         if examination.signer_check == "not checked":
             if not pins:  # with pins, a signer that none names is a difference already
                 report.note(f"  the signature of {where} is intact, but its signer was not checked (give --ca FILE"

@@ -13,13 +13,20 @@ its state, so its exit status would say nothing. Two cases remain:
 - The signature carries its own self-signed root: that root (with the signature's other self-signed
   certificates) serves as the anchors. The verdict then covers the digest, the signer's signature, the
   timestamp and the chain's consistency, not who the signer is (the pin, if given, still is checked).
-- Otherwise osslsigncode computes only the program's Authenticode digest (`extract-data`), which must equal
-  the digest that the signature carries as osslsigncode extracts it (`extract-signature`). The signature's
-  value and its timestamp are then checked by authenticode.py alone, and `covers` says so.
+- Otherwise the same facts are checked without a chain, by osslsigncode and openssl: osslsigncode
+  computes the program's Authenticode digest (`extract-data`), which must equal the digest in the signed
+  content that osslsigncode extracts (`extract-signature`); `openssl smime -verify -noverify` checks that
+  the signed attributes cover that content and that the signer's key made the signature's value, and
+  names the signer, whose certificate must be the pinned one when a pin is given; a timestamp token must
+  pass `openssl cms -verify -noverify` and certify this signature's value. Neither the chain nor the
+  certificates' dates and usages are checked there: without anchors, authenticode.py alone judges those,
+  and `covers` says so.
 """
 
 from __future__ import annotations
 
+import hashlib
+import os
 import re
 import subprocess
 import tempfile
@@ -27,7 +34,7 @@ from dataclasses import dataclass
 from datetime import datetime
 from pathlib import Path
 
-from asn1crypto import cms
+from asn1crypto import cms, tsp
 from cryptography import x509
 from cryptography.hazmat.primitives import serialization
 
@@ -44,11 +51,16 @@ class Verdict:
     covers: str  # what the verdict rests on, as a phrase: "the digest, the signature, ..."
     status: str  # how osslsigncode answered: "exit 0", "exit 1", "could not run: ..."
     tail: tuple[str, ...] = ()  # its last lines, for a reader
-    partial: bool = False  # it checked the program's digest only
+    partial: bool = False  # it checked without a chain to anchors
+    with_openssl: bool = False  # openssl checked the signature's value and timestamp
+
+    @property
+    def by(self) -> str:
+        return f"{PROGRAM} with openssl" if self.with_openssl else PROGRAM
 
     @property
     def words(self) -> str:
-        return f"{PROGRAM} {'accepts' if self.verifies else 'refuses'} it ({self.status})"
+        return f"{self.by} {'accepts' if self.verifies else 'refuses'} it ({self.status})"
 
 
 FULL = "the digest, the signer's signature, the timestamp and the chain to {anchors}"
@@ -87,58 +99,122 @@ def _self_signed_roots(der: bytes) -> bytes:
     return b"".join(roots)
 
 
-def _digest_only(program: Path, scratch: Path) -> Verdict:
-    covers = ("the program's digest only (without --ca, osslsigncode checks a signature's value and timestamp"
-              " only along a chain to trust anchors)")
-    steps = (["extract-data", "-h", "sha256", "-in", str(program), "-out", str(scratch / "data.p7")],
-             ["extract-signature", "-in", str(program), "-out", str(scratch / "signature.p7")])
+ANCHORLESS = ("the digest, the signer's signature{timestamp}{pin}, without a chain (no --ca: the chain and the"
+              " certificates' dates and usages were judged by authenticode.py alone)")
+
+
+def _indirect_data(signature: bytes) -> tuple[bytes, bytes] | None:
+    """The signed content of an Authenticode signature, as the signed attributes' digest covers it (the
+    SpcIndirectDataContent's contents, without its own tag and length), and the SHA-256 program digest
+    that it carries; None when it holds no such content."""
+    try:
+        content = cms.ContentInfo.load(signature)["content"]["encap_content_info"]
+        if content["content_type"].dotted != authenticode.SPC_INDIRECT_DATA:
+            return None
+        explicit = content["content"].dump()  # the [0] EXPLICIT wrapper around the indirect data
+        header, _ = authenticode.der_header(explicit)
+        indirect_der = explicit[header:]
+        indirect = authenticode.SpcIndirectDataContent.load(indirect_der)
+        if indirect["message_digest"]["digest_algorithm"]["algorithm"].native != "sha256":
+            return None
+        inner, _ = authenticode.der_header(indirect_der)
+        return indirect_der[inner:], indirect["message_digest"]["digest"].native
+    except Exception:  # noqa: BLE001 - a part it cannot read is no content
+        return None
+
+
+def _timestamp_tokens(signature: bytes) -> list[bytes] | None:
+    """The RFC 3161 tokens among the signer's unsigned attributes, with the signature value they must
+    certify first; None when they cannot be read."""
+    try:
+        info = cms.ContentInfo.load(signature)["content"]["signer_infos"][0]
+        tokens = [token.dump() for attribute in info["unsigned_attrs"] or []
+                  if attribute["type"].dotted == authenticode.RFC3161_TIMESTAMP for token in attribute["values"]]
+        return [info["signature"].native, *tokens]
+    except Exception:  # noqa: BLE001 - what cannot be read is refused
+        return None
+
+
+def _without_anchors(path: Path, scratch: Path, pinned_sha256: str | None) -> Verdict:
+    def refused(status: str, tail: tuple[str, ...] = ()) -> Verdict:
+        return Verdict(False, covers, status, tail, partial=True, with_openssl=True)
+
+    covers = ANCHORLESS.format(timestamp="", pin="")
+    steps = (["extract-data", "-h", "sha256", "-in", str(path), "-out", str(scratch / "data.p7")],
+             ["extract-signature", "-in", str(path), "-out", str(scratch / "signature.p7")])
     for step in steps:
         status, tail = _run([PROGRAM, *step])
         if status != 0:
-            return Verdict(False, covers, f"{step[0]}: " + ("could not run" if status is None else f"exit {status}"),
-                           tail, partial=True)
-
-    def carried_digest(path: Path) -> bytes | None:
-        try:
-            content = cms.ContentInfo.load(path.read_bytes())["content"]["encap_content_info"]
-            if content["content_type"].dotted != authenticode.SPC_INDIRECT_DATA:
-                return None
-            explicit = content["content"].dump()  # the [0] EXPLICIT wrapper around the indirect data
-            header, _ = authenticode.der_header(explicit)
-            indirect = authenticode.SpcIndirectDataContent.load(explicit[header:])
-            if indirect["message_digest"]["digest_algorithm"]["algorithm"].native != "sha256":
-                return None
-            return indirect["message_digest"]["digest"].native
-        except Exception:  # noqa: BLE001 - a part it cannot read is no digest
-            return None
-
-    computed, carried = carried_digest(scratch / "data.p7"), carried_digest(scratch / "signature.p7")
+            return refused(f"{step[0]}: " + ("could not run" if status is None else f"exit {status}"), tail)
+    signature = (scratch / "signature.p7").read_bytes()
+    computed, carried = _indirect_data((scratch / "data.p7").read_bytes()), _indirect_data(signature)
     if computed is None or carried is None:
-        return Verdict(False, covers, "exit 0, but no SHA-256 digest could be read from what it extracted",
-                       partial=True)
-    if computed != carried:
-        return Verdict(False, covers, f"exit 0: its digest {computed.hex()} is not the {carried.hex()} signed",
-                       partial=True)
-    return Verdict(True, covers, "exit 0", partial=True)
+        return refused("exit 0, but no SHA-256 digest could be read from what it extracted")
+    if computed[1] != carried[1]:
+        return refused(f"exit 0: its digest {computed[1].hex()} is not the {carried[1].hex()} signed")
+    # The signed attributes and the signer's value, over the content as signed; the signer it names.
+    (scratch / "content.bin").write_bytes(carried[0])
+    status, tail = _run(["openssl", "smime", "-verify", "-noverify", "-binary", "-inform", "DER", "-in",
+                         str(scratch / "signature.p7"), "-content", str(scratch / "content.bin"), "-signer",
+                         str(scratch / "signer.pem"), "-out", os.devnull])
+    if status != 0:
+        return refused("openssl smime -verify: " + ("could not run" if status is None else f"exit {status}"), tail)
+    tokens = _timestamp_tokens(signature)
+    if tokens is None:
+        return refused("exit 0, but the signer's unsigned attributes could not be read")
+    value, tokens = tokens[0], tokens[1:]
+    for number, token in enumerate(tokens):
+        (scratch / f"token{number}.der").write_bytes(token)
+        status, tail = _run(["openssl", "cms", "-verify", "-noverify", "-binary", "-inform", "DER", "-in",
+                             str(scratch / f"token{number}.der"), "-out", str(scratch / f"tstinfo{number}.der")])
+        if status != 0:
+            return refused("openssl cms -verify of the timestamp: " +
+                           ("could not run" if status is None else f"exit {status}"), tail)
+        try:
+            imprint = tsp.TSTInfo.load((scratch / f"tstinfo{number}.der").read_bytes())["message_imprint"]
+            certified = (imprint["hash_algorithm"]["algorithm"].native == "sha256"
+                         and imprint["hashed_message"].native == hashlib.sha256(value).digest())
+        except Exception:  # noqa: BLE001 - a token it cannot read certifies nothing
+            certified = False
+        if not certified:
+            return refused("the timestamp token verifies, but it does not certify this signature's value")
+    try:
+        signer = x509.load_pem_x509_certificate((scratch / "signer.pem").read_bytes())
+        fingerprint = hashlib.sha256(signer.public_bytes(serialization.Encoding.DER)).hexdigest()
+    except (OSError, ValueError):
+        return refused("openssl smime -verify: exit 0, but it named no signer certificate")
+    pin = ""
+    if pinned_sha256 is not None:
+        pin = ", and the pinned signer"
+        if fingerprint != re.sub(r"[:\s]", "", pinned_sha256).lower():
+            return refused(f"exit 0, but its signer's certificate has the SHA-256 {fingerprint}, not the pinned one")
+    covers = ANCHORLESS.format(timestamp=", the timestamp's signature and what it certifies" if tokens else "",
+                               pin=pin)
+    return Verdict(True, covers, "exit 0", partial=True, with_openssl=True)
 
 
 def verify(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | None = None,
            now: datetime) -> Verdict:
-    """osslsigncode's verdict on a signed program, with the same anchors, pin and present as authenticode.py."""
+    """The second verdict on a signed program, with the same anchors, pin and present as authenticode.py."""
     with tempfile.TemporaryDirectory(prefix="second-verifier-") as folder:
         scratch = Path(folder)
         path = scratch / "program.exe"
         path.write_bytes(program)
+        anchorless = None
         if ca_file is not None:
             anchors, covers = ca_file, FULL.format(anchors=ca_file.name)
         else:
+            # The checks without a chain always run here; a root that the signature carries adds
+            # osslsigncode's own verification along the chain to it, which treats a timestamp that does not
+            # verify as none and so cannot stand alone.
+            anchorless = _without_anchors(path, scratch, pinned_sha256)
             try:
                 der = authenticode.signature_der(program)
             except ValueError:
                 der = None
             roots = _self_signed_roots(der) if der else b""
-            if not roots:
-                return _digest_only(path, scratch)
+            if not roots or not anchorless.verifies:
+                return anchorless
             anchors = scratch / "roots.pem"
             anchors.write_bytes(roots)
             covers = FULL.format(anchors="the root that the signature itself carries (no trust: no --ca)")
@@ -148,7 +224,11 @@ def verify(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | 
             command += ["-require-leaf-hash", "sha256:" + re.sub(r"[:\s]", "", pinned_sha256).lower()]
             covers += ", and the pinned signer"
         status, tail = _run(command)
-    return Verdict(status == 0, covers, "could not run" if status is None else f"exit {status}", tail)
+    status_words = "could not run" if status is None else f"exit {status}"
+    if anchorless is None:
+        return Verdict(status == 0, covers, status_words, tail)
+    return Verdict(status == 0, f"{covers}; and {anchorless.covers}", status_words, tail,
+                   with_openssl=True)
 
 
 def disagreement(examination: authenticode.Examination, second: Verdict) -> str | None:
@@ -158,7 +238,7 @@ def disagreement(examination: authenticode.Examination, second: Verdict) -> str 
     if (not examination.problems) == second.verifies or (examination.problems and not own):
         return None  # agreed, or refused for the layout alone, which osslsigncode may or may not read
     if second.partial and second.verifies:
-        return None  # it vouched for the digest alone: authenticode.py's findings lie beyond it
+        return None  # it vouched without a chain: authenticode.py's findings may lie beyond it
     mine = "refuses it: " + "; ".join(own) if own else "accepts it"
     tail = "".join(f"\n    {line}" for line in second.tail) if not second.verifies else ""
     return f"the two verifiers disagree: authenticode.py {mine}; {second.words}{tail}"
