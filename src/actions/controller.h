@@ -49,6 +49,7 @@ class Controller {
 
  private:
   bool Busy() const { return button_.Filling() || clicksWaiting_ > 0; }
+  bool MediumUntrusted() const { return context_.guard && context_.guard->Untrusted(); }
   // Runs a piece of the click. A piece that throws (std::bad_alloc from a huge notes file, say) ends
   // the click as a failed statement would, silently, and the clicks after it go on.
   template <typename Piece>
