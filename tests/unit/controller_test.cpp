@@ -745,6 +745,7 @@ TEST_F(CheckedMediumTest, ChangedNotesAreNotShownAndNothingMoreIsUsedForTheRestO
 
 TEST_F(CheckedMediumTest, OneChangedComponentDeploysNeitherAndConfirmIsRefusedFromThenOn) {
   for (const bool secondChanged : {false, true}) {
+    TearDown();  // a fresh medium and run for each
     SetUp();
     Write(secondChanged ? L"C:\\medium\\vorncopy\\msjter35.dll" : L"C:\\medium\\vorncopy\\Dao350.dll",
           secondChanged ? kJet + "!" : "dao 3.6");
@@ -758,7 +759,6 @@ TEST_F(CheckedMediumTest, OneChangedComponentDeploysNeitherAndConfirmIsRefusedFr
     EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
     EXPECT_EQ(Click(), kRefusedHide);
     EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
-    TearDown();
   }
 }
 
@@ -802,13 +802,13 @@ TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseTheFirstFi
       {"a platform without the hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; }},
   };
   for (const auto& [what, arrange] : cases) {
+    TearDown();  // a fresh medium and run for each
     SetUp();
     arrange(*this);
     EXPECT_EQ(Click(), kRefusedShow) << what;
     EXPECT_EQ(view.panelText, L"") << what;
     EXPECT_EQ(refusals, std::vector<std::wstring>{L"voabc.txt"}) << what;
     ExpectNothingDeployed();
-    TearDown();
   }
 }
 
