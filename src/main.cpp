@@ -8,6 +8,7 @@
 #include "actions/controller.h"
 #include "actions/file_system_win32.h"
 #include "actions/installer_handover_win32.h"
+#include "actions/payload_check_win32.h"
 #include "actions/run_state.h"
 #include "common/ansi_code_page_win32.h"
 #include "common/windows_directory_win32.h"
@@ -59,8 +60,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(win32::ExecutablePath()));
   setup::SetupWindow window(instance);
   actions::Win32FileSystem files;
+  // The payload list is looked up at the first file used, the platform's hash made at the first hash:
+  // neither costs the start anything.
+  actions::CryptoApiSha256 hashes;
+  actions::PayloadGuard guard([instance] { return setup::PayloadListResource(instance); }, hashes,
+                              [&window](std::wstring_view file) { window.RefuseMedium(file); });
   actions::Controller controller(
-      {baseDirectory, window.Notes(), files, common::GetWinDir, common::DecodeAnsiCodePage});
+      {baseDirectory, window.Notes(), files, common::GetWinDir, common::DecodeAnsiCodePage, &guard});
   actions::RunState run(controller);
   int exitCode = 1;
   std::optional<actions::Next> ending;
@@ -71,7 +77,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     window.Show();
     ending = RunUntilTheEnd(window, run, exitCode);
   }
-  if (ending == actions::Next::StartInstallerThenEnd) actions::StartInstaller(baseDirectory);
+  if (ending == actions::Next::StartInstallerThenEnd) {
+    actions::StartInstaller(baseDirectory, guard);
+    // An installer that failed its check is not started: the user is told so before the end.
+    window.ShowRefusal();
+  }
   // The end is immediate: no window is closed or destroyed first, and the installer runs on by itself.
   if (ending) ::ExitProcess(0);
 

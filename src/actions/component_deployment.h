@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "actions/file_system.h"
+#include "actions/payload_check.h"
 
 namespace actions {
 
@@ -22,12 +23,15 @@ enum class Deployment {
   NotWindowsNt,      // no "NT" in the Windows directory: nothing copied
   FirstCopyFailed,   // the second copy was not attempted
   SecondCopyFailed,  // the first copy stays in place
+  Refused,           // a component failed its check, or an earlier file did: nothing copied
   Deployed,
 };
 
 // Asks for the Windows directory once, and copies both components from baseDirectory's vorncopy folder
-// when its path holds "NT".
+// when its path holds "NT". With a payload guard that checks, both are read whole and checked first and
+// exactly the bytes checked are written, or none at all when either fails; without one (or without a
+// list) they are copied file to file.
 Deployment DeployComponents(std::wstring_view baseDirectory, const WindowsDirectoryFunction& getWinDir,
-                            FileSystem& files);
+                            FileSystem& files, PayloadGuard* guard = nullptr);
 
 }  // namespace actions

@@ -15,7 +15,8 @@ Next Controller::Handle(Event event) {
     case Event::Confirm:
       // Only where the enabled button stands: a click posted to it while it is disabled, or one that
       // comes while a click runs or waits, changes nothing.
-      if (button_.NotesRead() && !Busy()) return Next::StartInstallerThenEnd;
+      // Nor once a file of the medium has failed its check: its button was disabled then.
+      if (button_.NotesRead() && !Busy() && !MediumUntrusted()) return Next::StartInstallerThenEnd;
       return Busy() ? Next::RunStep : Next::Wait;
   }
   return Next::Wait;

@@ -3,8 +3,8 @@
 // the order they came; a click whose notes go into the panel in slices takes several steps, between
 // which the window handles its input. "取消", Esc, "><" and a close request end the launcher at once,
 // even in the middle of a click; "确认" starts the installer only once a click has read the notes to
-// their end, and only while no click runs or waits: otherwise it is ignored, as its disabled button
-// would be.
+// their end, only while no click runs or waits, and never once a file of the medium has failed its
+// payload check: otherwise it is ignored, as its disabled button would be.
 #pragma once
 
 #include <optional>
@@ -49,6 +49,7 @@ class Controller {
 
  private:
   bool Busy() const { return button_.Filling() || clicksWaiting_ > 0; }
+  bool MediumUntrusted() const { return context_.guard && context_.guard->Untrusted(); }
   // Runs a piece of the click. A piece that throws (std::bad_alloc from a huge notes file, say) ends
   // the click as a failed statement would, silently, and the clicks after it go on.
   template <typename Piece>

@@ -2,6 +2,7 @@
 // (file_system_win32.h), the unit tests fake it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,7 +27,8 @@ enum class ReadStatus {
 struct FileRead {
   ReadStatus status = ReadStatus::NotOpened;
   std::string bytes;
-  SystemError error = kNoError;  // why it did not open, or why the read stopped
+  SystemError error = kNoError;     // why it did not open, or why the read stopped
+  std::uint64_t lastWriteTime = 0;  // the file's time stamp in the system's own units; 0 when unknown
 };
 
 struct CopyOutcome {
@@ -41,6 +43,9 @@ class FileSystem {
   virtual FileRead ReadWholeFile(const std::wstring& path) = 0;
   // Replaces an existing destination.
   virtual CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) = 0;
+  // Writes the bytes of a file read before, with its time stamp, in the way CopyReplacing copies: the
+  // destination is either replaced whole or left as it was.
+  virtual CopyOutcome WriteReplacing(const FileRead& source, const std::wstring& destination) = 0;
 };
 
 }  // namespace actions

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "actions/extended_path.h"
@@ -72,8 +75,70 @@ SystemError CopyContents(HANDLE from, HANDLE to) {
   }
 }
 
+// Writes all of bytes; the system's error of the failed write, or kNoError.
+SystemError WriteContents(HANDLE to, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), kCopyChunkBytes));
+    DWORD written = 0;
+    if (!::WriteFile(to, bytes.data(), chunk, &written, nullptr)) return ::GetLastError();
+    if (written != chunk) return ERROR_DISK_FULL;
+    bytes.remove_prefix(chunk);
+  }
+  return kNoError;
+}
+
 CopyOutcome CopyFailed(SystemError error) {
   return {false, error};
+}
+
+std::uint64_t TimeStamp(const FILETIME& time) {
+  return static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+FILETIME FileTime(std::uint64_t stamp) {
+  return {static_cast<DWORD>(stamp & 0xFFFFFFFFu), static_cast<DWORD>(stamp >> 32)};
+}
+
+// A copy straight onto the destination that fails part-way (a full disc, an ejected medium, a read
+// error) would leave a cut-off DLL where a working one was. The bytes go to a temporary file beside it
+// instead, and only a complete copy takes the destination's place, in one rename; on any failure the
+// old file stays as it was and the temporary file is removed. fill(to) writes the contents and gives
+// the time stamp to carry (0: none), or the system's error.
+template <typename Fill>
+CopyOutcome ReplaceThroughTemporary(const std::wstring& destination, Fill fill) {
+  // A read-only destination is not writable, so the copy fails as a file copy onto it would. The
+  // rename below would refuse it on Windows, but not everywhere (Wine replaces it).
+  const DWORD destinationAttributes = ::GetFileAttributesW(ExtendedLengthPath(destination).c_str());
+  if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_READONLY))
+    return CopyFailed(ERROR_ACCESS_DENIED);
+
+  // A copy that was cut off left its temporary file behind; the file is no use to anyone now. One of
+  // another launcher that still runs may be on its way into place.
+  Win32CopyFolder folder;
+  RemoveLeftoverCopies(destination, ::GetCurrentProcessId(), folder);
+  std::wstring temporaryPath;
+  win32::UniqueFileHandle to = CreateTemporaryBeside(destination, temporaryPath);
+  if (!to) return CopyFailed(::GetLastError());
+  std::uint64_t lastWrite = 0;
+  SystemError error = fill(to.get(), lastWrite);
+  if (error == kNoError && !::FlushFileBuffers(to.get())) error = ::GetLastError();
+  // The copy carries the source's time stamp, as a file copy does. Not its attributes: a medium's files
+  // are read-only, and a read-only copy could not be replaced by the next deploying click.
+  if (error == kNoError && lastWrite != 0) {
+    const FILETIME stamp = FileTime(lastWrite);
+    ::SetFileTime(to.get(), nullptr, nullptr, &stamp);
+  }
+  to.reset();
+
+  const std::wstring temporary = ExtendedLengthPath(temporaryPath);
+  // Replacing fails, as it should, when the destination is held open by another program (a loaded
+  // DLL) or is a folder.
+  if (error == kNoError && !::MoveFileExW(temporary.c_str(), ExtendedLengthPath(destination).c_str(),
+                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    error = ::GetLastError();
+  if (error == kNoError) return {true, kNoError};
+  ::DeleteFileW(temporary.c_str());
+  return CopyFailed(error);
 }
 
 }  // namespace
@@ -86,6 +151,8 @@ FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
   if (!file) return {ReadStatus::NotOpened, {}, ::GetLastError()};
 
   FileRead read{ReadStatus::Complete, {}, kNoError};
+  FILETIME stamp{};
+  if (::GetFileTime(file.get(), nullptr, nullptr, &stamp)) read.lastWriteTime = TimeStamp(stamp);
   LARGE_INTEGER size{};
   // Room for the last, empty read too, so that the whole file is read without moving it once.
   if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0 && size.QuadPart < MAXLONG) {
@@ -108,47 +175,25 @@ FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
 }
 
 CopyOutcome Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstring& destination) {
-  // A copy straight onto the destination that fails part-way (a full disc, an ejected medium, a read
-  // error) would leave a cut-off DLL where a working one was. The bytes go to a temporary file beside
-  // it instead, and only a complete copy takes the destination's place, in one rename; on any failure
-  // the old file stays as it was and the temporary file is removed.
-  //
   // Read sharing only: a source that someone is writing to is not copied half-written.
   const win32::UniqueFileHandle from(::CreateFileW(ExtendedLengthPath(source).c_str(), GENERIC_READ,
                                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!from) return CopyFailed(::GetLastError());
-  // A read-only destination is not writable, so the copy fails as a file copy onto it would. The
-  // rename below would refuse it on Windows, but not everywhere (Wine replaces it).
-  const DWORD destinationAttributes = ::GetFileAttributesW(ExtendedLengthPath(destination).c_str());
-  if (destinationAttributes != INVALID_FILE_ATTRIBUTES && (destinationAttributes & FILE_ATTRIBUTE_READONLY))
-    return CopyFailed(ERROR_ACCESS_DENIED);
+  return ReplaceThroughTemporary(destination, [&](HANDLE to, std::uint64_t& lastWrite) {
+    const SystemError error = CopyContents(from.get(), to);
+    FILETIME stamp{};
+    if (error == kNoError && ::GetFileTime(from.get(), nullptr, nullptr, &stamp))
+      lastWrite = TimeStamp(stamp);
+    return error;
+  });
+}
 
-  // A copy that was cut off left its temporary file behind; the file is no use to anyone now. One of
-  // another launcher that still runs may be on its way into place.
-  Win32CopyFolder folder;
-  RemoveLeftoverCopies(destination, ::GetCurrentProcessId(), folder);
-  std::wstring temporaryPath;
-  win32::UniqueFileHandle to = CreateTemporaryBeside(destination, temporaryPath);
-  if (!to) return CopyFailed(::GetLastError());
-  FILETIME lastWrite{};
-  SystemError error = CopyContents(from.get(), to.get());
-  if (error == kNoError && !::FlushFileBuffers(to.get())) error = ::GetLastError();
-  // The copy carries the source's time stamp, as a file copy does. Not its attributes: a medium's files
-  // are read-only, and a read-only copy could not be replaced by the next deploying click.
-  if (error == kNoError && ::GetFileTime(from.get(), nullptr, nullptr, &lastWrite))
-    ::SetFileTime(to.get(), nullptr, nullptr, &lastWrite);
-  to.reset();
-
-  const std::wstring temporary = ExtendedLengthPath(temporaryPath);
-  // Replacing fails, as it should, when the destination is held open by another program (a loaded
-  // DLL) or is a folder.
-  if (error == kNoError && !::MoveFileExW(temporary.c_str(), ExtendedLengthPath(destination).c_str(),
-                                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    error = ::GetLastError();
-  if (error == kNoError) return {true, kNoError};
-  ::DeleteFileW(temporary.c_str());
-  return CopyFailed(error);
+CopyOutcome Win32FileSystem::WriteReplacing(const FileRead& source, const std::wstring& destination) {
+  return ReplaceThroughTemporary(destination, [&](HANDLE to, std::uint64_t& lastWrite) {
+    lastWrite = source.lastWriteTime;
+    return WriteContents(to, source.bytes);
+  });
 }
 
 }  // namespace actions

@@ -9,6 +9,7 @@ class Win32FileSystem final : public FileSystem {
  public:
   FileRead ReadWholeFile(const std::wstring& path) override;
   CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) override;
+  CopyOutcome WriteReplacing(const FileRead& source, const std::wstring& destination) override;
 };
 
 }  // namespace actions

@@ -3,9 +3,11 @@
 // tested without Windows.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "actions/payload_check.h"
 #include "actions/system_error.h"
 
 namespace actions {
@@ -59,5 +61,20 @@ struct HandOverOutcome {
 // Starts base directory & "vorncopy\tarvinxp.exe" with no arguments. Only an installer that needs
 // elevation is handed to the shell; every other failure is left as it is, and the caller stays silent.
 HandOverOutcome HandOverToInstaller(std::wstring_view baseDirectory, ProgramStarter& starter);
+
+// Opens the installer for the check so that nobody can write to it while the handle is held.
+class InstallerOpener {
+ public:
+  virtual ~InstallerOpener() = default;
+  // Null when it cannot be opened so (missing, say).
+  virtual std::unique_ptr<HeldFile> OpenDenyingWrites(const std::wstring& path) = 0;
+};
+
+// The hand-over under the payload check. Without a list, exactly HandOverToInstaller. With one, the
+// installer is opened denying writes, checked through that handle and started (either way) while the
+// handle is held, so that what starts is what was checked. One that cannot be opened is not started, as
+// a missing one never was; one that fails its check is not started either, and the guard tells the user.
+HandOverOutcome HandOverChecked(std::wstring_view baseDirectory, PayloadGuard& guard, InstallerOpener& opener,
+                                ProgramStarter& starter);
 
 }  // namespace actions

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "actions/extended_path.h"
+#include "actions/payload_check_win32.h"
 #include "win32/com_apartment.h"
 #include "win32/system_library.h"
 #include "win32/unique_handle.h"
@@ -82,6 +83,12 @@ StartOutcome Win32ProgramStarter::OpenThroughShell(const std::wstring& applicati
   const DWORD error = opened ? kNoError : ::GetLastError();
   ::SetErrorMode(launcherErrorMode);
   return {opened ? StartResult::kStarted : StartResult::kFailed, error};
+}
+
+HandOverOutcome StartInstaller(std::wstring_view baseDirectory, PayloadGuard& guard) {
+  Win32ProgramStarter starter;
+  Win32InstallerOpener opener;
+  return HandOverChecked(baseDirectory, guard, opener, starter);
 }
 
 HandOverOutcome StartInstaller(std::wstring_view baseDirectory) {

@@ -17,7 +17,10 @@ class Win32ProgramStarter final : public ProgramStarter {
 };
 
 // Starts base directory & "vorncopy\tarvinxp.exe" with a normal, focused window and does not wait for
-// it; a missing or unstartable installer is left at that, silently.
+// it; a missing or unstartable installer is left at that, silently. Under the guard's payload list it is
+// checked first, through a handle that denies writes and is held until it has started.
+HandOverOutcome StartInstaller(std::wstring_view baseDirectory, PayloadGuard& guard);
+// The same without a payload list.
 HandOverOutcome StartInstaller(std::wstring_view baseDirectory);
 
 }  // namespace actions

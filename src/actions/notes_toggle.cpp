@@ -15,6 +15,8 @@ ClickEnd EndOf(Deployment deployment) {
       return ClickEnd::FirstCopyFailed;
     case Deployment::SecondCopyFailed:
       return ClickEnd::SecondCopyFailed;
+    case Deployment::Refused:
+      return ClickEnd::Refused;
     case Deployment::Deployed:
       break;
   }
@@ -22,7 +24,8 @@ ClickEnd EndOf(Deployment deployment) {
 }
 
 ClickEnd Deploy(const PictureButtonContext& context) {
-  return EndOf(actions::DeployComponents(context.baseDirectory, context.getWinDir, context.files));
+  return EndOf(
+      actions::DeployComponents(context.baseDirectory, context.getWinDir, context.files, context.guard));
 }
 
 ClickOutcome Shown(ClickEnd end) {
@@ -56,6 +59,13 @@ std::optional<ClickOutcome> PictureButton::ShowNotes(const PictureButtonContext&
   const FileRead notes = context.files.ReadWholeFile(notesPath);
   if (notes.status == ReadStatus::NotOpened) return Shown(ClickEnd::NotesUnreadable);
   const bool cutShort = notes.status == ReadStatus::CutShort;
+  // With a payload list, only the bytes the publisher signed reach the panel: a read cut short cannot
+  // be checked, and shows nothing.
+  if (context.guard && context.guard->Checks()) {
+    if (cutShort) return Shown(ClickEnd::NotesCutShort);
+    if (context.guard->Check(kNotesFileName, notes.bytes) != Verdict::Genuine)
+      return Shown(ClickEnd::Refused);
+  }
   // The text is built once and handed over once: appending line by line would cost the square of
   // the file's size in the text control. Only long lines go in slices, which the control would
   // otherwise wrap for minutes in one piece.

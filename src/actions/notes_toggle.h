@@ -13,6 +13,7 @@
 
 #include "actions/component_deployment.h"
 #include "actions/file_system.h"
+#include "actions/payload_check.h"
 #include "common/ansi_decoder.h"
 
 namespace actions {
@@ -44,6 +45,8 @@ struct PictureButtonContext {
   FileSystem& files;
   WindowsDirectoryFunction getWinDir;
   common::AnsiDecoder decodeAnsi;
+  // Checks the notes and the components against the program's payload list; none: used unchecked.
+  PayloadGuard* guard = nullptr;
 };
 
 enum class ClickBranch { Show, Hide };
@@ -58,6 +61,8 @@ enum class ClickEnd {
   NotWindowsNt,      // no "NT" in the Windows directory: nothing copied
   FirstCopyFailed,   // the second copy was not attempted
   SecondCopyFailed,  // the first copy stays in place
+  Refused,           // a file of the medium failed its check, or an earlier one did: the notes not shown
+                     // (panel visible and empty) or nothing copied
   Deployed,
 };
 

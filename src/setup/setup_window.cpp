@@ -2,13 +2,22 @@
 
 #include <string>
 
+#include "actions/payload_check.h"
 #include "resources/resource_ids.h"
 #include "setup/class_names.h"
 #include "setup/placement.h"
 #include "win32/dialog_behaviour.h"
 #include "win32/dpi.h"
+#include "win32/resource_data.h"
 
 namespace setup {
+
+namespace {
+
+// Posted to itself by a refusal of the payload check, for its box (keys_and_focus has WM_APP + 1).
+constexpr UINT kShowRefusalMessage = WM_APP + 2;
+
+}  // namespace
 
 SetupWindow::SetupWindow(HINSTANCE instance)
     : instance_(instance),
@@ -118,6 +127,26 @@ HBRUSH SetupWindow::OnControlColor(UINT /*message*/, HDC dc, HWND control) {
   return painter_.PanelColors(dc);
 }
 
+void SetupWindow::RefuseMedium(std::wstring_view relativePath) {
+  if (const HWND confirm = controls_.WindowOf(Row::cmdContinue)) ::EnableWindow(confirm, FALSE);
+  refusal_.emplace(relativePath);
+  ::PostMessageW(hwnd(), kShowRefusalMessage, 0, 0);
+}
+
+void SetupWindow::ShowRefusal() {
+  if (!refusal_) return;
+  const std::wstring message = actions::RefusalMessage(*refusal_);
+  refusal_.reset();
+  const std::wstring caption(kWindowCaption);
+  ::MessageBoxW(hwnd(), message.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+}
+
+std::optional<std::string> PayloadListResource(HINSTANCE instance) {
+  const std::optional<std::string_view> list = win32::DataResource(instance, IDR_PAYLOAD_LIST);
+  if (!list) return std::nullopt;
+  return std::string(*list);
+}
+
 bool SetupWindow::OnClose() {
   Deliver(actions::Event::CloseRequest);
   return true;  // the window is not destroyed: the launcher ends from the controller's answer
@@ -139,6 +168,11 @@ bool SetupWindow::OnSetFocus(HWND /*previous*/) {
 }
 
 bool SetupWindow::OnOtherMessage(UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT& result) {
+  if (message == kShowRefusalMessage) {
+    ShowRefusal();
+    result = 0;
+    return true;
+  }
   if (!keys_.OnPostedMessage(message)) return false;
   result = 0;
   return true;

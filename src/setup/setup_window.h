@@ -7,6 +7,10 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "actions/notes_toggle.h"
 #include "actions/run_state.h"
 #include "common/geometry.h"
@@ -20,6 +24,9 @@
 #include "win32/window.h"
 
 namespace setup {
+
+// The payload list the program carries in its resources; empty when it carries none.
+std::optional<std::string> PayloadListResource(HINSTANCE instance);
 
 class SetupWindow final : public win32::Window {
  public:
@@ -48,6 +55,13 @@ class SetupWindow final : public win32::Window {
   void Connect(actions::RunState& run) { run_ = &run; }
   // What the controller changes, as the user sees it.
   actions::NotesView& Notes() { return notes_; }
+  // A file of the medium failed the payload check: "确认" is disabled for good at once, and a message
+  // box owned by the window, under its caption, names the file and says that nothing more will be used.
+  // The box waits for the message loop, since a click never handles messages inside it (the box's own
+  // loop would); after the loop has ended, ShowRefusal shows it.
+  void RefuseMedium(std::wstring_view relativePath);
+  // The box of a refusal not shown yet, if there is one.
+  void ShowRefusal();
   // Pictures made ahead on another thread, which has ended (see paint_warm_up.h).
   void AdoptPictures(PictureCache&& made) { painter_.AdoptPictures(std::move(made)); }
 
@@ -76,6 +90,7 @@ class SetupWindow final : public win32::Window {
 
   HINSTANCE instance_;
   int dpi_;
+  std::optional<std::wstring> refusal_;  // the file named by a refusal whose box is still to come
   Painter painter_;
   ChildControls controls_;
   KeysAndFocus keys_{controls_};

@@ -1,10 +1,12 @@
 #include "win32/picture.h"
 
 #include <cstdint>
+#include <string_view>
 
 #include "common/compositing.h"
 #include "common/jpeg_decoder.h"
 #include "win32/gdi_scope.h"
+#include "win32/resource_data.h"
 #include "win32/unique_handle.h"
 
 namespace win32 {
@@ -32,13 +34,9 @@ std::optional<common::Bitmap32> ReadBitmap(HBITMAP bitmap, int width, int height
 }  // namespace
 
 std::optional<common::Bitmap32> DecodePictureResource(HINSTANCE instance, int resourceId) {
-  HRSRC resource =
-      ::FindResourceW(instance, MAKEINTRESOURCEW(resourceId), MAKEINTRESOURCEW(10) /*RT_RCDATA*/);
-  if (!resource) return std::nullopt;
-  const DWORD size = ::SizeofResource(instance, resource);
-  const void* bytes = ::LockResource(::LoadResource(instance, resource));
-  if (!bytes || size == 0) return std::nullopt;
-  return common::DecodeJpeg({static_cast<const std::uint8_t*>(bytes), size});
+  const std::optional<std::string_view> bytes = DataResource(instance, resourceId);
+  if (!bytes || bytes->empty()) return std::nullopt;
+  return common::DecodeJpeg({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()});
 }
 
 std::optional<common::Bitmap32> IconBitmap(HICON icon) {

@@ -344,6 +344,9 @@ def check_pictures(resource_ids, icon_groups, icons, rcdata, program="setup"):
     for group_id in sorted(set(icon_groups) - wanted_group_ids):
         failures.append(f"icon group {group_id} is not one of {program}.exe's own")
     wanted_picture_ids = {resource_ids.get(name) for name in wanted_pictures}
+    # A shipped setup.exe also carries its payload list (see ARCHITECTURE.md, "The payload list").
+    if program == "setup":
+        wanted_picture_ids.add(resource_ids.get("IDR_PAYLOAD_LIST"))
     for picture_id in sorted(set(rcdata) - wanted_picture_ids):
         failures.append(f"RCDATA {picture_id} is not one of {program}.exe's own")
     for name, wanted in wanted_groups.items():

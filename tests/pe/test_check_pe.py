@@ -260,7 +260,7 @@ class PictureChecks(unittest.TestCase):
         return groups, icons, rcdata
 
     def test_the_header_is_read(self):
-        self.assertEqual(len(self.IDS), 5)
+        self.assertEqual(len(self.IDS), 6)
 
     def test_the_program_pictures_pass(self):
         self.assertEqual(check_pe.check_pictures(self.IDS, *self.good()), [])
@@ -306,6 +306,13 @@ class ProgramChecks(unittest.TestCase):
                 failures = check_pe.check_version((ONE, ONE), tables, [(0x0804, 1200)], other)
                 self.assertEqual(len(failures), 2, failures)
                 self.assertTrue(all("InternalName" in f or "OriginalFilename" in f for f in failures), failures)
+
+    def test_a_payload_list_is_setups_alone(self):
+        groups, icons, rcdata = PictureChecks().good()
+        listed = {**rcdata, self.IDS["IDR_PAYLOAD_LIST"]: b"TARVIN PAYLOAD LIST 1\n"}
+        self.assertEqual(check_pe.check_pictures(self.IDS, groups, icons, listed), [])
+        failures = check_pe.check_pictures(self.IDS, {}, {}, {self.IDS["IDR_PAYLOAD_LIST"]: b"x"}, "pathcheck")
+        self.assertEqual(len(failures), 1, failures)
 
     def test_pathcheck_passes_without_pictures(self):
         self.assertEqual(check_pe.check_pictures(self.IDS, {}, {}, {}, "pathcheck"), [])

@@ -88,6 +88,13 @@ def medium_facts() -> dict:
     return facts()["medium"]
 
 
+def refusal_message(relative_path: str) -> str:
+    """The message box's text when the file at relative_path (as the launcher names it, with backslashes)
+    fails the payload check."""
+    refusal = facts()["refusal"]
+    return refusal["before_path"] + relative_path + refusal["after_path"]
+
+
 def component_names() -> list[str]:
     return [Path(component["source"].replace("\\", "/")).name for component in medium_facts()["components"]]
 

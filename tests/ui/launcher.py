@@ -194,6 +194,7 @@ def lay_out_medium(
     with_components: bool = True,
     extra_files: dict[str, bytes] | None = None,
     installer: Path | None = None,
+    program: Path | None = None,
     road: Road = ROAD,
 ) -> Path:
     """An installation medium in folder: setup.exe, voabc.txt and the payload folder vorncopy.
@@ -202,12 +203,13 @@ def lay_out_medium(
     with_installer / with_components: whether vorncopy holds tarvinxp.exe / the two component files.
     extra_files: more files, by path relative to the medium ("vorncopy/x.txt": b"...").
     installer: the program to carry as tarvinxp.exe (default: the tests' recording one).
+    program: the setup.exe to carry (default: the road's build).
     road: whose setup.exe and installer the medium carries.
     """
     names = medium_facts()
     installer_path = folder / _unix_relative(names["installer"])
     folder.mkdir(parents=True, exist_ok=True)
-    shutil.copy2(setup_exe(road), folder / "setup.exe")
+    shutil.copy2(program or setup_exe(road), folder / "setup.exe")
     if notes is _NO_NOTES:
         notes = sample_notes_bytes()
     if notes is not None:

@@ -7,6 +7,7 @@
 
 #include "actions/installer_handover.h"
 #include "actions/notes_toggle.h"
+#include "actions/payload_check.h"
 #include "common/components.h"
 #include "pathcheck/path_check_layout.h"
 #include "setup/class_names.h"
@@ -109,7 +110,9 @@ int main() {
                  return "{\"source\": " + Quoted(component.source) +
                         ", \"destination\": " + Quoted(component.destination) + "}";
                }) +
-          "}\n}\n";
+          "},\n";
+  json += "  \"refusal\": {\"before_path\": " + Quoted(actions::kRefusalBeforePath) +
+          ", \"after_path\": " + Quoted(actions::kRefusalAfterPath) + "}\n}\n";
   std::fputs(json.c_str(), stdout);
   return 0;
 }

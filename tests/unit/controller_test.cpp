@@ -14,6 +14,7 @@
 
 #include "actions/panel_slices.h"
 #include "actions/run_state.h"
+#include "payload_fakes.h"
 #include "text_codecs.h"
 
 namespace {
@@ -114,8 +115,16 @@ class TempFolderFileSystem : public actions::FileSystem {
     return {copied, static_cast<actions::SystemError>(error.value())};
   }
 
+  actions::CopyOutcome WriteReplacing(const FileRead& source, const std::wstring& destination) override {
+    writes.emplace_back(source.bytes, destination);
+    std::ofstream file(HostPath(destination), std::ios::binary | std::ios::trunc);
+    file << source.bytes;
+    return {static_cast<bool>(file), 0};
+  }
+
   std::vector<std::wstring> readPaths;
   std::vector<std::pair<std::wstring, std::wstring>> copies;
+  std::vector<std::pair<std::string, std::wstring>> writes;  // bytes read before, and where they went
   std::optional<std::size_t> readFailsAfter;
   bool readThrows = false;  // as reading a huge file can in a 32-bit process
 
@@ -635,6 +644,184 @@ TEST_F(LongNotesTest, APanelThatRefusesASliceEndsTheClickThere) {
   EXPECT_TRUE(files_->copies.empty());
   view.refuse.reset();
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
+}
+
+// --- A program that carries a payload list ---------------------------------------------------------
+
+const std::string kNotes = "genuine notes";
+const std::string kDao = "dao 3.5";
+const std::string kJet = "jet expression service";
+
+// The medium of the fixture above, and a program whose list vouches for its genuine files.
+class CheckedMediumTest : public PictureButtonTest {
+ protected:
+  void SetUp() override {
+    PictureButtonTest::SetUp();
+    // Afresh each time, as the tests that go through several media call this again.
+    view = FakeView{};
+    refusals.clear();
+    listLookups = 0;
+    hashes.unavailable = false;
+    hashes.runs = 0;
+    windowsDirectory = L"C:\\WINNT";
+    WriteNotes(kNotes);
+    list = test_payload::ListOf({{"voabc.txt", kNotes},
+                                 {"vorncopy\\Dao350.dll", kDao},
+                                 {"vorncopy\\msjter35.dll", kJet},
+                                 {"vorncopy\\tarvinxp.exe", "installer"}});
+    guard.emplace(
+        [this]() -> std::optional<std::string> {
+          ++listLookups;
+          return list;
+        },
+        hashes, [this](std::wstring_view file) { refusals.emplace_back(file); });
+    controller.emplace(actions::PictureButtonContext{
+        baseDirectory, view, *files_, [this] { return windowsDirectory; }, test_text::DecodeCp936, &*guard});
+  }
+
+  void ExpectNothingDeployed() {
+    EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+    EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\msjter35.dll"));
+    EXPECT_TRUE(files_->copies.empty());
+  }
+
+ public:
+  std::optional<std::string> list;
+  int listLookups = 0;
+  test_payload::FakeSha256 hashes;
+  std::vector<std::wstring> refusals;
+  std::optional<actions::PayloadGuard> guard;
+};
+
+constexpr ClickOutcome kRefusedShow{ClickBranch::Show, ClickEnd::Refused};
+constexpr ClickOutcome kRefusedHide{ClickBranch::Hide, ClickEnd::Refused};
+
+TEST_F(CheckedMediumTest, AGenuineMediumIsUsedAsAlwaysAndWhatIsWrittenIsWhatWasRead) {
+  EXPECT_EQ(listLookups, 0) << "nothing is looked up before a file is used";
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
+  EXPECT_EQ(view.panelText, L"\r\ngenuine notes");
+  EXPECT_EQ(view.log, (std::vector<std::string>{"show panel", "empty panel", "fill panel", "enable continue",
+                                                "show continue", "colour picture button"}));
+  // Each component read once and written from memory: no copy from the medium a second time.
+  EXPECT_TRUE(files_->copies.empty());
+  using Write = std::pair<std::string, std::wstring>;
+  EXPECT_EQ(files_->writes, (std::vector<Write>{{kDao, L"C:\\WINNT\\system32\\Dao350.dll"},
+                                                {kJet, L"C:\\WINNT\\system32\\msjter35.dll"}}));
+  EXPECT_EQ(files_->readPaths,
+            (std::vector<std::wstring>{L"C:\\medium\\voabc.txt", L"C:\\medium\\vorncopy\\Dao350.dll",
+                                       L"C:\\medium\\vorncopy\\msjter35.dll"}));
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), kJet);
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
+  EXPECT_TRUE(refusals.empty());
+  EXPECT_EQ(listLookups, 1) << "the list is looked up once";
+  EXPECT_FALSE(guard->Untrusted());
+}
+
+TEST_F(CheckedMediumTest, ChangedNotesAreNotShownAndNothingMoreIsUsedForTheRestOfTheRun) {
+  WriteNotes("genuine notez");  // the same size, another byte
+  EXPECT_EQ(Click(), kRefusedShow);
+  EXPECT_TRUE(view.panelVisible);
+  EXPECT_EQ(view.panelText, L"");
+  EXPECT_FALSE(view.continueEnabled);
+  EXPECT_FALSE(view.pictureButtonRead);
+  EXPECT_EQ(refusals, std::vector<std::wstring>{L"voabc.txt"});
+  ExpectNothingDeployed();
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
+
+  // The genuine notes back on the medium change nothing now: every later click uses nothing of it,
+  // and the user was told once.
+  WriteNotes(kNotes);
+  EXPECT_EQ(Click(), kRefusedHide);
+  EXPECT_EQ(Click(), kRefusedShow);
+  EXPECT_EQ(view.panelText, L"");
+  EXPECT_FALSE(view.continueEnabled);
+  ExpectNothingDeployed();
+  EXPECT_TRUE(files_->writes.empty());
+  EXPECT_EQ(refusals.size(), 1u);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
+  EXPECT_EQ(controller->Handle(Event::Cancel), Next::End);
+}
+
+TEST_F(CheckedMediumTest, OneChangedComponentDeploysNeitherAndConfirmIsRefusedFromThenOn) {
+  for (const bool secondChanged : {false, true}) {
+    TearDown();  // a fresh medium and run for each
+    SetUp();
+    Write(secondChanged ? L"C:\\medium\\vorncopy\\msjter35.dll" : L"C:\\medium\\vorncopy\\Dao350.dll",
+          secondChanged ? kJet + "!" : "dao 3.6");
+    EXPECT_EQ(Click(), kRefusedShow) << secondChanged;
+    // The notes were genuine and went in; "确认" was enabled, but counts no more.
+    EXPECT_EQ(view.panelText, L"\r\ngenuine notes");
+    ExpectNothingDeployed();
+    EXPECT_TRUE(files_->writes.empty());
+    EXPECT_EQ(refusals,
+              std::vector<std::wstring>{secondChanged ? L"vorncopy\\msjter35.dll" : L"vorncopy\\Dao350.dll"});
+    EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
+    EXPECT_EQ(Click(), kRefusedHide);
+    EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait);
+  }
+}
+
+TEST_F(CheckedMediumTest, AListedFileThatIsMissingIsHandledAsAMissingFileAlwaysWas) {
+  fs::remove(files_->HostPath(L"C:\\medium\\voabc.txt"));
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesUnreadable}));
+  WriteNotes(kNotes);
+  fs::remove(files_->HostPath(L"C:\\medium\\vorncopy\\msjter35.dll"));
+  // The first component in place, the second copy failed.
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::SecondCopyFailed}));
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\Dao350.dll"), kDao);
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\msjter35.dll"));
+  fs::remove(files_->HostPath(L"C:\\medium\\vorncopy\\Dao350.dll"));
+  fs::remove(files_->HostPath(L"C:\\WINNT\\system32\\Dao350.dll"));
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::FirstCopyFailed}));
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+  EXPECT_TRUE(refusals.empty());
+  EXPECT_FALSE(guard->Untrusted());
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
+}
+
+TEST_F(CheckedMediumTest, NotesReadOnlyPartWayAreNotShownButRefuseNothing) {
+  files_->readFailsAfter = 4;
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesCutShort}));
+  EXPECT_EQ(view.panelText, L"");
+  EXPECT_TRUE(refusals.empty());
+  ExpectNothingDeployed();
+}
+
+TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseTheFirstFileUsed) {
+  const struct {
+    const char* what;
+    std::function<void(CheckedMediumTest&)> arrange;
+  } cases[] = {
+      {"a damaged list", [](CheckedMediumTest& test) { test.list = *test.list + "\n"; }},
+      {"an empty resource", [](CheckedMediumTest& test) { test.list = ""; }},
+      {"notes the list does not name",
+       [](CheckedMediumTest& test) {
+         test.list = test_payload::ListOf({{"vorncopy\\Dao350.dll", kDao}});
+       }},
+      {"a platform without the hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; }},
+  };
+  for (const auto& [what, arrange] : cases) {
+    TearDown();  // a fresh medium and run for each
+    SetUp();
+    arrange(*this);
+    EXPECT_EQ(Click(), kRefusedShow) << what;
+    EXPECT_EQ(view.panelText, L"") << what;
+    EXPECT_EQ(refusals, std::vector<std::wstring>{L"voabc.txt"}) << what;
+    ExpectNothingDeployed();
+  }
+}
+
+TEST_F(CheckedMediumTest, AProgramWithoutAListUsesTheMediumAsAlways) {
+  list.reset();
+  WriteNotes("notes nobody signed");
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
+  EXPECT_EQ(view.panelText, L"\r\nnotes nobody signed");
+  // Copied file to file, as always, and nothing hashed.
+  EXPECT_EQ(files_->copies.size(), 2u);
+  EXPECT_TRUE(files_->writes.empty());
+  EXPECT_EQ(hashes.runs, 0);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
 }
 
 }  // namespace

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "payload_fakes.h"
 #include "setup/base_directory.h"
 
 namespace {
@@ -53,10 +58,12 @@ class ScriptedStarter final : public actions::ProgramStarter {
   actions::StartOutcome StartProcess(const std::wstring& applicationPath,
                                      const std::wstring& commandLine) override {
     processStarts.push_back({applicationPath, commandLine});
+    if (heldFiles) heldAtStart.push_back(*heldFiles);
     return processResult_;
   }
   actions::StartOutcome OpenThroughShell(const std::wstring& applicationPath) override {
     shellOpens.push_back(applicationPath);
+    if (heldFiles) heldAtStart.push_back(*heldFiles);
     return shellResult_;
   }
 
@@ -70,6 +77,8 @@ class ScriptedStarter final : public actions::ProgramStarter {
   };
   std::vector<ProcessStart> processStarts;
   std::vector<std::wstring> shellOpens;
+  const int* heldFiles = nullptr;  // how many files someone holds open, if anyone counts them
+  std::vector<int> heldAtStart;    // that count at each start
 
  private:
   actions::StartOutcome processResult_;
@@ -112,6 +121,136 @@ TEST(HandOverToInstaller, EveryOtherFailureStaysAFailureWithoutTheShell) {
   EXPECT_EQ(notStarted.error, ScriptedStarter::kProcessError);
   EXPECT_EQ(starter.processStarts.size(), 1u);
   EXPECT_TRUE(starter.shellOpens.empty());
+}
+
+// --- The installer under the payload check ---------------------------------------------------------
+
+// The installer's contents through a held handle, counted while it is held.
+class FakeOpener final : public actions::InstallerOpener {
+ public:
+  std::optional<std::string> contents = std::string("installer");  // none: it cannot be opened
+  std::optional<std::size_t> readFailsAt;
+  std::vector<std::wstring> opened;
+  int held = 0;
+  std::size_t bytesRead = 0;
+
+  std::unique_ptr<actions::HeldFile> OpenDenyingWrites(const std::wstring& path) override {
+    opened.push_back(path);
+    if (!contents) return nullptr;
+    return std::make_unique<File>(*this);
+  }
+
+ private:
+  class File final : public actions::HeldFile {
+   public:
+    explicit File(FakeOpener& opener) : opener_(opener) { ++opener_.held; }
+    ~File() override { --opener_.held; }
+    std::optional<std::size_t> Read(std::span<char> buffer) override {
+      if (opener_.readFailsAt && *opener_.readFailsAt <= opener_.bytesRead) return std::nullopt;
+      const std::string_view rest = std::string_view(*opener_.contents).substr(opener_.bytesRead);
+      const std::size_t count = std::min(rest.size(), std::min<std::size_t>(buffer.size(), 5));
+      std::copy_n(rest.begin(), count, buffer.begin());
+      opener_.bytesRead += count;
+      return count;
+    }
+
+   private:
+    FakeOpener& opener_;
+  };
+};
+
+class CheckedHandOver : public testing::Test {
+ protected:
+  CheckedHandOver() { starter.heldFiles = &opener.held; }
+
+  actions::HandOverOutcome HandOver() {
+    return actions::HandOverChecked(kMediumWithBlank, guard, opener, starter);
+  }
+
+  std::optional<std::string> list = test_payload::ListOf({{"vorncopy\\tarvinxp.exe", "installer"}});
+  test_payload::FakeSha256 hashes;
+  std::vector<std::wstring> refusals;
+  actions::PayloadGuard guard{[this] { return list; }, hashes,
+                              [this](std::wstring_view file) { refusals.emplace_back(file); }};
+  FakeOpener opener;
+  ScriptedStarter starter{actions::StartResult::kStarted, true};
+};
+
+TEST_F(CheckedHandOver, AGenuineInstallerStartsWhileTheHandleThatWasCheckedIsHeld) {
+  EXPECT_EQ(HandOver().how, HandOver::kStarted);
+  EXPECT_EQ(opener.opened, std::vector<std::wstring>{kInstallerWithBlank});
+  EXPECT_EQ(opener.bytesRead, 9u);
+  ASSERT_EQ(starter.processStarts.size(), 1u);
+  EXPECT_EQ(starter.processStarts[0].applicationPath, kInstallerWithBlank);
+  EXPECT_EQ(starter.heldAtStart, std::vector<int>{1});
+  EXPECT_EQ(opener.held, 0) << "closed after the start";
+  EXPECT_TRUE(refusals.empty());
+
+  // Through the shell too, when the installer asks for elevation.
+  starter = ScriptedStarter(actions::StartResult::kElevationRequired, true);
+  starter.heldFiles = &opener.held;
+  opener.bytesRead = 0;
+  EXPECT_EQ(HandOver().how, HandOver::kStartedThroughShell);
+  EXPECT_EQ(starter.heldAtStart, (std::vector<int>{1, 1}));
+  EXPECT_EQ(opener.held, 0);
+}
+
+TEST_F(CheckedHandOver, AChangedInstallerIsNotStartedAndTheUserIsTold) {
+  const struct {
+    const char* what;
+    std::string contents;
+    std::optional<std::size_t> readFailsAt;
+  } changed[] = {
+      {"a changed byte", "instollem", std::nullopt},
+      {"a byte more", "installer!", std::nullopt},
+      {"a byte less", "installe", std::nullopt},
+      {"a read that fails", "installer", 5},
+  };
+  for (const auto& [what, contents, readFailsAt] : changed) {
+    actions::PayloadGuard fresh{[this] { return list; }, hashes,
+                                [this](std::wstring_view file) { refusals.emplace_back(file); }};
+    refusals.clear();
+    opener.contents = contents;
+    opener.readFailsAt = readFailsAt;
+    opener.bytesRead = 0;
+    EXPECT_EQ(actions::HandOverChecked(kMediumWithBlank, fresh, opener, starter).how, HandOver::kNotStarted)
+        << what;
+    EXPECT_TRUE(starter.processStarts.empty()) << what;
+    EXPECT_EQ(refusals, std::vector<std::wstring>{L"vorncopy\\tarvinxp.exe"}) << what;
+    EXPECT_EQ(opener.held, 0) << what;
+  }
+  // A file longer than listed is not read past its listed size and a little.
+  opener.contents = std::string(1000, 'x');
+  opener.readFailsAt.reset();
+  opener.bytesRead = 0;
+  actions::PayloadGuard fresh{[this] { return list; }, hashes, nullptr};
+  EXPECT_EQ(actions::HandOverChecked(kMediumWithBlank, fresh, opener, starter).how, HandOver::kNotStarted);
+  EXPECT_LT(opener.bytesRead, 20u);
+}
+
+TEST_F(CheckedHandOver, AnInstallerThatCannotBeOpenedIsNotStartedAsAMissingOneWasNot) {
+  opener.contents.reset();
+  EXPECT_EQ(HandOver().how, HandOver::kNotStarted);
+  EXPECT_TRUE(starter.processStarts.empty());
+  EXPECT_TRUE(refusals.empty());
+  EXPECT_FALSE(guard.Untrusted());
+}
+
+TEST_F(CheckedHandOver, AfterAnEarlierRefusalTheInstallerIsNeitherOpenedNorStarted) {
+  EXPECT_EQ(guard.Check(L"voabc.txt", "notes the list does not name"), actions::Verdict::Refused);
+  refusals.clear();
+  EXPECT_EQ(HandOver().how, HandOver::kNotStarted);
+  EXPECT_TRUE(opener.opened.empty());
+  EXPECT_TRUE(starter.processStarts.empty());
+  EXPECT_TRUE(refusals.empty()) << "the user was told once already";
+}
+
+TEST_F(CheckedHandOver, WithoutAListTheInstallerStartsAsAlwaysUnopened) {
+  list.reset();
+  EXPECT_EQ(HandOver().how, HandOver::kStarted);
+  EXPECT_TRUE(opener.opened.empty());
+  EXPECT_EQ(hashes.runs, 0);
+  EXPECT_EQ(starter.processStarts.size(), 1u);
 }
 
 }  // namespace

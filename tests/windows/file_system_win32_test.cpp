@@ -235,6 +235,44 @@ TEST_F(Win32FileSystemTest, CopyReplacesWithoutLeavingATemporaryFileAndKeepsTheT
   EXPECT_EQ(copied.ftLastWriteTime.dwHighDateTime, past.dwHighDateTime);
 }
 
+// The checked deployment writes what it read and checked, never the file as it is by then.
+TEST_F(Win32FileSystemTest, WriteReplacesWithTheBytesReadAndTheirTimeStampLeavingNoTemporaryFile) {
+  ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", Pattern(150 * 1024)));
+  ASSERT_TRUE(WriteFileBytes(folder / L"target.dll", "an older and longer file than it might seem"));
+  {
+    const win32::UniqueFileHandle source(::CreateFileW(
+        (folder / L"Dao350.dll").c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FILETIME past{};
+    past.dwHighDateTime = 0x01C00000;  // in 1998
+    ASSERT_TRUE(::SetFileTime(source.get(), nullptr, nullptr, &past));
+  }
+  const actions::FileRead read = files.ReadWholeFile(folder / L"Dao350.dll");
+  ASSERT_EQ(read.status, actions::ReadStatus::Complete);
+  ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "changed after the read"));
+
+  EXPECT_TRUE(files.WriteReplacing(read, folder / L"target.dll").copied);
+  EXPECT_TRUE(FileBytes(folder / L"target.dll") == Pattern(150 * 1024));
+  EXPECT_EQ(FolderEntries(folder / L""), (std::vector<std::wstring>{L"Dao350.dll", L"target.dll"}));
+  WIN32_FILE_ATTRIBUTE_DATA written{};
+  ASSERT_TRUE(::GetFileAttributesExW((folder / L"target.dll").c_str(), GetFileExInfoStandard, &written));
+  EXPECT_EQ(written.ftLastWriteTime.dwHighDateTime, 0x01C00000u);
+
+  // What a copy refuses, a write refuses too, and the old file stays as it was.
+  ASSERT_TRUE(WriteFileBytes(folder / L"target.dll", "old"));
+  {
+    const win32::UniqueFileHandle held = OpenWithoutSharing(folder / L"target.dll", GENERIC_READ);
+    EXPECT_FALSE(files.WriteReplacing(read, folder / L"target.dll").copied);
+  }
+  ::SetFileAttributesW((folder / L"target.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+  const actions::CopyOutcome readOnly = files.WriteReplacing(read, folder / L"target.dll");
+  ::SetFileAttributesW((folder / L"target.dll").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_FALSE(readOnly.copied);
+  EXPECT_EQ(readOnly.error, static_cast<actions::SystemError>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(FileBytes(folder / L"target.dll") == "old");
+  EXPECT_EQ(FolderEntries(folder / L""), (std::vector<std::wstring>{L"Dao350.dll", L"target.dll"}));
+}
+
 TEST_F(Win32FileSystemTest, ACopyRemovesTheTemporaryFileThatACutOffCopyLeftAndNothingElse) {
   ASSERT_TRUE(WriteFileBytes(folder / L"Dao350.dll", "dao"));
   ASSERT_TRUE(WriteFileBytes(folder / L"target.dll.4242-1000-0.tmp", "cut off"));

@@ -48,6 +48,7 @@ class NoFiles : public actions::FileSystem {
  public:
   actions::FileRead ReadWholeFile(const std::wstring&) override { return {}; }
   actions::CopyOutcome CopyReplacing(const std::wstring&, const std::wstring&) override { return {}; }
+  actions::CopyOutcome WriteReplacing(const actions::FileRead&, const std::wstring&) override { return {}; }
 };
 
 class SetupWindowTest : public testing::Test {

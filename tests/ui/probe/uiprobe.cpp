@@ -277,14 +277,72 @@ BOOL CALLBACK CollectByCaption(HWND hwnd, LPARAM context) {
   return TRUE;
 }
 
-// The top-level window with the caption; a visible one wins over a hidden one of the same name.
+// A message box: the system's dialog class.
+bool IsMessageBox(HWND hwnd) {
+  return SameClass(hwnd, L"#32770");
+}
+
+// The top-level window with the caption; a visible one wins over a hidden one of the same name, and a
+// window wins over a message box that the program shows under its own caption.
 HWND FindTarget(const Options& options) {
   WindowSearch search{&options, {}};
   EnumWindows(CollectByCaption, reinterpret_cast<LPARAM>(&search));
-  for (HWND hwnd : search.found) {
-    if (IsWindowVisible(hwnd)) return hwnd;
+  for (const bool boxes : {false, true}) {
+    for (HWND hwnd : search.found) {
+      if (IsWindowVisible(hwnd) && IsMessageBox(hwnd) == boxes) return hwnd;
+    }
   }
   return search.found.empty() ? nullptr : search.found.front();
+}
+
+std::vector<HWND> Descendants(HWND top);
+
+// The visible message box with the caption, if there is one.
+HWND FindMessageBox(const Options& options) {
+  WindowSearch search{&options, {}};
+  EnumWindows(CollectByCaption, reinterpret_cast<LPARAM>(&search));
+  for (HWND hwnd : search.found) {
+    if (IsWindowVisible(hwnd) && IsMessageBox(hwnd)) return hwnd;
+  }
+  return nullptr;
+}
+
+// What a message box says and who owns it; "ok" presses its OK button (posted: the box's end is the
+// program's business).
+int MessageBoxCommand(const Options& options, const std::vector<std::wstring>& arguments) {
+  const Deadline deadline(options.timeoutMs);
+  HWND box = nullptr;
+  while (!(box = FindMessageBox(options))) {
+    if (deadline.Passed()) {
+      Fail("no message box with that caption");
+      return kExitNoWindow;
+    }
+    Sleep(20);
+  }
+  if (arguments.size() == 1 && arguments[0] == L"ok") {
+    return PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0) ? kExitOk : kExitFailed;
+  }
+  if (!arguments.empty()) return kExitUsage;
+  const HWND owner = GetWindow(box, GW_OWNER);
+  JsonWriter json;
+  json.BeginObject();
+  json.Key("caption").String(CaptionOf(box));
+  json.Key("pid").Number(ProcessOf(box));
+  json.Key("owner_class").String(owner ? ClassOf(owner) : std::wstring());
+  json.Key("owner_caption").String(owner ? CaptionOf(owner) : std::wstring());
+  json.Key("texts").BeginArray();
+  for (HWND child : Descendants(box)) {
+    if (SameClass(child, L"Static") && !TextOf(child).empty()) json.String(TextOf(child));
+  }
+  json.EndArray();
+  json.Key("buttons").BeginArray();
+  for (HWND child : Descendants(box)) {
+    if (SameClass(child, L"Button") && IsWindowVisible(child)) json.String(TextOf(child));
+  }
+  json.EndArray();
+  json.EndObject();
+  WriteStdout(json.Text() + "\n");
+  return kExitOk;
 }
 
 HWND WaitForTarget(const Options& options, bool mustBeVisible) {
@@ -827,7 +885,8 @@ int TimeStarts(const Options& options, const std::vector<std::wstring>& exes) {
 int Usage() {
   Fail(
       "usage: uiprobe [--caption TEXT] [--pid N] [--timeout-ms N] [--post] "
-      "state|wait|wait-gone|names|click ID|focus ID|foreground|keys KEY...|post-keys KEY...\n"
+      "state|wait|wait-gone|names|click ID|focus ID|foreground|keys KEY...|post-keys KEY...|message-box "
+      "[ok]\n"
       "       uiprobe time-start [--runs N] [--warmup N] EXE...");
   return kExitUsage;
 }
@@ -835,6 +894,7 @@ int Usage() {
 int RunCommand(const Options& options, const std::wstring& command,
                const std::vector<std::wstring>& arguments) {
   if (command == L"time-start") return arguments.empty() ? Usage() : TimeStarts(options, arguments);
+  if (command == L"message-box") return MessageBoxCommand(options, arguments);
 
   if (command == L"wait-gone") {
     const Deadline deadline(options.timeoutMs);

@@ -1,0 +1,96 @@
+// The payload check: when the program carries a payload list, each file of the medium is checked against
+// it where it is used, just before its bytes are shown, copied or started, never up front. The first
+// file that fails (a size or digest that differs, a file the list does not name, a damaged list, a
+// platform that cannot hash) makes the medium untrusted for the rest of the run: the user is told once,
+// and nothing more from the medium is used. A program without a list uses the medium as it always did.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "actions/payload_list.h"
+
+namespace actions {
+
+// The refusal's text, one home for the program and its tests: the message box names the file on the
+// medium, relative to the base directory, between these two parts.
+inline constexpr std::wstring_view kRefusalBeforePath = L"安装盘上的文件 ";
+inline constexpr std::wstring_view kRefusalAfterPath =
+    L" 与发行者签名时的文件不一致，安装盘可能已损坏或被改动。\n\n"
+    L"安装程序不会再从此安装盘复制或启动任何文件。";
+std::wstring RefusalMessage(std::wstring_view relativePath);
+
+// One SHA-256 over bytes handed to it in pieces, by the platform.
+class Sha256Run {
+ public:
+  virtual ~Sha256Run() = default;
+  virtual bool Add(std::string_view bytes) = 0;
+  // The digest of everything added; empty when the platform failed.
+  virtual std::optional<Sha256Digest> Finish() = 0;
+};
+
+class Sha256Source {
+ public:
+  virtual ~Sha256Source() = default;
+  // Null where the platform cannot hash.
+  virtual std::unique_ptr<Sha256Run> Start() = 0;
+};
+
+// A file the check reads through a handle that whoever opened it holds.
+class HeldFile {
+ public:
+  virtual ~HeldFile() = default;
+  // The next bytes into the buffer: how many (0 at the end), or empty when the read failed.
+  virtual std::optional<std::size_t> Read(std::span<char> buffer) = 0;
+};
+
+// The list's text as the program carries it; empty when the program carries no list.
+using PayloadListLoader = std::function<std::optional<std::string>()>;
+// Tells the user that the medium is refused, naming the file that failed (relative to the base
+// directory), and disables "确认". Called once, at the first failure.
+using RefusalNotice = std::function<void(std::wstring_view relativePath)>;
+
+enum class Verdict {
+  Unchecked,  // the program carries no list: the file is used as it always was
+  Genuine,    // size and digest as listed
+  Refused,    // this file failed, or an earlier one did: nothing of it may be used
+};
+
+class PayloadGuard {
+ public:
+  PayloadGuard(PayloadListLoader loadList, Sha256Source& hashes, RefusalNotice refuse)
+      : loadList_(std::move(loadList)), hashes_(hashes), refuse_(std::move(refuse)) {}
+
+  // Whether the program carries a list (damaged or not): the list is looked up at the first question.
+  bool Checks();
+  // Whether a file has failed its check in this run.
+  bool Untrusted() const { return untrusted_; }
+
+  // The bytes of the file at relativePath, read whole.
+  Verdict Check(std::wstring_view relativePath, std::string_view bytes);
+  // The file at relativePath, read to its end through the held handle.
+  Verdict Check(std::wstring_view relativePath, HeldFile& file);
+
+ private:
+  struct Loaded {
+    std::optional<PayloadList> list;  // empty when damaged
+  };
+  const Loaded* Load();
+  template <typename Hash>
+  Verdict CheckWith(std::wstring_view relativePath, Hash hash);
+  Verdict Refuse(std::wstring_view relativePath);
+
+  PayloadListLoader loadList_;
+  Sha256Source& hashes_;
+  RefusalNotice refuse_;
+  bool looked_ = false;
+  std::optional<Loaded> loaded_;  // empty when the program carries no list
+  bool untrusted_ = false;
+};
+
+}  // namespace actions

@@ -1,0 +1,120 @@
+#include "actions/payload_check_win32.h"
+
+// wincrypt.h needs windows.h before it.
+// clang-format off
+#include <windows.h>
+#include <wincrypt.h>
+// clang-format on
+
+#include <algorithm>
+#include <limits>
+
+#include "actions/extended_path.h"
+#include "win32/system_library.h"
+#include "win32/unique_handle.h"
+
+namespace actions {
+
+namespace {
+
+using AcquireContextFunction = BOOL(WINAPI*)(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD);
+using ReleaseContextFunction = BOOL(WINAPI*)(HCRYPTPROV, DWORD);
+using CreateHashFunction = BOOL(WINAPI*)(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*);
+using HashDataFunction = BOOL(WINAPI*)(HCRYPTHASH, const BYTE*, DWORD, DWORD);
+using GetHashParamFunction = BOOL(WINAPI*)(HCRYPTHASH, DWORD, BYTE*, DWORD*, DWORD);
+using DestroyHashFunction = BOOL(WINAPI*)(HCRYPTHASH);
+
+// Older headers may not name the algorithm or the provider type.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 0x0000800c
+#endif
+#ifndef PROV_RSA_AES
+#define PROV_RSA_AES 24
+#endif
+
+class CryptoApiRun final : public Sha256Run {
+ public:
+  CryptoApiRun(const CryptoApiSha256::Functions& crypt, HCRYPTHASH hash) : crypt_(crypt), hash_(hash) {}
+  CryptoApiRun(const CryptoApiRun&) = delete;
+  CryptoApiRun& operator=(const CryptoApiRun&) = delete;
+  ~CryptoApiRun() override { reinterpret_cast<DestroyHashFunction>(crypt_.destroyHash)(hash_); }
+
+  bool Add(std::string_view bytes) override {
+    const auto hashData = reinterpret_cast<HashDataFunction>(crypt_.hashData);
+    while (!bytes.empty()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+      if (!hashData(hash_, reinterpret_cast<const BYTE*>(bytes.data()), chunk, 0)) return false;
+      bytes.remove_prefix(chunk);
+    }
+    return true;
+  }
+
+  std::optional<Sha256Digest> Finish() override {
+    Sha256Digest digest{};
+    DWORD length = static_cast<DWORD>(digest.size());
+    if (!reinterpret_cast<GetHashParamFunction>(crypt_.getHashParam)(hash_, HP_HASHVAL, digest.data(),
+                                                                     &length, 0) ||
+        length != digest.size())
+      return std::nullopt;
+    return digest;
+  }
+
+ private:
+  const CryptoApiSha256::Functions& crypt_;
+  HCRYPTHASH hash_;
+};
+
+class HeldWin32File final : public HeldFile {
+ public:
+  explicit HeldWin32File(win32::UniqueFileHandle file) : file_(std::move(file)) {}
+  std::optional<std::size_t> Read(std::span<char> buffer) override {
+    DWORD got = 0;
+    const DWORD wanted =
+        static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::numeric_limits<DWORD>::max()));
+    if (!::ReadFile(file_.get(), buffer.data(), wanted, &got, nullptr)) return std::nullopt;
+    return got;
+  }
+
+ private:
+  win32::UniqueFileHandle file_;
+};
+
+}  // namespace
+
+CryptoApiSha256::~CryptoApiSha256() {
+  if (provider_ != 0) reinterpret_cast<ReleaseContextFunction>(crypt_.releaseContext)(provider_, 0);
+}
+
+std::unique_ptr<Sha256Run> CryptoApiSha256::Start() {
+  if (!looked_) {
+    looked_ = true;
+    // advapi32 stays loaded for the rest of the process once it is in.
+    const HMODULE advapi = win32::LoadSystemLibrary(L"advapi32.dll").release();
+    const auto function = [advapi](const char* name) { return win32::ProcedureAddress<void*>(advapi, name); };
+    const Functions crypt{function("CryptAcquireContextW"), function("CryptReleaseContext"),
+                          function("CryptCreateHash"),      function("CryptHashData"),
+                          function("CryptGetHashParam"),    function("CryptDestroyHash")};
+    HCRYPTPROV provider = 0;
+    if (crypt.acquireContext && crypt.releaseContext && crypt.createHash && crypt.hashData &&
+        crypt.getHashParam && crypt.destroyHash &&
+        reinterpret_cast<AcquireContextFunction>(crypt.acquireContext)(&provider, nullptr, nullptr,
+                                                                       PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+      crypt_ = crypt;
+      provider_ = provider;
+    }
+  }
+  if (provider_ == 0) return nullptr;
+  HCRYPTHASH hash = 0;
+  if (!reinterpret_cast<CreateHashFunction>(crypt_.createHash)(provider_, CALG_SHA_256, 0, 0, &hash))
+    return nullptr;
+  return std::make_unique<CryptoApiRun>(crypt_, hash);
+}
+
+std::unique_ptr<HeldFile> Win32InstallerOpener::OpenDenyingWrites(const std::wstring& path) {
+  win32::UniqueFileHandle file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return nullptr;
+  return std::make_unique<HeldWin32File>(std::move(file));
+}
+
+}  // namespace actions

@@ -1,0 +1,182 @@
+#include "actions/payload_list.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace actions {
+
+namespace {
+
+char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string AsciiLowered(std::string_view text) {
+  std::string lowered(text);
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(), AsciiLower);
+  return lowered;
+}
+
+std::optional<std::uint8_t> HexDigit(char c) {
+  if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
+  return std::nullopt;  // capitals too: the format has one spelling of each digest
+}
+
+std::optional<Sha256Digest> ParseDigest(std::string_view hex) {
+  Sha256Digest digest{};
+  if (hex.size() != 2 * digest.size()) return std::nullopt;
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    const auto high = HexDigit(hex[2 * i]);
+    const auto low = HexDigit(hex[2 * i + 1]);
+    if (!high || !low) return std::nullopt;
+    digest[i] = static_cast<std::uint8_t>(*high << 4 | *low);
+  }
+  return digest;
+}
+
+std::optional<std::uint64_t> ParseSize(std::string_view digits) {
+  if (digits.empty() || (digits.size() > 1 && digits.front() == '0')) return std::nullopt;
+  std::uint64_t size = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (size > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+    size = size * 10 + digit;
+  }
+  return size;
+}
+
+// Well-formed UTF-8: no stray continuation bytes, no overlong forms, no surrogates, nothing past
+// U+10FFFF.
+bool IsUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    char32_t code = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF))
+      return false;
+    i += length;
+  }
+  return true;
+}
+
+// Components joined by single backslashes, none empty, "." or "..", and no character below a blank.
+bool IsRelativeWindowsPath(std::string_view path) {
+  if (path.empty() || !IsUtf8(path)) return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = std::min(path.find('\\', start), path.size());
+    const std::string_view component = path.substr(start, end - start);
+    if (component.empty() || component == "." || component == "..") return false;
+    if (std::any_of(component.begin(), component.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+      return false;
+    if (end == path.size()) return true;
+    start = end + 1;
+  }
+}
+
+std::optional<PayloadEntry> ParseLine(std::string_view line) {
+  const std::size_t firstBlank = line.find(' ');
+  if (firstBlank == std::string_view::npos) return std::nullopt;
+  const std::size_t secondBlank = line.find(' ', firstBlank + 1);
+  if (secondBlank == std::string_view::npos) return std::nullopt;
+  const auto digest = ParseDigest(line.substr(0, firstBlank));
+  const auto size = ParseSize(line.substr(firstBlank + 1, secondBlank - firstBlank - 1));
+  const std::string_view path = line.substr(secondBlank + 1);
+  if (!digest || !size || !IsRelativeWindowsPath(path)) return std::nullopt;
+  return PayloadEntry{*digest, *size, std::string(path)};
+}
+
+// The launcher's own relative paths are ASCII; anything else is spelled in UTF-8 to compare.
+std::string Utf8(std::wstring_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = static_cast<char32_t>(text[i]);
+    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+      const auto low = static_cast<char32_t>(text[i + 1]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::optional<PayloadList> PayloadList::Parse(std::string_view text) {
+  // Every line ends in one LF, the last one too; a CR anywhere is damage, not a line end.
+  if (text.empty() || text.back() != '\n' || text.find('\r') != std::string_view::npos) return std::nullopt;
+  const std::size_t headerEnd = text.find('\n');
+  if (text.substr(0, headerEnd) != kPayloadListHeader) return std::nullopt;
+
+  PayloadList list;
+  for (std::size_t start = headerEnd + 1; start < text.size();) {
+    const std::size_t end = text.find('\n', start);
+    auto entry = ParseLine(text.substr(start, end - start));
+    if (!entry) return std::nullopt;
+    // Sorted by path, byte by byte, each path once.
+    if (!list.entries_.empty() && !(list.entries_.back().path < entry->path)) return std::nullopt;
+    list.entries_.push_back(std::move(*entry));
+    start = end + 1;
+  }
+
+  // No two paths that Windows would take for one another.
+  std::vector<std::string> folded;
+  folded.reserve(list.entries_.size());
+  for (const PayloadEntry& entry : list.entries_) folded.push_back(AsciiLowered(entry.path));
+  std::sort(folded.begin(), folded.end());
+  if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) return std::nullopt;
+  return list;
+}
+
+const PayloadEntry* PayloadList::Find(std::wstring_view relativePath) const {
+  const std::string wanted = AsciiLowered(Utf8(relativePath));
+  for (const PayloadEntry& entry : entries_) {
+    if (entry.path.size() == wanted.size() && AsciiLowered(entry.path) == wanted) return &entry;
+  }
+  return nullptr;
+}
+
+}  // namespace actions

@@ -1,0 +1,67 @@
+// A stand-in for the platform's SHA-256 and payload lists made with it, for the payload check's rules.
+// The rules only compare digests, so any function of the bytes that differs for different bytes serves.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "actions/payload_check.h"
+
+namespace test_payload {
+
+// 32 FNV-1a runs with different seeds, one per digest byte.
+inline actions::Sha256Digest FakeDigest(std::string_view bytes) {
+  actions::Sha256Digest digest{};
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    std::uint32_t state = 2166136261u ^ static_cast<std::uint32_t>(i * 0x9E3779B9u);
+    for (const char c : bytes) state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
+    digest[i] = static_cast<std::uint8_t>(state >> 24);
+  }
+  return digest;
+}
+
+class FakeSha256 final : public actions::Sha256Source {
+ public:
+  bool unavailable = false;  // as on a system without the algorithm
+  int runs = 0;
+
+  std::unique_ptr<actions::Sha256Run> Start() override {
+    if (unavailable) return nullptr;
+    ++runs;
+    return std::make_unique<Run>();
+  }
+
+ private:
+  class Run final : public actions::Sha256Run {
+   public:
+    bool Add(std::string_view bytes) override {
+      bytes_.append(bytes);
+      return true;
+    }
+    std::optional<actions::Sha256Digest> Finish() override { return FakeDigest(bytes_); }
+
+   private:
+    std::string bytes_;
+  };
+};
+
+// A list in the program's format of the given files (path, contents), in the order given.
+inline std::string ListOf(const std::vector<std::pair<std::string, std::string>>& files) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string list = "TARVIN PAYLOAD LIST 1\n";
+  for (const auto& [path, contents] : files) {
+    for (const std::uint8_t byte : FakeDigest(contents)) {
+      list += kHex[byte >> 4];
+      list += kHex[byte & 15];
+    }
+    list += ' ' + std::to_string(contents.size()) + ' ' + path + '\n';
+  }
+  return list;
+}
+
+}  // namespace test_payload

@@ -1,0 +1,112 @@
+#include "actions/payload_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using actions::PayloadList;
+
+const std::string kDigestA = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const std::string kDigestB = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+std::string Line(const std::string& digest, const std::string& size, const std::string& path) {
+  return digest + " " + size + " " + path + "\n";
+}
+
+const std::string kWellFormed = "TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "3", "voabc.txt") +
+                                Line(kDigestB, "0", "vorncopy\\Dao350.dll") +
+                                Line(kDigestA, "18446744073709551615", "vorncopy\\sub dir\\安装.exe");
+
+TEST(PayloadList, AWellFormedListGivesEachFileItsDigestSizeAndPath) {
+  const auto list = PayloadList::Parse(kWellFormed);
+  ASSERT_TRUE(list);
+  ASSERT_EQ(list->entries().size(), 3u);
+  const actions::PayloadEntry& notes = list->entries()[0];
+  EXPECT_EQ(notes.path, "voabc.txt");
+  EXPECT_EQ(notes.size, 3u);
+  EXPECT_EQ(notes.sha256[0], 0xba);
+  EXPECT_EQ(notes.sha256[1], 0x78);
+  EXPECT_EQ(notes.sha256[31], 0xad);
+  EXPECT_EQ(list->entries()[1].size, 0u);
+  EXPECT_EQ(list->entries()[1].sha256[31], 0x55);
+  EXPECT_EQ(list->entries()[2].size, 18446744073709551615u);
+
+  // The launcher's own names find their lines whatever the case of their ASCII letters.
+  EXPECT_EQ(list->Find(L"voabc.txt"), &list->entries()[0]);
+  EXPECT_EQ(list->Find(L"VORNCOPY\\dao350.DLL"), &list->entries()[1]);
+  EXPECT_EQ(list->Find(L"vorncopy\\SUB DIR\\安装.exe"), &list->entries()[2]);
+  EXPECT_EQ(list->Find(L"vorncopy\\msjter35.dll"), nullptr);
+  EXPECT_EQ(list->Find(L"vorncopy/Dao350.dll"), nullptr);
+  EXPECT_EQ(list->Find(L"Dao350.dll"), nullptr);
+  EXPECT_EQ(list->Find(L"voabc.txt "), nullptr);
+}
+
+TEST(PayloadList, AListOfNoFilesIsWellFormed) {
+  const auto list = PayloadList::Parse("TARVIN PAYLOAD LIST 1\n");
+  ASSERT_TRUE(list);
+  EXPECT_TRUE(list->entries().empty());
+  EXPECT_EQ(list->Find(L"voabc.txt"), nullptr);
+}
+
+TEST(PayloadList, PathsAreSortedByTheirBytesNotByLetters) {
+  const auto list = PayloadList::Parse("TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", "vorncopy\\B.dll") +
+                                       Line(kDigestB, "2", "vorncopy\\a.dll"));
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->Find(L"vorncopy\\A.DLL"), &list->entries()[1]);
+}
+
+TEST(PayloadList, EveryDepartureFromTheFormatIsDamage) {
+  const std::string header = "TARVIN PAYLOAD LIST 1\n";
+  const std::string notes = Line(kDigestA, "3", "voabc.txt");
+  const struct {
+    const char* what;
+    std::string text;
+  } damaged[] = {
+      {"nothing at all", ""},
+      {"no header", notes},
+      {"another version", "TARVIN PAYLOAD LIST 2\n" + notes},
+      {"a header in other case", "tarvin payload list 1\n" + notes},
+      {"a byte order mark", "\xEF\xBB\xBF" + header + notes},
+      {"a CR before the header's LF", "TARVIN PAYLOAD LIST 1\r\n" + notes},
+      {"a CR before a line's LF", header + kDigestA + " 3 voabc.txt\r\n"},
+      {"no final LF", header + kDigestA + " 3 voabc.txt"},
+      {"no final LF after the header", "TARVIN PAYLOAD LIST 1"},
+      {"an empty line", header + "\n" + notes},
+      {"an empty last line", header + notes + "\n"},
+      {"capital hex",
+       header + Line("BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD", "3", "voabc.txt")},
+      {"a digit that is no hex", header + Line("g" + kDigestA.substr(1), "3", "voabc.txt")},
+      {"a digest too short", header + Line(kDigestA.substr(2), "3", "voabc.txt")},
+      {"a digest too long", header + Line(kDigestA + "00", "3", "voabc.txt")},
+      {"a size with a leading zero", header + Line(kDigestA, "03", "voabc.txt")},
+      {"a size of two zeros", header + Line(kDigestA, "00", "voabc.txt")},
+      {"a signed size", header + Line(kDigestA, "+3", "voabc.txt")},
+      {"a negative size", header + Line(kDigestA, "-3", "voabc.txt")},
+      {"no size", header + Line(kDigestA, "", "voabc.txt")},
+      {"a size past 64 bits", header + Line(kDigestA, "18446744073709551616", "voabc.txt")},
+      {"a tab for a blank", header + kDigestA + "\t3 voabc.txt\n"},
+      {"no path", header + kDigestA + " 3\n"},
+      {"an empty path", header + Line(kDigestA, "3", "")},
+      {"a leading backslash", header + Line(kDigestA, "3", "\\voabc.txt")},
+      {"a trailing backslash", header + Line(kDigestA, "3", "vorncopy\\")},
+      {"an empty component", header + Line(kDigestA, "3", "vorncopy\\\\Dao350.dll")},
+      {"a dot component", header + Line(kDigestA, "3", "vorncopy\\.\\Dao350.dll")},
+      {"a dot-dot component", header + Line(kDigestA, "3", "..\\Dao350.dll")},
+      {"a control character in a path", header + Line(kDigestA, "3", "voabc\x01.txt")},
+      {"a path that is not UTF-8", header + Line(kDigestA, "3", "vo\xB0\xB2.txt")},
+      {"an overlong UTF-8 form", header + Line(kDigestA, "3", "vo\xC0\xAF.txt")},
+      {"a UTF-8 surrogate", header + Line(kDigestA, "3", "vo\xED\xA0\x80.txt")},
+      {"unsorted paths", header + Line(kDigestA, "3", "vorncopy\\Dao350.dll") + notes},
+      {"paths sorted without case, not by byte",
+       header + Line(kDigestA, "3", "vorncopy\\a.dll") + Line(kDigestA, "3", "vorncopy\\B.dll")},
+      {"the same path twice", header + notes + notes},
+      {"the same path twice but for case", header + Line(kDigestA, "3", "VOABC.TXT") + notes},
+      {"the same path but for case, apart",
+       header + Line(kDigestA, "3", "VOABC.TXT") + Line(kDigestA, "3", "Vorncopy\\a") + notes},
+  };
+  for (const auto& [what, text] : damaged) EXPECT_FALSE(PayloadList::Parse(text)) << what;
+}
+
+}  // namespace
