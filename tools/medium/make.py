@@ -15,6 +15,7 @@ import authenticode
 import build
 import iso9660
 import payload as medium_payload
+import payload_list
 import signers
 import signing
 from build import BuildError, clean_environment
@@ -119,6 +120,7 @@ def make(request: Request) -> None:
     warning = medium_payload.notes_warning(found.notes.read_bytes())
     if warning:
         log(f"Warning: {warning}")
+    listed = list_payload(found)
     source = build.source()
     if request.version is None:
         request.version = build.tagged_version(source.commit)
@@ -138,7 +140,33 @@ def make(request: Request) -> None:
             refuse_unlisted(signer, source)
         release_dir = request.release_dir or build.REPO_ROOT / "build" / "win32"
         with build.build_lock(release_dir):
-            _make_locked(request, found, source, scratch, release_dir, signer)
+            _make_locked(request, found, listed, source, scratch, release_dir, signer)
+
+
+def list_payload(found: medium_payload.Payload) -> bytes:
+    """The payload list of the payload's files, hashed as they are now; PayloadError when a name cannot
+    stand in it."""
+    log("Hashing the payload for setup.exe's payload list")
+    try:
+        return payload_list.render(payload_list.of_payload(found))
+    except payload_list.Uncarried as error:
+        raise PayloadError("\n".join([*(f"the payload list cannot carry the name {line}"
+                                        for line in str(error).splitlines()), "rename them; nothing was written"]))
+
+
+def check_carried_list(launcher: Path, listed: bytes) -> None:
+    """The list read back out of the program built, strictly, and compared with the payload's."""
+    try:
+        carried = payload_list.from_program(launcher.read_bytes())
+        if carried is None:
+            raise payload_list.DamagedList("the program carries none")
+        problems = payload_list.differences(payload_list.parse(listed), payload_list.parse(carried))
+    except payload_list.DamagedList as error:
+        raise BuildError(f"the payload list of the setup.exe built does not read back: {error}; nothing was"
+                         " written") from None
+    if problems or carried != listed:
+        raise BuildError("\n".join(["the setup.exe built carries another payload list than the payload's:",
+                                    *(f"  {line}" for line in problems), "nothing was written"]))
 
 
 def refuse_unlisted(signer: authenticode.Certificate, source: build.Source) -> None:
@@ -153,12 +181,19 @@ def refuse_unlisted(signer: authenticode.Certificate, source: build.Source) -> N
                            " was written")
 
 
-def _make_locked(request: Request, found: medium_payload.Payload, source: build.Source, scratch: Path,
-                 release_dir: Path, signer: authenticode.Certificate | None) -> None:
+def _make_locked(request: Request, found: medium_payload.Payload, listed: bytes, source: build.Source,
+                 scratch: Path, release_dir: Path, signer: authenticode.Certificate | None) -> None:
     log_file = release_dir.parent / "make-medium.log"
     log_file.write_text("")
-    log(f"Building the release setup.exe, version {request.version or build.DEFAULT_VERSION} ({release_dir})")
-    launcher = build.build_release(release_dir, log_file, request.version, request.verbose)
+    # The list lives in the build's own folder, which the build reads it from whenever it configures.
+    release_dir.mkdir(parents=True, exist_ok=True)
+    list_file = release_dir / "medium-payload.list"
+    list_file.write_bytes(listed)
+    files = len(payload_list.parse(listed))
+    log(f"Building the release setup.exe, version {request.version or build.DEFAULT_VERSION}, with the payload"
+        f" list of {files} file(s) ({release_dir})")
+    launcher = build.build_release(release_dir, log_file, request.version, request.verbose, list_file)
+    check_carried_list(launcher, listed)
     if request.key:
         log(f"Signing setup.exe ({signer.subject})")
         signed = scratch / LAUNCHER
