@@ -82,6 +82,11 @@ def path_problem(path: str) -> str | None:
     return None
 
 
+def shown(path: str) -> str:
+    """A path as a message shows it: escaped where it holds what cannot be printed."""
+    return path if path.isprintable() else repr(path)[1:-1]
+
+
 def _order(path: str) -> bytes:
     return path.encode("utf-8", "surrogateescape")  # a name that is no UTF-8 is refused, after sorting
 
@@ -89,13 +94,13 @@ def _order(path: str) -> bytes:
 def render(files: dict[str, Listed]) -> bytes:
     """The list of files (Windows path: what it holds), sorted; Uncarried names every path it cannot hold,
     and no list is made then."""
-    problems = [f"{path!r}: {problem}" for path in sorted(files, key=_order) if (problem := path_problem(path))]
+    problems = [f"{shown(path)}: {problem}" for path in sorted(files, key=_order) if (problem := path_problem(path))]
     seen: dict[str, str] = {}
     for path in sorted(files, key=_order):
         other = seen.setdefault(_ascii_lower(path), path)
         if other != path:
-            problems.append(f"{other!r} and {path!r} differ only in letter case, and Windows opens either for the"
-                            " other")
+            problems.append(f"{shown(other)} and {shown(path)} differ only in letter case, and Windows opens either"
+                            " for the other")
     if problems:
         raise Uncarried("\n".join(problems))
     lines = [HEADER]
@@ -126,14 +131,14 @@ def parse(data: bytes) -> dict[str, Listed]:
             raise DamagedList(f"line {number}: the path is not UTF-8") from None
         problem = path_problem(path)
         if problem:
-            raise DamagedList(f"line {number}: the path {path!r} cannot be a payload file's: {problem}")
+            raise DamagedList(f"line {number}: the path {shown(path)} cannot be a payload file's: {problem}")
         size = int(match["size"])
         if size > MAX_SIZE:
             raise DamagedList(f"line {number}: the size is too large")
         if previous is not None and match["path"] <= previous:
-            raise DamagedList(f"line {number}: {path!r} is out of order")
+            raise DamagedList(f"line {number}: {shown(path)} is out of order")
         if _ascii_lower(path) in seen:
-            raise DamagedList(f"line {number}: {path!r} is named before in another letter case")
+            raise DamagedList(f"line {number}: {shown(path)} is named before in another letter case")
         previous = match["path"]
         seen.add(_ascii_lower(path))
         files[path] = Listed(match["sha256"].decode("ascii"), size)
@@ -159,9 +164,14 @@ def differences(listed: dict[str, Listed], found: dict[str, Listed]) -> list[str
 
 def payload_files(found: medium_payload.Payload) -> dict[str, Path]:
     """The payload's files that go onto the medium, by Windows path: the notes and everything under the
-    components folder, following symbolic links as the image writer does."""
+    components folder, following symbolic links as the image writer does (a link back into a folder it
+    lies in is refused)."""
     files = {medium_payload.windows_name(found.notes.name): found.notes}
     for folder, subfolders, names in os.walk(found.components, followlinks=True):
+        here = Path(folder).resolve()
+        if any(parent.resolve() == here for parent in Path(folder).parents):
+            raise medium_payload.PayloadError(f"{folder} leads back into a folder that holds it, so the medium"
+                                              " cannot hold it; nothing was written")
         subfolders.sort()
         for name in sorted(names):
             file = Path(folder) / name
@@ -170,11 +180,16 @@ def payload_files(found: medium_payload.Payload) -> dict[str, Path]:
 
 
 def of_payload(found: medium_payload.Payload) -> dict[str, Listed]:
-    """Every payload file hashed, streamed."""
-    listed = {}
+    """Every payload file hashed, streamed; PayloadError names each one that cannot be read."""
+    listed, problems = {}, []
     for path, file in payload_files(found).items():
-        with open(file, "rb") as stream:
-            listed[path] = hash_stream(stream)
+        try:
+            with open(file, "rb") as stream:
+                listed[path] = hash_stream(stream)
+        except OSError as error:
+            problems.append(f"{path} cannot be read: {error.strerror}")
+    if problems:
+        raise medium_payload.PayloadError("\n".join([*problems, "nothing was written"]))
     return listed
 
 
