@@ -89,6 +89,7 @@ class MediumFromPayload(unittest.TestCase):
         expected = "TARVIN PAYLOAD LIST 1\n" + "".join(f"{hashlib.sha256(content).hexdigest()} {len(content)} {name}\n"
                                                         for name, content in names)
         self.assertEqual(carried.decode("utf-8"), expected)
+        self.assertIn(f"\n  setup.exe carries the payload list of {len(self.files)} file(s)\n", self.first_run.stdout)
 
     def test_other_entries_of_the_payload_folder_stay_off_and_are_named(self):
         self.assertNotIn("/readme-for-the-vendor.txt", medium_image.file_tree(self.image))

@@ -300,6 +300,19 @@ class PayloadList(unittest.TestCase):
             "vorncopy\\d is not named by the payload list"])
         self.assertEqual(payload_list.differences(listed, dict(listed)), [])
 
+    def test_files_changed_after_hashing_are_named(self):
+        self.lay_out({name: b"as hashed" for name in ("same", "appended", "replaced", "touched", "gone")})
+        files = {name: self.folder / name for name in ("same", "appended", "replaced", "touched", "gone")}
+        before = payload_list.stamps(files)
+        with open(files["appended"], "ab") as appended:
+            appended.write(b"!")
+        (self.folder / "new").write_bytes(b"as hashed")
+        (self.folder / "new").replace(files["replaced"])  # same size and bytes, another file
+        os.utime(files["touched"], ns=(0, 10**9))
+        files["gone"].unlink()
+        self.assertEqual(payload_list.changed_since(files, before), ["appended", "gone", "replaced", "touched"])
+        self.assertEqual(payload_list.changed_since(files, payload_list.stamps(files)), [])
+
     def test_the_list_is_resource_301_of_type_rcdata_and_only_that_one(self):
         text = self.HEADER + f"{self.SHA} 1 voabc.txt\n".encode()
         others = {3: {1: {1033: b"an icon"}}, 10: {300: {1033: b"other data"}}}

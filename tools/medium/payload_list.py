@@ -180,9 +180,13 @@ def payload_files(found: medium_payload.Payload) -> dict[str, Path]:
 
 
 def of_payload(found: medium_payload.Payload) -> dict[str, Listed]:
-    """Every payload file hashed, streamed; PayloadError names each one that cannot be read."""
+    return of_files(payload_files(found))
+
+
+def of_files(files: dict[str, Path]) -> dict[str, Listed]:
+    """Every file hashed, streamed; PayloadError names each one that cannot be read."""
     listed, problems = {}, []
-    for path, file in payload_files(found).items():
+    for path, file in files.items():
         try:
             with open(file, "rb") as stream:
                 listed[path] = hash_stream(stream)
@@ -191,6 +195,26 @@ def of_payload(found: medium_payload.Payload) -> dict[str, Listed]:
     if problems:
         raise medium_payload.PayloadError("\n".join([*problems, "nothing was written"]))
     return listed
+
+
+def stamps(files: dict[str, Path]) -> dict[str, tuple[int, ...] | None]:
+    """What tells a file changed without reading it again: device, inode, size, modification and change
+    times (None for a file that is gone)."""
+    result = {}
+    for path, file in files.items():
+        try:
+            status = os.stat(file)
+        except OSError:
+            result[path] = None
+            continue
+        result[path] = (status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns, status.st_ctime_ns)
+    return result
+
+
+def changed_since(files: dict[str, Path], before: dict[str, tuple[int, ...] | None]) -> list[str]:
+    """The files whose stamps are no longer those taken before."""
+    now = stamps(files)
+    return [path for path in sorted(files, key=_order) if now[path] != before.get(path)]
 
 
 def from_program(program: bytes) -> bytes | None:
