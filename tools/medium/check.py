@@ -480,7 +480,7 @@ def _check_listed_files(shipped: iso9660.Image, listed: dict[str, payload_list.L
         for path in sorted(listed):
             if remaining[listed[path]]:
                 remaining[listed[path]] -= 1
-                problems.setdefault(f"{path}, as the payload list names it, is missing", []).append(tree)
+                problems.setdefault(f"{path}: no file holds what the payload list names for it", []).append(tree)
                 differing.add(path)
     for line, trees in problems.items():
         report.differs(f"{line} ({', '.join(trees)} names)")
