@@ -321,6 +321,11 @@ class CheckedMedia(unittest.TestCase):
                               report)
                 self.assertIn("(Rock Ridge, Joliet names)", report)
                 self.assertRegex(report, r"holds no file that the payload list names .*\(ISO 9660 names\)")
+                # The commit's setup.exe lists the changed file as the medium holds it, so it differs too, and
+                # says why, through every tree.
+                for program in ("setup.exe (Rock Ridge", "setup.exe (Joliet", "SETUP.EXE (ISO 9660"):
+                    self.assertIn(f"differs: {program} names, though the commit's was built with a payload list of"
+                                  " the shipped medium's own files)", report)
                 self.assertRegex(report, rf"{image.name}: \d+ difference\(s\) from the medium commit")
         self.assertIn("differs: vorncopy\\extra.dll is not named by the payload list (Rock Ridge, Joliet names)",
                       reports[added.name])

@@ -302,8 +302,14 @@ def _compare_trees(shipped: iso9660.Image, rebuilt: iso9660.Image, comparison: C
             elif ours[path].extents == theirs[path].extents and not comparison.touches(ours[path].extents):
                 continue
             elif not _same_content(shipped, ours[path], rebuilt, theirs[path]):
-                note = "" if checked_payload or not is_payload_file(path) else \
-                    ", though the commit's medium was made from the shipped one's files"
+                plain = path.lower() if tree == iso9660.ISO_9660 else path  # that tree's names are capitals
+                note = ""
+                if checked_payload:
+                    pass
+                elif is_payload_file(plain):
+                    note = ", though the commit's medium was made from the shipped one's files"
+                elif plain == LAUNCHER:
+                    note = ", though the commit's was built with a payload list of the shipped medium's own files"
                 report.differs(f"{path} ({tree} names{note})")
                 report.differing_paths.add(path)
                 differing.add((tree, path))
