@@ -261,7 +261,7 @@ class PayloadList(unittest.TestCase):
             "a byte order mark": b"\xef\xbb\xbf" + self.HEADER + line,
             "CR LF": self.HEADER + line.replace(b"\n", b"\r\n"),
             "CR LF after the header": self.HEADER.replace(b"\n", b"\r\n") + line,
-            "no final line feed": self.HEADER + line[:-1],
+            "no final line feed": self.HEADER + line.replace(b"x\n", b"xy"),  # "vorncopy\\x" if cut blindly
             "an empty line": self.HEADER + line + b"\n",
             "capital hex": self.HEADER + line.replace(b"abcdef", b"ABCDEF"),
             "a short digest": self.HEADER + line[1:],
