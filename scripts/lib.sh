@@ -49,10 +49,11 @@ export UI_WINDOWS_BUILD=${UI_WINDOWS_BUILD:-$BUILD_ROOT/win64}
 
 # What a machine that only makes media needs (make-medium, check-medium): the release toolchain with the
 # JPEG decoder's header that the program is built with (libstb-dev), the image writer and the signing
-# tools, with the engine that reaches keys on PKCS#11 tokens.
+# tools, with the engine that reaches keys on PKCS#11 tokens, and the PE reader that reads the payload list
+# back out of setup.exe.
 MEDIUM_PACKAGES=(
   cmake ninja-build g++-mingw-w64-i686-win32 libstb-dev python3 git
-  xorriso openssl osslsigncode libengine-pkcs11-openssl python3-asn1crypto python3-cryptography
+  xorriso openssl osslsigncode libengine-pkcs11-openssl python3-asn1crypto python3-cryptography python3-pefile
 )
 
 # Everything the demonstration, the tests and the benchmarks need. Only 64-bit Wine: this project never

@@ -2,6 +2,7 @@
 Joliet and ISO 9660 names, its files, autorun.inf, labels, dates, owners and modes, the commit it names)."""
 
 import configparser
+import hashlib
 import os
 import random
 import shutil
@@ -13,6 +14,7 @@ import unittest
 from pathlib import Path
 
 import medium_image
+import pefile
 from medium_image import JOLIET, ISO_9660, ROCK_RIDGE
 
 import build
@@ -76,6 +78,18 @@ class MediumFromPayload(unittest.TestCase):
         self.assertEqual(launcher, (RELEASE_BUILD / "src" / "setup.exe").read_bytes())
         pe_header = struct.unpack_from("<I", launcher, 0x3C)[0]
         self.assertEqual(launcher[pe_header : pe_header + 6], b"PE\0\0\x4c\x01", "an i386 PE image")
+
+    def test_setup_exe_carries_the_sha256_and_size_of_every_payload_file_as_windows_names_it(self):
+        medium = medium_image.image(self.image)
+        program = pefile.PE(data=medium.read(medium.trees[JOLIET]["setup.exe"]))
+        rcdata = next(kind for kind in program.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == 10)
+        (language,) = next(entry for entry in rcdata.directory.entries if entry.id == 301).directory.entries
+        carried = program.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+        names = sorted((payload.windows_name(relative), content) for relative, content in self.files.items())
+        expected = "TARVIN PAYLOAD LIST 1\n" + "".join(f"{hashlib.sha256(content).hexdigest()} {len(content)} {name}\n"
+                                                        for name, content in names)
+        self.assertEqual(carried.decode("utf-8"), expected)
+        self.assertIn(f"\n  setup.exe carries the payload list of {len(self.files)} file(s)\n", self.first_run.stdout)
 
     def test_other_entries_of_the_payload_folder_stay_off_and_are_named(self):
         self.assertNotIn("/readme-for-the-vendor.txt", medium_image.file_tree(self.image))
@@ -272,6 +286,14 @@ class PayloadChecks(medium_image.OverPreviousImage):
                     stray.unlink()
                 self.assertNothingWritten(result)
                 self.assertIn(f"vorncopy\\{name}: ", result.stderr)
+
+    def test_a_name_the_payload_list_cannot_carry_is_refused_before_anything_is_built(self):
+        (self.payload / os.fsdecode(b"vorncopy/caf\xe9.dll")).write_bytes(b"a component named in Latin-1")
+        result = self.make()
+        self.assertNothingWritten(result)
+        self.assertIn("the payload list cannot carry the name vorncopy\\\\caf\\udce9.dll: it is not UTF-8\n",
+                      result.stderr)
+        self.assertNotIn("Building the release setup.exe", result.stderr)
 
     def test_notes_the_launcher_would_show_garbled_or_empty_are_named(self):
         for content, warning in (("安装说明".encode("utf-8"), "UTF-8 without a byte order mark"), (b"", "empty")):

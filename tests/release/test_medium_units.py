@@ -1,11 +1,14 @@
 """The medium tool's rules one function at a time, with no build: the payload's names and labels,
-autorun.inf, the application identifier and version, and the image reader on a small image xorriso
-writes. Faults that a mutation run (scripts/mutate) showed the slower release tests let through."""
+autorun.inf, the payload list, the application identifier and version, and the image reader on a small
+image xorriso writes. Faults that a mutation run (scripts/mutate) showed the slower release tests let through."""
 
 import datetime
 import fcntl
+import hashlib
+import io
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -17,6 +20,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium")
 import build  # noqa: E402
 import iso9660  # noqa: E402
 import payload  # noqa: E402
+import payload_list  # noqa: E402
 
 
 class Labels(unittest.TestCase):
@@ -135,6 +139,190 @@ class PayloadFolder(unittest.TestCase):
             "rename them; nothing was written"])
         self.lay_out("VOABC.txt")
         self.assertIn("several entries named voabc.txt", self._refusal(self.folder))
+
+
+def resource_section(resources: dict, rva: int) -> bytes:
+    """A resource section at rva holding {type: {id: {language: data}}}: its directories, breadth first,
+    then its data entries, then the data."""
+    tables, leaves, pending = bytearray(), [], [(None, resources)]
+    while pending:
+        slot, children = pending.pop(0)
+        if slot is not None:
+            struct.pack_into("<I", tables, slot + 4, len(tables) | 0x80000000)
+        tables += struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(children))
+        for key, child in sorted(children.items()):
+            (pending if isinstance(child, dict) else leaves).append((len(tables), child))
+            tables += struct.pack("<II", key, 0)
+    data_at = len(tables) + 16 * len(leaves)
+    entries, data = bytearray(), bytearray()
+    for slot, blob in leaves:
+        struct.pack_into("<I", tables, slot + 4, len(tables) + len(entries))
+        entries += struct.pack("<IIII", rva + data_at + len(data), len(blob), 0, 0)
+        data += blob + bytes(-len(blob) % 4)
+    return bytes(tables + entries + data)
+
+
+def program_with_resources(resources: dict[int, dict[int, dict[int, bytes]]]) -> bytes:
+    """A small i386 PE image whose one section holds the resources given as {type: {id: {language: data}}}."""
+    rva = 0x1000
+    section = resource_section(resources, rva)
+    raw_size = -(-len(section) // 0x200) * 0x200
+    image_size = rva + -(-len(section) // 0x1000) * 0x1000
+    headers = b"MZ" + bytes(0x3A) + struct.pack("<I", 0x40) + b"PE\0\0"
+    headers += struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 0xE0, 0x0102)
+    headers += struct.pack("<HBBIIIIII", 0x10B, 0, 0, 0, raw_size, 0, 0, 0, 0)
+    headers += struct.pack("<IIIHHHHHHIIIIHHIIIIII", 0x400000, 0x1000, 0x200, 4, 0, 0, 0, 4, 0, 0, image_size,
+                           0x200, 0, 2, 0, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    headers += b"".join(struct.pack("<II", rva, len(section)) if number == 2 else bytes(8) for number in range(16))
+    headers += struct.pack("<8sIIIIIIHHI", b".rsrc", len(section), rva, raw_size, 0x200, 0, 0, 0, 0, 0x40000040)
+    return headers.ljust(0x200, b"\0") + section.ljust(raw_size, b"\0")
+
+
+class PayloadList(unittest.TestCase):
+    """The list's one writer and strict reader, and its place in the program."""
+
+    HEADER = b"TARVIN PAYLOAD LIST 1\n"
+    SHA = "0123456789abcdef" * 4
+
+    def setUp(self):
+        self.folder = Path(tempfile.mkdtemp(prefix="payload-list-"))
+        self.addCleanup(shutil.rmtree, self.folder)
+
+    def lay_out(self, files: dict[str, bytes]) -> None:
+        for name, content in files.items():
+            (self.folder / name).parent.mkdir(parents=True, exist_ok=True)
+            (self.folder / name).write_bytes(content)
+
+    def test_every_payload_file_by_its_windows_path_sorted_by_utf8_with_its_sha256_and_size(self):
+        files = {"VOABC.TXT": b"notes", "vorncopy/Dao350.dll": b"dao", "vorncopy/msjter35.dll": b"",
+                 "vorncopy/tarvinxp.exe": b"MZ" * 40000, "vorncopy/Zeta.txt": b"z",
+                 "vorncopy/数据库/说明 一.txt": "中文".encode("gbk")}
+        self.lay_out(files)
+        (self.folder / "left out.txt").write_bytes(b"not on the medium")
+        (self.folder / "elsewhere").mkdir()
+        (self.folder / "elsewhere" / "linked.dll").write_bytes(b"through a link")
+        (self.folder / "vorncopy" / "linked").symlink_to(self.folder / "elsewhere")  # the image writer follows it
+        files["vorncopy/linked/linked.dll"] = b"through a link"
+        listed = payload_list.render(payload_list.of_payload(payload.find_payload(self.folder)))
+        order = sorted(files, key=lambda name: name.replace("/", "\\").encode("utf-8"))
+        self.assertEqual(order[:3], ["VOABC.TXT", "vorncopy/Dao350.dll", "vorncopy/Zeta.txt"])
+        expected = self.HEADER + b"".join(
+            f"{hashlib.sha256(files[name]).hexdigest()} {len(files[name])} {name.replace('/', chr(92))}\n".encode()
+            for name in order)
+        self.assertEqual(listed, expected)
+        self.assertEqual(payload_list.parse(listed)["vorncopy\\msjter35.dll"],
+                         payload_list.Listed(hashlib.sha256(b"").hexdigest(), 0))
+
+    def test_files_are_hashed_in_blocks_of_a_mebibyte(self):
+        content = bytes(range(256)) * 9000  # a little over two blocks
+        reads = []
+
+        class Stream(io.BytesIO):
+            def read(self, size=-1):
+                reads.append(size)
+                return super().read(size)
+
+        self.assertEqual(payload_list.hash_stream(Stream(content)),
+                         payload_list.Listed(hashlib.sha256(content).hexdigest(), len(content)))
+        self.assertEqual(reads, [1 << 20] * 4)  # the last one finds the end
+        self.assertEqual(payload_list.hash_blocks([content[:5], content[5:]]),
+                         payload_list.hash_stream(io.BytesIO(content)))
+
+    def test_names_the_list_cannot_carry_are_all_refused_and_no_list_is_made(self):
+        item = payload_list.Listed(self.SHA, 1)
+        with self.assertRaises(payload_list.Uncarried) as raised:
+            payload_list.render({"vorncopy\\a\nb": item, "vorncopy\\Read.me": item, "vorncopy\\READ.ME": item,
+                                 "vorncopy\\..\\x": item, "vorncopy\\": item, "\\voabc.txt": item, "vorncopy": item,
+                                 "other\\x": item, "voabc.txt": item, "vorncopy\\ok": item, "vorncopy\\Ä": item,
+                                 "vorncopy\\ä": item, "vorncopy\\\udcff": item})
+        lines = str(raised.exception).splitlines()
+        self.assertEqual(len(lines), 8, lines)
+        for named in ("vorncopy\\\\a\\nb: it holds a line break",
+                      "vorncopy\\READ.ME and vorncopy\\Read.me differ only in letter case",
+                      "vorncopy\\..\\x: it has an empty", "vorncopy\\: it starts or ends",
+                      "\\voabc.txt: it starts or ends", "vorncopy: it is neither", "other\\x: it is neither",
+                      "vorncopy\\\\\\udcff: it is not UTF-8"):
+            self.assertTrue(any(line.startswith(named) for line in lines), (named, lines))
+        self.assertFalse(any("ok" in line or "ä" in line for line in lines), lines)  # only ASCII letters fold
+        self.assertEqual(payload_list.path_problem("VorNCopy\\a b\\c"), None)
+        self.assertEqual(payload_list.path_problem("vorncopy\\a\rb"), "it holds a line break")
+
+    def test_every_deviation_from_the_format_is_damage(self):
+        sha, other = self.SHA, "f" * 64
+        good = self.HEADER + f"{other} 0 VOABC.txt\n{sha} 12 vorncopy\\A b\n{sha} 3 vorncopy\\a\\数\n".encode()
+        self.assertEqual(payload_list.parse(good), {
+            "VOABC.txt": payload_list.Listed(other, 0), "vorncopy\\A b": payload_list.Listed(sha, 12),
+            "vorncopy\\a\\数": payload_list.Listed(sha, 3)})
+        self.assertEqual(payload_list.parse(self.HEADER), {})
+        line = f"{sha} 12 vorncopy\\x\n".encode()
+        damaged = {
+            "no header": line,
+            "another header": b"TARVIN PAYLOAD LIST 2\n" + line,
+            "a byte order mark": b"\xef\xbb\xbf" + self.HEADER + line,
+            "CR LF": self.HEADER + line.replace(b"\n", b"\r\n"),
+            "CR LF after the header": self.HEADER.replace(b"\n", b"\r\n") + line,
+            "no final line feed": self.HEADER + line.replace(b"x\n", b"xy"),  # "vorncopy\\x" if cut blindly
+            "an empty line": self.HEADER + line + b"\n",
+            "capital hex": self.HEADER + line.replace(b"abcdef", b"ABCDEF"),
+            "a short digest": self.HEADER + line[1:],
+            "a leading zero": self.HEADER + line.replace(b" 12 ", b" 012 "),
+            "a signed size": self.HEADER + line.replace(b" 12 ", b" +12 "),
+            "no size": self.HEADER + line.replace(b" 12 ", b" "),
+            "a size past 64 bits": self.HEADER + line.replace(b" 12 ", b" 18446744073709551616 "),
+            "two spaces": self.HEADER + line.replace(b" 12 ", b"  12 "),
+            "a leading backslash": self.HEADER + line.replace(b"vorncopy", b"\\vorncopy"),
+            "a trailing backslash": self.HEADER + line.replace(b"x\n", b"x\\\n"),
+            "an empty component": self.HEADER + line.replace(b"\\x", b"\\\\x"),
+            "a dot dot": self.HEADER + line.replace(b"\\x", b"\\..\\x"),
+            "a path outside the payload": self.HEADER + line.replace(b"vorncopy\\", b"other\\"),
+            "no path": self.HEADER + f"{sha} 12 \n".encode(),
+            "not UTF-8": self.HEADER + line.replace(b"x", b"\xff"),
+            "out of order": self.HEADER + line.replace(b"x", b"y") + line,
+            "twice": self.HEADER + line + line,
+            "twice in another case": self.HEADER + line.replace(b"x", b"X") + line,
+        }
+        for case, data in damaged.items():
+            with self.subTest(case):
+                self.assertRaises(payload_list.DamagedList, payload_list.parse, data)
+        self.assertEqual(payload_list.parse(self.HEADER + line.replace(b" 12 ", b" 18446744073709551615 ")),
+                         {"vorncopy\\x": payload_list.Listed(sha, (1 << 64) - 1)})
+
+    def test_each_difference_names_its_file(self):
+        sha, other = self.SHA, "f" * 64
+        listed = {"voabc.txt": payload_list.Listed(sha, 1), "vorncopy\\a": payload_list.Listed(sha, 2),
+                  "vorncopy\\b": payload_list.Listed(sha, 3), "vorncopy\\c": payload_list.Listed(sha, 4)}
+        found = {"voabc.txt": payload_list.Listed(sha, 1), "vorncopy\\a": payload_list.Listed(sha, 5),
+                 "vorncopy\\b": payload_list.Listed(other, 3), "vorncopy\\d": payload_list.Listed(sha, 4)}
+        self.assertEqual(payload_list.differences(listed, found), [
+            "vorncopy\\a holds 5 bytes, the payload list says 2",
+            f"vorncopy\\b holds other bytes than the payload list says (SHA-256 {other}, listed {sha})",
+            "vorncopy\\c is named by the payload list but missing",
+            "vorncopy\\d is not named by the payload list"])
+        self.assertEqual(payload_list.differences(listed, dict(listed)), [])
+
+    def test_files_changed_after_hashing_are_named(self):
+        self.lay_out({name: b"as hashed" for name in ("same", "appended", "replaced", "touched", "gone")})
+        files = {name: self.folder / name for name in ("same", "appended", "replaced", "touched", "gone")}
+        before = payload_list.stamps(files)
+        with open(files["appended"], "ab") as appended:
+            appended.write(b"!")
+        (self.folder / "new").write_bytes(b"as hashed")
+        (self.folder / "new").replace(files["replaced"])  # same size and bytes, another file
+        os.utime(files["touched"], ns=(0, 10**9))
+        files["gone"].unlink()
+        self.assertEqual(payload_list.changed_since(files, before), ["appended", "gone", "replaced", "touched"])
+        self.assertEqual(payload_list.changed_since(files, payload_list.stamps(files)), [])
+
+    def test_the_list_is_resource_301_of_type_rcdata_and_only_that_one(self):
+        text = self.HEADER + f"{self.SHA} 1 voabc.txt\n".encode()
+        others = {3: {1: {1033: b"an icon"}}, 10: {300: {1033: b"other data"}}}
+        self.assertEqual(payload_list.from_program(program_with_resources({**others, 10: {300: {1033: b"x"},
+                                                                                          301: {1033: text}}})), text)
+        self.assertIsNone(payload_list.from_program(program_with_resources(others)))
+        self.assertIsNone(payload_list.from_program(program_with_resources({3: {301: {1033: text}}})))
+        two = program_with_resources({10: {301: {1033: text, 2052: text}}})
+        self.assertRaisesRegex(payload_list.DamagedList, "2 payload lists", payload_list.from_program, two)
+        self.assertRaises(payload_list.DamagedList, payload_list.from_program, b"MZ not a program")
 
 
 class Identifiers(unittest.TestCase):

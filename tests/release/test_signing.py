@@ -19,6 +19,7 @@ from asn1crypto import cms
 
 import authenticode
 import build
+import payload
 from signing_keys import KEY_URI, PASSWORD, PIN, SOFTHSM_MODULE
 
 REPO_ROOT = medium_image.REPO_ROOT
@@ -279,6 +280,57 @@ class CheckedMedia(unittest.TestCase):
         for name in self.tampered:
             self.assertRegex(reports[name], rf"{name}: \d+ difference\(s\) from the medium commit")
 
+    def test_without_a_payload_the_signed_payload_list_vouches_for_every_file(self):
+        ca = str(Keys.keys.path("ca.pem"))
+        genuine = check_medium("--ca", ca, str(SignedMedia.file_signed))
+        self.assertEqual(genuine.returncode, 0, genuine.stdout + genuine.stderr[-3000:])
+        self.assertIn("same: vorncopy/Dao350.dll (as the payload list in the signed setup.exe names it, in every name"
+                      " tree)", genuine.stdout)
+        self.assertNotIn("not checked", genuine.stdout)
+        self.assertRegex(last_line(genuine), rf"^{SignedMedia.file_signed}: the same medium as commit \w+ makes"
+                         r" \(version 1.00\); setup.exe signed by CN=tarvin test signer \(signer checked: chain\); its 6"
+                         r" payload file\(s\) as its signed payload list names them$")
+
+        # A flipped byte in each payload file, and a file added with the image writer: made again from its own
+        # files, only the list in the signed program tells them from the vendor's.
+        content = SignedMedia.file_signed.read_bytes()
+        files = {path: entry for path, entry in medium_image.image(SignedMedia.file_signed).trees[medium_image.ROCK_RIDGE]
+                 .items() if path and not entry.is_folder and payload.is_payload_file(path)}
+        self.assertEqual(len(files), 6)
+        flipped = {}
+        for number, (path, entry) in enumerate(sorted(files.items())):
+            start, length = entry.extents[0]
+            medium = bytearray(content)
+            medium[start + length // 2] ^= 0x01
+            flipped[path] = medium_image.tampered(self.folder / f"flipped-{number}.iso", bytes(medium))
+        extra = self.folder / "extra.dll"
+        extra.write_bytes(b"MZ a component the vendor never shipped")
+        added = self.folder / "added.iso"
+        subprocess.run(["xorriso", "-no_rc", "-indev", str(SignedMedia.file_signed), "-outdev", f"stdio:{added}",
+                        "-joliet", "on", "-compliance", "joliet_long_names", "-map", str(extra), "/vorncopy/extra.dll",
+                        "-commit"], check=True, capture_output=True)
+        medium_image.read_checked(added)
+        media = [*flipped.values(), added]
+        result = check_medium("--ca", ca, *map(str, media))
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr[-3000:])
+        reports = self.verdicts(result.stdout, media)
+        for path, image in flipped.items():
+            with self.subTest(flipped=path):
+                report = reports[image.name]
+                self.assertIn(f"differs: {payload.windows_name(path)} holds other bytes than the payload list says",
+                              report)
+                self.assertIn("(Rock Ridge, Joliet names)", report)
+                self.assertRegex(report, r"holds no file that the payload list names .*\(ISO 9660 names\)")
+                # The commit's setup.exe lists the changed file as the medium holds it, so it differs too, and
+                # says why, through every tree.
+                for program in ("setup.exe (Rock Ridge", "setup.exe (Joliet", "SETUP.EXE (ISO 9660"):
+                    self.assertIn(f"differs: {program} names, though the commit's was built with a payload list of"
+                                  " the shipped medium's own files)", report)
+                self.assertRegex(report, rf"{image.name}: \d+ difference\(s\) from the medium commit")
+        self.assertIn("differs: vorncopy\\extra.dll is not named by the payload list (Rock Ridge, Joliet names)",
+                      reports[added.name])
+        self.assertIn("differs: VORNCOPY\\EXTRA.DLL holds no file that the payload list names", reports[added.name])
+
     def test_without_a_payload_files_are_not_checked_and_another_signer_differs(self):
         result = check_medium("--signer-sha256", str(Keys.keys.path("other.pem")), str(SignedMedia.timestamped))
         self.assertEqual(result.returncode, 1, result.stdout + result.stderr[-3000:])
@@ -398,8 +450,10 @@ class VendorHistory(unittest.TestCase):
         result = check_medium(*map(str, media), repo=self.clone)
         self.assertEqual(result.returncode, 1, result.stdout + result.stderr[-3000:])
         reports = CheckedMedia.verdicts(result.stdout, media)
-        self.assertRegex(reports[made.name].rsplit("\n", 1)[-1], r"the same as commit \w+ makes \(version 1.00\),"
-                         r" except what was not checked: 6 payload file\(s\) \(give --payload\)$")
+        # Its payload files are vouched for by the list in the program that the pinned signer signed.
+        self.assertRegex(reports[made.name].rsplit("\n", 1)[-1], r"the same medium as commit \w+ makes \(version"
+                         r" 1.00\); setup.exe signed by CN=tarvin test signer \(signer checked: pinned, by release/"
+                         r"signers.sha256 of commit \w+\); its 6 payload file\(s\) as its signed payload list names them$")
         self.assertIn(f"differs: the signature of setup.exe: its signer (CN=tarvin test other) is none of those that"
                       f" release/signers.sha256 of commit {self.pinned[:12]} lists: its certificate's SHA-256 is {other}",
                       reports[unlisted.name])

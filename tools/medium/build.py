@@ -120,13 +120,17 @@ def build_lock(folder: Path):
         yield
 
 
-def build_release(folder: Path, log: Path, version: str | None = None, verbose: bool = False) -> Path:
-    """The release (win32 preset) setup.exe of REPO_ROOT with the given version record, built in folder
-    (the caller holds its build_lock); build output goes to log, and with verbose to standard error too."""
+def build_release(folder: Path, log: Path, version: str | None = None, verbose: bool = False,
+                  payload_list: Path | None = None) -> Path:
+    """The release (win32 preset) setup.exe of REPO_ROOT with the given version record and payload list,
+    built in folder (the caller holds its build_lock); build output goes to log, and with verbose to
+    standard error too. Without a list the program carries none, whatever an earlier build of the folder
+    left in its cache."""
     env = clean_environment()
     jobs = os.environ.get("JOBS") or str(os.cpu_count() or 1)
     with open(log, "a") as output:
-        steps = [["cmake", "--preset", "win32", "-B", str(folder), f"-DMEDIUM_VERSION={version or ''}"],
+        steps = [["cmake", "--preset", "win32", "-B", str(folder), f"-DMEDIUM_VERSION={version or ''}",
+                  f"-DMEDIUM_PAYLOAD_LIST={payload_list or ''}"],
                  ["cmake", "--build", str(folder), "-j", jobs]]
         for step in steps:
             output.write(f"$ {' '.join(step)}\n")

@@ -11,10 +11,15 @@ along) is not enough; a commit outside that history is refused, named, and nothi
 The signer of setup.exe is checked against --ca, --signer-sha256, or else the pins that the commit itself
 holds in release/signers.sha256 (the command line's pin replaces the committed ones).
 
+Without --payload, the medium is made again from its own files, so those files are vouched for by the
+payload list inside setup.exe alone: once setup.exe's signature verifies and its signer is checked, every
+payload file of every name tree is checked against that list (SHA-256 and size, and the names).
+
 Exit status: 0 every medium is the same, and each signed one's signer was checked; 1 a medium differs (or
 cannot be checked, or names a commit outside the trusted history); 3 the media are the same except for
-what was not checked: payload files not compared with an independent payload (no --payload), or a signer
-that nothing checked.
+what was not checked: payload files neither compared with an independent payload (--payload) nor vouched
+for by a signed payload list (an unsigned setup.exe, or one without a list), or a signer that nothing
+checked.
 """
 
 from __future__ import annotations
@@ -33,7 +38,8 @@ import build
 import iso9660
 import second_verifier
 import signers
-from payload import ADDED, AUTORUN, LAUNCHER, autorun_label, is_payload_file
+import payload_list
+from payload import ADDED, AUTORUN, LAUNCHER, autorun_label, is_payload_file, windows_name
 
 SAME, DIFFERENT, PARTIAL = 0, 1, 3
 # Past this many parts of an image, the rest of the differing parts are counted, not listed.
@@ -58,6 +64,7 @@ class Report:
     not_checked: list[str] = field(default_factory=list)
     unchecked_signers: list[str] = field(default_factory=list)  # programs signed by someone nobody checked
     signature: str = ""  # setup.exe's signature in a few words, for the verdict
+    listed: int = 0  # payload files checked against the signed payload list
 
     def same(self, text: str) -> None:
         self.lines.append(f"  same: {text}")
@@ -295,8 +302,14 @@ def _compare_trees(shipped: iso9660.Image, rebuilt: iso9660.Image, comparison: C
             elif ours[path].extents == theirs[path].extents and not comparison.touches(ours[path].extents):
                 continue
             elif not _same_content(shipped, ours[path], rebuilt, theirs[path]):
-                note = "" if checked_payload or not is_payload_file(path) else \
-                    ", though the commit's medium was made from the shipped one's files"
+                plain = path.lower() if tree == iso9660.ISO_9660 else path  # that tree's names are capitals
+                note = ""
+                if checked_payload:
+                    pass
+                elif is_payload_file(plain):
+                    note = ", though the commit's medium was made from the shipped one's files"
+                elif plain == LAUNCHER:
+                    note = ", though the commit's was built with a payload list of the shipped medium's own files"
                 report.differs(f"{path} ({tree} names{note})")
                 report.differing_paths.add(path)
                 differing.add((tree, path))
@@ -348,10 +361,12 @@ def _compare(shipped: iso9660.Image, rebuilt: iso9660.Image, checked_payload: bo
 
 
 def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.Pins | None,
-                       report: Report) -> None:
+                       report: Report) -> bytes | None:
     """The signature of setup.exe as each name tree gives it (they are the same program on a sound medium),
-    its signer checked against --ca and the pins: a signer that no pin names is a difference."""
+    its signer checked against --ca and the pins: a signer that no pin names is a difference. Returns the
+    program when every tree gives this one program and its signature verifies with its signer checked."""
     programs: dict[bytes, list[str]] = {}
+    vouched = None
     for tree, entries in shipped.trees.items():
         entry = next((e for path, e in entries.items() if path.lower() == LAUNCHER and not e.is_folder), None)
         if entry is not None:
@@ -410,6 +425,72 @@ def _examine_launchers(shipped: iso9660.Image, request: Request, pins: signers.P
             checked = examination.signer_check + (f", by {pins.source}" if pins and pin else "")
             report.note(f"  the signature of {where} verifies; signer checked: {checked}")
             report.signature = f"{where} signed by {signer.subject} (signer checked: {checked})"
+            vouched = program if len(programs) == 1 else None
+    return vouched
+
+
+def _listed_by(program: bytes | None, report: Report) -> dict[str, payload_list.Listed] | None:
+    """The payload list of a verified setup.exe whose signer was checked; None when there is none to go by
+    (a damaged list is a difference)."""
+    if program is None:
+        if report.unchecked_signers:
+            report.note("setup.exe's payload list was not used: it vouches for nothing while its signer is unchecked")
+        return None
+    try:
+        carried = payload_list.from_program(program)
+        if carried is None:
+            report.note("setup.exe carries no payload list")
+            return None
+        return payload_list.parse(carried)
+    except payload_list.DamagedList as error:
+        report.differs(f"the payload list of setup.exe is damaged: {error}")
+        return None
+
+
+def _check_listed_files(shipped: iso9660.Image, listed: dict[str, payload_list.Listed], report: Report) -> set[str]:
+    """Every payload file of every name tree against the signed payload list: the Rock Ridge and Joliet
+    names must be the list's, the plain ISO 9660 names (shortened as that tree shortens them) must hold the
+    list's files one for one, and each file the bytes the list gives. Each extent is read once, streamed.
+    Returns the Windows paths found different."""
+    hashed: dict[tuple, payload_list.Listed] = {}
+
+    def content(entry: iso9660.Entry) -> payload_list.Listed:
+        key = tuple(entry.extents)
+        if key not in hashed:
+            hashed[key] = payload_list.hash_blocks(shipped.blocks(entry))
+        return hashed[key]
+
+    problems: dict[str, list[str]] = {}  # a difference: the trees it is found in
+    differing: set[str] = set()
+    for tree in (iso9660.ROCK_RIDGE, iso9660.JOLIET, iso9660.ISO_9660):
+        if tree not in shipped.trees:
+            continue
+        entries = {path: entry for path, entry in shipped.trees[tree].items() if path and not entry.is_folder
+                   and is_payload_file(path.lower() if tree == iso9660.ISO_9660 else path)}
+        if tree != iso9660.ISO_9660:
+            found = {windows_name(path): content(entry) for path, entry in entries.items()}
+            for line in payload_list.differences(listed, found):
+                problems.setdefault(line, []).append(tree)
+            differing.update(path for path in set(found) | set(listed) if found.get(path) != listed.get(path))
+            continue
+        # Shortened names: the files must still be the list's, one for one.
+        remaining = Counter(listed.values())
+        for path in sorted(entries):
+            held = content(entries[path])
+            if remaining[held]:
+                remaining[held] -= 1
+            else:
+                problems.setdefault(f"{windows_name(path)} holds no file that the payload list names"
+                                    f" (SHA-256 {held.sha256}, {held.size} bytes)", []).append(tree)
+                differing.add(windows_name(path))
+        for path in sorted(listed):
+            if remaining[listed[path]]:
+                remaining[listed[path]] -= 1
+                problems.setdefault(f"{path}: no file holds what the payload list names for it", []).append(tree)
+                differing.add(path)
+    for line, trees in problems.items():
+        report.differs(f"{line} ({', '.join(trees)} names)")
+    return differing
 
 
 def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Path) -> int:
@@ -461,14 +542,22 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
     rebuilt = _remake(shipped, origin.version, checkout, payload, work, report)
     if rebuilt is not None:
         _compare(shipped, rebuilt, request.payload is not None, report)
+    vouched = _examine_launchers(shipped, request, pins, report)
+    # Without an independent payload, the payload files are checked against the list inside the verified
+    # setup.exe: the remake was made from the medium's own files, so only the list vouches for them.
+    listed = _listed_by(vouched, report) if request.payload is None else None
+    off_list = _check_listed_files(shipped, listed, report) if listed is not None else set()
     files = sorted(path for path, entry in tree.items() if path and not entry.is_folder)
     for path in files:
         if request.payload is None and is_payload_file(path):
-            report.not_checked.append(path)
-            report.note(f"not checked: {path} (taken from the medium itself; give --payload)")
+            if listed is None:
+                report.not_checked.append(path)
+                report.note(f"not checked: {path} (taken from the medium itself; give --payload)")
+            elif windows_name(path) not in off_list:
+                report.listed += 1
+                report.same(f"{path} (as the payload list in the signed setup.exe names it, in every name tree)")
         elif rebuilt is not None and path not in report.differing_paths:
             report.same(path)
-    _examine_launchers(shipped, request, pins, report)
 
     version = origin.version or build.DEFAULT_VERSION
     print(f"{medium} against commit {commit[:12]} ({source}), version {version}:")
@@ -485,6 +574,8 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
               f" checked: {'; '.join(unchecked)}")
         return PARTIAL
     signature = f"; {report.signature}" if report.signature else ""
+    if report.listed:
+        signature += f"; its {report.listed} payload file(s) as its signed payload list names them"
     print(f"{medium}: the same medium as commit {commit[:12]} makes (version {version}){signature}")
     return SAME
 

@@ -15,6 +15,7 @@ import authenticode
 import build
 import iso9660
 import payload as medium_payload
+import payload_list
 import signers
 import signing
 from build import BuildError, clean_environment
@@ -51,7 +52,7 @@ def refuse_changes(source: build.Source) -> None:
 
 
 def write_image(request: Request, found: medium_payload.Payload, launcher: Path, source: build.Source,
-                scratch: Path, log_file: Path) -> None:
+                scratch: Path, log_file: Path, before_replace=lambda: None) -> None:
     autorun = scratch / AUTORUN
     autorun.write_bytes(medium_payload.autorun_inf(request.autorun_label))
     date = datetime.datetime.fromtimestamp(source.date, datetime.timezone.utc).strftime("%Y%m%d%H%M%S00")
@@ -89,6 +90,7 @@ def write_image(request: Request, found: medium_payload.Payload, launcher: Path,
             problems = [line for line in result.stderr.splitlines() if "FAILURE" in line or "SORRY" in line or
                         "WARNING" in line]
             raise BuildError("xorriso could not write the image:\n" + "\n".join(problems or result.stderr.splitlines()[-5:]))
+        before_replace()
         os.chmod(partial, 0o666 & ~_umask())
         os.replace(partial, request.output)
     finally:
@@ -119,6 +121,7 @@ def make(request: Request) -> None:
     warning = medium_payload.notes_warning(found.notes.read_bytes())
     if warning:
         log(f"Warning: {warning}")
+    listing = list_payload(found)
     source = build.source()
     if request.version is None:
         request.version = build.tagged_version(source.commit)
@@ -138,7 +141,51 @@ def make(request: Request) -> None:
             refuse_unlisted(signer, source)
         release_dir = request.release_dir or build.REPO_ROOT / "build" / "win32"
         with build.build_lock(release_dir):
-            _make_locked(request, found, source, scratch, release_dir, signer)
+            _make_locked(request, found, listing, source, scratch, release_dir, signer)
+
+
+@dataclass
+class Listing:
+    text: bytes  # the payload list
+    files: dict[str, Path]  # what it names, by Windows path
+    stamps: dict  # the files' stamps before they were hashed
+
+    def check_unchanged(self) -> None:
+        """The image writer read the files after they were hashed: a file changed since then may hold
+        other bytes on the medium than the list names, and the launcher would refuse it."""
+        changed = payload_list.changed_since(self.files, self.stamps)
+        if changed:
+            raise BuildError("payload files changed while the medium was made, so the image may not hold what"
+                             " setup.exe's payload list names: " + ", ".join(map(payload_list.shown, changed)) +
+                             "; nothing was written (make the medium again once they stay as they are)")
+
+
+def list_payload(found: medium_payload.Payload) -> Listing:
+    """The payload list of the payload's files, hashed as they are now; PayloadError when a name cannot
+    stand in it."""
+    log("Hashing the payload for setup.exe's payload list")
+    files = payload_list.payload_files(found)
+    before = payload_list.stamps(files)
+    try:
+        return Listing(payload_list.render(payload_list.of_files(files)), files, before)
+    except payload_list.Uncarried as error:
+        raise PayloadError("\n".join([*(f"the payload list cannot carry the name {line}"
+                                        for line in str(error).splitlines()), "rename them; nothing was written"]))
+
+
+def check_carried_list(launcher: Path, listed: bytes) -> None:
+    """The list read back out of the program built, strictly, and compared with the payload's."""
+    try:
+        carried = payload_list.from_program(launcher.read_bytes())
+        if carried is None:
+            raise payload_list.DamagedList("the program carries none")
+        problems = payload_list.differences(payload_list.parse(listed), payload_list.parse(carried))
+    except payload_list.DamagedList as error:
+        raise BuildError(f"the payload list of the setup.exe built does not read back: {error}; nothing was"
+                         " written") from None
+    if problems or carried != listed:
+        raise BuildError("\n".join(["the setup.exe built carries another payload list than the payload's:",
+                                    *(f"  {line}" for line in problems), "nothing was written"]))
 
 
 def refuse_unlisted(signer: authenticode.Certificate, source: build.Source) -> None:
@@ -153,12 +200,20 @@ def refuse_unlisted(signer: authenticode.Certificate, source: build.Source) -> N
                            " was written")
 
 
-def _make_locked(request: Request, found: medium_payload.Payload, source: build.Source, scratch: Path,
-                 release_dir: Path, signer: authenticode.Certificate | None) -> None:
+def _make_locked(request: Request, found: medium_payload.Payload, listing: Listing, source: build.Source,
+                 scratch: Path, release_dir: Path, signer: authenticode.Certificate | None) -> None:
     log_file = release_dir.parent / "make-medium.log"
     log_file.write_text("")
-    log(f"Building the release setup.exe, version {request.version or build.DEFAULT_VERSION} ({release_dir})")
-    launcher = build.build_release(release_dir, log_file, request.version, request.verbose)
+    # The list lives in the build's own folder, which the build reads it from whenever it configures.
+    release_dir.mkdir(parents=True, exist_ok=True)
+    list_file = release_dir / "medium-payload.list"
+    listed = listing.text
+    list_file.write_bytes(listed)
+    files = len(payload_list.parse(listed))
+    log(f"Building the release setup.exe, version {request.version or build.DEFAULT_VERSION}, with the payload"
+        f" list of {files} file(s) ({release_dir})")
+    launcher = build.build_release(release_dir, log_file, request.version, request.verbose, list_file)
+    check_carried_list(launcher, listed)
     if request.key:
         log(f"Signing setup.exe ({signer.subject})")
         signed = scratch / LAUNCHER
@@ -175,7 +230,7 @@ def _make_locked(request: Request, found: medium_payload.Payload, source: build.
         launcher = signed
     log(f"Writing {request.output}")
     try:
-        write_image(request, found, launcher, source, scratch, log_file)
+        write_image(request, found, launcher, source, scratch, log_file, listing.check_unchanged)
     except BuildError as error:
         raise BuildError(f"{error}\n(the whole output is in {log_file})") from None
 
@@ -211,7 +266,8 @@ def summary(output: Path) -> list[str]:
              f" {origin.version or build.DEFAULT_VERSION}"
              + (", with uncommitted changes: a development medium" if origin.uncommitted else "")]
     files = image.files(iso9660.JOLIET)
-    examination = authenticode.examine(image.read(files[LAUNCHER]))
+    program = image.read(files[LAUNCHER])
+    examination = authenticode.examine(program)
     if not examination.signed:
         lines.append("  setup.exe is not signed")
     elif examination.signer is not None:
@@ -219,6 +275,12 @@ def summary(output: Path) -> list[str]:
             "not timestamped: trusted only until the certificate expires"
         lines.append(f"  setup.exe signed by {examination.signer.subject}, {stamp}; certificate valid until"
                      f" {examination.signer.not_after:%Y-%m-%d}")
+    try:
+        carried = payload_list.from_program(program)
+        lines.append(f"  setup.exe carries the payload list of {len(payload_list.parse(carried))} file(s)"
+                     if carried is not None else "  setup.exe carries no payload list")
+    except payload_list.DamagedList as error:
+        lines.append(f"  setup.exe carries a damaged payload list: {error}")
     lines.append("  files, as Windows lists them:")
     lines += [f"  {files[path].size:>13,}  {windows_path}" for path, windows_path in
               sorted((path, medium_payload.windows_name(path)) for path in files)]
