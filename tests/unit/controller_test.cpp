@@ -460,7 +460,11 @@ TEST_F(LongNotesTest, TheNotesGoInOneSlicePerStepAndTheClickEndsAfterTheLast) {
   EXPECT_EQ(std::vector<std::string>(view.log.end() - 3, view.log.end()),
             (std::vector<std::string>{"enable continue", "show continue", "colour picture button"}));
   EXPECT_EQ(controller->LastClick(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
+  // A step that nobody asked for starts no click.
+  const std::vector<std::string> log = view.log;
   EXPECT_EQ(controller->Step(), Next::Wait);
+  EXPECT_EQ(view.log, log);
+  EXPECT_EQ(ToggleCounter(), 1);
 }
 
 TEST_F(LongNotesTest, PictureButtonClicksDuringAFillWaitTheirTurn) {
