@@ -45,6 +45,16 @@ TEST(TemporaryCopyTest, ACopysOwnNameIsRecognisedAsOneAndNoOtherIs) {
   }
 }
 
+TEST(TemporaryCopyTest, NamesCompareWithoutCaseOverTheWholeAlphabetAndNeverPastTheirEnd) {
+  EXPECT_TRUE(actions::IsTemporaryCopyName(L"zip.dll", L"ZIP.DLL.1-2-3.TMP"));
+  EXPECT_TRUE(actions::IsTemporaryCopyName(L"AZaz.dll", L"azAZ.dll.1-2-3.tmp"));
+  // A name shorter than the destination's is none of its copies, whatever lies after it in memory.
+  const std::wstring whole = L"Dao350.dll.1-2-3.tmp";
+  EXPECT_FALSE(actions::IsTemporaryCopyName(L"Dao350.dll", std::wstring_view(whole).substr(0, 5)));
+  // Without a destination name there is nothing whose copies these could be.
+  EXPECT_FALSE(actions::IsTemporaryCopyName(L"", L".1-2-3.tmp"));
+}
+
 TEST(TemporaryCopyTest, TheNextCopyRemovesOnlyLeftoversOfItsOwnDestination) {
   FakeFolder folder;
   folder.names = {L"Dao350.dll",           L"Dao350.dll.12-345-0.tmp",   L"Dao350.dll.backup.tmp",
