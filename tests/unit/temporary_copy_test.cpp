@@ -80,4 +80,13 @@ TEST(TemporaryCopyTest, LeftoversOfAnotherProcessThatStillRunsStay) {
   EXPECT_EQ(actions::TemporaryCopyProcess(L"Dao350.dll", L"Dao350.dll.77-1-0.tmp"), 77u);
 }
 
+TEST(TemporaryCopyTest, EveryIdUpToTheLargestIsTheProcessItNames) {
+  FakeFolder folder;
+  folder.names = {L"Dao350.dll.3000000000-1-0.tmp", L"Dao350.dll.4294967292-1-0.tmp"};
+  folder.running = {3000000000u};
+  actions::RemoveLeftoverCopies(L"C:\\WINNT\\system32\\Dao350.dll", 4, folder);
+  EXPECT_EQ(folder.removed, std::vector<std::wstring>{L"C:\\WINNT\\system32\\Dao350.dll.4294967292-1-0.tmp"});
+  EXPECT_EQ(actions::TemporaryCopyProcess(L"Dao350.dll", L"Dao350.dll.4294967295-1-0.tmp"), 4294967295u);
+}
+
 }  // namespace
