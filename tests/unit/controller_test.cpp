@@ -563,6 +563,7 @@ TEST_F(LongNotesTest, AFillThatThrowsLetsTheClicksWaitingBehindItGoOn) {
 
 TEST_F(LongNotesTest, TheRunStateRunsTheStepsAskedForAndHandsNothingOnAfterTheEnd) {
   actions::RunState run(*controller);
+  EXPECT_FALSE(run.StepPending()) << "no step before the first event";
   EXPECT_FALSE(run.Deliver(Event::PictureButton));
   ASSERT_TRUE(run.StepPending());
   run.RunStep();
