@@ -22,6 +22,7 @@ class FakeFolder : public actions::CopyFolder {
   }
   void Remove(const std::wstring& path) override { removed.push_back(path); }
   bool ProcessRuns(unsigned long process) override {
+    askedToRun.push_back(process);
     return std::find(running.begin(), running.end(), process) != running.end();
   }
 
@@ -29,6 +30,7 @@ class FakeFolder : public actions::CopyFolder {
   std::vector<unsigned long> running;
   std::vector<std::wstring> asked;
   std::vector<std::wstring> removed;
+  std::vector<unsigned long> askedToRun;
 };
 
 TEST(TemporaryCopyTest, ACopysOwnNameIsRecognisedAsOneAndNoOtherIs) {
@@ -82,10 +84,15 @@ TEST(TemporaryCopyTest, LeftoversOfAnotherProcessThatStillRunsStay) {
 
 TEST(TemporaryCopyTest, EveryIdUpToTheLargestIsTheProcessItNames) {
   FakeFolder folder;
-  folder.names = {L"Dao350.dll.3000000000-1-0.tmp", L"Dao350.dll.4294967292-1-0.tmp"};
-  folder.running = {3000000000u};
+  folder.names = {L"Dao350.dll.3000000000-1-0.tmp", L"Dao350.dll.4294967292-1-0.tmp",
+                  L"Dao350.dll.4294967295-1-0.tmp", L"Dao350.dll.4294967296-1-0.tmp"};
+  folder.running = {3000000000u, 4294967295u};
   actions::RemoveLeftoverCopies(L"C:\\WINNT\\system32\\Dao350.dll", 4, folder);
-  EXPECT_EQ(folder.removed, std::vector<std::wstring>{L"C:\\WINNT\\system32\\Dao350.dll.4294967292-1-0.tmp"});
+  EXPECT_EQ(folder.removed,
+            (std::vector<std::wstring>{L"C:\\WINNT\\system32\\Dao350.dll.4294967292-1-0.tmp",
+                                       L"C:\\WINNT\\system32\\Dao350.dll.4294967296-1-0.tmp"}));
+  // An id beyond 32 bits names no process: the system is not asked about what it would be cut to.
+  EXPECT_EQ(folder.askedToRun, (std::vector<unsigned long>{3000000000u, 4294967292u, 4294967295u}));
   EXPECT_EQ(actions::TemporaryCopyProcess(L"Dao350.dll", L"Dao350.dll.4294967295-1-0.tmp"), 4294967295u);
 }
 
