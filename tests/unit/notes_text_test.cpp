@@ -254,6 +254,29 @@ TEST(NotesTextFoundByMutation, ASequenceCutByTheEndOfTheBytesIsReplacedWhateverF
   EXPECT_EQ(DecodeUtf8(whole), L"\u786E");
 }
 
+// The first and last unit of each half of a pair, and their neighbours outside it.
+TEST(NotesTextFoundByMutation, Utf16PairsAreMadeOfExactlyTheSurrogateRanges) {
+  const auto bytesOf = [](const std::wstring& units) {
+    std::string bytes;
+    for (wchar_t unit : units) {
+      bytes.push_back(static_cast<char>(unit & 0xFF));
+      bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+    }
+    return bytes;
+  };
+  const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+      {{wchar_t(0xD800), wchar_t(0xDC00)}, {wchar_t(0xD800), wchar_t(0xDC00)}},
+      {{wchar_t(0xDBFF), wchar_t(0xDFFF)}, {wchar_t(0xDBFF), wchar_t(0xDFFF)}},
+      {{wchar_t(0xD7FF), wchar_t(0xE000)}, {wchar_t(0xD7FF), wchar_t(0xE000)}},
+      {{wchar_t(0xD800), wchar_t(0xE000)}, {kFffd, wchar_t(0xE000)}},
+      {{wchar_t(0xDC00), wchar_t(0xDC00)}, {kFffd, kFffd}},
+      {{wchar_t(0xDFFF), wchar_t(0xD800)}, {kFffd, kFffd}},
+  };
+  for (const auto& [units, decoded] : cases) {
+    EXPECT_EQ(DecodeUtf16LittleEndian(bytesOf(units)), decoded) << std::hex << int(units[0]);
+  }
+}
+
 TEST(NotesTextFoundByMutation, AHighSurrogateAtTheEndIsReplacedWhateverFollowsInMemory) {
   const std::string pair = "\x3D\xD8\x00\xDE"s;
   EXPECT_EQ(DecodeUtf16LittleEndian(std::string_view(pair).substr(0, 2)), std::wstring{kFffd});
