@@ -39,10 +39,11 @@ TEST(TemporaryCopyTest, ACopysOwnNameIsRecognisedAsOneAndNoOtherIs) {
   EXPECT_EQ(made, L"C:\\WINNT\\system32\\Dao350.dll.4242-987654321-3.tmp");
   EXPECT_TRUE(actions::IsTemporaryCopyName(L"Dao350.dll", L"Dao350.dll.4242-987654321-3.tmp"));
   EXPECT_TRUE(actions::IsTemporaryCopyName(L"Dao350.dll", L"DAO350.DLL.1-0-15.TMP"));
-  for (const wchar_t* other : {L"Dao350.dll", L"Dao350.dll.tmp", L"Dao350.dll.1-2.tmp",
-                               L"Dao350.dll.1-2-3-4.tmp", L"Dao350.dll.1-2-.tmp", L"Dao350.dll.a-2-3.tmp",
-                               L"Dao350.dll.1-2-3.tmp.bak", L"Dao350.dll.1-2-3.txt", L"Dao350.dll1-2-3.tmp",
-                               L"msjter35.dll.1-2-3.tmp", L"Dao351.dll.1-2-3.tmp", L"Eao350.dll.1-2-3.tmp"}) {
+  for (const wchar_t* other :
+       {L"Dao350.dll", L"Dao350.dll.tmp", L"Dao350.dll.1-2.tmp", L"Dao350.dll.1-2-3-4.tmp",
+        L"Dao350.dll.1-2-.tmp", L"Dao350.dll.a-2-3.tmp", L"Dao350.dll.1-2-3.tmp.bak", L"Dao350.dll.1-2-3.txt",
+        L"Dao350.dll1-2-3.tmp", L"msjter35.dll.1-2-3.tmp", L"Dao351.dll.1-2-3.tmp", L"Eao350.dll.1-2-3.tmp",
+        L"Dao350.dll_1-2-3.tmp", L"Dao350.dll.1_2-3.tmp", L"Dao350.dll.1-2_3.tmp"}) {
     EXPECT_FALSE(actions::IsTemporaryCopyName(L"Dao350.dll", other)) << other;
   }
 }
