@@ -254,6 +254,13 @@ TEST(NotesTextFoundByMutation, ASequenceCutByTheEndOfTheBytesIsReplacedWhateverF
   EXPECT_EQ(DecodeUtf8(whole), L"\u786E");
 }
 
+// What the reader sees in place of an invalid sequence and of a NUL: the characters that Unicode has
+// for them, U+FFFD and U+2400.
+TEST(NotesTextFoundByMutation, TheStandInsAreTheReplacementCharacterAndTheSymbolForNull) {
+  EXPECT_EQ(DecodeUtf8("\xFF"), L"\uFFFD");
+  EXPECT_EQ(WholeAnsiFile("\0"s), L"\r\n\u2400");
+}
+
 // The first and last unit of each half of a pair, and their neighbours outside it.
 TEST(NotesTextFoundByMutation, Utf16PairsAreMadeOfExactlyTheSurrogateRanges) {
   const auto bytesOf = [](const std::wstring& units) {
