@@ -67,6 +67,17 @@ TEST(CompositeOver, ClipsAtEveryEdge) {
     }
 }
 
+// The surface is a view into a larger buffer: a row of guard pixels lies right after its last row.
+TEST(CompositeOver, WritesNothingPastTheSurfaceItClipsTo) {
+  TestSurface buffer(2, 3);
+  const PixelSurface surface{buffer.pixels.data(), 2, 2};
+  CompositeOver(surface, 0, 0, Uniform(3, 3, Bgra(255, 0, 0, 0)));
+  for (int x = 0; x < 2; ++x) {
+    for (int y = 0; y < 2; ++y) EXPECT_EQ(buffer.At(x, y), 0u) << x << "," << y;
+    EXPECT_EQ(buffer.At(x, 2), kWhiteSurface) << "guard " << x;
+  }
+}
+
 TEST(IconPicture, TakesTransparencyFromTheMaskWhenTheIconHasNoAlpha) {
   // Windows fills the colour under a transparent mask bit with black; alpha bytes are all zero.
   const std::vector<std::uint32_t> color{0x00FF0000u, 0x00000000u};
@@ -103,6 +114,36 @@ TEST(IconPicture, ScaledEdgesFadeIntoTheBackground) {
   CompositeOver(surface.View(), 0, 0, shrunk);
   EXPECT_NEAR(static_cast<int>(Red(surface.At(0, 0))), 128, 2);
   EXPECT_LE(Green(surface.At(0, 0)), 2u);
+}
+
+// Premultiplying takes value * alpha / 255 rounded to the nearest whole number, for every pair: an
+// error of one shows as a seam where a picture's soft edge meets the background.
+TEST(IconPicture, PremultipliesRoundedToTheNearestValue) {
+  std::vector<std::uint32_t> color;
+  for (std::uint32_t alpha = 0; alpha < 256; ++alpha)
+    for (std::uint32_t value = 0; value < 256; ++value)
+      color.push_back(Bgra(alpha, value, value, 255 - value));
+  const Bitmap32 icon = IconPicture(256, 256, color, {});
+  int wrong = 0;
+  for (std::uint32_t alpha = 0; alpha < 256; ++alpha) {
+    for (std::uint32_t value = 0; value < 256; ++value) {
+      const std::uint32_t product = (2 * value * alpha + 255) / 510;
+      const std::uint32_t complement = (2 * (255 - value) * alpha + 255) / 510;
+      const std::uint32_t expected = Bgra(alpha, product, product, complement);
+      if (icon.pixels[alpha * 256 + value] != expected && ++wrong <= 3)
+        ADD_FAILURE() << "value " << value << ", alpha " << alpha;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+// Only the alpha byte tells an icon with an alpha channel, and any bit of a mask pixel shows the
+// background.
+TEST(IconPicture, AnIconWithoutAlphaKeepsItsMaskWhateverItsColours) {
+  const std::vector<std::uint32_t> color{0x00000001u, 0x00FFFFFFu, 0x00000000u, 0x0000FF00u};
+  const std::vector<std::uint32_t> mask{0x00000000u, 0x00000000u, 0x00FFFFFFu, 0x00000001u};
+  const Bitmap32 icon = IconPicture(4, 1, color, mask);
+  EXPECT_EQ(icon.pixels, (std::vector<std::uint32_t>{Bgra(255, 0, 0, 1), Bgra(255, 255, 255, 255), 0u, 0u}));
 }
 
 TEST(MakeOpaque, SetsEveryAlphaAndKeepsColours) {

@@ -469,7 +469,11 @@ TEST_F(LongNotesTest, TheNotesGoInOneSlicePerStepAndTheClickEndsAfterTheLast) {
   EXPECT_EQ(std::vector<std::string>(view.log.end() - 3, view.log.end()),
             (std::vector<std::string>{"enable continue", "show continue", "colour picture button"}));
   EXPECT_EQ(controller->LastClick(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
+  // A step that nobody asked for starts no click.
+  const std::vector<std::string> log = view.log;
   EXPECT_EQ(controller->Step(), Next::Wait);
+  EXPECT_EQ(view.log, log);
+  EXPECT_EQ(ToggleCounter(), 1);
 }
 
 TEST_F(LongNotesTest, PictureButtonClicksDuringAFillWaitTheirTurn) {
@@ -568,6 +572,7 @@ TEST_F(LongNotesTest, AFillThatThrowsLetsTheClicksWaitingBehindItGoOn) {
 
 TEST_F(LongNotesTest, TheRunStateRunsTheStepsAskedForAndHandsNothingOnAfterTheEnd) {
   actions::RunState run(*controller);
+  EXPECT_FALSE(run.StepPending()) << "no step before the first event";
   EXPECT_FALSE(run.Deliver(Event::PictureButton));
   ASSERT_TRUE(run.StepPending());
   run.RunStep();

@@ -7,7 +7,6 @@
 namespace {
 
 using actions::ExtendedLengthPath;
-using actions::kLongestPlainPath;
 using actions::WithoutExtendedPrefix;
 
 // A full path of exactly the given length below root, made of 9-character folders.
@@ -20,7 +19,8 @@ std::wstring PathOfLength(std::wstring root, std::size_t length) {
 }
 
 TEST(ExtendedLengthPath, LeavesPathsUpToThePlainLimitAlone) {
-  for (std::size_t length : {std::size_t{3}, std::size_t{100}, kLongestPlainPath}) {
+  // 247 units: the limit of CreateDirectory, MAX_PATH less room for an 8.3 name and its terminator.
+  for (std::size_t length : {std::size_t{3}, std::size_t{100}, std::size_t{247}}) {
     const std::wstring path = PathOfLength(L"D:\\", length);
     EXPECT_EQ(ExtendedLengthPath(path), path) << length;
   }
@@ -28,7 +28,7 @@ TEST(ExtendedLengthPath, LeavesPathsUpToThePlainLimitAlone) {
 }
 
 TEST(ExtendedLengthPath, PrefixesLongDrivePathsFromOneCharacterPastTheLimit) {
-  const std::wstring justOver = PathOfLength(L"C:\\", kLongestPlainPath + 1);
+  const std::wstring justOver = PathOfLength(L"C:\\", 248);
   EXPECT_EQ(ExtendedLengthPath(justOver), L"\\\\?\\" + justOver);
   const std::wstring veryLong = PathOfLength(L"z:\\", 1000) + L"\\voabc.txt";
   EXPECT_EQ(ExtendedLengthPath(veryLong), L"\\\\?\\" + veryLong);
@@ -69,7 +69,6 @@ TEST(WithoutExtendedPrefix, GivesBackTheClassicFormOfDriveAndUncPaths) {
   EXPECT_EQ(WithoutExtendedPrefix(L"\\\\.\\C:\\x"), L"\\\\.\\C:\\x");
   EXPECT_EQ(WithoutExtendedPrefix(L"C:\\x"), L"C:\\x");
 }
-
 
 // --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
 

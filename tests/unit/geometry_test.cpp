@@ -60,6 +60,7 @@ TEST(TwipsToPixelsTest, PointConvertsEachCoordinate) {
 
 TEST(ScalePixelsTest, ScalesFrom96DotsPerInchAndNeverVanishes) {
   EXPECT_EQ(ScalePixels(13, 96), 13);
+  EXPECT_EQ(ScalePixels(100, 96), 100);
   EXPECT_EQ(ScalePixels(2, 144), 3);
   EXPECT_EQ(ScalePixels(3, 144), 5);  // 4.5
   EXPECT_EQ(ScalePixels(32, 120), 40);

@@ -214,7 +214,6 @@ TEST(NotesText, LargeFileArrivesWhole) {
   EXPECT_EQ(panel.substr(panel.size() - 81), L"\r\n" + std::wstring(79, L'x'));
 }
 
-
 // --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
 
 TEST(NotesTextFoundByMutation, ACutShortFileKeepsAnEmptyLastCompleteLine) {
@@ -237,7 +236,8 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"ContinuationAboveBF", "\xC2\xC0", std::wstring{kFffd, kFffd}},
         Utf8Case{"FirstThreeBytes", "\xE0\xA0\x80", L"\u0800"},
         Utf8Case{"OverlongBelowE0A0", "\xE0\x9F\xBF", std::wstring{kFffd, kFffd, kFffd}},
-        Utf8Case{"FirstAfterE0", "\xE1\x80\x80", L"\u1000"}, Utf8Case{"LastBeforeSurrogates", "\xED\x9F\xBF", L"\uD7FF"},
+        Utf8Case{"FirstAfterE0", "\xE1\x80\x80", L"\u1000"},
+        Utf8Case{"LastBeforeSurrogates", "\xED\x9F\xBF", L"\uD7FF"},
         Utf8Case{"FirstAfterSurrogates", "\xEE\x80\x80", L"\uE000"},
         Utf8Case{"LastThreeBytes", "\xEF\xBF\xBF", std::wstring{wchar_t(0xFFFF)}},
         Utf8Case{"FirstFourBytes", "\xF0\x90\x80\x80", std::wstring{wchar_t(0xD800), wchar_t(0xDC00)}},
@@ -252,6 +252,41 @@ TEST(NotesTextFoundByMutation, ASequenceCutByTheEndOfTheBytesIsReplacedWhateverF
   const std::string_view whole = "\xE7\xA1\xAE";
   EXPECT_EQ(DecodeUtf8(whole.substr(0, 2)), std::wstring{kFffd});
   EXPECT_EQ(DecodeUtf8(whole), L"\u786E");
+}
+
+// What the reader sees in place of an invalid sequence and of a NUL: the characters that Unicode has
+// for them, U+FFFD and U+2400.
+TEST(NotesTextFoundByMutation, TheStandInsAreTheReplacementCharacterAndTheSymbolForNull) {
+  EXPECT_EQ(DecodeUtf8("\xFF"), L"\uFFFD");
+  EXPECT_EQ(WholeAnsiFile("\0"s), L"\r\n\u2400");
+}
+
+// The first and last unit of each half of a pair, and their neighbours outside it.
+TEST(NotesTextFoundByMutation, Utf16PairsAreMadeOfExactlyTheSurrogateRanges) {
+  const auto bytesOf = [](const std::wstring& units) {
+    std::string bytes;
+    for (wchar_t unit : units) {
+      bytes.push_back(static_cast<char>(unit & 0xFF));
+      bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
+    }
+    return bytes;
+  };
+  const std::vector<std::pair<std::wstring, std::wstring>> cases = {
+      {{wchar_t(0xD800), wchar_t(0xDC00)}, {wchar_t(0xD800), wchar_t(0xDC00)}},
+      {{wchar_t(0xDBFF), wchar_t(0xDFFF)}, {wchar_t(0xDBFF), wchar_t(0xDFFF)}},
+      {{wchar_t(0xD7FF), wchar_t(0xE000)}, {wchar_t(0xD7FF), wchar_t(0xE000)}},
+      {{wchar_t(0xD800), wchar_t(0xE000)}, {kFffd, wchar_t(0xE000)}},
+      {{wchar_t(0xDC00), wchar_t(0xDC00)}, {kFffd, kFffd}},
+      {{wchar_t(0xDFFF), wchar_t(0xD800)}, {kFffd, kFffd}},
+  };
+  for (const auto& [units, decoded] : cases) {
+    EXPECT_EQ(DecodeUtf16LittleEndian(bytesOf(units)), decoded) << std::hex << int(units[0]);
+  }
+}
+
+TEST(NotesTextFoundByMutation, AHighSurrogateAtTheEndIsReplacedWhateverFollowsInMemory) {
+  const std::string pair = "\x3D\xD8\x00\xDE"s;
+  EXPECT_EQ(DecodeUtf16LittleEndian(std::string_view(pair).substr(0, 2)), std::wstring{kFffd});
 }
 
 }  // namespace

@@ -46,6 +46,32 @@ TEST(PanelSlices, OnlyTextsWhoseLongLinesDominateGoInSlices) {
   EXPECT_FALSE(NeedsSlicing(large + longLine));
 }
 
+// Around the break-even point of the measured costs, one unit more of short lines beside the same
+// long line makes handing the text over whole the cheaper way.
+TEST(PanelSlices, TheChoiceTipsWhereTheMeasuredCostsMeet) {
+  const auto text = [](std::size_t size) {
+    std::wstring text = L"\r\n" + std::wstring(10000, L'y');
+    while (text.size() + 82 <= size) text += L"\r\n" + std::wstring(80, L'x');
+    text += L"\r\n" + std::wstring(size - text.size() - 2, L'x');
+    return text;
+  };
+  EXPECT_EQ(text(28285).size(), 28285u);
+  EXPECT_EQ(LongestLineUnits(text(28286)), 10000u);
+  EXPECT_TRUE(NeedsSlicing(text(28285)));
+  EXPECT_FALSE(NeedsSlicing(text(28286)));
+}
+
+// A line of 8192 units still goes whole; from 8193 on, a line alone is long enough for slices, and
+// they are 2048 units long.
+TEST(PanelSlices, LinesFrom8193UnitsOnGoInSlicesOf2048) {
+  EXPECT_FALSE(NeedsSlicing(L"\r\n" + std::wstring(8192, L'y')));
+  const std::wstring longLine = L"\r\n" + std::wstring(8193, L'y');
+  EXPECT_TRUE(NeedsSlicing(longLine));
+  const auto slices = PanelSlices(longLine);
+  EXPECT_EQ(slices.size(), 5u);
+  for (std::size_t i = 0; i + 1 < slices.size(); ++i) EXPECT_EQ(slices[i].size(), 2048u) << i;
+}
+
 TEST(PanelSlices, SlicesMakeUpTheTextAndKeepToTheirSize) {
   for (std::size_t size : {0u, 1u, 511u, 512u, 513u, 5000u}) {
     const std::wstring text(size, L'字');
@@ -83,7 +109,6 @@ TEST(PanelSlices, TextOfPairsOnlyStillMovesOn) {
   EXPECT_EQ(Joined(PanelSlices(text, 1)), text);
   EXPECT_EQ(Joined(PanelSlices(L"abc", 0)), L"abc");
 }
-
 
 // --- Faults that a mutation run (scripts/mutate) found no test above to catch -----------------------
 

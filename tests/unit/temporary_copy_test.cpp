@@ -22,6 +22,7 @@ class FakeFolder : public actions::CopyFolder {
   }
   void Remove(const std::wstring& path) override { removed.push_back(path); }
   bool ProcessRuns(unsigned long process) override {
+    askedToRun.push_back(process);
     return std::find(running.begin(), running.end(), process) != running.end();
   }
 
@@ -29,6 +30,7 @@ class FakeFolder : public actions::CopyFolder {
   std::vector<unsigned long> running;
   std::vector<std::wstring> asked;
   std::vector<std::wstring> removed;
+  std::vector<unsigned long> askedToRun;
 };
 
 TEST(TemporaryCopyTest, ACopysOwnNameIsRecognisedAsOneAndNoOtherIs) {
@@ -40,9 +42,20 @@ TEST(TemporaryCopyTest, ACopysOwnNameIsRecognisedAsOneAndNoOtherIs) {
   for (const wchar_t* other :
        {L"Dao350.dll", L"Dao350.dll.tmp", L"Dao350.dll.1-2.tmp", L"Dao350.dll.1-2-3-4.tmp",
         L"Dao350.dll.1-2-.tmp", L"Dao350.dll.a-2-3.tmp", L"Dao350.dll.1-2-3.tmp.bak", L"Dao350.dll.1-2-3.txt",
-        L"Dao350.dll1-2-3.tmp", L"msjter35.dll.1-2-3.tmp", L"Dao351.dll.1-2-3.tmp"}) {
+        L"Dao350.dll1-2-3.tmp", L"msjter35.dll.1-2-3.tmp", L"Dao351.dll.1-2-3.tmp", L"Eao350.dll.1-2-3.tmp",
+        L"Dao350.dll_1-2-3.tmp", L"Dao350.dll.1_2-3.tmp", L"Dao350.dll.1-2_3.tmp"}) {
     EXPECT_FALSE(actions::IsTemporaryCopyName(L"Dao350.dll", other)) << other;
   }
+}
+
+TEST(TemporaryCopyTest, NamesCompareWithoutCaseOverTheWholeAlphabetAndNeverPastTheirEnd) {
+  EXPECT_TRUE(actions::IsTemporaryCopyName(L"zip.dll", L"ZIP.DLL.1-2-3.TMP"));
+  EXPECT_TRUE(actions::IsTemporaryCopyName(L"AZaz.dll", L"azAZ.dll.1-2-3.tmp"));
+  // A name shorter than the destination's is none of its copies, whatever lies after it in memory.
+  const std::wstring whole = L"Dao350.dll.1-2-3.tmp";
+  EXPECT_FALSE(actions::IsTemporaryCopyName(L"Dao350.dll", std::wstring_view(whole).substr(0, 5)));
+  // Without a destination name there is nothing whose copies these could be.
+  EXPECT_FALSE(actions::IsTemporaryCopyName(L"", L".1-2-3.tmp"));
 }
 
 TEST(TemporaryCopyTest, TheNextCopyRemovesOnlyLeftoversOfItsOwnDestination) {
@@ -68,6 +81,20 @@ TEST(TemporaryCopyTest, LeftoversOfAnotherProcessThatStillRunsStay) {
                                        L"C:\\WINNT\\system32\\Dao350.dll.4242-9-1.tmp",
                                        L"C:\\WINNT\\system32\\Dao350.dll.99999999999-1-0.tmp"}));
   EXPECT_EQ(actions::TemporaryCopyProcess(L"Dao350.dll", L"Dao350.dll.77-1-0.tmp"), 77u);
+}
+
+TEST(TemporaryCopyTest, EveryIdUpToTheLargestIsTheProcessItNames) {
+  FakeFolder folder;
+  folder.names = {L"Dao350.dll.3000000000-1-0.tmp", L"Dao350.dll.4294967292-1-0.tmp",
+                  L"Dao350.dll.4294967295-1-0.tmp", L"Dao350.dll.4294967296-1-0.tmp"};
+  folder.running = {3000000000u, 4294967295u};
+  actions::RemoveLeftoverCopies(L"C:\\WINNT\\system32\\Dao350.dll", 4, folder);
+  EXPECT_EQ(folder.removed,
+            (std::vector<std::wstring>{L"C:\\WINNT\\system32\\Dao350.dll.4294967292-1-0.tmp",
+                                       L"C:\\WINNT\\system32\\Dao350.dll.4294967296-1-0.tmp"}));
+  // An id beyond 32 bits names no process: the system is not asked about what it would be cut to.
+  EXPECT_EQ(folder.askedToRun, (std::vector<unsigned long>{3000000000u, 4294967292u, 4294967295u}));
+  EXPECT_EQ(actions::TemporaryCopyProcess(L"Dao350.dll", L"Dao350.dll.4294967295-1-0.tmp"), 4294967295u);
 }
 
 }  // namespace

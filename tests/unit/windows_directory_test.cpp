@@ -98,6 +98,11 @@ TEST_F(WindowsDirectoryTest, SecondAnswerThatIsASizeAgainGivesTheEmptyString) {
   query.answers = {{"", 300}, {"", 310}};
   EXPECT_EQ(Query(), L"");
   EXPECT_EQ(query.sizesAsked, (std::vector<unsigned>{260, 300}));
+  // A count as large as the buffer leaves no room for the terminator: a size too, never a path.
+  query = {};
+  query.answers = {{"", 300}, {"", 300}};
+  EXPECT_EQ(Query(), L"");
+  EXPECT_EQ(query.sizesAsked, (std::vector<unsigned>{260, 300}));
 }
 
 TEST_F(WindowsDirectoryTest, DoubleBytePathIsCutToItsBytesBeforeDecoding) {
