@@ -64,7 +64,9 @@ def listed_setup_exe(road: Road = ROAD) -> Path:
     override = os.environ.get(_OVERRIDES[road.name])
     if override:
         return Path(override)
-    return _MEDIUM_FOLDER / "files" / "setup.exe" if road.name == "i686" else _build_folder(road) / "src" / "setup.exe"
+    if road.name == "i686":
+        return _MEDIUM_FOLDER / "files" / "setup.exe"
+    return _build_folder(road) / "src" / "listed" / "setup.exe"
 
 
 def _from_a_signed_medium(road: Road) -> Path:
@@ -122,7 +124,7 @@ def build(road: Road = ROAD) -> Path:
     subprocess.run(["cmake", "--preset", _PRESETS[road.name], "-B", str(folder), f"-DMEDIUM_PAYLOAD_LIST={listing}",
                     "-DLAUNCHER_WINDOWS_TESTS=OFF"], cwd=REPO_ROOT, check=True, stdout=subprocess.DEVNULL)
     jobs = os.environ.get("JOBS", "2")
-    subprocess.run(["cmake", "--build", str(folder), "--target", "setup", "-j", jobs], cwd=REPO_ROOT, check=True)
+    subprocess.run(["cmake", "--build", str(folder), "--target", "setup_listed", "-j", jobs], cwd=REPO_ROOT, check=True)
     return listed_setup_exe(road)
 
 

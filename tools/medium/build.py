@@ -125,7 +125,7 @@ def build_release(folder: Path, log: Path, version: str | None = None, verbose: 
     """The release (win32 preset) setup.exe of REPO_ROOT with the given version record and payload list,
     built in folder (the caller holds its build_lock); build output goes to log, and with verbose to
     standard error too. Without a list the program carries none, whatever an earlier build of the folder
-    left in its cache."""
+    left in its cache; with one, it is src/listed/setup.exe and the folder's src/setup.exe carries none."""
     env = clean_environment()
     jobs = os.environ.get("JOBS") or str(os.cpu_count() or 1)
     with open(log, "a") as output:
@@ -141,7 +141,9 @@ def build_release(folder: Path, log: Path, version: str | None = None, verbose: 
                 sys.stderr.write(result.stdout.decode(errors="replace"))
             if result.returncode:
                 raise BuildError(f"building the release setup.exe in {folder} failed (see {log})")
-    program = folder / "src" / "setup.exe"
+    # With a list, the program is linked beside the plain one, which stays without a list for whatever
+    # else runs the folder's setup.exe.
+    program = folder / "src" / ("listed/setup.exe" if payload_list else "setup.exe")
     if not program.is_file():
         raise BuildError(f"the build left no {program}")
     return program
