@@ -19,6 +19,7 @@ from medium_image import JOLIET, ISO_9660, ROCK_RIDGE
 
 import build
 import payload
+import payload_list
 
 RELEASE_BUILD = Path(os.environ.get("RELEASE_BUILD_DIR", medium_image.REPO_ROOT / "build" / "win32"))
 EPOCH = 1262349296  # 2010-01-01 12:34:56 UTC
@@ -75,7 +76,9 @@ class MediumFromPayload(unittest.TestCase):
             with self.subTest(file=relative):
                 self.assertEqual((extracted / relative).read_bytes(), content)
         launcher = (extracted / "setup.exe").read_bytes()
-        self.assertEqual(launcher, (RELEASE_BUILD / "src" / "setup.exe").read_bytes())
+        self.assertEqual(launcher, (RELEASE_BUILD / "src" / "listed" / "setup.exe").read_bytes())
+        # The folder's plain program, which the 32-bit UI road runs on media of its own, keeps no list.
+        self.assertIsNone(payload_list.from_program((RELEASE_BUILD / "src" / "setup.exe").read_bytes()))
         pe_header = struct.unpack_from("<I", launcher, 0x3C)[0]
         self.assertEqual(launcher[pe_header : pe_header + 6], b"PE\0\0\x4c\x01", "an i386 PE image")
 
