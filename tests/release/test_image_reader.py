@@ -53,31 +53,36 @@ def system_use_entries(record: bytes):
         position += record[position + 2]
 
 
-class ImageReader(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = Path(tempfile.mkdtemp(prefix="image-reader-"))
-        cls.addClassCleanup(shutil.rmtree, cls.folder, True)
-        payload = cls.folder / "payload"
-        (payload / "vorncopy" / "deeper").mkdir(parents=True)
-        (payload / "voabc.txt").write_bytes(b"notes\r\n")
-        (payload / "vorncopy" / "a1.bin").write_bytes(bytes(range(256)) * 16)  # two whole sectors
-        (payload / "vorncopy" / "a2.bin").write_bytes(b"the second extent")
-        cls.rock_ridge = xorriso(payload, cls.folder / "rock-ridge.iso", "-joliet", "on", "-rockridge", "on")
-        cls.plain = xorriso(payload, cls.folder / "plain.iso", "-rockridge", "off")
-        # xorriso spreads a long name over an NM entry in the record and one in a continuation area.
-        (payload / "vorncopy" / "deeper" / ("long name " * 24 + ".txt")).write_bytes(b"a name in several NM entries")
-        cls.long_name = xorriso(payload, cls.folder / "long-name.iso", "-joliet", "on", "-rockridge", "on")
+def setUpModule():
+    # Made once for the module: the cases only read these images or write changed copies of them.
+    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE
+    FOLDER = Path(tempfile.mkdtemp(prefix="image-reader-"))
+    payload = FOLDER / "payload"
+    (payload / "vorncopy" / "deeper").mkdir(parents=True)
+    (payload / "voabc.txt").write_bytes(b"notes\r\n")
+    (payload / "vorncopy" / "a1.bin").write_bytes(bytes(range(256)) * 16)  # two whole sectors
+    (payload / "vorncopy" / "a2.bin").write_bytes(b"the second extent")
+    ROCK_RIDGE_IMAGE = xorriso(payload, FOLDER / "rock-ridge.iso", "-joliet", "on", "-rockridge", "on")
+    PLAIN_IMAGE = xorriso(payload, FOLDER / "plain.iso", "-rockridge", "off")
+    # xorriso spreads a long name over an NM entry in the record and one in a continuation area.
+    (payload / "vorncopy" / "deeper" / ("long name " * 24 + ".txt")).write_bytes(b"a name in several NM entries")
+    LONG_NAME_IMAGE = xorriso(payload, FOLDER / "long-name.iso", "-joliet", "on", "-rockridge", "on")
 
+
+def tearDownModule():
+    shutil.rmtree(FOLDER, True)
+
+
+class ImageReader(unittest.TestCase):
     def changed(self, source: Path, name: str, change) -> Path:
         data = bytearray(source.read_bytes())
         rewrite_records(data, folder_extents(iso9660.read_image(source)), change)
-        changed = self.folder / name
+        changed = FOLDER / name
         changed.write_bytes(bytes(data))
         return changed
 
     def test_same_named_records_are_one_file_only_with_the_multi_extent_flag(self):
-        original = medium_image.read_checked(self.plain).trees[ISO_9660]
+        original = medium_image.read_checked(PLAIN_IMAGE).trees[ISO_9660]
         first, second = original["VORNCOPY/A1.BIN"].extents[0], original["VORNCOPY/A2.BIN"].extents[0]
 
         def rename(flag: int):
@@ -88,11 +93,11 @@ class ImageReader(unittest.TestCase):
                 return record.replace(b"A2.BIN;1", b"A1.BIN;1") if name == b"A2.BIN;1" else record
             return change
 
-        continued = self.changed(self.plain, "multi-extent.iso", rename(iso9660.MULTI_EXTENT))
+        continued = self.changed(PLAIN_IMAGE, "multi-extent.iso", rename(iso9660.MULTI_EXTENT))
         files = medium_image.read_checked(continued).trees[ISO_9660]
         self.assertEqual(files["VORNCOPY/A1.BIN"].extents, [first, second])
         self.assertNotIn("VORNCOPY/A2.BIN", files)
-        twice = self.changed(self.plain, "named-twice.iso", rename(0))
+        twice = self.changed(PLAIN_IMAGE, "named-twice.iso", rename(0))
         with self.assertRaisesRegex(iso9660.ImageError, "names /VORNCOPY/A1.BIN twice"):
             iso9660.read_image(twice)
 
@@ -101,12 +106,12 @@ class ImageReader(unittest.TestCase):
                 return record[:25] + bytes([record[25] | iso9660.MULTI_EXTENT]) + record[26:]
             return record
 
-        unfinished = self.changed(self.plain, "unfinished.iso", last_continued)
+        unfinished = self.changed(PLAIN_IMAGE, "unfinished.iso", last_continued)
         with self.assertRaisesRegex(iso9660.ImageError, "A2.BIN has the multi-extent flag"):
             iso9660.read_image(unfinished)
 
     def test_rock_ridge_fields_behind_the_sp_skip_give_the_same_names(self):
-        original = medium_image.read_checked(self.rock_ridge)
+        original = medium_image.read_checked(ROCK_RIDGE_IMAGE)
         skip = 4
 
         def behind_skip(record: bytes, first_of_root: bool) -> bytes:
@@ -116,13 +121,13 @@ class ImageReader(unittest.TestCase):
                 return record[: start + 6] + bytes([skip]) + record[start + 7 :]
             return bytes([record[0] + skip]) + record[1:start] + b"\xaa" * skip + record[start:]
 
-        skipped = iso9660.read_image(self.changed(self.rock_ridge, "sp-skip.iso", behind_skip))
+        skipped = iso9660.read_image(self.changed(ROCK_RIDGE_IMAGE, "sp-skip.iso", behind_skip))
         for tree in (ROCK_RIDGE, ISO_9660):
             self.assertEqual({path: (entry.extents, entry.mode) for path, entry in skipped.trees[tree].items()},
                              {path: (entry.extents, entry.mode) for path, entry in original.trees[tree].items()})
 
     def test_a_name_in_several_nm_entries_ends_at_the_entry_without_continue(self):
-        original = medium_image.read_checked(self.rock_ridge)
+        original = medium_image.read_checked(ROCK_RIDGE_IMAGE)
         self.assertIn("voabc.txt", original.trees[ROCK_RIDGE])
 
         def split(flags: tuple[int, int], then: bytes = b"c.txt"):
@@ -135,16 +140,16 @@ class ImageReader(unittest.TestCase):
                 return record
             return change
 
-        continued = medium_image.read_checked(self.changed(self.rock_ridge, "nm-continued.iso", split((1, 0))))
+        continued = medium_image.read_checked(self.changed(ROCK_RIDGE_IMAGE, "nm-continued.iso", split((1, 0))))
         self.assertEqual(set(continued.trees[ROCK_RIDGE]), set(original.trees[ROCK_RIDGE]))
-        self.assertIn(f"vorncopy/deeper/{'long name ' * 24}.txt", medium_image.read_checked(self.long_name).trees[ROCK_RIDGE])
+        self.assertIn(f"vorncopy/deeper/{'long name ' * 24}.txt", medium_image.read_checked(LONG_NAME_IMAGE).trees[ROCK_RIDGE])
         refused = {"a second name after the last part": ((0, 0), "goes on after its last part"),
                    "a name that never ends": ((1, 1), "says it goes on, but ends"),
                    "the folder's own name": ((1, 2), "flags 0x2")}
         for case, (flags, message) in refused.items():
             with self.subTest(case):
                 with self.assertRaisesRegex(iso9660.ImageError, message):
-                    iso9660.read_image(self.changed(self.rock_ridge, "nm.iso", split(flags)))
+                    iso9660.read_image(self.changed(ROCK_RIDGE_IMAGE, "nm.iso", split(flags)))
 
 
 if __name__ == "__main__":
