@@ -4,6 +4,7 @@ and a Rock Ridge name spread over several NM entries. Each reading is checked ag
 reader reads the layout (medium_image.read_checked), else against the reading of the unchanged image."""
 
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
@@ -39,6 +40,10 @@ def rewrite_records(data: bytearray, folders: list[tuple[int, int]], change) -> 
                            for index, record in enumerate(records))
             assert len(new) <= SECTOR, "the changed records no longer fit their sector"
             data[sector : sector + SECTOR] = new.ljust(SECTOR, b"\0")
+
+
+def both_orders(value: int) -> bytes:
+    return struct.pack("<I", value) + struct.pack(">I", value)
 
 
 def folder_extents(image: iso9660.Image) -> list[tuple[int, int]]:
@@ -150,6 +155,62 @@ class ImageReader(unittest.TestCase):
             with self.subTest(case):
                 with self.assertRaisesRegex(iso9660.ImageError, message):
                     iso9660.read_image(self.changed(ROCK_RIDGE_IMAGE, "nm.iso", split(flags)))
+
+    def test_file_records_are_read_by_their_flags_and_extents_and_refused_outside_the_image(self):
+        size = PLAIN_IMAGE.stat().st_size
+        original = medium_image.read_checked(PLAIN_IMAGE).trees[ISO_9660]
+        start = original["VORNCOPY/A2.BIN"].extents[0][0]
+
+        def a2(flags: int = 0, extent: int | None = None, length: int | None = None):
+            def change(record: bytes, first_of_root: bool) -> bytes:
+                if record[33 : 33 + record[32]] != b"A2.BIN;1":
+                    return record
+                sector = start // SECTOR if extent is None else extent
+                bytes_ = struct.unpack_from("<I", record, 10)[0] if length is None else length
+                return (record[:2] + both_orders(sector) + both_orders(bytes_)
+                        + record[18:25] + bytes([record[25] | flags]) + record[26:])
+            return change
+
+        # The hidden flag makes a file neither a folder nor a file in several extents.
+        hidden = iso9660.read_image(self.changed(PLAIN_IMAGE, "hidden.iso", a2(flags=0x01))).trees[ISO_9660]
+        self.assertEqual((hidden["VORNCOPY/A2.BIN"].is_folder, hidden["VORNCOPY/A2.BIN"].extents),
+                         (False, original["VORNCOPY/A2.BIN"].extents))
+        self.assertEqual(set(hidden), set(original))
+        # Other writers give an empty file the extent 0.
+        empty = iso9660.read_image(self.changed(PLAIN_IMAGE, "empty.iso", a2(extent=0, length=0)))
+        self.assertEqual(empty.read(empty.trees[ISO_9660]["VORNCOPY/A2.BIN"]), b"")
+        # A file may end at the image's last byte, and not one byte further.
+        last = iso9660.read_image(self.changed(PLAIN_IMAGE, "last.iso", a2(length=size - start)))
+        self.assertEqual(last.trees[ISO_9660]["VORNCOPY/A2.BIN"].size, size - start)
+        for case, change in {"one byte past the end": a2(length=size - start + 1),
+                             "wholly past the end": a2(extent=size // SECTOR + 10)}.items():
+            with self.subTest(case):
+                with self.assertRaisesRegex(iso9660.ImageError, "file /VORNCOPY/A2.BIN lies outside the image"):
+                    iso9660.read_image(self.changed(PLAIN_IMAGE, "outside.iso", change))
+
+    def test_files_are_read_in_blocks_and_extracted_with_empty_folders(self):
+        image = iso9660.read_image(PLAIN_IMAGE)
+        entry = image.trees[ISO_9660]["VORNCOPY/A2.BIN"]
+        self.assertEqual(list(image.blocks(entry, 2))[-2:], [b"en", b"t"])
+        self.assertEqual(b"".join(image.blocks(entry, 2)), b"the second extent")
+        destination = image.extract(ISO_9660, FOLDER / "extracted")
+        self.assertTrue((destination / "VORNCOPY" / "DEEPER").is_dir())
+        self.assertEqual((destination / "VORNCOPY" / "A2.BIN").read_bytes(), b"the second extent")
+        # An image cut short after it was read: its file is refused, never read as empty or without end.
+        cut = FOLDER / "cut.iso"
+        cut.write_bytes(PLAIN_IMAGE.read_bytes())
+        image = iso9660.read_image(cut)
+        entry = image.trees[ISO_9660]["VORNCOPY/A2.BIN"]
+        with open(cut, "r+b") as file:
+            file.truncate(entry.extents[0][0] + 4)
+        with self.assertRaisesRegex(iso9660.ImageError, "ends inside the file /VORNCOPY/A2.BIN"):
+            image.read(entry)
+
+    def test_what_holds_no_volume_descriptor_is_no_image(self):
+        blank = FOLDER / "blank.iso"
+        blank.write_bytes(bytes(40 * SECTOR))
+        with self.assertRaisesRegex(iso9660.ImageError, "sector 16 holds no volume descriptor"):
+            iso9660.read_image(blank)
 
 
 if __name__ == "__main__":
