@@ -206,11 +206,30 @@ class ImageReader(unittest.TestCase):
         with self.assertRaisesRegex(iso9660.ImageError, "ends inside the file /VORNCOPY/A2.BIN"):
             image.read(entry)
 
-    def test_what_holds_no_volume_descriptor_is_no_image(self):
+    def test_descriptors_that_are_none_or_never_end_are_no_image(self):
         blank = FOLDER / "blank.iso"
         blank.write_bytes(bytes(40 * SECTOR))
         with self.assertRaisesRegex(iso9660.ImageError, "sector 16 holds no volume descriptor"):
             iso9660.read_image(blank)
+        endless = FOLDER / "endless.iso"
+        endless.write_bytes(bytes(16 * SECTOR) + b"\1CD001\1".ljust(SECTOR, b"\0") * 400)
+        with self.assertRaisesRegex(iso9660.ImageError, "the volume descriptors never end"):
+            iso9660.read_image(endless)
+
+    def test_a_udf_recognition_sequence_is_found_and_named(self):
+        # genisoimage writes a UDF bridge: BEA01, NSR02 and TEA01 right after the ISO 9660 terminator.
+        bridge = FOLDER / "udf.iso"
+        subprocess.run(["genisoimage", "-quiet", "-udf", "-J", "-R", "-o", str(bridge), str(FOLDER / "payload")],
+                       check=True, capture_output=True)
+        image = medium_image.read_checked(bridge)
+        self.assertTrue(image.udf)
+        self.assertFalse(iso9660.read_image(PLAIN_IMAGE).udf)
+        terminator = next(sector for sector in range(16, 32)
+                          if bridge.read_bytes()[sector * SECTOR] == 255)
+        for sector, tag in enumerate((b"BEA01", b"NSR02", b"TEA01"), terminator + 1):
+            self.assertEqual(bridge.read_bytes()[sector * SECTOR + 1 : sector * SECTOR + 6], tag)
+            self.assertEqual(iso9660.what_holds(image, sector * SECTOR), [f"UDF recognition sequence (sector {sector})"])
+        self.assertNotIn("UDF", " ".join(iso9660.what_holds(image, (terminator + 4) * SECTOR)))
 
 
 if __name__ == "__main__":
