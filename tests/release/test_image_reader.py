@@ -231,6 +231,34 @@ class ImageReader(unittest.TestCase):
             self.assertEqual(iso9660.what_holds(image, sector * SECTOR), [f"UDF recognition sequence (sector {sector})"])
         self.assertNotIn("UDF", " ".join(iso9660.what_holds(image, (terminator + 4) * SECTOR)))
 
+    def test_path_tables_must_agree_with_each_other_and_with_the_folders(self):
+        data = PLAIN_IMAGE.read_bytes()
+        primary = data[16 * SECTOR : 17 * SECTOR]
+        tables = {order: struct.unpack_from(f"{order}I", primary, at)[0] * SECTOR for at, order in ((140, "<"), (148, ">"))}
+
+        def second_record(table: int) -> int:  # the first folder below the root
+            return table + 8 + data[table] + data[table] % 2
+
+        def changed(name: str, orders: str, extent_change: int = 0, parent: int | None = None) -> Path:
+            image = bytearray(data)
+            for order in orders:
+                record = second_record(tables[order])
+                extent, number = struct.unpack_from(f"{order}IH", image, record + 2)
+                struct.pack_into(f"{order}IH", image, record + 2, extent + extent_change,
+                                 number if parent is None else parent)
+            (FOLDER / name).write_bytes(bytes(image))
+            return FOLDER / name
+
+        self.assertEqual(data[second_record(tables["<"]) + 8 : second_record(tables["<"]) + 16], b"VORNCOPY")
+        refused = {"one copy points elsewhere": (changed("disagree.iso", ">", 1), "path tables disagree with each other"),
+                   "both point elsewhere": (changed("elsewhere.iso", "<>", 1), "does not name the folder /VORNCOPY as"),
+                   "a parent of no record": (changed("orphan.iso", "<>", parent=0), "record 2 has no parent"),
+                   "itself as its parent": (changed("later.iso", "<>", parent=2), "record 2 has no parent")}
+        for case, (image, message) in refused.items():
+            with self.subTest(case):
+                with self.assertRaisesRegex(iso9660.ImageError, message):
+                    iso9660.read_image(image)
+
 
 if __name__ == "__main__":
     unittest.main()
