@@ -11,7 +11,7 @@ import unittest
 from pathlib import Path
 
 import medium_image
-from medium_image import ISO_9660, ROCK_RIDGE
+from medium_image import ISO_9660, JOLIET, ROCK_RIDGE
 
 import iso9660
 
@@ -60,7 +60,7 @@ def system_use_entries(record: bytes):
 
 def setUpModule():
     # Made once for the module: the cases only read these images or write changed copies of them.
-    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE
+    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE, DEEP_IMAGE
     FOLDER = Path(tempfile.mkdtemp(prefix="image-reader-"))
     payload = FOLDER / "payload"
     (payload / "vorncopy" / "deeper").mkdir(parents=True)
@@ -72,6 +72,12 @@ def setUpModule():
     # xorriso spreads a long name over an NM entry in the record and one in a continuation area.
     (payload / "vorncopy" / "deeper" / ("long name " * 24 + ".txt")).write_bytes(b"a name in several NM entries")
     LONG_NAME_IMAGE = xorriso(payload, FOLDER / "long-name.iso", "-joliet", "on", "-rockridge", "on")
+    # Deeper than eight folders: the plain tree has the deepest folder moved to its root, Rock Ridge's CL and
+    # RE entries put it back.
+    deep = FOLDER / "deep"
+    (deep / "a/b/c/d/e/f/g/h/i/j").mkdir(parents=True)
+    (deep / "a/b/c/d/e/f/g/h/i/j/deep.txt").write_bytes(b"nine folders down\n")
+    DEEP_IMAGE = xorriso(deep, FOLDER / "deep.iso", "-compliance", "deep_paths_off", "-joliet", "on", "-rockridge", "on")
 
 
 def tearDownModule():
@@ -258,6 +264,16 @@ class ImageReader(unittest.TestCase):
             with self.subTest(case):
                 with self.assertRaisesRegex(iso9660.ImageError, message):
                     iso9660.read_image(image)
+
+    def test_a_relocated_folder_is_read_where_rock_ridge_puts_it_back(self):
+        # Not checked against pycdlib, which lists the moved folder at the root as well, unlike Linux.
+        image = iso9660.read_image(DEEP_IMAGE)
+        deep = "a/b/c/d/e/f/g/h/i/j/deep.txt"
+        self.assertEqual(set(image.trees[ROCK_RIDGE]), set(image.trees[JOLIET]))
+        self.assertTrue(image.trees[ROCK_RIDGE]["a/b/c/d/e/f/g/h"].is_folder)
+        self.assertEqual(image.read(image.trees[ROCK_RIDGE][deep]), b"nine folders down\n")
+        self.assertEqual(image.trees[ROCK_RIDGE][deep].extents, image.trees[JOLIET][deep].extents)
+        self.assertIn("H/I/J/DEEP.TXT", image.trees[ISO_9660])
 
 
 if __name__ == "__main__":
