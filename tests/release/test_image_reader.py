@@ -275,6 +275,34 @@ class ImageReader(unittest.TestCase):
         self.assertEqual(image.trees[ROCK_RIDGE][deep].extents, image.trees[JOLIET][deep].extents)
         self.assertIn("H/I/J/DEEP.TXT", image.trees[ISO_9660])
 
+    def test_folders_that_loop_or_records_that_break_are_refused(self):
+        root = iso9660.read_image(PLAIN_IMAGE).trees[ISO_9660][""].extents[0][0] // SECTOR
+
+        def deeper(change_record):
+            def change(record: bytes, first_of_root: bool) -> bytes:
+                return change_record(record) if record[33 : 33 + record[32]] == b"DEEPER" else record
+            return change
+
+        def named(name: bytes):
+            def change(record: bytes, first_of_root: bool) -> bytes:
+                return record.replace(b"A2.BIN;1", name) if record[33 : 33 + record[32]] == b"A2.BIN;1" else record
+            return change
+
+        refused = {
+            "a folder that is its own ancestor": (deeper(lambda record: record[:2] + both_orders(root) + record[10:]),
+                                                  "reaches the folder at byte .* twice"),
+            "a folder in several extents": (deeper(lambda record: record[:25] + bytes([record[25] | 0x80]) + record[26:]),
+                                            "folder /VORNCOPY/DEEPER has the multi-extent flag of a file"),
+            "a record too short to hold its fields": (deeper(lambda record: bytes([33]) + record[1:]),
+                                                      "a broken directory record in the ISO 9660 folder /VORNCOPY at"),
+            "a name with a slash": (named(b"A2/BIN;1"), "has an entry with the name 'A2/BIN' in /VORNCOPY"),
+            "a name of a dot": (named(b".;1\0\0\0\0\0"), "has an entry with the name '' in /VORNCOPY"),
+        }
+        for case, (change, message) in refused.items():
+            with self.subTest(case):
+                with self.assertRaisesRegex(iso9660.ImageError, message):
+                    iso9660.read_image(self.changed(PLAIN_IMAGE, "refused.iso", change))
+
 
 if __name__ == "__main__":
     unittest.main()
