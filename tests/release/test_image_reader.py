@@ -256,7 +256,23 @@ class ImageReader(unittest.TestCase):
             return FOLDER / name
 
         self.assertEqual(data[second_record(tables["<"]) + 8 : second_record(tables["<"]) + 16], b"VORNCOPY")
+
+        def optional_copies(name: str, little: int, big: int) -> Path:  # the optional copies' sectors
+            image = bytearray(data)
+            struct.pack_into("<I", image, 16 * SECTOR + 144, little // SECTOR)
+            struct.pack_into(">I", image, 16 * SECTOR + 152, big // SECTOR)
+            (FOLDER / name).write_bytes(bytes(image))
+            return FOLDER / name
+
+        self.assertEqual(struct.unpack_from("<I", primary, 144) + struct.unpack_from(">I", primary, 152), (0, 0))
+        copies = iso9660.read_image(optional_copies("copies.iso", tables["<"], tables[">"]))
+        self.assertEqual(set(copies.trees[ISO_9660]), set(iso9660.read_image(PLAIN_IMAGE).trees[ISO_9660]))
         refused = {"one copy points elsewhere": (changed("disagree.iso", ">", 1), "path tables disagree with each other"),
+                   # Read in its own order, a copy in the other order names parents of no record.
+                   "an optional copy in the other order": (optional_copies("swapped.iso", tables[">"], tables[">"]),
+                                                            "record 2 has no parent"),
+                   "the other optional copy in the other order": (optional_copies("swapped2.iso", tables["<"], tables["<"]),
+                                                                  "record 2 has no parent"),
                    "both point elsewhere": (changed("elsewhere.iso", "<>", 1), "does not name the folder /VORNCOPY as"),
                    "a parent of no record": (changed("orphan.iso", "<>", parent=0), "record 2 has no parent"),
                    "itself as its parent": (changed("later.iso", "<>", parent=2), "record 2 has no parent")}
