@@ -60,7 +60,7 @@ def system_use_entries(record: bytes):
 
 def setUpModule():
     # Made once for the module: the cases only read these images or write changed copies of them.
-    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE, DEEP_IMAGE
+    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE, DEEP_IMAGE, NESTED_IMAGES
     FOLDER = Path(tempfile.mkdtemp(prefix="image-reader-"))
     payload = FOLDER / "payload"
     (payload / "vorncopy" / "deeper").mkdir(parents=True)
@@ -77,6 +77,11 @@ def setUpModule():
     deep = FOLDER / "deep"
     (deep / "a/b/c/d/e/f/g/h/i/j").mkdir(parents=True)
     (deep / "a/b/c/d/e/f/g/h/i/j/deep.txt").write_bytes(b"nine folders down\n")
+    # Folders nested as deep as the reader follows them, and one deeper.
+    for depth in (iso9660.MAX_DEPTH, iso9660.MAX_DEPTH + 1):
+        (FOLDER / f"nested-{depth}" / "/".join(["f"] * depth)).mkdir(parents=True)
+    NESTED_IMAGES = [xorriso(FOLDER / f"nested-{depth}", FOLDER / f"nested-{depth}.iso", "-rockridge", "off")
+                     for depth in (iso9660.MAX_DEPTH, iso9660.MAX_DEPTH + 1)]
     DEEP_IMAGE = xorriso(deep, FOLDER / "deep.iso", "-compliance", "deep_paths_off", "-joliet", "on", "-rockridge", "on")
 
 
@@ -318,6 +323,12 @@ class ImageReader(unittest.TestCase):
             with self.subTest(case):
                 with self.assertRaisesRegex(iso9660.ImageError, message):
                     iso9660.read_image(self.changed(PLAIN_IMAGE, "refused.iso", change))
+
+    def test_folders_are_followed_to_the_depth_limit_and_no_deeper(self):
+        deepest, too_deep = NESTED_IMAGES
+        self.assertIn("/".join(["F"] * iso9660.MAX_DEPTH), iso9660.read_image(deepest).trees[ISO_9660])
+        with self.assertRaisesRegex(iso9660.ImageError, f"the ISO 9660 tree is deeper than {iso9660.MAX_DEPTH} folders"):
+            iso9660.read_image(too_deep)
 
 
 if __name__ == "__main__":
