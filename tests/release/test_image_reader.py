@@ -123,8 +123,16 @@ class ImageReader(unittest.TestCase):
             return record
 
         unfinished = self.changed(PLAIN_IMAGE, "unfinished.iso", last_continued)
-        with self.assertRaisesRegex(iso9660.ImageError, "A2.BIN has the multi-extent flag"):
+        with self.assertRaisesRegex(iso9660.ImageError, "A2.BIN has the multi-extent flag, but the next record"):
             iso9660.read_image(unfinished)
+
+        def last_of_its_folder(record: bytes, first_of_root: bool) -> bytes:
+            if record[33 : 33 + record[32]] == b"DEEP.TXT;1":
+                return record[:25] + bytes([record[25] | iso9660.MULTI_EXTENT]) + record[26:]
+            return record
+
+        with self.assertRaisesRegex(iso9660.ImageError, "DEEP.TXT has the multi-extent flag, but its folder ends"):
+            iso9660.read_image(self.changed(DEEP_IMAGE, "folder-ends.iso", last_of_its_folder))
 
     def test_rock_ridge_fields_behind_the_sp_skip_give_the_same_names(self):
         original = medium_image.read_checked(ROCK_RIDGE_IMAGE)
