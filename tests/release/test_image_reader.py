@@ -16,6 +16,7 @@ from medium_image import ISO_9660, JOLIET, ROCK_RIDGE
 import iso9660
 
 SECTOR = iso9660.SECTOR
+WIDE_FILES = 120
 
 
 def xorriso(folder: Path, image: Path, *options: str) -> Path:
@@ -60,7 +61,7 @@ def system_use_entries(record: bytes):
 
 def setUpModule():
     # Made once for the module: the cases only read these images or write changed copies of them.
-    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE, DEEP_IMAGE, NESTED_IMAGES
+    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE, DEEP_IMAGE, NESTED_IMAGES, WIDE_IMAGE
     FOLDER = Path(tempfile.mkdtemp(prefix="image-reader-"))
     payload = FOLDER / "payload"
     (payload / "vorncopy" / "deeper").mkdir(parents=True)
@@ -77,6 +78,11 @@ def setUpModule():
     deep = FOLDER / "deep"
     (deep / "a/b/c/d/e/f/g/h/i/j").mkdir(parents=True)
     (deep / "a/b/c/d/e/f/g/h/i/j/deep.txt").write_bytes(b"nine folders down\n")
+    # A folder whose records fill more than one sector.
+    (FOLDER / "wide").mkdir()
+    for number in range(WIDE_FILES):
+        (FOLDER / "wide" / f"file{number:03}.txt").write_bytes(b"%d" % number)
+    WIDE_IMAGE = xorriso(FOLDER / "wide", FOLDER / "wide.iso", "-rockridge", "off")
     # Folders nested as deep as the reader follows them, and one deeper.
     for depth in (iso9660.MAX_DEPTH, iso9660.MAX_DEPTH + 1):
         (FOLDER / f"nested-{depth}" / "/".join(["f"] * depth)).mkdir(parents=True)
@@ -337,6 +343,13 @@ class ImageReader(unittest.TestCase):
         self.assertIn("/".join(["F"] * iso9660.MAX_DEPTH), iso9660.read_image(deepest).trees[ISO_9660])
         with self.assertRaisesRegex(iso9660.ImageError, f"the ISO 9660 tree is deeper than {iso9660.MAX_DEPTH} folders"):
             iso9660.read_image(too_deep)
+
+    def test_a_folder_of_several_sectors_is_read_past_each_sectors_padding(self):
+        image = medium_image.read_checked(WIDE_IMAGE)
+        self.assertGreater(image.trees[ISO_9660][""].extents[0][1], 2 * SECTOR)
+        files = image.files(ISO_9660)
+        self.assertEqual(len(files), WIDE_FILES)
+        self.assertEqual(image.read(files[f"FILE{WIDE_FILES - 1:03}.TXT"]), b"%d" % (WIDE_FILES - 1))
 
 
 if __name__ == "__main__":
