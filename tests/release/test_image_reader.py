@@ -276,8 +276,12 @@ class ImageReader(unittest.TestCase):
 
         self.assertEqual(data[second_record(tables["<"]) + 8 : second_record(tables["<"]) + 16], b"VORNCOPY")
 
-        def optional_copies(name: str, little: int, big: int) -> Path:  # the optional copies' sectors
+        def optional_copies(name: str, little: int, big: int, mandatory: tuple[int, int] | None = None) -> Path:
+            """The optional copies' sectors, and the mandatory tables' if given."""
             image = bytearray(data)
+            if mandatory is not None:
+                struct.pack_into("<I", image, 16 * SECTOR + 140, mandatory[0] // SECTOR)
+                struct.pack_into(">I", image, 16 * SECTOR + 148, mandatory[1] // SECTOR)
             struct.pack_into("<I", image, 16 * SECTOR + 144, little // SECTOR)
             struct.pack_into(">I", image, 16 * SECTOR + 152, big // SECTOR)
             (FOLDER / name).write_bytes(bytes(image))
@@ -293,6 +297,10 @@ class ImageReader(unittest.TestCase):
                    "the other optional copy in the other order": (optional_copies("swapped2.iso", tables["<"], tables["<"]),
                                                                   "record 2 has no parent"),
                    "both point elsewhere": (changed("elsewhere.iso", "<>", 1), "does not name the folder /VORNCOPY as"),
+                   "no little-endian table": (optional_copies("no-little.iso", 0, 0, mandatory=(0, tables[">"])),
+                                              "ISO 9660 descriptor gives no little-endian path table"),
+                   "no big-endian table": (optional_copies("no-big.iso", 0, 0, mandatory=(tables["<"], 0)),
+                                           "ISO 9660 descriptor gives no big-endian path table"),
                    "a parent of no record": (changed("orphan.iso", "<>", parent=0), "record 2 has no parent"),
                    "itself as its parent": (changed("later.iso", "<>", parent=2), "record 2 has no parent")}
         for case, (image, message) in refused.items():
