@@ -68,6 +68,7 @@ def setUpModule():
     (payload / "voabc.txt").write_bytes(b"notes\r\n")
     (payload / "vorncopy" / "a1.bin").write_bytes(bytes(range(256)) * 16)  # two whole sectors
     (payload / "vorncopy" / "a2.bin").write_bytes(b"the second extent")
+    (payload / "vorncopy" / "readme").write_bytes(b"a name without an extension")
     ROCK_RIDGE_IMAGE = xorriso(payload, FOLDER / "rock-ridge.iso", "-joliet", "on", "-rockridge", "on")
     PLAIN_IMAGE = xorriso(payload, FOLDER / "plain.iso", "-rockridge", "off")
     # xorriso spreads a long name over an NM entry in the record and one in a continuation area.
@@ -358,6 +359,18 @@ class ImageReader(unittest.TestCase):
         files = image.files(ISO_9660)
         self.assertEqual(len(files), WIDE_FILES)
         self.assertEqual(image.read(files[f"FILE{WIDE_FILES - 1:03}.TXT"]), b"%d" % (WIDE_FILES - 1))
+
+    def test_a_name_without_extension_and_the_roots_continuation_area(self):
+        # The plain name is recorded as "README.;1": the version and the dot before it are no part of it.
+        plain = medium_image.read_checked(PLAIN_IMAGE)
+        self.assertIn(b"README.;1", PLAIN_IMAGE.read_bytes())
+        self.assertEqual(plain.read(plain.trees[ISO_9660]["VORNCOPY/README"]), b"a name without an extension")
+        image = medium_image.read_checked(ROCK_RIDGE_IMAGE)
+        self.assertEqual(image.read(image.trees[JOLIET]["vorncopy/readme"]), b"a name without an extension")
+        # The root's own record continues its Rock Ridge fields elsewhere: that area is named, not a file's.
+        areas = [region for region in image.regions if region.what == "Rock Ridge continuation area of /"]
+        self.assertEqual(len(areas), 1)
+        self.assertEqual(iso9660.what_holds(image, areas[0].start), ["Rock Ridge continuation area of /"])
 
 
 if __name__ == "__main__":
