@@ -174,6 +174,14 @@ class ImageReader(unittest.TestCase):
         continued = medium_image.read_checked(self.changed(ROCK_RIDGE_IMAGE, "nm-continued.iso", split((1, 0))))
         self.assertEqual(set(continued.trees[ROCK_RIDGE]), set(original.trees[ROCK_RIDGE]))
         self.assertIn(f"vorncopy/deeper/{'long name ' * 24}.txt", medium_image.read_checked(LONG_NAME_IMAGE).trees[ROCK_RIDGE])
+        def nameless(record: bytes, first_of_root: bool) -> bytes:
+            for position, signature, entry in system_use_entries(record):
+                if signature == b"NM" and entry[5:] == b"voabc.txt":
+                    return record[:position] + b"XX" + record[position + 2 :]
+            return record
+
+        with self.assertRaisesRegex(iso9660.ImageError, "the Rock Ridge names leave /VOABC.TXT without a name of its own"):
+            iso9660.read_image(self.changed(ROCK_RIDGE_IMAGE, "nameless.iso", nameless))
         refused = {"a second name after the last part": ((0, 0), "goes on after its last part"),
                    "a name that never ends": ((1, 1), "says it goes on, but ends"),
                    "the folder's own name": ((1, 2), "flags 0x2")}
