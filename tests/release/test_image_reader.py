@@ -61,7 +61,7 @@ def system_use_entries(record: bytes):
 
 def setUpModule():
     # Made once for the module: the cases only read these images or write changed copies of them.
-    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE, DEEP_IMAGE, NESTED_IMAGES, WIDE_IMAGE
+    global FOLDER, ROCK_RIDGE_IMAGE, PLAIN_IMAGE, LONG_NAME_IMAGE, DEEP_IMAGE, NESTED_IMAGES, WIDE_IMAGE, OWNED_IMAGE
     FOLDER = Path(tempfile.mkdtemp(prefix="image-reader-"))
     payload = FOLDER / "payload"
     (payload / "vorncopy" / "deeper").mkdir(parents=True)
@@ -84,6 +84,11 @@ def setUpModule():
     for number in range(WIDE_FILES):
         (FOLDER / "wide" / f"file{number:03}.txt").write_bytes(b"%d" % number)
     WIDE_IMAGE = xorriso(FOLDER / "wide", FOLDER / "wide.iso", "-rockridge", "off")
+    # Files of an owner and a group other than the one that makes the image.
+    OWNED_IMAGE = FOLDER / "owned.iso"
+    subprocess.run(["xorriso", "-no_rc", "-report_about", "WARNING", "-outdev", f"stdio:{OWNED_IMAGE}", "-blank",
+                    "as_needed", "-rockridge", "on", "-map", str(payload), "/", "-chown_r", "1234", "/", "--",
+                    "-chgrp_r", "5678", "/", "--", "-commit"], check=True, capture_output=True)
     # Folders nested as deep as the reader follows them, and one deeper.
     for depth in (iso9660.MAX_DEPTH, iso9660.MAX_DEPTH + 1):
         (FOLDER / f"nested-{depth}" / "/".join(["f"] * depth)).mkdir(parents=True)
@@ -379,6 +384,15 @@ class ImageReader(unittest.TestCase):
         areas = [region for region in image.regions if region.what == "Rock Ridge continuation area of /"]
         self.assertEqual(len(areas), 1)
         self.assertEqual(iso9660.what_holds(image, areas[0].start), ["Rock Ridge continuation area of /"])
+
+    def test_rock_ridge_gives_each_file_its_mode_owner_and_group(self):
+        image = medium_image.read_checked(OWNED_IMAGE)
+        self.assertGreater(len(image.trees[ROCK_RIDGE]), 5)
+        for path, entry in image.trees[ROCK_RIDGE].items():
+            if not path:
+                continue  # the root is named by no record of its own
+            self.assertEqual((entry.owner, entry.group), (1234, 5678), path)
+            self.assertEqual(entry.mode & 0o170000, 0o040000 if entry.is_folder else 0o100000, path)
 
 
 if __name__ == "__main__":
