@@ -396,6 +396,16 @@ class ImageReader(unittest.TestCase):
             self.assertEqual((entry.owner, entry.group), (1234, 5678), path)
             self.assertEqual(entry.mode & 0o170000, 0o040000 if entry.is_folder else 0o100000, path)
 
+    def test_joliet_path_tables_are_checked_as_well(self):
+        data = bytearray(ROCK_RIDGE_IMAGE.read_bytes())
+        joliet = next(sector * SECTOR for sector in range(17, 32) if data[sector * SECTOR] == 2)
+        table = struct.unpack_from(">I", data, joliet + 148)[0] * SECTOR
+        record = table + 8 + data[table] + data[table] % 2  # the first folder below the root
+        struct.pack_into(">I", data, record + 2, struct.unpack_from(">I", data, record + 2)[0] + 1)
+        (FOLDER / "joliet-tables.iso").write_bytes(bytes(data))
+        with self.assertRaisesRegex(iso9660.ImageError, "the Joliet path tables disagree with each other"):
+            iso9660.read_image(FOLDER / "joliet-tables.iso")
+
 
 if __name__ == "__main__":
     unittest.main()
