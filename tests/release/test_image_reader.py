@@ -307,6 +307,8 @@ class ImageReader(unittest.TestCase):
         copies = iso9660.read_image(optional_copies("copies.iso", tables["<"], tables[">"]))
         self.assertEqual(set(copies.trees[ISO_9660]), set(iso9660.read_image(PLAIN_IMAGE).trees[ISO_9660]))
         refused = {"one copy points elsewhere": (changed("disagree.iso", ">", 1), "path tables disagree with each other"),
+                   "a copy past the image's end": (optional_copies("past.iso", len(data) + 10 * SECTOR, tables[">"]),
+                                                   "ISO 9660 path table lies outside the image"),
                    # Read in its own order, a copy in the other order names parents of no record.
                    "an optional copy in the other order": (optional_copies("swapped.iso", tables[">"], tables[">"]),
                                                             "record 2 has no parent"),
