@@ -271,6 +271,11 @@ class ImageReader(unittest.TestCase):
             self.assertEqual(bridge.read_bytes()[sector * SECTOR + 1 : sector * SECTOR + 6], tag)
             self.assertEqual(iso9660.what_holds(image, sector * SECTOR), [f"UDF recognition sequence (sector {sector})"])
         self.assertNotIn("UDF", " ".join(iso9660.what_holds(image, (terminator + 4) * SECTOR)))
+        # A recognition sequence without its NSR descriptor announces no UDF volume.
+        data = bytearray(bridge.read_bytes())
+        data[(terminator + 2) * SECTOR + 1 : (terminator + 2) * SECTOR + 6] = b"BEA01"
+        (FOLDER / "no-nsr.iso").write_bytes(bytes(data))
+        self.assertFalse(iso9660.read_image(FOLDER / "no-nsr.iso").udf)
 
     def test_path_tables_must_agree_with_each_other_and_with_the_folders(self):
         data = PLAIN_IMAGE.read_bytes()
