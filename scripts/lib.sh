@@ -64,7 +64,7 @@ REQUIRED_PACKAGES=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix
   wine wine64
   xvfb xdotool imagemagick x11-utils xauth fonts-wqy-zenhei fonts-wqy-microhei fonts-arphic-uming
-  python3-pil python3-pefile python3-hypothesis python3-pycdlib locales
+  python3-pil python3-pefile python3-hypothesis python3-pycdlib genisoimage locales
   softhsm2
   clang libclang-rt-14-dev
 )

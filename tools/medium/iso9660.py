@@ -186,6 +186,10 @@ class _Reader:
         tables = []
         for field_offset, pack in ((140, "<"), (144, "<"), (148, ">"), (152, ">")):
             sector = struct.unpack_from(f"{pack}I", descriptor, field_offset)[0]
+            # The first table of each byte order must be there; the second copies are optional.
+            if not sector and field_offset in (140, 148):
+                order = "little" if pack == "<" else "big"
+                raise ImageError(f"the {name} descriptor gives no {order}-endian path table")
             if sector:
                 raw = self.read(sector * SECTOR, size, f"{name} path table")
                 self.claim(sector * SECTOR, size, f"{name} path table")
