@@ -247,6 +247,22 @@ class ImageReader(unittest.TestCase):
         with self.assertRaisesRegex(iso9660.ImageError, "ends inside the file /VORNCOPY/A2.BIN"):
             image.read(entry)
 
+    def test_a_file_too_large_to_be_read_whole_is_refused_before_it_is_read(self):
+        # A sparse image whose second file claims more than the limit: read in blocks it is fine, read whole
+        # (as setup.exe and autorun.inf are) it would fill the checker's memory.
+        sparse = FOLDER / "sparse.iso"
+        sparse.write_bytes(PLAIN_IMAGE.read_bytes())
+        entry = iso9660.read_image(sparse).trees[ISO_9660]["VORNCOPY/A2.BIN"]
+        start = entry.extents[0][0]
+        with open(sparse, "r+b") as file:
+            file.truncate(start + iso9660.WHOLE_FILE_LIMIT + SECTOR)
+        image = iso9660.read_image(sparse)
+        big = iso9660.Entry(entry.path, False, [(start, iso9660.WHOLE_FILE_LIMIT + 1)], entry.recorded)
+        self.assertEqual(sum(map(len, image.blocks(big))), iso9660.WHOLE_FILE_LIMIT + 1)
+        with self.assertRaisesRegex(iso9660.ImageError, r"/VORNCOPY/A2.BIN is 67,108,865 bytes, more than the"):
+            image.read(big)
+        sparse.unlink()
+
     def test_descriptors_that_are_none_or_never_end_are_no_image(self):
         blank = FOLDER / "blank.iso"
         blank.write_bytes(bytes(40 * SECTOR))

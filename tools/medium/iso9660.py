@@ -37,6 +37,10 @@ class ImageError(Exception):
     """The image is not one a disc reader would read: the message says where and why."""
 
 
+# The files read whole are small (the launcher is a few hundred kilobytes); none may be larger than this.
+WHOLE_FILE_LIMIT = 64 * 1024 * 1024
+
+
 @dataclass
 class Entry:
     """A file or folder as one name tree gives it."""
@@ -79,7 +83,11 @@ class Image:
     regions: list[Region] = field(default_factory=list)
 
     def read(self, entry: Entry) -> bytes:
-        """A small file's bytes (setup.exe, autorun.inf): larger ones are read in blocks."""
+        """A small file's bytes (setup.exe, autorun.inf): larger ones are read in blocks. A file past
+        WHOLE_FILE_LIMIT is refused, so that an image cannot make its reader hold gigabytes."""
+        if entry.size > WHOLE_FILE_LIMIT:
+            raise ImageError(f"/{entry.path} is {entry.size:,} bytes, more than the {WHOLE_FILE_LIMIT:,} that a file"
+                             " read whole may have")
         return b"".join(self.blocks(entry))
 
     def blocks(self, entry: Entry, size: int = BLOCK):
