@@ -239,6 +239,8 @@ class Medium:
 
 # The program under test logs Wine's errors: a start that shows no window says why in the test's output.
 LAUNCH_WINEDEBUG = "-all,err+all"
+# The exit status of a wine command that did not get to run the probe (uiprobe's own are 0, 2, 3, 4).
+PROBE_NEVER_RAN = 1
 
 
 class Launcher:
@@ -403,8 +405,12 @@ class Session(WineSession):
         """Runs uiprobe with arguments; returns its JSON answer (None when it printed none).
         With check, a failing probe raises ProbeError. timeout: how long the probe may take (default:
         a minute at the road's pace)."""
-        result = run_captured(["wine", str(probe_exe(self.road)), *args], env=self.env,
-                              timeout=timeout or self.road.seconds(60))
+        command = ["wine", str(probe_exe(self.road)), *args]
+        result = run_captured(command, env=self.env, timeout=timeout or self.road.seconds(60))
+        if result.returncode == PROBE_NEVER_RAN and not result.stdout.strip() and not result.stderr.strip():
+            # uiprobe never exits with 1 (its statuses are 0, 2, 3 and 4): a silent 1 is Wine failing to start
+            # it, seen once under heavy load. Its question was never asked, so it is asked once more.
+            result = run_captured(command, env=self.env, timeout=timeout or self.road.seconds(60))
         if check and result.returncode != 0:
             raise ProbeError(f"uiprobe {' '.join(args)} failed ({result.returncode}): "
                              f"{result.stderr.decode(errors='replace').strip()} "
