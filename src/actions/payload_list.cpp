@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "actions/utf16.h"
+
 namespace actions {
 
 namespace {
@@ -112,37 +114,6 @@ std::optional<PayloadEntry> ParseLine(std::string_view line) {
   return PayloadEntry{*digest, *size, std::string(path)};
 }
 
-// The launcher's own relative paths are ASCII; anything else is spelled in UTF-8 to compare.
-std::string Utf8(std::wstring_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = static_cast<char32_t>(text[i]);
-    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-      const auto low = static_cast<char32_t>(text[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::optional<PayloadList> PayloadList::Parse(std::string_view text) {
@@ -172,7 +143,7 @@ std::optional<PayloadList> PayloadList::Parse(std::string_view text) {
 }
 
 const PayloadEntry* PayloadList::Find(std::wstring_view relativePath) const {
-  const std::string wanted = AsciiLowered(Utf8(relativePath));
+  const std::string wanted = AsciiLowered(EncodeUtf8(relativePath));
   for (const PayloadEntry& entry : entries_) {
     if (entry.path.size() == wanted.size() && AsciiLowered(entry.path) == wanted) return &entry;
   }

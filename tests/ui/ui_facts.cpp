@@ -8,6 +8,7 @@
 #include "actions/installer_handover.h"
 #include "actions/notes_toggle.h"
 #include "actions/payload_check.h"
+#include "actions/utf16.h"
 #include "common/components.h"
 #include "pathcheck/path_check_layout.h"
 #include "setup/class_names.h"
@@ -18,29 +19,16 @@ namespace {
 // JSON string contents: UTF-8, with quotes, backslashes and control characters escaped.
 std::string Quoted(std::wstring_view text) {
   std::string out = "\"";
-  for (const wchar_t wide : text) {
-    const auto c = static_cast<char32_t>(wide);
-    if (c == U'"' || c == U'\\') {
+  for (const char c : actions::EncodeUtf8(text)) {
+    if (c == '"' || c == '\\') {
       out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
       out += escaped;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      out += c;
     }
   }
   return out + "\"";
