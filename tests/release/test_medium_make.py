@@ -116,7 +116,7 @@ class Medium(unittest.TestCase):
         self.out.mkdir()
         self.output = self.out / "medium.iso"
         self.output.write_bytes(self.PREVIOUS)
-        self.release = self.folder / "build" / "win32"
+        self.release = self.folder / "builds" / "release" / "win32"  # folders made on the way
 
     def repository(self, files: dict[str, bytes] | None = None, tag: str | None = "v1.2.3", own: bool = False) -> Path:
         """The shared commit, or one of the case's own that it may change."""
@@ -154,16 +154,24 @@ class MakeMedium(Medium):
     def test_the_image_holds_the_payload_the_program_and_autorun_as_windows_reads_them(self):
         self.repository()
         stand_in = StandIn()
-        previous = os.umask(0o027)
+        log_file = self.release.parent / "make-medium.log"
+        log_file.parent.mkdir(parents=True)
+        log_file.write_text("an earlier run's output\n")
+        previous = os.umask(0o002)
         try:
             log = self.make(self.request(volume_label="TARVIN_2", autorun_label="安装光盘"), stand_in)
-            self.assertEqual(os.umask(previous), 0o027, "the umask is left as it was")
+            self.assertEqual(os.umask(previous), 0o002, "the umask is left as it was")
         finally:
             os.umask(previous)
-        self.assertEqual(stat.S_IMODE(self.output.stat().st_mode), 0o640)
+        self.assertEqual(stat.S_IMODE(self.output.stat().st_mode), 0o664)
         self.assertEqual(os.listdir(self.out), ["medium.iso"])
-        self.assertIn("Leaving out", log)
-        self.assertIn("for the vendor.txt", log)
+        self.assertEqual(log.splitlines(), [
+            f"==> Leaving out {self.payload / 'for the vendor.txt'}: the medium takes only voabc.txt and vorncopy"
+            " from the payload",
+            "==> Hashing the payload for setup.exe's payload list",
+            f"==> Building the release setup.exe, version 1.2.3, with the payload list of {len(self.files)} file(s)"
+            f" ({self.release})",
+            f"==> Writing {self.output}"])
 
         (folder, version, verbose, list_file, listed), = stand_in.calls
         self.assertEqual((folder, version, verbose, list_file), (self.release, "1.2.3", False,
@@ -184,7 +192,7 @@ class MakeMedium(Medium):
             if path:  # the root's record holds no Rock Ridge fields
                 self.assertEqual((entry.mode, entry.owner, entry.group, entry.modified),
                                  (0o40555 if entry.is_folder else 0o100444, 0, 0, when), path)
-        log_file = (self.release.parent / "make-medium.log").read_text()
+        log_file = log_file.read_text()
         self.assertTrue(log_file.startswith("$ xorriso "), log_file[:200])
         # xorriso's own report follows its command, from the environment make gave it
         self.assertIn(f"SOURCE_DATE_EPOCH encountered with value {DATE}", log_file)
@@ -271,17 +279,15 @@ class MakeMedium(Medium):
 
     def test_uncommitted_changes_are_refused_and_named(self):
         self.repository(own=True)
-        for number in range(25):
+        for number in range(21):
             (self.repo / f"change{number:02}.txt").write_bytes(b"x")
         error = self.assertRefused(build.BuildError, "the working tree differs from its commit")
-        self.assertIn("change19.txt\n  ... and 5 more\n", str(error))
+        self.assertIn("change19.txt\n  ... and 1 more\n", str(error))
         self.assertNotIn("change20.txt", str(error))
-        for number in range(5, 25):
-            (self.repo / f"change{number:02}.txt").unlink()
-        (self.repo / "a.txt").write_bytes(b"changed")
+        (self.repo / "change20.txt").unlink()
         error = self.assertRefused(build.BuildError, "the working tree differs from its commit")
-        self.assertNotIn("more", str(error))
-        self.assertEqual(str(error).count("change0"), 5)
+        self.assertIn("  change19.txt\ncommit or remove the changes", str(error))
+        self.assertEqual(str(error).count("\n  change"), 20)
 
     def test_a_notes_file_the_launcher_shows_garbled_is_warned_of(self):
         self.repository()
@@ -302,6 +308,14 @@ class MakeMedium(Medium):
         sizes = {**{path: len(content) for path, content in self.files.items()}, "setup.exe": len(program),
                  "autorun.inf": len(payload.autorun_inf("tarvin"))}
         self.assertEqual(lines[5:], [f"  {sizes[path]:>13,}  {payload.windows_name(path)}" for path in sorted(sizes)])
+        found, source = payload.find_payload(self.payload), build.source(self.repo)
+        for resources, told in (({3: {1: {1033: b"an icon"}}}, "  setup.exe carries no payload list$"),
+                                ({10: {301: {1033: b"TARVIN PAYLOAD LIST 1\nno line\n"}}},
+                                 "  setup.exe carries a damaged payload list: line 2 is not ")):
+            program = self.folder / "program.exe"
+            program.write_bytes(program_with_resources(resources))
+            make.write_image(self.request(), found, program, source, self.folder, self.folder / "log")
+            self.assertRegex(make.summary(self.output)[3], f"^{told}")
         for cd, dvd, fits in ((size, size, "fits on a CD (700 MB)"),
                               (size - 1, size, "warning: larger than a CD (700 MB); it needs a DVD"),
                               (size - 1, size - 1, "warning: larger than a single-layer DVD (4.7 GB)")):
@@ -406,6 +420,7 @@ class Signing(unittest.TestCase):
     def test_a_secret_pipe_is_read_once_and_closed(self):
         with signing.secret_pipe("密码") as (descriptor, path):
             self.assertEqual(path, f"/dev/fd/{descriptor}")
+            os.set_blocking(descriptor, False)
             self.assertEqual(os.read(descriptor, 100), "密码".encode())
             self.assertEqual(os.read(descriptor, 100), b"", "the write end is closed")
         self.assertRaises(OSError, os.fstat, descriptor)
@@ -532,7 +547,8 @@ class Pins(unittest.TestCase):
         self.assertFalse(pins.lists("cd" * 32))
         for content, told in ((b"# none\n\n", "pins lists no fingerprint"), (b"\xff\n", "pins is not UTF-8 text"),
                               (f"{self.A}\n{self.A[1:]}\n".encode(), "pins, line 2: not a SHA-256 fingerprint"),
-                              (f"{self.A}0\n".encode(), "pins, line 1"), (b"fingerprint 1\n", "pins, line 1")):
+                              (f"{self.A}0\n".encode(), "pins, line 1"), (b"fingerprint 1\n", "pins, line 1"),
+                              (b"  " + b"x" * 99 + b"\n", f"pins, line 1: .*: {'x' * 80}$")):
             with self.subTest(content):
                 self.assertRaisesRegex(signers.SignersError, f"^{told}", signers.parse, content, "pins")
 
@@ -578,6 +594,7 @@ class CommandLine(Medium):
             (["--pkcs12", p12], {"SIGNING_PIN": "1"}, "the password of"),
             (["--pkcs12", p12, "--description", ""], {"SIGNING_PASSWORD": "p"}, "the description must be"),
             (["--pkcs12", p12, "--description", "a\tb"], {"SIGNING_PASSWORD": "p"}, "the description must be"),
+            (["--pkcs12", p12, "--description", "a\x1fb"], {"SIGNING_PASSWORD": "p"}, "the description must be"),
             (token[:4], {}, "needs --pkcs11-module, --pkcs11-key and --certificate"),
             (token[2:], {}, "needs --pkcs11-module, --pkcs11-key and --certificate"),
             ([*token[:2], *token[4:]], {}, "needs --pkcs11-module, --pkcs11-key and --certificate"),
@@ -598,9 +615,9 @@ class CommandLine(Medium):
                                               "--timestamp-url", "t2", "--url", "u"), {"SIGNING_PASSWORD": "p"})
         self.assertEqual(key, signing.Key("pkcs12", pkcs12=Path(p12), secret="from the file",
                                           timestamp_urls=["t1", "t2"], url="u"))
-        key = medium.signing_key(self.options("--pkcs12", p12, "--allow-no-timestamp", "--description", "d"),
+        key = medium.signing_key(self.options("--pkcs12", p12, "--allow-no-timestamp", "--description", "tarvin 2"),
                                  {"SIGNING_PASSWORD": "p"})
-        self.assertEqual((key.secret, key.allow_no_timestamp, key.description), ("p", True, "d"))
+        self.assertEqual((key.secret, key.allow_no_timestamp, key.description), ("p", True, "tarvin 2"))
         self.assertEqual(medium.signing_key(self.options(*token), {}),
                          signing.Key("pkcs11", module=Path(module), key="01", certificate=Path(certificate)))
         self.assertEqual(medium.signing_key(self.options(*token), {"SIGNING_PIN": "1"}).secret, "1")
@@ -611,7 +628,10 @@ class CommandLine(Medium):
         out, err = io.StringIO(), io.StringIO()
         with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err), \
                 mock.patch.dict(os.environ, environment or {}):
-            code = medium.main(["medium.py", *arguments])
+            try:
+                code = medium.main(["medium.py", *arguments])
+            except SystemExit as exit:
+                code = exit.code
         return code, out.getvalue(), err.getvalue()
 
     def test_make_medium_writes_signs_and_prints_the_images_digest(self):
@@ -635,11 +655,15 @@ class CommandLine(Medium):
         self.assertTrue(authenticode.examine(image.read(image.files(iso9660.JOLIET)["setup.exe"])).signed)
 
     def test_exit_statuses_and_errors(self):
-        self.assertEqual(self.main()[0], 2)
-        self.assertEqual(self.main("sign")[0], 2)
-        with self.assertRaises(SystemExit) as raised:
-            self.main("make", "only-one")
-        self.assertEqual(raised.exception.code, 2)
+        for arguments in ((), ("sign",)):
+            code, out, err = self.main(*arguments)
+            self.assertEqual((code, out), (2, ""))
+            self.assertTrue(err.startswith("The medium tooling behind scripts/make-medium"), err)
+        code, out, err = self.main("make", "only-one")
+        self.assertEqual((code, out), (2, ""))
+        self.assertTrue(err.startswith("usage: make-medium "), err)
+        self.assertTrue(err.endswith("error: the following arguments are required: OUTPUT.iso\n"
+                                     "(see make-medium --help)\n"), err)
         code, out, err = self.main("make", str(self.folder / "none"), str(self.output))
         self.assertEqual((code, out), (1, ""))
         self.assertTrue(err.startswith(f"error: the payload folder {self.folder / 'none'} does not exist"), err)
@@ -721,7 +745,10 @@ case "$1" in --build) mkdir -p "$2/src/listed" && touch "$2/src/$LEAVE";; esac
         self.assertEqual(self.log.read_text().splitlines(), [f"$ {steps[0]}", given[0], f"$ {steps[1]}", given[1]])
         self.assertEqual(err.getvalue().splitlines(), given)
         self.log.write_text("")
-        self.assertEqual(self.build("setup.exe"), self.release / "src" / "setup.exe")
+        with contextlib.redirect_stderr(err):
+            err.truncate(0)
+            self.assertEqual(self.build("setup.exe"), self.release / "src" / "setup.exe")
+        self.assertEqual(err.getvalue(), "")
         self.assertIn("-DMEDIUM_VERSION= -DMEDIUM_PAYLOAD_LIST= password=none", self.log.read_text())
 
     def test_a_failing_step_or_a_missing_program_is_an_error(self):
