@@ -385,6 +385,9 @@ class SourceOfAMedium(unittest.TestCase):
             (self.repo / "new" / "b.txt").write_text("b")
             (self.repo / "c").write_text("a name of one letter")
             self.assertEqual(sorted(build.source(self.repo).changes), ["a.txt", "c", "new/b.txt"])
+            # A rename's origin is a field of its own in git's output, not an entry to cut a status from.
+            self.git("mv", "a.txt", "renamed.txt")
+            self.assertEqual(sorted(build.source(self.repo).changes), ["a.txt", "c", "new/b.txt", "renamed.txt"])
             (self.repo / ".git" / "index").write_bytes(b"not an index")
             self.assertRaisesRegex(build.BuildError, "git status failed", build.source, self.repo)
             outside = Path(tempfile.mkdtemp(prefix="medium-units-"))
