@@ -157,6 +157,7 @@ class MakeMedium(Medium):
         log_file = self.release.parent / "make-medium.log"
         log_file.parent.mkdir(parents=True)
         log_file.write_text("an earlier run's output\n")
+        descriptors = len(os.listdir("/proc/self/fd"))
         previous = os.umask(0o002)
         try:
             log = self.make(self.request(volume_label="TARVIN_2", autorun_label="安装光盘"), stand_in)
@@ -164,6 +165,7 @@ class MakeMedium(Medium):
         finally:
             os.umask(previous)
         self.assertEqual(stat.S_IMODE(self.output.stat().st_mode), 0o664)
+        self.assertEqual(len(os.listdir("/proc/self/fd")), descriptors, "every file make opened is closed")
         self.assertEqual(os.listdir(self.out), ["medium.iso"])
         self.assertEqual(log.splitlines(), [
             f"==> Leaving out {self.payload / 'for the vendor.txt'}: the medium takes only voabc.txt and vorncopy"

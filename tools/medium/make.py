@@ -56,7 +56,9 @@ def write_image(request: Request, found: medium_payload.Payload, launcher: Path,
     autorun = scratch / AUTORUN
     autorun.write_bytes(medium_payload.autorun_inf(request.autorun_label))
     date = datetime.datetime.fromtimestamp(source.date, datetime.timezone.utc).strftime("%Y%m%d%H%M%S00")
-    partial = Path(tempfile.mkstemp(dir=request.output.parent, prefix=f".{request.output.name}.")[1])
+    descriptor, name = tempfile.mkstemp(dir=request.output.parent, prefix=f".{request.output.name}.")
+    os.close(descriptor)  # xorriso writes it by name
+    partial = Path(name)
     try:
         # Startup files are not read, names are UTF-8 on both sides whatever the locale, every date is the
         # source date, owners and modes are fixed, and symbolic links in the payload become the files they
