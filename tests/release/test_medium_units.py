@@ -14,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 from pathlib import Path
 from unittest import mock
@@ -436,7 +437,10 @@ class SourceOfAMedium(unittest.TestCase):
         with contextlib.redirect_stderr(waiting):
             thread = threading.Thread(target=second)
             thread.start()
-            self.assertFalse(entered.wait(0.3), "the second build went in while the first held the lock")
+            deadline = time.monotonic() + 30
+            while "Waiting" not in waiting.getvalue() and time.monotonic() < deadline:
+                time.sleep(0.01)
+            self.assertFalse(entered.wait(0.2), "the second build went in while the first held the lock")
             first.close()
             self.assertTrue(entered.wait(30))
             thread.join()
