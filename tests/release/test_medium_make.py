@@ -305,7 +305,6 @@ class MakeMedium(Medium):
     def test_the_summary_names_size_origin_signature_list_and_files(self):
         self.repository()
         self.make(self.request())
-        size = self.output.stat().st_size
         lines = make.summary(self.output)
         self.assertEqual(lines[1], f"  commit {self.commit[:12]}, version 1.2.3")
         self.assertEqual(lines[2:5], ["  setup.exe is not signed", f"  setup.exe carries the payload list of"
@@ -322,6 +321,7 @@ class MakeMedium(Medium):
             program.write_bytes(program_with_resources(resources))
             make.write_image(self.request(), found, program, source, self.folder, self.folder / "log")
             self.assertRegex(make.summary(self.output)[3], f"^{told}")
+        size = self.output.stat().st_size
         for cd, dvd, fits in ((size, size, "fits on a CD (700 MB)"),
                               (size - 1, size, "warning: larger than a CD (700 MB); it needs a DVD"),
                               (size - 1, size - 1, "warning: larger than a single-layer DVD (4.7 GB)")):
