@@ -13,6 +13,7 @@ from pathlib import Path
 
 import authenticode
 import build
+import certificate_table
 import iso9660
 import payload as medium_payload
 import payload_list
@@ -241,8 +242,8 @@ def _make_locked(request: Request, found: medium_payload.Payload, listing: Listi
 
 def _signature_of(program: Path) -> bytes:
     try:
-        signature = authenticode.signature_der(program.read_bytes())
-    except authenticode.Refused as error:
+        signature = certificate_table.signature_der(program.read_bytes())
+    except certificate_table.Refused as error:
         raise SigningError(f"{program}: {error}") from None
     if signature is None:
         raise SigningError(f"{program} carries no signature to attach")
