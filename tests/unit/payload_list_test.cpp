@@ -32,29 +32,41 @@ TEST(PayloadList, AWellFormedListGivesEachFileItsDigestSizeAndPath) {
   EXPECT_EQ(list->entries()[1].size, 0u);
   EXPECT_EQ(list->entries()[1].sha256[31], 0x55);
   EXPECT_EQ(list->entries()[2].size, 18446744073709551615u);
-
-  // The launcher's own names find their lines whatever the case of their ASCII letters.
-  EXPECT_EQ(list->Find(L"voabc.txt"), &list->entries()[0]);
-  EXPECT_EQ(list->Find(L"VORNCOPY\\dao350.DLL"), &list->entries()[1]);
-  EXPECT_EQ(list->Find(L"vorncopy\\SUB DIR\\安装.exe"), &list->entries()[2]);
-  EXPECT_EQ(list->Find(L"vorncopy\\msjter35.dll"), nullptr);
-  EXPECT_EQ(list->Find(L"vorncopy/Dao350.dll"), nullptr);
-  EXPECT_EQ(list->Find(L"Dao350.dll"), nullptr);
-  EXPECT_EQ(list->Find(L"voabc.txt "), nullptr);
 }
 
 TEST(PayloadList, AListOfNoFilesIsWellFormed) {
   const auto list = PayloadList::Parse("TARVIN PAYLOAD LIST 1\n");
   ASSERT_TRUE(list);
   EXPECT_TRUE(list->entries().empty());
-  EXPECT_EQ(list->Find(L"voabc.txt"), nullptr);
 }
 
-TEST(PayloadList, PathsAreSortedByTheirBytesNotByLetters) {
-  const auto list = PayloadList::Parse("TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", "vorncopy\\B.dll") +
-                                       Line(kDigestB, "2", "vorncopy\\a.dll"));
-  ASSERT_TRUE(list);
-  EXPECT_EQ(list->Find(L"vorncopy\\A.DLL"), &list->entries()[1]);
+// The launcher's own names find their lines whatever the case of their ASCII letters; no other name
+// finds one. Paths are sorted by their bytes, not by their letters.
+TEST(PayloadList, ANameFindsItsLineWhateverTheCaseOfItsLetters) {
+  const std::string byBytes = "TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", "vorncopy\\B.dll") +
+                              Line(kDigestB, "2", "vorncopy\\a.dll");
+  constexpr int kNone = -1;
+  const struct {
+    std::string list;
+    const wchar_t* name;
+    int line;
+  } lookups[] = {
+      {kWellFormed, L"voabc.txt", 0},
+      {kWellFormed, L"VORNCOPY\\dao350.DLL", 1},
+      {kWellFormed, L"vorncopy\\SUB DIR\\安装.exe", 2},
+      {kWellFormed, L"vorncopy\\msjter35.dll", kNone},
+      {kWellFormed, L"vorncopy/Dao350.dll", kNone},
+      {kWellFormed, L"Dao350.dll", kNone},
+      {kWellFormed, L"voabc.txt ", kNone},
+      {"TARVIN PAYLOAD LIST 1\n", L"voabc.txt", kNone},
+      {byBytes, L"vorncopy\\A.DLL", 1},
+  };
+  for (const auto& [text, name, line] : lookups) {
+    const auto list = PayloadList::Parse(text);
+    ASSERT_TRUE(list) << text;
+    EXPECT_EQ(list->Find(name), line == kNone ? nullptr : &list->entries().at(static_cast<std::size_t>(line)))
+        << testing::PrintToString(name);
+  }
 }
 
 TEST(PayloadList, EveryDepartureFromTheFormatIsDamage) {
