@@ -40,8 +40,8 @@ TEST(PayloadList, AListOfNoFilesIsWellFormed) {
   EXPECT_TRUE(list->entries().empty());
 }
 
-// The launcher's own names find their lines whatever the case of their ASCII letters; no other name
-// finds one. Paths are sorted by their bytes, not by their letters.
+// The launcher's own names find their lines whatever the case of their ASCII letters, A to Z; no other
+// name finds one. Paths are sorted by their bytes, not by their letters.
 TEST(PayloadList, ANameFindsItsLineWhateverTheCaseOfItsLetters) {
   const std::string byBytes = "TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", "vorncopy\\B.dll") +
                               Line(kDigestB, "2", "vorncopy\\a.dll");
@@ -60,6 +60,7 @@ TEST(PayloadList, ANameFindsItsLineWhateverTheCaseOfItsLetters) {
       {kWellFormed, L"voabc.txt ", kNone},
       {"TARVIN PAYLOAD LIST 1\n", L"voabc.txt", kNone},
       {byBytes, L"vorncopy\\A.DLL", 1},
+      {"TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", "vorncopy\\az.dll"), L"VORNCOPY\\AZ.DLL", 0},
   };
   for (const auto& [text, name, line] : lookups) {
     const auto list = PayloadList::Parse(text);
