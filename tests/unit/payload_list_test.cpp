@@ -70,6 +70,46 @@ TEST(PayloadList, ANameFindsItsLineWhateverTheCaseOfItsLetters) {
   }
 }
 
+// A path is well-formed UTF-8: each form of two, three and four bytes is tried at its first and last
+// code point and one past either end, and each sequence ends the path, where a cut one would run past it.
+TEST(PayloadList, PathsAreUtf8ToTheEdgesOfEveryForm) {
+  const struct {
+    const char* what;
+    std::string character;
+    bool wellFormed;
+  } cases[] = {
+      {"U+007F", "\x7F", true},
+      {"a lone continuation byte", "\x80", false},
+      {"U+0080", "\xC2\x80", true},
+      {"U+007F in two bytes", "\xC1\xBF", false},
+      {"U+07FF", "\xDF\xBF", true},
+      {"U+0800", "\xE0\xA0\x80", true},
+      {"U+07FF in three bytes", "\xE0\x9F\xBF", false},
+      {"U+1000", "\xE1\x80\x80", true},
+      {"U+D7FF", "\xED\x9F\xBF", true},
+      {"U+D800", "\xED\xA0\x80", false},
+      {"U+DFFF", "\xED\xBF\xBF", false},
+      {"U+E000", "\xEE\x80\x80", true},
+      {"U+FFFF", "\xEF\xBF\xBF", true},
+      {"U+10000", "\xF0\x90\x80\x80", true},
+      {"U+FFFF in four bytes", "\xF0\x8F\xBF\xBF", false},
+      {"U+FFFFF", "\xF3\xBF\xBF\xBF", true},
+      {"U+10FFFF", "\xF4\x8F\xBF\xBF", true},
+      {"U+110000", "\xF4\x90\x80\x80", false},
+      {"a lead byte past U+10FFFF", "\xF5\x80\x80\x80", false},
+      {"a sequence cut short", "\xF0\x90\x80", false},
+      {"a lead byte before a letter", "\xC2\x41", false},
+      {"a lead byte before a lead byte", "\xC2\xC2\x80", false},
+  };
+  for (const auto& [what, character, wellFormed] : cases) {
+    const auto list = PayloadList::Parse("TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "3", "vo" + character));
+    EXPECT_EQ(list.has_value(), wellFormed) << what;
+    if (list && wellFormed) {
+      EXPECT_EQ(list->entries().at(0).path, "vo" + character) << what;
+    }
+  }
+}
+
 TEST(PayloadList, EveryDepartureFromTheFormatIsDamage) {
   const std::string header = "TARVIN PAYLOAD LIST 1\n";
   const std::string notes = Line(kDigestA, "3", "voabc.txt");
