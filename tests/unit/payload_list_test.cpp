@@ -151,6 +151,7 @@ TEST(PayloadList, EveryDepartureFromTheFormatIsDamage) {
       {"a control character in a path", header + Line(kDigestA, "3", "voabc\x01.txt")},
       {"the last control character in a path", header + Line(kDigestA, "3", "voabc\x1F.txt")},
       {"a path that is not UTF-8", header + Line(kDigestA, "3", "vo\xB0\xB2.txt")},
+      {"a path whose first byte is not UTF-8", header + Line(kDigestA, "3", "\xB0vo.txt")},
       {"an overlong UTF-8 form", header + Line(kDigestA, "3", "vo\xC0\xAF.txt")},
       {"a UTF-8 surrogate", header + Line(kDigestA, "3", "vo\xED\xA0\x80.txt")},
       {"unsorted paths", header + Line(kDigestA, "3", "vorncopy\\Dao350.dll") + notes},
