@@ -80,6 +80,7 @@ TEST(PayloadList, PathsAreUtf8ToTheEdgesOfEveryForm) {
   } cases[] = {
       {"U+007F", "\x7F", true},
       {"a lone continuation byte", "\x80", false},
+      {"a continuation byte before three more", "\x81\x80\x80\x80", false},
       {"U+0080", "\xC2\x80", true},
       {"U+007F in two bytes", "\xC1\xBF", false},
       {"U+07FF", "\xDF\xBF", true},
