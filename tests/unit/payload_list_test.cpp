@@ -94,6 +94,7 @@ TEST(PayloadList, PathsAreUtf8ToTheEdgesOfEveryForm) {
       {"U+FFFF", "\xEF\xBF\xBF", true},
       {"U+10000", "\xF0\x90\x80\x80", true},
       {"U+FFFF in four bytes", "\xF0\x8F\xBF\xBF", false},
+      {"U+40000", "\xF1\x80\x80\x80", true},
       {"U+FFFFF", "\xF3\xBF\xBF\xBF", true},
       {"U+10FFFF", "\xF4\x8F\xBF\xBF", true},
       {"U+110000", "\xF4\x90\x80\x80", false},
