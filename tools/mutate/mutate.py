@@ -12,12 +12,14 @@ import argparse
 import fnmatch
 import importlib
 import io
+import json
 import os
 import queue
 import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import tomllib
@@ -30,6 +32,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import cpp_mutants  # noqa: E402
 import py_mutants  # noqa: E402
 import python_imports  # noqa: E402
+import python_reach  # noqa: E402
 from mutant import Mutant  # noqa: E402
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
@@ -343,27 +346,71 @@ def install_mutant(name: str, source: str, filename: str, watched: list) -> None
                 setattr(other, key, vars(module)[key])
 
 
-def run_suite_in_child(test_modules: list, mutant: Mutant | None, source: str | None, filename: str,
-                       watched: list) -> int:
-    """Forks; the child installs the mutant and runs the test modules' cases. Returns the child's pid."""
+def _fork_quiet() -> int:
+    """Forks; in the child, returns 0 with the standard streams on /dev/null, in a process group of its own."""
     pid = os.fork()
+    if pid == 0:
+        os.setpgid(0, 0)
+        devnull = os.open(os.devnull, os.O_RDWR)
+        os.dup2(devnull, 0), os.dup2(devnull, 1), os.dup2(devnull, 2)
+    return pid
+
+
+def _cases(test_modules: list) -> list[unittest.TestCase]:
+    """The test modules' cases, their module fixtures left out: the parent ran each setUpModule once
+    before forking, and a child that ran tearDownModule would remove what the next children read."""
+    for module in test_modules:
+        module.setUpModule = module.tearDownModule = None
+    return python_reach.flatten(unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromModule(module)
+                                                   for module in test_modules))
+
+
+def run_suite_in_child(test_modules: list, mutant: Mutant | None, source: str | None, filename: str,
+                       watched: list, chosen: list[str] | None = None) -> int:
+    """Forks; the child installs the mutant and runs the chosen cases of the test modules (their ids,
+    fastest first), or all of them when None, and stops at the first failure. Returns the child's pid."""
+    pid = _fork_quiet()
     if pid:
         return pid
     status = 3
     try:
-        os.setpgid(0, 0)
-        devnull = os.open(os.devnull, os.O_RDWR)
-        os.dup2(devnull, 0), os.dup2(devnull, 1), os.dup2(devnull, 2)
         if mutant is not None:
             install_mutant(module_name(mutant.path), source, filename, watched)
-        suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromModule(module)
-                                   for module in test_modules)
-        result = unittest.TextTestRunner(stream=io.StringIO(), failfast=True, verbosity=0).run(suite)
+        cases = _cases(test_modules)
+        if chosen is not None:
+            cases = python_reach.ordered(cases, chosen)
+        result = unittest.TextTestRunner(stream=io.StringIO(), failfast=True, verbosity=0).run(
+            unittest.TestSuite(cases))
         status = 0 if result.wasSuccessful() else 1
     except BaseException:  # noqa: B902 - the mutant broke loading: killed
         status = 2
     finally:
         os._exit(status)
+
+
+def trace_in_child(test_modules: list, files: dict[str, str]) -> python_reach.Trace:
+    """Runs every case of the test modules unmutated, in a forked child under the line tracer, and reads
+    back which case reached which lines of files. Raises MutateError when a case fails."""
+    with tempfile.TemporaryDirectory(prefix="mutate-trace-") as folder:
+        output = Path(folder) / "trace.json"
+        pid = _fork_quiet()
+        if pid == 0:
+            status = 3
+            try:
+                trace = python_reach.trace_cases(unittest.TestSuite(_cases(test_modules)), files)
+                output.write_text(json.dumps(trace.to_json()), encoding="utf-8")
+                status = 0
+            finally:
+                os._exit(status)
+        result = wait_child(pid, time.monotonic() + 600)
+        if result == "timeout":
+            raise MutateError("the unmutated tests ran longer than 600 s under the tracer")
+        if result != "passed" or not output.is_file():
+            raise MutateError("the unmutated tests could not be run under the tracer")
+        trace = python_reach.Trace.from_json(json.loads(output.read_text(encoding="utf-8")))
+    if not trace.passed:
+        raise MutateError("the tests fail on the unmutated modules")
+    return trace
 
 
 def wait_child(pid: int, deadline: float) -> str:
@@ -411,6 +458,8 @@ def run_python(language: Language, files: list[str], report: Report, jobs: int, 
                if getattr(module, "__file__", None)
                and Path(module.__file__).resolve().parent in {path.parent.resolve() for path in
                                                              [*all_modules.values(), *test_paths]}]
+    files_watched = {os.path.realpath(path): path.relative_to(root).as_posix() for path in all_modules.values()}
+    traces: dict[tuple[str, ...], python_reach.Trace] = {}
     try:
         for path in files:
             name = module_name(path)
@@ -422,11 +471,18 @@ def run_python(language: Language, files: list[str], report: Report, jobs: int, 
                 for mutant in mutants:
                     report.add(folder, Outcome(mutant, SURVIVED, "no test covers the file"))
                 continue
-            started = time.monotonic()
-            if wait_child(run_suite_in_child(tests, None, None, path, watched), started + 600) != "passed":
-                raise MutateError(f"the tests of {path} fail on the unmutated module")
-            timeout = 10 * (time.monotonic() - started) + 5
+            key = tuple(module.__name__ for module in tests)
+            if key not in traces:
+                try:
+                    traces[key] = trace_in_child(tests, files_watched)
+                except MutateError as error:
+                    raise MutateError(f"{error}: the tests of {path}") from None
+                trace = traces[key]
+                print(f"{path}: the unmutated run of {len(trace.cases)} cases "
+                      f"({', '.join(key)}) took {trace.seconds:.1f} s with tracing", flush=True)
+            trace = traces[key]
             original = (root / path).read_text(encoding="utf-8")
+            reach = python_reach.Reach(original)
             running: list[tuple[int, float, Mutant]] = []
             pending = list(mutants)
             while (pending or running) and not stop.is_set():
@@ -438,8 +494,13 @@ def run_python(language: Language, files: list[str], report: Report, jobs: int, 
                     except SyntaxError:
                         report.add(folder, Outcome(mutant, NOT_VIABLE))
                         continue
-                    pid = run_suite_in_child(tests, mutant, source, str(module_paths[name]), watched)
-                    running.append((pid, time.monotonic() + timeout, mutant))
+                    lines = reach.lines(mutant, original)
+                    chosen = None if lines is None else trace.reaching(path, lines)
+                    if chosen == []:
+                        report.add(folder, Outcome(mutant, SURVIVED, "no test reaches the line"))
+                        continue
+                    pid = run_suite_in_child(tests, mutant, source, str(module_paths[name]), watched, chosen)
+                    running.append((pid, time.monotonic() + trace.time_limit(chosen), mutant))
                 for entry in list(running):
                     pid, deadline, mutant = entry
                     done, status = os.waitpid(pid, os.WNOHANG)
