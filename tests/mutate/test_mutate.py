@@ -110,6 +110,13 @@ class CppMutants(unittest.TestCase):
         self.assertEqual([(3, "< -> <="), (3, "3 -> 2"), (3, "3 -> 4")],
                          [(mutant.line, mutant.description) for mutant in found])
 
+    def test_capacity_hints_keep_their_arguments(self):
+        source = ("std::string Join(const std::string& a, std::size_t n) {\n  std::string out;\n"
+                  "  out.reserve(a.size() / 2 + n);\n  if (n > 1) out += a;\n  return out;\n}\n")
+        self.assertEqual([(3, "drop `out.reserve(a.size() / 2 + n);`"), (4, "if (n > 1) -> if (!(...))"), (4, "> -> >="),
+                          (4, "1 -> 0"), (4, "1 -> 2"), (4, "drop `out += a;`")],
+                         [(mutant.line, mutant.description) for mutant in cpp_mutants.mutants(source)])
+
 
 PYTHON = textwrap.dedent('''\
     """A docstring: if a < b: return 1"""

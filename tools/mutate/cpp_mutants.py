@@ -370,5 +370,13 @@ def mutants(source: str, path: str = "") -> list[Mutant]:
         if len(shown) > 60:
             shown = shown[:57] + "..."
         replace(tokens[start].start, tokens[end].end, "{}", f"drop `{shown}`", tokens[start].line)
+    # A capacity hint changes only how often a container allocates, never what it holds: a mutant of
+    # `reserve(...)`'s arguments is equivalent by construction.
+    hints = [(tokens[index + 1].end, tokens[_matching(tokens, index + 1)].start)
+             for index, token in enumerate(tokens[1:-1], start=1)
+             if token.kind == "identifier" and token.text == "reserve" and tokens[index - 1].text in (".", "->")
+             and tokens[index + 1].text == "("]
+    found = [mutant for mutant in found
+             if not any(start <= mutant.start and mutant.end <= end for start, end in hints)]
     found.sort(key=lambda mutant: (mutant.start, mutant.end, mutant.replacement))
     return found
