@@ -9,16 +9,19 @@ import subprocess
 import sys
 import tempfile
 import textwrap
+import threading
 import types
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "mutate"))
 import cpp_mutants  # noqa: E402
-import mutate  # noqa: E402
 import py_mutants  # noqa: E402
 import python_imports  # noqa: E402
 import python_reach  # noqa: E402
+import python_runner  # noqa: E402
+import selection  # noqa: E402
+import tally  # noqa: E402
 
 CPP = textwrap.dedent("""\
     #include <cstddef>
@@ -186,7 +189,7 @@ class PythonMutants(unittest.TestCase):
         user.limit = module.limit
         sys.modules[module.__name__] = module
         try:
-            mutate.install_mutant(module.__name__, "LIMIT = 4\ndef limit():\n    return LIMIT\n", "x.py", [user])
+            python_runner.install_mutant(module.__name__, "LIMIT = 4\ndef limit():\n    return LIMIT\n", "x.py", [user])
             self.assertEqual(4, module.limit())
             self.assertEqual(4, user.limit())
         finally:
@@ -258,7 +261,7 @@ class PythonRunner(unittest.TestCase):
     """A made-up module judged by made-up tests: each case logs its process and name, so the log tells
     which cases each forked run ran."""
 
-    class Outcomes(mutate.Report):
+    class Outcomes(tally.Report):
         def __init__(self):
             super().__init__(out=io.StringIO())
             self.outcomes = []
@@ -274,7 +277,7 @@ class PythonRunner(unittest.TestCase):
         (folder / "tests").mkdir()
         (folder / "tools/sample/reach_sample.py").write_text(REACHED_MODULE)
         (folder / "tests/test_reach_sample.py").write_text(REACHING_TESTS)
-        language = mutate.Language("python", ["tools/sample"], ["*.py"], [],
+        language = selection.Language("python", ["tools/sample"], ["*.py"], [],
                                    {"tests": ["tests/test_reach_sample.py"]})
         report = self.Outcomes()
         saved_path, saved_cwd, saved_grace = list(sys.path), os.getcwd(), python_reach.GRACE
@@ -282,7 +285,7 @@ class PythonRunner(unittest.TestCase):
         python_reach.GRACE = 1.0
         try:
             with contextlib.redirect_stdout(io.StringIO()) as printed:
-                mutate.run_python(language, ["tools/sample/reach_sample.py"], report, 1, mutate.threading.Event(),
+                python_runner.run_python(language, ["tools/sample/reach_sample.py"], report, 1, threading.Event(),
                                   root=folder)
         finally:
             python_reach.GRACE = saved_grace
@@ -353,21 +356,21 @@ class Selection(unittest.TestCase):
         (self.folder / "tools/medium/f.py").unlink()
 
     def test_changed_picks_what_the_branch_touched_since_the_merge_base(self):
-        languages = mutate.load_config()
-        files = mutate.checkout_files(self.folder)
-        changed = mutate.changed_files("main", self.folder)
+        languages = selection.load_config()
+        files = selection.checkout_files(self.folder)
+        changed = selection.changed_files("main", self.folder)
         self.assertNotIn("tools/medium/later.py", changed)
         self.assertEqual({"cpp": ["src/actions/a.cpp", "src/common/d.cpp"], "python": ["tools/medium/g.py"]},
-                         mutate.select_files(languages, files, [], changed))
+                         selection.select_files(languages, files, [], changed))
 
     def test_named_files_and_folders_narrow_the_choice(self):
-        languages = mutate.load_config()
-        files = mutate.checkout_files(self.folder)
+        languages = selection.load_config()
+        files = selection.checkout_files(self.folder)
         self.assertEqual({"cpp": ["src/actions/a.cpp", "src/actions/b.cpp"], "python": ["tools/medium/e.py"]},
-                         mutate.select_files(languages, files, ["src/actions/", "tools/medium/e.py"], None))
+                         selection.select_files(languages, files, ["src/actions/", "tools/medium/e.py"], None))
         self.assertEqual({"cpp": ["src/actions/a.cpp"], "python": []},
-                         mutate.select_files(languages, files, ["src/actions"],
-                                             mutate.changed_files("main", self.folder)))
+                         selection.select_files(languages, files, ["src/actions"],
+                                             selection.changed_files("main", self.folder)))
 
     def test_tests_cover_the_modules_they_import_through_others(self):
         (self.folder / "tools/medium/e.py").write_text("import g\n")
