@@ -102,9 +102,15 @@ def trace_in_child(test_modules: list, files: dict[str, str]) -> python_reach.Tr
                 status = 0
             finally:
                 os._exit(status)
-        result = wait_child(pid, time.monotonic() + 600)
+        try:
+            # Only against a run that hangs: tracing slows the cases down several times on a busy machine.
+            result = wait_child(pid, time.monotonic() + 3600)
+        except BaseException:  # noqa: B902 - an interrupted run ends the traced run too
+            os.killpg(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            raise
         if result == "timeout":
-            raise MutateError("the unmutated tests ran longer than 600 s under the tracer")
+            raise MutateError("the unmutated tests ran longer than an hour under the tracer")
         if result != "passed" or not output.is_file():
             raise MutateError("the unmutated tests could not be run under the tracer")
         trace = python_reach.Trace.from_json(json.loads(output.read_text(encoding="utf-8")))
@@ -171,6 +177,7 @@ def run_python(language: Language, files: list[str], report: Report, jobs: int, 
                 for mutant in mutants:
                     report.add(folder, Outcome(mutant, SURVIVED, "no test covers the file"))
                 continue
+            started = time.monotonic()
             key = tuple(module.__name__ for module in tests)
             if key not in traces:
                 try:
@@ -213,6 +220,8 @@ def run_python(language: Language, files: list[str], report: Report, jobs: int, 
                         report.add(folder, Outcome(mutant, KILLED, "timeout" if result == "timeout" else ""))
                         running.remove(entry)
                 time.sleep(0.005)
+            elapsed = time.monotonic() - started
+            print(f"{path}: {len(mutants)} mutants in {int(elapsed // 60)} min {elapsed % 60:.1f} s", flush=True)
     finally:
         for entry in locals().get("running", []):
             try:
