@@ -214,6 +214,13 @@ REACHED_MODULE = textwrap.dedent('''\
 
     def unreached(x):
         return -x
+
+
+    def table():
+        return [1]
+
+
+    TABLE = table()
     ''')
 
 REACHING_TESTS = textwrap.dedent('''\
@@ -240,6 +247,7 @@ REACHING_TESTS = textwrap.dedent('''\
         def test_a_limit(self):
             ran("limit")
             self.assertEqual(2, reach_sample.LIMIT)
+            self.assertEqual([1], reach_sample.TABLE)
 
         def test_b_double(self):
             ran("double")
@@ -310,6 +318,9 @@ class PythonRunner(unittest.TestCase):
             (9, "drop `return bool(x)`", "killed", ""),
             (13, "drop `return -x`", "killed", ""),  # reached by the slow case alone, judged within its time
             (17, "drop `return -x`", "survived", "no test reaches the line"),
+            (21, "drop `return [1]`", "killed", ""),  # called at import: every case
+            (21, "1 -> 0", "killed", ""),
+            (21, "1 -> 2", "killed", ""),
         ], outcomes)
         self.assertEqual([
             ["setUpModule"],  # once, before the forks
@@ -321,6 +332,9 @@ class PythonRunner(unittest.TestCase):
             ["double"],
             ["fast"],  # the fast case first kills it: the slow one, which it passes, never runs
             ["slow"],
+            ["limit"],
+            ["limit"],
+            ["limit"],
         ], runs)
         self.assertIn("the unmutated run of 4 cases", printed)
 

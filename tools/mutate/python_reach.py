@@ -14,6 +14,7 @@ import sys
 import threading
 import time
 import unittest
+from collections.abc import Callable
 from dataclasses import dataclass, field
 
 from mutant import Mutant
@@ -46,6 +47,15 @@ class Trace:
     fixtures: float  # the time spent outside the cases (class and module fixtures)
     seconds: float  # the whole run's time, tracing included
     passed: bool
+    # The lines reached while the judged modules were executed again, as each mutant's run does: code
+    # that their module level calls is import-time code too.
+    imported: set[tuple[str, int]] = field(default_factory=set)
+
+    def judges(self, path: str, lines: set[int] | None) -> list[str] | None:
+        """The cases that judge a mutant needing lines of path (see Reach): None for every case."""
+        if lines is None or any((path, line) in self.imported for line in lines):
+            return None
+        return self.reaching(path, lines)
 
     def reaching(self, path: str, lines: set[int]) -> list[str]:
         """The ids of the cases that reached one of lines of path, fastest first."""
@@ -61,13 +71,15 @@ class Trace:
 
     def to_json(self) -> dict:
         return {"passed": self.passed, "fixtures": self.fixtures, "seconds": self.seconds,
+                "imported": sorted(self.imported),
                 "cases": {case: {"seconds": trace.seconds, "lines": sorted(trace.lines)}
                           for case, trace in self.cases.items()}}
 
     @staticmethod
     def from_json(data: dict) -> Trace:
         return Trace({case: CaseTrace(trace["seconds"], {(path, line) for path, line in trace["lines"]})
-                      for case, trace in data["cases"].items()}, data["fixtures"], data["seconds"], data["passed"])
+                      for case, trace in data["cases"].items()}, data["fixtures"], data["seconds"], data["passed"],
+                     {(path, line) for path, line in data["imported"]})
 
 
 class _Recorder(unittest.TestResult):
@@ -124,20 +136,24 @@ class _Recorder(unittest.TestResult):
         self.fixtures += time.monotonic() - self.stopped
 
 
-def trace_cases(suite: unittest.TestSuite, files: dict[str, str]) -> Trace:
-    """Runs suite with the line tracer on, in this thread and in the threads it starts. files maps the
-    real paths of the watched files to the names they are recorded under."""
+def trace_cases(suite: unittest.TestSuite, files: dict[str, str], load: Callable[[], object]) -> Trace:
+    """Calls load (which executes the judged modules again), then runs suite, with the line tracer on in
+    this thread and in the threads they start. files maps the real paths of the watched files to the
+    names they are recorded under."""
     recorder = _Recorder(files)
     started = time.monotonic()
     threading.settrace(recorder.tracer)
     sys.settrace(recorder.tracer)
     try:
+        load()
+        imported, recorder.reached = recorder.reached, set()
+        recorder.stopped = time.monotonic()
         suite.run(recorder)
     finally:
         sys.settrace(None)
         threading.settrace(None)
     recorder.finish()
-    return Trace(recorder.cases, recorder.fixtures, time.monotonic() - started, recorder.wasSuccessful())
+    return Trace(recorder.cases, recorder.fixtures, time.monotonic() - started, recorder.wasSuccessful(), imported)
 
 
 def ordered(cases: list[unittest.TestCase], chosen: list[str]) -> list[unittest.TestCase]:

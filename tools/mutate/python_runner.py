@@ -88,16 +88,23 @@ def run_suite_in_child(test_modules: list, mutant: Mutant | None, source: str | 
         os._exit(status)
 
 
-def trace_in_child(test_modules: list, files: dict[str, str]) -> python_reach.Trace:
-    """Runs every case of the test modules unmutated, in a forked child under the line tracer, and reads
-    back which case reached which lines of files. Raises MutateError when a case fails."""
+def trace_in_child(test_modules: list, files: dict[str, str], judged: dict[str, Path],
+                   watched: list) -> python_reach.Trace:
+    """Executes the judged modules (name -> file) again and runs every case of the test modules, unmutated,
+    in a forked child under the line tracer, and reads back which lines each reached. Raises MutateError
+    when a case fails."""
+
+    def load() -> None:
+        for name, path in judged.items():
+            install_mutant(name, path.read_text(encoding="utf-8"), str(path), watched)
+
     with tempfile.TemporaryDirectory(prefix="mutate-trace-") as folder:
         output = Path(folder) / "trace.json"
         pid = _fork_quiet()
         if pid == 0:
             status = 3
             try:
-                trace = python_reach.trace_cases(unittest.TestSuite(_cases(test_modules)), files)
+                trace = python_reach.trace_cases(unittest.TestSuite(_cases(test_modules)), files, load)
                 output.write_text(json.dumps(trace.to_json()), encoding="utf-8")
                 status = 0
             finally:
@@ -181,7 +188,10 @@ def run_python(language: Language, files: list[str], report: Report, jobs: int, 
             key = tuple(module.__name__ for module in tests)
             if key not in traces:
                 try:
-                    traces[key] = trace_in_child(tests, files_watched)
+                    judged = {module_name(other): module_paths[module_name(other)] for other in files
+                              if module_name(other) in sys.modules
+                              and coverage.get(module_name(other)) == coverage[name]}
+                    traces[key] = trace_in_child(tests, files_watched, judged, watched)
                 except MutateError as error:
                     raise MutateError(f"{error}: the tests of {path}") from None
                 trace = traces[key]
@@ -202,7 +212,7 @@ def run_python(language: Language, files: list[str], report: Report, jobs: int, 
                         report.add(folder, Outcome(mutant, NOT_VIABLE))
                         continue
                     lines = reach.lines(mutant, original)
-                    chosen = None if lines is None else trace.reaching(path, lines)
+                    chosen = trace.judges(path, lines)
                     if chosen == []:
                         report.add(folder, Outcome(mutant, SURVIVED, "no test reaches the line"))
                         continue
