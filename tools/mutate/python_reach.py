@@ -3,8 +3,8 @@
 The covering test cases run once, unmutated, under a line tracer that records only the lines of the
 watched files, case by case. A mutant inside a function body can change nothing for a case that never
 reached its lines: the case runs exactly as unmutated until the mutated code runs. A mutant of code that
-runs at import (module level, class bodies, a `def` line, its decorators and default values) is judged
-by every covering case."""
+runs at import (module level, class bodies, a `def` line, its decorators and default values, and what
+the module's own execution calls) is judged by every covering case."""
 
 from __future__ import annotations
 
