@@ -325,6 +325,7 @@ class PythonRunner(unittest.TestCase):
         self.assertEqual([
             ["setUpModule"],  # once, before the forks
             ["limit", "double", "slow", "fast"],  # the traced run
+            ["limit", "double", "slow", "fast"],  # the untraced run, for the times
             ["limit"],  # module level: every case, until one fails
             ["limit"],
             ["limit", "double"],

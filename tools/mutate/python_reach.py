@@ -63,6 +63,13 @@ class Trace:
                  if any((path, line) in trace.lines for line in lines)]
         return sorted(found, key=lambda case: self.cases[case].seconds)
 
+    def timed_by(self, untraced: Trace) -> None:
+        """Takes the times of an untraced run: the tracer slows some cases down many times more than
+        others, and a time limit scaled from its times would let a mutant that hangs run for hours."""
+        for case, trace in self.cases.items():
+            trace.seconds = untraced.cases[case].seconds if case in untraced.cases else trace.seconds
+        self.fixtures = untraced.fixtures
+
     def time_limit(self, cases: list[str] | None) -> float:
         """Ten times what the chosen cases (all when None) and every fixture took unmutated, plus GRACE:
         a mutant that loops for ever ends, one that is merely slower does not."""
@@ -136,14 +143,16 @@ class _Recorder(unittest.TestResult):
         self.fixtures += time.monotonic() - self.stopped
 
 
-def trace_cases(suite: unittest.TestSuite, files: dict[str, str], load: Callable[[], object]) -> Trace:
+def trace_cases(suite: unittest.TestSuite, files: dict[str, str], load: Callable[[], object],
+                tracing: bool = True) -> Trace:
     """Calls load (which executes the judged modules again), then runs suite, with the line tracer on in
     this thread and in the threads they start. files maps the real paths of the watched files to the
-    names they are recorded under."""
+    names they are recorded under. Without tracing, only the times are recorded."""
     recorder = _Recorder(files)
     started = time.monotonic()
-    threading.settrace(recorder.tracer)
-    sys.settrace(recorder.tracer)
+    if tracing:
+        threading.settrace(recorder.tracer)
+        sys.settrace(recorder.tracer)
     try:
         load()
         imported, recorder.reached = recorder.reached, set()

@@ -89,41 +89,46 @@ def run_suite_in_child(test_modules: list, mutant: Mutant | None, source: str | 
 
 
 def trace_in_child(test_modules: list, files: dict[str, str], judged: dict[str, Path],
-                   watched: list) -> python_reach.Trace:
+                   watched: list) -> tuple[python_reach.Trace, float]:
     """Executes the judged modules (name -> file) again and runs every case of the test modules, unmutated,
-    in a forked child under the line tracer, and reads back which lines each reached. Raises MutateError
-    when a case fails."""
+    in a forked child under the line tracer, and reads back which lines each reached; then once more
+    without the tracer, in another child, for the cases' times. Returns the trace and the untraced run's
+    time. Raises MutateError when a case fails."""
 
     def load() -> None:
         for name, path in judged.items():
             install_mutant(name, path.read_text(encoding="utf-8"), str(path), watched)
 
-    with tempfile.TemporaryDirectory(prefix="mutate-trace-") as folder:
-        output = Path(folder) / "trace.json"
-        pid = _fork_quiet()
-        if pid == 0:
-            status = 3
+    runs = []
+    for tracing in (True, False):
+        with tempfile.TemporaryDirectory(prefix="mutate-trace-") as folder:
+            output = Path(folder) / "trace.json"
+            pid = _fork_quiet()
+            if pid == 0:
+                status = 3
+                try:
+                    trace = python_reach.trace_cases(unittest.TestSuite(_cases(test_modules)), files, load, tracing)
+                    output.write_text(json.dumps(trace.to_json()), encoding="utf-8")
+                    status = 0
+                finally:
+                    os._exit(status)
             try:
-                trace = python_reach.trace_cases(unittest.TestSuite(_cases(test_modules)), files, load)
-                output.write_text(json.dumps(trace.to_json()), encoding="utf-8")
-                status = 0
-            finally:
-                os._exit(status)
-        try:
-            # Only against a run that hangs: tracing slows the cases down several times on a busy machine.
-            result = wait_child(pid, time.monotonic() + 3600)
-        except BaseException:  # noqa: B902 - an interrupted run ends the traced run too
-            os.killpg(pid, signal.SIGKILL)
-            os.waitpid(pid, 0)
-            raise
-        if result == "timeout":
-            raise MutateError("the unmutated tests ran longer than an hour under the tracer")
-        if result != "passed" or not output.is_file():
-            raise MutateError("the unmutated tests could not be run under the tracer")
-        trace = python_reach.Trace.from_json(json.loads(output.read_text(encoding="utf-8")))
-    if not trace.passed:
-        raise MutateError("the tests fail on the unmutated modules")
-    return trace
+                # Only against a run that hangs: tracing slows the cases down many times on a busy machine.
+                result = wait_child(pid, time.monotonic() + 3600)
+            except BaseException:  # noqa: B902 - an interrupted run ends this one too
+                os.killpg(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                raise
+            if result == "timeout":
+                raise MutateError("the unmutated tests ran longer than an hour")
+            if result != "passed" or not output.is_file():
+                raise MutateError("the unmutated tests could not be run")
+            runs.append(python_reach.Trace.from_json(json.loads(output.read_text(encoding="utf-8"))))
+        if not runs[-1].passed:
+            raise MutateError("the tests fail on the unmutated modules")
+    traced, untraced = runs
+    traced.timed_by(untraced)
+    return traced, untraced.seconds
 
 
 def wait_child(pid: int, deadline: float) -> str:
@@ -191,12 +196,12 @@ def run_python(language: Language, files: list[str], report: Report, jobs: int, 
                     judged = {module_name(other): module_paths[module_name(other)] for other in files
                               if module_name(other) in sys.modules
                               and coverage.get(module_name(other)) == coverage[name]}
-                    traces[key] = trace_in_child(tests, files_watched, judged, watched)
+                    traces[key], untraced = trace_in_child(tests, files_watched, judged, watched)
                 except MutateError as error:
                     raise MutateError(f"{error}: the tests of {path}") from None
                 trace = traces[key]
-                print(f"{path}: the unmutated run of {len(trace.cases)} cases "
-                      f"({', '.join(key)}) took {trace.seconds:.1f} s with tracing", flush=True)
+                print(f"{path}: the unmutated run of {len(trace.cases)} cases ({', '.join(key)}) took "
+                      f"{trace.seconds:.1f} s with tracing, {untraced:.1f} s without", flush=True)
             trace = traces[key]
             original = (root / path).read_text(encoding="utf-8")
             reach = python_reach.Reach(original)
