@@ -169,12 +169,11 @@ def ordered(cases: list[unittest.TestCase], chosen: list[str]) -> list[unittest.
     """The chosen cases (ids, fastest first), those of one test class kept together at the place of its
     fastest one, so that each class is set up once."""
     by_id = {case.id(): case for case in cases}
+    found = [by_id[case_id] for case_id in chosen if case_id in by_id]
     rank: dict[type, int] = {}
-    for index, case_id in enumerate(chosen):
-        rank.setdefault(type(by_id[case_id]), index)
-    order = {case_id: index for index, case_id in enumerate(chosen)}
-    return sorted((by_id[case_id] for case_id in chosen if case_id in by_id),
-                  key=lambda case: (rank[type(case)], order[case.id()]))
+    for index, case in enumerate(found):
+        rank.setdefault(type(case), index)
+    return sorted(found, key=lambda case: (rank[type(case)], found.index(case)))
 
 
 class Reach:
