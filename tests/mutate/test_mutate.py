@@ -1,20 +1,27 @@
 """scripts/mutate's own logic: the mutants it makes of C++ and Python, and which files it picks."""
 
 import ast
+import contextlib
+import io
+import os
 import shutil
 import subprocess
 import sys
 import tempfile
 import textwrap
+import threading
 import types
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "mutate"))
 import cpp_mutants  # noqa: E402
-import mutate  # noqa: E402
 import py_mutants  # noqa: E402
 import python_imports  # noqa: E402
+import python_reach  # noqa: E402
+import python_runner  # noqa: E402
+import selection  # noqa: E402
+import tally  # noqa: E402
 
 CPP = textwrap.dedent("""\
     #include <cstddef>
@@ -106,6 +113,13 @@ class CppMutants(unittest.TestCase):
         self.assertEqual([(3, "< -> <="), (3, "3 -> 2"), (3, "3 -> 4")],
                          [(mutant.line, mutant.description) for mutant in found])
 
+    def test_capacity_hints_keep_their_arguments(self):
+        source = ("std::string Join(const std::string& a, std::size_t n) {\n  std::string out;\n"
+                  "  out.reserve(a.size() / 2 + n);\n  if (n > 1) out += a;\n  return out;\n}\n")
+        self.assertEqual([(3, "drop `out.reserve(a.size() / 2 + n);`"), (4, "if (n > 1) -> if (!(...))"), (4, "> -> >="),
+                          (4, "1 -> 0"), (4, "1 -> 2"), (4, "drop `out += a;`")],
+                         [(mutant.line, mutant.description) for mutant in cpp_mutants.mutants(source)])
+
 
 PYTHON = textwrap.dedent('''\
     """A docstring: if a < b: return 1"""
@@ -175,11 +189,155 @@ class PythonMutants(unittest.TestCase):
         user.limit = module.limit
         sys.modules[module.__name__] = module
         try:
-            mutate.install_mutant(module.__name__, "LIMIT = 4\ndef limit():\n    return LIMIT\n", "x.py", [user])
+            python_runner.install_mutant(module.__name__, "LIMIT = 4\ndef limit():\n    return LIMIT\n", "x.py", [user])
             self.assertEqual(4, module.limit())
             self.assertEqual(4, user.limit())
         finally:
             del sys.modules[module.__name__]
+
+
+REACHED_MODULE = textwrap.dedent('''\
+    LIMIT = 2
+
+
+    def double(x, times=2):
+        return x * times
+
+
+    def shared(x):
+        return bool(x)
+
+
+    def slow_only(x):
+        return -x
+
+
+    def unreached(x):
+        return -x
+
+
+    def table():
+        return [1]
+
+
+    TABLE = table()
+    ''')
+
+REACHING_TESTS = textwrap.dedent('''\
+    import os
+    import time
+    import unittest
+
+    import reach_sample
+
+    LOG = os.path.join(os.path.dirname(os.path.abspath(__file__)), "ran.log")
+
+
+    def ran(name):
+        with open(LOG, "a") as log:
+            log.write(f"{os.getpid()} {name}\\n")
+
+
+    def setUpModule():
+        ran("setUpModule")
+
+
+    class Cases(unittest.TestCase):
+        # Named so that the loader runs the limit first and the slow case before the fast one.
+        def test_a_limit(self):
+            ran("limit")
+            self.assertEqual(2, reach_sample.LIMIT)
+            self.assertEqual([1], reach_sample.TABLE)
+
+        def test_b_double(self):
+            ran("double")
+            self.assertEqual(4, reach_sample.double(2))
+
+        def test_c_slow(self):
+            ran("slow")
+            time.sleep(1.5)
+            self.assertFalse(reach_sample.shared(0))
+            self.assertEqual(-2, reach_sample.slow_only(2))
+
+        def test_fast(self):
+            ran("fast")
+            self.assertTrue(reach_sample.shared(1))
+    ''')
+
+
+class PythonRunner(unittest.TestCase):
+    """A made-up module judged by made-up tests: each case logs its process and name, so the log tells
+    which cases each forked run ran."""
+
+    class Outcomes(tally.Report):
+        def __init__(self):
+            super().__init__(out=io.StringIO())
+            self.outcomes = []
+
+        def add(self, folder, outcome):
+            super().add(folder, outcome)
+            self.outcomes.append((outcome.mutant.line, outcome.mutant.description, outcome.verdict, outcome.detail))
+
+    def run_sample(self):
+        folder = Path(tempfile.mkdtemp(prefix="mutate-python-"))
+        self.addCleanup(shutil.rmtree, folder)
+        (folder / "tools/sample").mkdir(parents=True)
+        (folder / "tests").mkdir()
+        (folder / "tools/sample/reach_sample.py").write_text(REACHED_MODULE)
+        (folder / "tests/test_reach_sample.py").write_text(REACHING_TESTS)
+        language = selection.Language("python", ["tools/sample"], ["*.py"], [],
+                                   {"tests": ["tests/test_reach_sample.py"]})
+        report = self.Outcomes()
+        saved_path, saved_cwd, saved_grace = list(sys.path), os.getcwd(), python_reach.GRACE
+        # A time limit that only the slow case's own time can make long enough.
+        python_reach.GRACE = 1.0
+        try:
+            with contextlib.redirect_stdout(io.StringIO()) as printed:
+                python_runner.run_python(language, ["tools/sample/reach_sample.py"], report, 1, threading.Event(),
+                                  root=folder)
+        finally:
+            python_reach.GRACE = saved_grace
+            sys.path[:] = saved_path
+            os.chdir(saved_cwd)
+            for name in ("reach_sample", "test_reach_sample"):
+                sys.modules.pop(name, None)
+        runs: dict[str, list[str]] = {}
+        for line in (folder / "tests/ran.log").read_text().splitlines():
+            pid, name = line.split()
+            runs.setdefault(pid, []).append(name)
+        return report.outcomes, list(runs.values()), printed.getvalue()
+
+    def test_each_mutant_runs_the_cases_that_reach_it_fastest_first(self):
+        outcomes, runs, printed = self.run_sample()
+        self.assertEqual([
+            (1, "2 -> 1", "killed", ""),
+            (1, "2 -> 3", "killed", ""),
+            (4, "2 -> 1", "killed", ""),  # a default value: every case
+            (4, "2 -> 3", "killed", ""),
+            (5, "drop `return x * times`", "killed", ""),
+            (9, "drop `return bool(x)`", "killed", ""),
+            (13, "drop `return -x`", "killed", ""),  # reached by the slow case alone, judged within its time
+            (17, "drop `return -x`", "survived", "no test reaches the line"),
+            (21, "drop `return [1]`", "killed", ""),  # called at import: every case
+            (21, "1 -> 0", "killed", ""),
+            (21, "1 -> 2", "killed", ""),
+        ], outcomes)
+        self.assertEqual([
+            ["setUpModule"],  # once, before the forks
+            ["limit", "double", "slow", "fast"],  # the traced run
+            ["limit", "double", "slow", "fast"],  # the untraced run, for the times
+            ["limit"],  # module level: every case, until one fails
+            ["limit"],
+            ["limit", "double"],
+            ["limit", "double"],
+            ["double"],
+            ["fast"],  # the fast case first kills it: the slow one, which it passes, never runs
+            ["slow"],
+            ["limit"],
+            ["limit"],
+            ["limit"],
+        ], runs)
+        self.assertIn("the unmutated run of 4 cases", printed)
 
 
 def git(folder, *arguments):
@@ -213,21 +371,21 @@ class Selection(unittest.TestCase):
         (self.folder / "tools/medium/f.py").unlink()
 
     def test_changed_picks_what_the_branch_touched_since_the_merge_base(self):
-        languages = mutate.load_config()
-        files = mutate.checkout_files(self.folder)
-        changed = mutate.changed_files("main", self.folder)
+        languages = selection.load_config()
+        files = selection.checkout_files(self.folder)
+        changed = selection.changed_files("main", self.folder)
         self.assertNotIn("tools/medium/later.py", changed)
         self.assertEqual({"cpp": ["src/actions/a.cpp", "src/common/d.cpp"], "python": ["tools/medium/g.py"]},
-                         mutate.select_files(languages, files, [], changed))
+                         selection.select_files(languages, files, [], changed))
 
     def test_named_files_and_folders_narrow_the_choice(self):
-        languages = mutate.load_config()
-        files = mutate.checkout_files(self.folder)
+        languages = selection.load_config()
+        files = selection.checkout_files(self.folder)
         self.assertEqual({"cpp": ["src/actions/a.cpp", "src/actions/b.cpp"], "python": ["tools/medium/e.py"]},
-                         mutate.select_files(languages, files, ["src/actions/", "tools/medium/e.py"], None))
+                         selection.select_files(languages, files, ["src/actions/", "tools/medium/e.py"], None))
         self.assertEqual({"cpp": ["src/actions/a.cpp"], "python": []},
-                         mutate.select_files(languages, files, ["src/actions"],
-                                             mutate.changed_files("main", self.folder)))
+                         selection.select_files(languages, files, ["src/actions"],
+                                             selection.changed_files("main", self.folder)))
 
     def test_tests_cover_the_modules_they_import_through_others(self):
         (self.folder / "tools/medium/e.py").write_text("import g\n")
