@@ -1,6 +1,6 @@
 """The medium tool's rules one function at a time, with no build: the payload's names and labels,
-autorun.inf, the payload list, the application identifier and version, and the image reader on a small
-image xorriso writes. Faults that a mutation run (scripts/mutate) showed the slower release tests let through."""
+autorun.inf, the payload list, the application identifier and version, where a program keeps its signature,
+and the image reader on a small image xorriso writes. Faults that a mutation run (scripts/mutate) showed the slower release tests let through."""
 
 import contextlib
 import datetime
@@ -21,6 +21,7 @@ from unittest import mock
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
 import build  # noqa: E402
+import certificate_table  # noqa: E402
 import iso9660  # noqa: E402
 import payload  # noqa: E402
 import payload_list  # noqa: E402
@@ -445,6 +446,79 @@ class SourceOfAMedium(unittest.TestCase):
             self.assertTrue(entered.wait(30))
             thread.join()
         self.assertEqual(waiting.getvalue(), f"==> Waiting for another build of {folder} to finish\n")
+
+
+class CertificateTable(unittest.TestCase):
+    """Where a program's signature lies and what its digest covers, on unsigned programs that MinGW builds,
+    PE32 and PE32+, against pefile's reading of the same headers."""
+
+    @classmethod
+    def setUpClass(cls):
+        folder = Path(tempfile.mkdtemp(prefix="certificate-table-"))
+        cls.addClassCleanup(shutil.rmtree, folder, True)
+        (folder / "tiny.c").write_text("int main(void) { return 0; }\n")
+        cls.programs = {}
+        for machine in ("i686", "x86_64"):
+            subprocess.run([f"{machine}-w64-mingw32-gcc", "-s", "-o", str(folder / f"{machine}.exe"),
+                            str(folder / "tiny.c")], check=True)
+            cls.programs[machine] = (folder / f"{machine}.exe").read_bytes()
+
+    def test_der_lengths_in_every_definite_form_and_each_malformed_header(self):
+        for data, offset, expected in (
+                (b"\x30\x05", 0, (2, 5)), (b"\x30\x7f", 0, (2, 127)), (b"\x30\x81\x80", 0, (3, 128)),
+                (b"\x30\x82\x01\x02", 0, (4, 258)), (b"\x30\x84\x00\x01\x00\x00", 0, (6, 65536)),
+                (b"xyz\x30\x03", 3, (2, 3))):
+            with self.subTest(data=data):
+                self.assertEqual(certificate_table.der_header(data, offset), expected)
+        for data, offset in ((b"\x30", 0), (b"xyz\x30\x03", 4), (b"\x30\x80", 0),
+                             (b"\x30\x85\x00\x00\x00\x01\x00", 0), (b"\x30\x82\x01", 0)):
+            with self.subTest(data=data, offset=offset), self.assertRaises(ValueError):
+                certificate_table.der_header(data, offset)
+
+    def test_the_digest_leaves_out_exactly_the_checksum_and_the_table_entry(self):
+        import pefile  # Debian's python3-pefile: a reader of the headers that shares nothing with ours
+        for machine, program in self.programs.items():
+            headers = pefile.PE(data=program, fast_load=True).OPTIONAL_HEADER
+            checksum = headers.get_field_absolute_offset("CheckSum")
+            entry = headers.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]].get_file_offset()
+            where = certificate_table.layout(program)
+            self.assertIsNone(certificate_table.signature_der(program), machine)
+            self.assertEqual(where.end_of_image, len(program), machine)
+            digest = certificate_table.authenticode_digest(program, where)
+            self.assertEqual(digest, hashlib.sha256(program[:checksum] + program[checksum + 4:entry]
+                                                    + program[entry + 8:]).digest(), machine)
+            left_out = set(range(checksum, checksum + 4)) | set(range(entry, entry + 8))
+            for offset in sorted(left_out | {checksum - 1, checksum + 4, entry - 1, entry + 8, len(program) - 1}):
+                changed = bytearray(program)
+                changed[offset] ^= 0xA5
+                with self.subTest(machine=machine, offset=offset):
+                    self.assertEqual(certificate_table.authenticode_digest(bytes(changed), where) == digest,
+                                     offset in left_out)
+
+    def test_each_program_whose_headers_cannot_hold_a_signature_is_refused_by_name(self):
+        program = self.programs["i686"]
+        pe = struct.unpack_from("<I", program, 0x3C)[0]
+        optional = pe + 24
+        sections = struct.unpack_from("<H", program, pe + 6)[0]
+        optional_size = struct.unpack_from("<H", program, pe + 20)[0]
+
+        def patched(offset: int, form: str, value: int) -> bytes:
+            return program[:offset] + struct.pack(form, value) + program[offset + struct.calcsize(form):]
+
+        for name, damaged, refusal in (
+                ("no MZ", b"ZM" + program[2:], "does not start with MZ"),
+                ("header pointer past the end", patched(0x3C, "<I", len(program)), "no PE signature"),
+                ("header pointer cut short", program[:0x3E], "headers are cut short"),
+                ("no PE signature", patched(pe, "<I", 0x4C50), "no PE signature"),
+                ("a ROM image", patched(optional, "<H", 0x107), "unknown optional header magic 0x107"),
+                ("four directories", patched(optional + 92, "<I", 4), "no certificate table entry"),
+                ("optional header short of the entry", patched(pe + 20, "<H", 96 + 8 * 4 + 7),
+                 "no certificate table entry"),
+                ("sections past the end", patched(pe + 6, "<H", sections + 1000), "headers are cut short"),
+                ("headers cut short", program[:optional + optional_size - 4], "headers are cut short")):
+            with self.subTest(name), self.assertRaisesRegex(certificate_table.Refused, refusal):
+                certificate_table.layout(damaged)
+        self.assertEqual(certificate_table.layout(patched(optional + 92, "<I", 5)).table, 0)
 
 
 EPOCH = 1234567890  # 2009-02-13 23:31:30 UTC
