@@ -42,6 +42,10 @@ PAYLOAD = {"voabc.txt": b"notes for the installation\r\n", "vorncopy/Dao350.dll"
 DAO = "vorncopy/Dao350.dll"
 
 
+OTHER_LAYOUTS: dict[str, Path] = {}
+VERDICT_MEDIA: dict[str, Path] = {}
+
+
 def make_image(name: str, files: dict[str, bytes], *options: str, app_id: str = "") -> Path:
     """An image of files (medium path: bytes) with Rock Ridge and Joliet names, unless options say
     otherwise."""
@@ -72,7 +76,7 @@ def listed_program(files: dict[str, bytes]) -> bytes:
 
 
 def setUpModule():
-    global FOLDER, KEYS, PROGRAMS, BASE
+    global FOLDER, KEYS, PROGRAMS, SIGNER, BASE, REPO
     FOLDER = Path(tempfile.mkdtemp(prefix="medium-check-"))
     KEYS = signing_keys.make_test_keys(FOLDER / "keys")
     (FOLDER / "tiny.c").write_text("int main(void) { return 0; }\n")
@@ -83,7 +87,35 @@ def setUpModule():
     signed_programs.sign(FOLDER, FOLDER / "unsigned.exe", "later", KEYS, later=1)
     signed_programs.sign(FOLDER, FOLDER / "listed.exe", "signed_listed", KEYS)
     PROGRAMS = {path.stem: path.read_bytes() for path in FOLDER.glob("*.exe")}
+    # The signer certificate's SHA-256.
+    SIGNER = subprocess.run(["openssl", "x509", "-in", str(KEYS.path("signer.pem")), "-noout", "-fingerprint",
+                             "-sha256"], capture_output=True, text=True, check=True).stdout
+    SIGNER = SIGNER.split("=", 1)[1].strip().replace(":", "").lower()
     BASE = make_image("base", medium_files(PROGRAMS["unsigned"]))
+    # Images that differ from BASE in their names and layout.
+    files = medium_files(PROGRAMS["unsigned"])
+    OTHER_LAYOUTS["extra"] = make_image("extra", {**files, "vorncopy/extra.txt": b"more"})
+    folder = {path: content for path, content in files.items() if path != DAO}
+    OTHER_LAYOUTS["folder"] = make_image("folder", {**folder, f"{DAO}/inside.txt": b"a folder where a file was"})
+    OTHER_LAYOUTS["grown"] = make_image("grown", {**files, "voabc.txt": b"n" * 5000})
+    OTHER_LAYOUTS["plain"] = make_image("plain", files, "-joliet", "off")
+    # The verdict's media of the test repository's commits, and their kinds of damage.
+    REPO = TemporaryRepository(FOLDER / "repository")
+    (FOLDER / "payload").mkdir()
+    VERDICT_MEDIA.clear()
+    for name, program, commit, mark in (("unsigned", "unsigned", "B", ""), ("signed", "signed_listed", "B", ""),
+                                        ("side", "unsigned", "C", ""), ("old", "unsigned", "O", ""),
+                                        ("uncommitted", "unsigned", "B", build.UNCOMMITTED_MARK)):
+        app_id = f"TARVIN SETUP MEDIUM 1.2.3, COMMIT {REPO.commits[commit].upper()}{mark}"
+        VERDICT_MEDIA[name] = make_image(f"verdict-{name}", medium_files(PROGRAMS[program], "数据库"), app_id=app_id)
+    files = medium_files(PROGRAMS["signed_listed"])
+    VERDICT_MEDIA["off list"] = make_image("verdict-off-list", {**files, DAO: b"DAO" * 1000},
+                                       app_id=f"TARVIN SETUP MEDIUM 1.00, COMMIT {REPO.commits['B'].upper()}")
+    VERDICT_MEDIA["no commit"] = make_image("verdict-no-commit", medium_files(PROGRAMS["unsigned"]))
+    VERDICT_MEDIA["no autorun"] = make_image("verdict-no-autorun", {payload.LAUNCHER: PROGRAMS["unsigned"], **PAYLOAD})
+    VERDICT_MEDIA["no setup"] = make_image("verdict-no-setup", {payload.AUTORUN: payload.autorun_inf("t"), **PAYLOAD})
+    VERDICT_MEDIA["no image"] = FOLDER / "no-image.iso"
+    VERDICT_MEDIA["no image"].write_bytes(bytes(40000))
 
 
 def tearDownModule():
@@ -181,11 +213,7 @@ class ImageComparison(unittest.TestCase):
                                          "  differs: data past the volume's end: 100 byte(s), outside any file"])
 
     def test_files_only_on_one_side_and_a_folder_for_a_file(self):
-        files = medium_files(PROGRAMS["unsigned"])
-        extra = iso9660.read_image(make_image("extra", {**files, "vorncopy/extra.txt": b"more"}))
-        folder = {path: content for path, content in files.items() if path != DAO}
-        folder[f"{DAO}/inside.txt"] = b"a folder where a file was"
-        folder = iso9660.read_image(make_image("folder", folder))
+        extra, folder = (iso9660.read_image(OTHER_LAYOUTS[name]) for name in ("extra", "folder"))
         for rebuilt, expected in ((extra, ["vorncopy/extra.txt is missing from the shipped medium"]),
                                   (folder, [f"{DAO}/inside.txt is missing from the shipped medium",
                                             f"{DAO} is a file on the shipped medium"])):
@@ -204,8 +232,7 @@ class ImageComparison(unittest.TestCase):
         self.assertIn(f"  differs: {DAO} is a folder on the shipped medium (Joliet names)", report.lines)
 
     def test_a_moved_file_of_the_same_bytes_is_not_named_but_its_bytes_count(self):
-        files = medium_files(PROGRAMS["unsigned"])
-        grown = iso9660.read_image(make_image("grown", {**files, "voabc.txt": b"n" * 5000}))
+        grown = iso9660.read_image(OTHER_LAYOUTS["grown"])
         report = self.compare(grown)
         named = [line for line in report.lines if "names" in line]
         self.assertEqual(sorted(named), sorted(f"  differs: {entry_of(self.shipped, tree, 'voabc.txt')[0]}"
@@ -214,7 +241,7 @@ class ImageComparison(unittest.TestCase):
         self.assertFalse(any(DAO.lower() in line.lower() for line in report.lines), report.lines)
 
     def test_a_tree_or_a_udf_file_system_on_one_side_only(self):
-        plain = iso9660.read_image(make_image("plain", medium_files(PROGRAMS["unsigned"]), "-joliet", "off"))
+        plain = iso9660.read_image(OTHER_LAYOUTS["plain"])
         report = self.compare(plain)
         self.assertIn("  differs: the shipped image has Joliet names, which the commit's has not", report.lines)
         report = self.compare(self.shipped, shipped=plain)
@@ -254,12 +281,6 @@ class Medium:
         return self.programs[id(entry)]
 
 
-def fingerprint(name: str) -> str:
-    output = subprocess.run(["openssl", "x509", "-in", str(KEYS.path(f"{name}.pem")), "-noout", "-fingerprint",
-                             "-sha256"], capture_output=True, text=True, check=True).stdout
-    return output.split("=", 1)[1].strip().replace(":", "").lower()
-
-
 class SignatureReport(unittest.TestCase):
     """examine_launchers: what the report says of setup.exe's signature, and whether its program vouches."""
 
@@ -272,7 +293,7 @@ class SignatureReport(unittest.TestCase):
         vouched, report = self.examine(medium)
         self.assertEqual((vouched, report.lines, report.signature, report.unchecked_signers),
                          (None, ["  unsigned: setup.exe"], "setup.exe is unsigned", []))
-        pins = signers.parse(fingerprint("signer").encode(), signers.PATH)
+        pins = signers.parse(SIGNER.encode(), signers.PATH)
         for asked, given in (("--ca", {"ca": KEYS.path("ca.pem")}), ("--signer-sha256", {"pinned": "ab" * 32}),
                              (signers.PATH, {"pins": pins})):
             with self.subTest(asked):
@@ -282,8 +303,8 @@ class SignatureReport(unittest.TestCase):
 
     def test_a_signer_checked_by_the_anchors_a_pin_or_the_commits_pins_vouches_for_the_program(self):
         medium = Medium({ROCK_RIDGE: PROGRAMS["signed"], JOLIET: PROGRAMS["signed"]})
-        pins = signers.parse(f"# the vendor's\n{'cd' * 32}\n{fingerprint('signer')}\n".encode(), "the pins")
-        for given, checked in (({"ca": KEYS.path("ca.pem")}, "chain"), ({"pinned": fingerprint("signer")}, "pinned"),
+        pins = signers.parse(f"# the vendor's\n{'cd' * 32}\n{SIGNER}\n".encode(), "the pins")
+        for given, checked in (({"ca": KEYS.path("ca.pem")}, "chain"), ({"pinned": SIGNER}, "pinned"),
                                ({"pins": pins}, "pinned, by the pins")):
             with self.subTest(checked):
                 vouched, report = self.examine(medium, **given)
@@ -291,7 +312,7 @@ class SignatureReport(unittest.TestCase):
                 self.assertEqual(report.differences, 0, report.lines)
                 self.assertEqual(report.unchecked_signers, [])
                 self.assertIn("  signer of setup.exe: CN=tarvin test signer", report.lines)
-                self.assertIn(f"    issued by CN=tarvin test CA; certificate SHA-256 {fingerprint('signer')}",
+                self.assertIn(f"    issued by CN=tarvin test CA; certificate SHA-256 {SIGNER}",
                               report.lines)
                 self.assertIn(f"    signing time {signed_programs.SIGNING_TIME:%Y-%m-%d %H:%M:%S} UTC", report.lines)
                 self.assertIn("    no timestamp: Windows trusts the signature only while the certificate is valid",
@@ -316,7 +337,7 @@ class SignatureReport(unittest.TestCase):
                          (None, 1, [], ""))
         self.assertEqual(report.lines[0], "  differs: the signature of setup.exe: its signer (CN=tarvin test signer) is"
                                           f" none of those that the pins lists: its certificate's SHA-256 is"
-                                          f" {fingerprint('signer')}")
+                                          f" {SIGNER}")
         vouched, report = self.examine(medium, pinned="cd" * 32)
         self.assertEqual((vouched, report.differences), (None, 1))
         self.assertTrue(report.lines[0].startswith("  differs: the signature of setup.exe: "), report.lines)
@@ -403,8 +424,9 @@ class PayloadListCheck(unittest.TestCase):
 
 
 class TemporaryRepository:
-    """A git repository made for a test, with main's history O-A-B (O before the medium tools), a branch side off A (C), and D, a commit
-    that is only in the object store; build's git runs in it in place of the checkout's."""
+    """A git repository made for a test: main's history O-A-B (O older than the medium tools), a branch
+    side off A (C), and D, a commit that is only in the object store; build's git runs in it in place of
+    the checkout's."""
 
     def __init__(self, folder: Path):
         self.root = folder
@@ -463,11 +485,8 @@ cp "$image" "${@: -1}"
 class TrustedCommits(unittest.TestCase):
     """Only commits of the trusted history are checked out, each once, into a folder that is kept."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.repo = TemporaryRepository(FOLDER / "repository")
-
     def setUp(self):
+        self.repo = REPO
         self.cache = Path(tempfile.mkdtemp(prefix="checkouts-", dir=FOLDER))
         stack = contextlib.ExitStack()
         self.addCleanup(stack.close)
@@ -528,30 +547,12 @@ class TrustedCommits(unittest.TestCase):
             checkouts.get("0123456789ab" * 3 + "0123")
 
 
-class Verdict(unittest.TestCase):
+class Check(unittest.TestCase):
     """check and check_medium: the verdict over what the jobs found, the commit's make-medium run in a
     checkout of the test's repository."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.repo = TemporaryRepository(FOLDER / "verdict-repository")
-        cls.cache = FOLDER / "verdict-checkouts"
-        cls.payload = FOLDER / "payload"
-        cls.payload.mkdir()
-        cls.media = {}
-        for name, program, commit, mark in (("unsigned", "unsigned", "B", ""), ("signed", "signed_listed", "B", ""),
-                                            ("side", "unsigned", "C", ""), ("old", "unsigned", "O", ""),
-                                            ("uncommitted", "unsigned", "B", build.UNCOMMITTED_MARK)):
-            app_id = f"TARVIN SETUP MEDIUM 1.2.3, COMMIT {cls.repo.commits[commit].upper()}{mark}"
-            cls.media[name] = make_image(f"verdict-{name}", medium_files(PROGRAMS[program], "数据库"), app_id=app_id)
-        files = medium_files(PROGRAMS["signed_listed"])
-        cls.media["off list"] = make_image("verdict-off-list", {**files, DAO: b"DAO" * 1000},
-                                           app_id=f"TARVIN SETUP MEDIUM 1.00, COMMIT {cls.repo.commits['B'].upper()}")
-        cls.media["no commit"] = make_image("verdict-no-commit", medium_files(PROGRAMS["unsigned"]))
-        cls.media["no autorun"] = make_image("verdict-no-autorun", {payload.LAUNCHER: PROGRAMS["unsigned"], **PAYLOAD})
-        cls.media["no setup"] = make_image("verdict-no-setup", {payload.AUTORUN: payload.autorun_inf("t"), **PAYLOAD})
-        cls.media["no image"] = FOLDER / "no-image.iso"
-        cls.media["no image"].write_bytes(bytes(40000))
+    def setUp(self):
+        self.repo, self.media, self.payload, self.cache = REPO, VERDICT_MEDIA, FOLDER / "payload", FOLDER / "kept"
 
     def run_check(self, *media: str, remade: tuple = None, **request) -> tuple[int, list[str], list[str]]:
         """check's exit status, its output lines, and the arguments make-medium was given (the last run's).
@@ -675,12 +676,11 @@ class Verdict(unittest.TestCase):
             self.assertTrue(lines[0].startswith(f"{self.media[name]}: {expected}"), lines)
 
     def test_the_status_of_several_media_is_the_worst(self):
-        for media, expected in ((("unsigned", "no commit"), check.SAME), (("unsigned", "signed"), check.PARTIAL),
-                                (("signed", "unsigned"), check.PARTIAL), (("signed", "no image"), check.DIFFERENT),
-                                (("no image", "signed"), check.DIFFERENT), (("signed", "no image", "signed"),
-                                                                            check.DIFFERENT)):
+        for media, payload_given, expected in ((("unsigned", "signed"), True, check.PARTIAL),
+                                               (("signed", "unsigned"), True, check.PARTIAL),
+                                               (("unsigned", "no image", "no commit"), False, check.DIFFERENT)):
             with self.subTest(media):
-                status, lines, _ = self.run_check(*media, payload=self.payload if "no commit" in media else None)
+                status, lines, _ = self.run_check(*media, payload=self.payload if payload_given else None)
                 self.assertEqual(status, expected, lines)
 
 
