@@ -42,6 +42,8 @@ PAYLOAD = {"voabc.txt": b"notes for the installation\r\n", "vorncopy/Dao350.dll"
 DAO = "vorncopy/Dao350.dll"
 
 
+# check-medium's exit statuses, as its users read them.
+SAME, DIFFERENT, PARTIAL = 0, 1, 3
 OTHER_LAYOUTS: dict[str, Path] = {}
 VERDICT_MEDIA: dict[str, Path] = {}
 
@@ -86,6 +88,9 @@ def setUpModule():
     signed_programs.sign(FOLDER, FOLDER / "unsigned.exe", "signed", KEYS)
     signed_programs.sign(FOLDER, FOLDER / "unsigned.exe", "later", KEYS, later=1)
     signed_programs.sign(FOLDER, FOLDER / "listed.exe", "signed_listed", KEYS)
+    with signing_keys.TimestampServer(KEYS) as server:
+        signed_programs.sign(FOLDER, FOLDER / "unsigned.exe", "timestamped", KEYS, "signer", "sha256", "-ts",
+                             server.url)
     PROGRAMS = {path.stem: path.read_bytes() for path in FOLDER.glob("*.exe")}
     # The signer certificate's SHA-256.
     SIGNER = subprocess.run(["openssl", "x509", "-in", str(KEYS.path("signer.pem")), "-noout", "-fingerprint",
@@ -105,7 +110,8 @@ def setUpModule():
     VERDICT_MEDIA.clear()
     for name, program, commit, mark in (("unsigned", "unsigned", "B", ""), ("signed", "signed_listed", "B", ""),
                                         ("side", "unsigned", "C", ""), ("old", "unsigned", "O", ""),
-                                        ("uncommitted", "unsigned", "B", build.UNCOMMITTED_MARK)):
+                                        ("uncommitted", "unsigned", "B", build.UNCOMMITTED_MARK),
+                                    ("pinned", "signed_listed", "pinned", ""), ("broken", "unsigned", "broken", "")):
         app_id = f"TARVIN SETUP MEDIUM 1.2.3, COMMIT {REPO.commits[commit].upper()}{mark}"
         VERDICT_MEDIA[name] = make_image(f"verdict-{name}", medium_files(PROGRAMS[program], "数据库"), app_id=app_id)
     files = medium_files(PROGRAMS["signed_listed"])
@@ -324,6 +330,12 @@ class SignatureReport(unittest.TestCase):
                 self.assertEqual(report.signature, f"setup.exe signed by CN=tarvin test signer (signer checked:"
                                                    f" {checked})")
 
+    def test_a_timestamp_is_told_with_its_signer(self):
+        vouched, report = self.examine(Medium({JOLIET: PROGRAMS["timestamped"]}), ca=KEYS.path("ca.pem"))
+        self.assertEqual((vouched, report.differences), (PROGRAMS["timestamped"], 0), report.lines)
+        self.assertRegex("\n".join(report.lines), r"\n    timestamp 20\d\d-\d\d-\d\d \d\d:\d\d:\d\d UTC by CN=.+\n")
+        self.assertFalse(any("no timestamp" in line for line in report.lines), report.lines)
+
     def test_a_signer_nobody_checked_or_none_of_the_pins_names_vouches_for_nothing(self):
         medium = Medium({JOLIET: PROGRAMS["signed"]})
         vouched, report = self.examine(medium)
@@ -425,7 +437,8 @@ class PayloadListCheck(unittest.TestCase):
 
 class TemporaryRepository:
     """A git repository made for a test: main's history O-A-B (O older than the medium tools), a branch
-    side off A (C), and D, a commit that is only in the object store; build's git runs in it in place of
+    side off A (C), branches pinned and broken off B whose release/signers.sha256 lists the test signer and
+    is damaged, and D, a commit that is only in the object store; build's git runs in it in place of
     the checkout's."""
 
     def __init__(self, folder: Path):
@@ -441,6 +454,9 @@ class TemporaryRepository:
         self.commit("B", {"notes.txt": "B"})
         self.git("checkout", "--quiet", "side")
         self.commit("C", {"notes.txt": "C"})
+        for branch, pins in (("pinned", f"# the vendor's certificate\n{SIGNER}\n"), ("broken", "no fingerprint\n")):
+            self.git("checkout", "--quiet", "-b", branch, self.commits["B"])
+            self.commit(branch, {signers.PATH: pins})
         self.git("checkout", "--quiet", "main")
         tree = self.git("write-tree")
         self.commits["D"] = self.git("commit-tree", tree, "-p", self.commits["B"], "-m", "D")
@@ -464,7 +480,8 @@ class TemporaryRepository:
         def git(*arguments, repo=root):
             return original(*arguments, repo=self.root if repo == root else repo)
 
-        with mock.patch.object(build, "git", git), mock.patch.object(build, "REPO_ROOT", self.root):
+        with mock.patch.object(build, "git", git), mock.patch.object(build, "REPO_ROOT", self.root), \
+                mock.patch.object(signers.at_commit, "__defaults__", (self.root,)):
             yield
 
 
@@ -477,7 +494,7 @@ printf '%s\\n' "$@" > "$REMADE_ARGUMENTS"
 IFS=: read -ra images <<< "$REMADE_IMAGE"
 number=$(basename "$(dirname "${@: -1}")")
 image=${images[$((${number#medium-} - 1))]}
-[ -n "$image" ] || { echo "first line"; echo "no image to make" >&2; exit 1; }
+[ -n "$image" ] || { echo "on standard output"; seq -f "line %g" 14 >&2; exit 1; }
 cp "$image" "${@: -1}"
 """
 
@@ -487,11 +504,17 @@ class TrustedCommits(unittest.TestCase):
 
     def setUp(self):
         self.repo = REPO
-        self.cache = Path(tempfile.mkdtemp(prefix="checkouts-", dir=FOLDER))
+        self.cache = Path(tempfile.mkdtemp(prefix="checkouts-", dir=FOLDER)) / "build" / "check-medium"
         stack = contextlib.ExitStack()
         self.addCleanup(stack.close)
         stack.enter_context(self.repo.in_place_of_the_checkout())
-        stack.enter_context(contextlib.redirect_stderr(io.StringIO()))
+        self.progress = stack.enter_context(contextlib.redirect_stderr(io.StringIO()))
+
+    def said(self) -> list[str]:
+        """What the checkouts told on standard error since the last call."""
+        lines = self.progress.getvalue().splitlines()
+        self.progress.seek(0), self.progress.truncate()
+        return lines
 
     def test_commit_ids_and_the_history_that_trusts_them(self):
         c = self.repo.commits
@@ -517,16 +540,20 @@ class TrustedCommits(unittest.TestCase):
         checkouts = trusted_commits.Checkouts(self.cache, [("HEAD", c["B"])])
         folder = checkouts.get(c["B"])
         self.assertEqual(folder, self.cache / c["B"])
+        self.assertEqual(self.said(), [f"==> Checking out {c['B'][:12]} into {folder}"])
         self.assertEqual((folder / "notes.txt").read_text(), "B")
         self.assertEqual(self.repo.git("-C", str(folder), "rev-parse", "HEAD"), c["B"])
         (folder / "notes.txt").write_text("changed")
         self.assertEqual(checkouts.get(c["B"]), folder)  # the same run asks once
+        self.assertEqual(self.said(), [])
         self.assertEqual((folder / "notes.txt").read_text(), "changed")
         # A later run keeps a clean checkout with its build, and checks a changed one out again.
         (folder / "notes.txt").write_text("B")
         (folder / "build").mkdir()
         (folder / "build" / "kept").write_text("a build")
+        self.said()
         self.assertEqual(trusted_commits.Checkouts(self.cache, []).get(c["B"]), folder)
+        self.assertEqual(self.said(), [f"==> Using the checkout of {c['B'][:12]} in {folder}"])
         self.assertTrue((folder / "build" / "kept").exists())
         for change in (lambda: (folder / "notes.txt").write_text("changed"),
                        lambda: (folder / "untracked").write_text("new"),
@@ -543,7 +570,7 @@ class TrustedCommits(unittest.TestCase):
 
     def test_a_commit_that_cannot_be_checked_out(self):
         checkouts = trusted_commits.Checkouts(self.cache, [])
-        with self.assertRaisesRegex(build.BuildError, "^checking out 0123456789ab failed: .+"):
+        with self.assertRaisesRegex(build.BuildError, "^checking out 0123456789ab failed: (fatal|error): "):
             checkouts.get("0123456789ab" * 3 + "0123")
 
 
@@ -573,7 +600,7 @@ class Check(unittest.TestCase):
     def test_the_same_medium_with_an_independent_payload(self):
         status, lines, given = self.run_check("unsigned", payload=self.payload)
         medium, commit = self.media["unsigned"], self.repo.commits["B"]
-        self.assertEqual(status, check.SAME, lines)
+        self.assertEqual(status, SAME, lines)
         self.assertEqual(lines[0], f"{medium} against commit {commit[:12]} (as the image names it, in the history of"
                                    " HEAD), version 1.2.3:")
         self.assertEqual(lines[-1], f"{medium}: the same medium as commit {commit[:12]} makes (version 1.2.3);"
@@ -587,7 +614,7 @@ class Check(unittest.TestCase):
     def test_payload_files_taken_from_the_medium_itself_are_not_checked(self):
         status, lines, given = self.run_check("unsigned")
         medium, commit = self.media["unsigned"], self.repo.commits["B"]
-        self.assertEqual(status, check.PARTIAL, lines)
+        self.assertEqual(status, PARTIAL, lines)
         self.assertEqual(Path(given[-2]).name, "payload")
         payload_given = (FOLDER / "make-medium-arguments.payload").read_text().splitlines()
         self.assertEqual(payload_given, sorted(f"./{path}" for path in PAYLOAD))
@@ -601,7 +628,7 @@ class Check(unittest.TestCase):
     def test_a_signed_payload_list_vouches_for_the_payload_once_its_signer_is_checked(self):
         medium, commit = self.media["signed"], self.repo.commits["B"]
         status, lines, given = self.run_check("signed", ca=KEYS.path("ca.pem"))
-        self.assertEqual(status, check.SAME, lines)
+        self.assertEqual(status, SAME, lines)
         self.assertEqual(given[6:8], ["--signature-from", str(given[-1]).replace("rebuilt.iso", "shipped-setup.exe")])
         for path in PAYLOAD:
             self.assertIn(f"  same: {path} (as the payload list in the signed setup.exe names it, in every name tree)",
@@ -610,15 +637,31 @@ class Check(unittest.TestCase):
                                     " setup.exe signed by CN=tarvin test signer (signer checked: chain); its"
                                     f" {len(PAYLOAD)} payload file(s) as its signed payload list names them")
         status, lines, _ = self.run_check("signed")
-        self.assertEqual(status, check.PARTIAL, lines)
+        self.assertEqual(status, PARTIAL, lines)
         self.assertEqual(lines[-1], f"{medium}: the same as commit {commit[:12]} makes (version 1.2.3), except what was"
                                     f" not checked: {len(PAYLOAD)} payload file(s) (give --payload); the signer of"
                                     " setup.exe (give --ca FILE or --signer-sha256, or list its certificate in the"
                                     f" commit's {signers.PATH})")
 
+    def test_the_pins_of_the_commit_check_the_signer(self):
+        c = self.repo.commits
+        status, lines, _ = self.run_check("pinned", trusted=[("pinned", c["pinned"])])
+        self.assertEqual(status, SAME, lines)
+        self.assertTrue(lines[-1].endswith(f"; setup.exe signed by CN=tarvin test signer (signer checked: pinned, by"
+                                           f" {signers.PATH} of commit {c['pinned'][:12]}); its {len(PAYLOAD)} payload"
+                                           " file(s) as its signed payload list names them"), lines[-1])
+        # A pin on the command line takes the place of the commit's.
+        status, lines, _ = self.run_check("pinned", trusted=[("pinned", c["pinned"])], pinned_sha256="ab" * 32)
+        self.assertEqual(status, DIFFERENT, lines)
+        status, lines, given = self.run_check("broken", trusted=[("broken", c["broken"])])
+        self.assertEqual((status, given), (DIFFERENT, []))
+        self.assertEqual(lines, [f"{self.media['broken']}: {signers.PATH} of commit {c['broken'][:12]}, line 1: not a"
+                                 " SHA-256 fingerprint (64 hexadecimal digits): no fingerprint, so no signer can be"
+                                 " checked against it; nothing was compared"])
+
     def test_a_payload_file_the_signed_list_does_not_name_differs(self):
         status, lines, _ = self.run_check("off list", ca=KEYS.path("ca.pem"))
-        self.assertEqual(status, check.DIFFERENT, lines)
+        self.assertEqual(status, DIFFERENT, lines)
         self.assertIn("  differs: vorncopy\\Dao350.dll holds other bytes than the payload list says", "\n".join(lines))
         self.assertFalse(any(line.startswith("  same: vorncopy/Dao350.dll") for line in lines), lines)
         self.assertIn("  same: voabc.txt (as the payload list in the signed setup.exe names it, in every name tree)",
@@ -627,42 +670,42 @@ class Check(unittest.TestCase):
 
     def test_a_medium_that_is_not_the_commits_differs(self):
         status, lines, _ = self.run_check("unsigned", remade=[self.media["signed"]], payload=self.payload)
-        self.assertEqual(status, check.DIFFERENT, lines)
+        self.assertEqual(status, DIFFERENT, lines)
         self.assertIn("  differs: setup.exe (Rock Ridge names)", lines)
         self.assertNotIn("  same: setup.exe", lines)
         self.assertIn("  same: autorun.inf", lines)
         self.assertRegex(lines[-1], r"^.*verdict-unsigned.iso: [1-9][0-9]* difference\(s\) from the medium commit")
         status, lines, given = self.run_check("unsigned", remade=[""], payload=self.payload)
-        self.assertEqual(status, check.DIFFERENT, lines)
+        self.assertEqual(status, DIFFERENT, lines)
         self.assertEqual(lines[1], "  differs: the commit could not make this medium again, so nothing was compared:")
-        self.assertEqual(lines[2], "    no image to make")
+        self.assertEqual(lines[2:14], [f"    line {number}" for number in range(3, 15)])  # the last dozen
         self.assertFalse(any(line.startswith("  same") for line in lines), lines)
 
     def test_only_a_commit_of_the_trusted_history_that_the_image_names_is_made_again(self):
         c = self.repo.commits
         status, lines, given = self.run_check("side", payload=self.payload)
-        self.assertEqual((status, given), (check.DIFFERENT, []))
+        self.assertEqual((status, given), (DIFFERENT, []))
         self.assertEqual(lines, [f"{self.media['side']}: commit {c['C']} is not in the vendor's history: it is not"
                                  " reachable from HEAD;" + lines[0].split(";", 1)[1]])
         status, lines, given = self.run_check("side", payload=self.payload, trusted=[("side", c["C"])])
-        self.assertEqual(status, check.SAME, lines)
+        self.assertEqual(status, SAME, lines)
         self.assertIn("(as the image names it, in the history of --trust side)", lines[0])
         for name, expected in (("uncommitted", "  differs: the image says it was made from a working tree with"
                                                " uncommitted changes: no commit makes it"),
                                ("side", f"  differs: the image names commit {c['C'][:12]}, not {c['A'][:12]}")):
             status, lines, _ = self.run_check(name, payload=self.payload, commit="HEAD~1" if name == "side" else None)
-            self.assertEqual(status, check.DIFFERENT, lines)
+            self.assertEqual(status, DIFFERENT, lines)
             self.assertIn(expected, lines)
         status, lines, _ = self.run_check("no commit", payload=self.payload)
-        self.assertEqual(status, check.SAME, lines)
+        self.assertEqual(status, SAME, lines)
         self.assertIn(f"against commit {c['B'][:12]} (HEAD: the image names no commit, in the history of HEAD)",
                       lines[0])
         status, lines, given = self.run_check("unsigned", payload=self.payload, commit="nothing")
-        self.assertEqual((status, given), (check.DIFFERENT, []))
+        self.assertEqual((status, given), (DIFFERENT, []))
         self.assertEqual(lines, [f"{self.media['unsigned']}: nothing (as given) is no commit of this repository;"
                                  " nothing was compared"])
         status, lines, given = self.run_check("old", payload=self.payload)
-        self.assertEqual((status, given), (check.DIFFERENT, []))
+        self.assertEqual((status, given), (DIFFERENT, []))
         self.assertEqual(lines, [f"{self.media['old']}: commit {c['O'][:12]} predates this check; check the medium"
                                  " with that commit's scripts/check-medium"])
 
@@ -671,14 +714,14 @@ class Check(unittest.TestCase):
                                                                               " it holds no setup.exe"),
                                ("no autorun", "no medium of this product: it holds no autorun.inf")):
             status, lines, given = self.run_check(name, payload=self.payload)
-            self.assertEqual((status, given), (check.DIFFERENT, []))
+            self.assertEqual((status, given), (DIFFERENT, []))
             self.assertEqual(len(lines), 1, lines)
             self.assertTrue(lines[0].startswith(f"{self.media[name]}: {expected}"), lines)
 
     def test_the_status_of_several_media_is_the_worst(self):
-        for media, payload_given, expected in ((("unsigned", "signed"), True, check.PARTIAL),
-                                               (("signed", "unsigned"), True, check.PARTIAL),
-                                               (("unsigned", "no image", "no commit"), False, check.DIFFERENT)):
+        for media, payload_given, expected in ((("unsigned", "signed"), True, PARTIAL),
+                                               (("signed", "unsigned"), True, PARTIAL),
+                                               (("unsigned", "no image", "no commit"), False, DIFFERENT)):
             with self.subTest(media):
                 status, lines, _ = self.run_check(*media, payload=self.payload if payload_given else None)
                 self.assertEqual(status, expected, lines)
