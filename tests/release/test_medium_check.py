@@ -489,12 +489,15 @@ class TemporaryRepository:
 # media, whose work folder is medium-N, takes the Nth of REMADE_IMAGE's paths) or fails when there is none;
 # it keeps its arguments in REMADE_ARGUMENTS, and the files of the payload folder it was given beside them.
 MAKE_MEDIUM = """#!/bin/bash
+shopt -s globstar
 printf '%s\\n' "$@" > "$REMADE_ARGUMENTS"
-(cd "${@: -2:1}" && find . -type f | sort) > "$REMADE_ARGUMENTS.payload"
+payload=${@: -2:1}
+for file in "$payload"/**; do [ -f "$file" ] && printf '%s\\n' "${file#"$payload"/}"; done > "$REMADE_ARGUMENTS.payload"
 IFS=: read -ra images <<< "$REMADE_IMAGE"
-number=$(basename "$(dirname "${@: -1}")")
-image=${images[$((${number#medium-} - 1))]}
-[ -n "$image" ] || { echo "on standard output"; seq -f "line %g" 14 >&2; exit 1; }
+number=${@: -1}
+number=${number%/*}
+image=${images[$((${number##*/medium-} - 1))]}
+[ -n "$image" ] || { echo "on standard output"; for n in {1..14}; do echo "line $n"; done >&2; exit 1; }
 cp "$image" "${@: -1}"
 """
 
@@ -617,7 +620,7 @@ class Check(unittest.TestCase):
         self.assertEqual(status, PARTIAL, lines)
         self.assertEqual(Path(given[-2]).name, "payload")
         payload_given = (FOLDER / "make-medium-arguments.payload").read_text().splitlines()
-        self.assertEqual(payload_given, sorted(f"./{path}" for path in PAYLOAD))
+        self.assertEqual(sorted(payload_given), sorted(PAYLOAD))
         for path in PAYLOAD:
             self.assertIn(f"  not checked: {path} (taken from the medium itself; give --payload)", lines)
         self.assertIn("  same: setup.exe", lines)
