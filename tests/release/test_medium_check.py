@@ -43,8 +43,9 @@ PAYLOAD = {"voabc.txt": b"notes for the installation\r\n", "vorncopy/Dao350.dll"
 DAO = "vorncopy/Dao350.dll"
 
 
-# check-medium's exit statuses, as its users read them.
-SAME, DIFFERENT, PARTIAL = 0, 1, 3
+# check-medium's exit statuses, as its users read them (named apart from check's own, which a mutation run
+# rebinds in the modules that share their names).
+EXIT_SAME, EXIT_DIFFERENT, EXIT_PARTIAL = 0, 1, 3
 OTHER_LAYOUTS: dict[str, Path] = {}
 VERDICT_MEDIA: dict[str, Path] = {}
 
@@ -495,10 +496,16 @@ class TemporaryRepository:
 
 # A make-medium that writes the image REMADE_IMAGE names for the medium it is run for (the Nth of a run's
 # media, whose work folder is medium-N, takes the Nth of REMADE_IMAGE's paths) or fails when there is none;
-# it keeps its arguments in REMADE_ARGUMENTS, and the files of the payload folder it was given beside them.
+# it keeps its arguments in REMADE_ARGUMENTS, and beside them the files of the payload folder it was given
+# and a copy of the program it takes the signature from.
 MAKE_MEDIUM = """#!/bin/bash
 shopt -s globstar
 printf '%s\\n' "$@" > "$REMADE_ARGUMENTS"
+previous=
+for argument in "$@"; do
+    [ "$previous" != --signature-from ] || cp "$argument" "$REMADE_ARGUMENTS.signature"
+    previous=$argument
+done
 payload=${@: -2:1}
 for file in "$payload"/**; do [ -f "$file" ] && printf '%s\\n' "${file#"$payload"/}"; done > "$REMADE_ARGUMENTS.payload"
 IFS=: read -ra images <<< "$REMADE_IMAGE"
@@ -596,13 +603,14 @@ class Check(unittest.TestCase):
         """check's exit status, its output lines, and the arguments make-medium was given (the last run's).
         make-medium makes each medium as it is, or the images that remade names in its place ("" for none)."""
         arguments = FOLDER / "make-medium-arguments"
-        arguments.unlink(missing_ok=True)
+        for kept in (arguments, arguments.with_suffix(".signature")):
+            kept.unlink(missing_ok=True)
         remade = [self.media[name] for name in media] if remade is None else remade
         environment = {"REMADE_ARGUMENTS": str(arguments), "REMADE_IMAGE": ":".join(map(str, remade))}
         scratch = Path(tempfile.mkdtemp(prefix="scratch-", dir=FOLDER))
-        output = io.StringIO()
+        output, self.progress = io.StringIO(), io.StringIO()
         with self.repo.in_place_of_the_checkout(), mock.patch.dict(os.environ, environment), \
-                contextlib.redirect_stdout(output), contextlib.redirect_stderr(io.StringIO()):
+                contextlib.redirect_stdout(output), contextlib.redirect_stderr(self.progress):
             status = check.check(check.Request([self.media[name] for name in media], **request), scratch, self.cache)
         self.assertEqual(list(scratch.iterdir()), [])  # each medium's work folder is removed
         given = arguments.read_text().splitlines() if arguments.exists() else []
@@ -611,13 +619,15 @@ class Check(unittest.TestCase):
     def test_the_same_medium_with_an_independent_payload(self):
         status, lines, given = self.run_check("unsigned", payload=self.payload)
         medium, commit = self.media["unsigned"], self.repo.commits["B"]
-        self.assertEqual(status, SAME, lines)
+        self.assertEqual(status, EXIT_SAME, lines)
         self.assertEqual(lines[0], f"{medium} against commit {commit[:12]} (as the image names it, in the history of"
                                    " HEAD), version 1.2.3:")
         self.assertEqual(lines[-1], f"{medium}: the same medium as commit {commit[:12]} makes (version 1.2.3);"
                                     " setup.exe is unsigned")
         self.assertEqual(given[:-1], ["--volume-label", "TARVIN", "--version", "1.2.3", "--autorun-label", "数据库",
                                       str(self.payload)])
+        self.assertIn(f"==> Making {medium.name} again from {commit[:12]} (volume label TARVIN, autorun label 数据库)",
+                      self.progress.getvalue().splitlines())
         self.assertEqual(lines[1:-1], [f"  same: the whole image, byte for byte ({medium.stat().st_size} bytes)",
                                        "  unsigned: setup.exe"]
                          + [f"  same: {path}" for path in sorted(medium_files(b"", ""))])
@@ -625,7 +635,7 @@ class Check(unittest.TestCase):
     def test_payload_files_taken_from_the_medium_itself_are_not_checked(self):
         status, lines, given = self.run_check("unsigned")
         medium, commit = self.media["unsigned"], self.repo.commits["B"]
-        self.assertEqual(status, PARTIAL, lines)
+        self.assertEqual(status, EXIT_PARTIAL, lines)
         self.assertEqual(Path(given[-2]).name, "payload")
         payload_given = (FOLDER / "make-medium-arguments.payload").read_text().splitlines()
         self.assertEqual(sorted(payload_given), sorted(PAYLOAD))
@@ -639,8 +649,9 @@ class Check(unittest.TestCase):
     def test_a_signed_payload_list_vouches_for_the_payload_once_its_signer_is_checked(self):
         medium, commit = self.media["signed"], self.repo.commits["B"]
         status, lines, given = self.run_check("signed", ca=KEYS.path("ca.pem"))
-        self.assertEqual(status, SAME, lines)
+        self.assertEqual(status, EXIT_SAME, lines)
         self.assertEqual(given[6:8], ["--signature-from", str(given[-1]).replace("rebuilt.iso", "shipped-setup.exe")])
+        self.assertEqual((FOLDER / "make-medium-arguments.signature").read_bytes(), PROGRAMS["signed_listed"])
         for path in PAYLOAD:
             self.assertIn(f"  same: {path} (as the payload list in the signed setup.exe names it, in every name tree)",
                           lines)
@@ -648,7 +659,7 @@ class Check(unittest.TestCase):
                                     " setup.exe signed by CN=tarvin test signer (signer checked: chain); its"
                                     f" {len(PAYLOAD)} payload file(s) as its signed payload list names them")
         status, lines, _ = self.run_check("signed")
-        self.assertEqual(status, PARTIAL, lines)
+        self.assertEqual(status, EXIT_PARTIAL, lines)
         self.assertEqual(lines[-1], f"{medium}: the same as commit {commit[:12]} makes (version 1.2.3), except what was"
                                     f" not checked: {len(PAYLOAD)} payload file(s) (give --payload); the signer of"
                                     " setup.exe (give --ca FILE or --signer-sha256, or list its certificate in the"
@@ -657,22 +668,22 @@ class Check(unittest.TestCase):
     def test_the_pins_of_the_commit_check_the_signer(self):
         c = self.repo.commits
         status, lines, _ = self.run_check("pinned", trusted=[("pinned", c["pinned"])])
-        self.assertEqual(status, SAME, lines)
+        self.assertEqual(status, EXIT_SAME, lines)
         self.assertTrue(lines[-1].endswith(f"; setup.exe signed by CN=tarvin test signer (signer checked: pinned, by"
                                            f" {signers.PATH} of commit {c['pinned'][:12]}); its {len(PAYLOAD)} payload"
                                            " file(s) as its signed payload list names them"), lines[-1])
         # A pin on the command line takes the place of the commit's.
         status, lines, _ = self.run_check("pinned", trusted=[("pinned", c["pinned"])], pinned_sha256="ab" * 32)
-        self.assertEqual(status, DIFFERENT, lines)
+        self.assertEqual(status, EXIT_DIFFERENT, lines)
         status, lines, given = self.run_check("broken", trusted=[("broken", c["broken"])])
-        self.assertEqual((status, given), (DIFFERENT, []))
+        self.assertEqual((status, given), (EXIT_DIFFERENT, []))
         self.assertEqual(lines, [f"{self.media['broken']}: {signers.PATH} of commit {c['broken'][:12]}, line 1: not a"
                                  " SHA-256 fingerprint (64 hexadecimal digits): no fingerprint, so no signer can be"
                                  " checked against it; nothing was compared"])
 
     def test_a_payload_file_the_signed_list_does_not_name_differs(self):
         status, lines, _ = self.run_check("off list", ca=KEYS.path("ca.pem"))
-        self.assertEqual(status, DIFFERENT, lines)
+        self.assertEqual(status, EXIT_DIFFERENT, lines)
         self.assertIn("  differs: vorncopy\\Dao350.dll holds other bytes than the payload list says", "\n".join(lines))
         self.assertFalse(any(line.startswith("  same: vorncopy/Dao350.dll") for line in lines), lines)
         self.assertIn("  same: voabc.txt (as the payload list in the signed setup.exe names it, in every name tree)",
@@ -681,13 +692,13 @@ class Check(unittest.TestCase):
 
     def test_a_medium_that_is_not_the_commits_differs(self):
         status, lines, _ = self.run_check("unsigned", remade=[self.media["signed"]], payload=self.payload)
-        self.assertEqual(status, DIFFERENT, lines)
+        self.assertEqual(status, EXIT_DIFFERENT, lines)
         self.assertIn("  differs: setup.exe (Rock Ridge names)", lines)
         self.assertNotIn("  same: setup.exe", lines)
         self.assertIn("  same: autorun.inf", lines)
         self.assertRegex(lines[-1], r"^.*verdict-unsigned.iso: [1-9][0-9]* difference\(s\) from the medium commit")
         status, lines, given = self.run_check("unsigned", remade=[""], payload=self.payload)
-        self.assertEqual(status, DIFFERENT, lines)
+        self.assertEqual(status, EXIT_DIFFERENT, lines)
         self.assertEqual(lines[1], "  differs: the commit could not make this medium again, so nothing was compared:")
         self.assertEqual(lines[2:14], [f"    line {number}" for number in range(3, 15)])  # the last dozen
         self.assertFalse(any(line.startswith("  same") for line in lines), lines)
@@ -695,28 +706,28 @@ class Check(unittest.TestCase):
     def test_only_a_commit_of_the_trusted_history_that_the_image_names_is_made_again(self):
         c = self.repo.commits
         status, lines, given = self.run_check("side", payload=self.payload)
-        self.assertEqual((status, given), (DIFFERENT, []))
+        self.assertEqual((status, given), (EXIT_DIFFERENT, []))
         self.assertEqual(lines, [f"{self.media['side']}: commit {c['C']} is not in the vendor's history: it is not"
                                  " reachable from HEAD;" + lines[0].split(";", 1)[1]])
         status, lines, given = self.run_check("side", payload=self.payload, trusted=[("side", c["C"])])
-        self.assertEqual(status, SAME, lines)
+        self.assertEqual(status, EXIT_SAME, lines)
         self.assertIn("(as the image names it, in the history of --trust side)", lines[0])
         for name, expected in (("uncommitted", "  differs: the image says it was made from a working tree with"
                                                " uncommitted changes: no commit makes it"),
                                ("side", f"  differs: the image names commit {c['C'][:12]}, not {c['A'][:12]}")):
             status, lines, _ = self.run_check(name, payload=self.payload, commit="HEAD~1" if name == "side" else None)
-            self.assertEqual(status, DIFFERENT, lines)
+            self.assertEqual(status, EXIT_DIFFERENT, lines)
             self.assertIn(expected, lines)
         status, lines, _ = self.run_check("no commit", payload=self.payload)
-        self.assertEqual(status, SAME, lines)
+        self.assertEqual(status, EXIT_SAME, lines)
         self.assertIn(f"against commit {c['B'][:12]} (HEAD: the image names no commit, in the history of HEAD)",
                       lines[0])
         status, lines, given = self.run_check("unsigned", payload=self.payload, commit="nothing")
-        self.assertEqual((status, given), (DIFFERENT, []))
+        self.assertEqual((status, given), (EXIT_DIFFERENT, []))
         self.assertEqual(lines, [f"{self.media['unsigned']}: nothing (as given) is no commit of this repository;"
                                  " nothing was compared"])
         status, lines, given = self.run_check("old", payload=self.payload)
-        self.assertEqual((status, given), (DIFFERENT, []))
+        self.assertEqual((status, given), (EXIT_DIFFERENT, []))
         self.assertEqual(lines, [f"{self.media['old']}: commit {c['O'][:12]} predates this check; check the medium"
                                  " with that commit's scripts/check-medium"])
 
@@ -725,14 +736,14 @@ class Check(unittest.TestCase):
                                                                               " it holds no setup.exe"),
                                ("no autorun", "no medium of this product: it holds no autorun.inf")):
             status, lines, given = self.run_check(name, payload=self.payload)
-            self.assertEqual((status, given), (DIFFERENT, []))
+            self.assertEqual((status, given), (EXIT_DIFFERENT, []))
             self.assertEqual(len(lines), 1, lines)
             self.assertTrue(lines[0].startswith(f"{self.media[name]}: {expected}"), lines)
 
     def test_the_status_of_several_media_is_the_worst(self):
-        for media, payload_given, expected in ((("unsigned", "signed"), True, PARTIAL),
-                                               (("signed", "unsigned"), True, PARTIAL),
-                                               (("unsigned", "no image", "no commit"), False, DIFFERENT)):
+        for media, payload_given, expected in ((("unsigned", "signed"), True, EXIT_PARTIAL),
+                                               (("signed", "unsigned"), True, EXIT_PARTIAL),
+                                               (("unsigned", "no image", "no commit"), False, EXIT_DIFFERENT)):
             with self.subTest(media):
                 status, lines, _ = self.run_check(*media, payload=self.payload if payload_given else None)
                 self.assertEqual(status, expected, lines)
