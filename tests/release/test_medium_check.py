@@ -702,6 +702,12 @@ class Check(unittest.TestCase):
         self.assertEqual(lines[1], "  differs: the commit could not make this medium again, so nothing was compared:")
         self.assertEqual(lines[2:14], [f"    line {number}" for number in range(3, 15)])  # the last dozen
         self.assertFalse(any(line.startswith("  same") for line in lines), lines)
+        # An image the commit's make-medium wrote that cannot be read is its fault, not the shipped medium's.
+        status, lines, _ = self.run_check("unsigned", remade=[self.media["no image"]], payload=self.payload)
+        self.assertEqual(status, EXIT_DIFFERENT, lines)
+        self.assertTrue(lines[1].startswith("  differs: the commit's make-medium wrote an image that cannot be read,"
+                                            " so nothing was compared: "), lines)
+        self.assertFalse(any(line.startswith("  same") for line in lines), lines)
 
     def test_only_a_commit_of_the_trusted_history_that_the_image_names_is_made_again(self):
         c = self.repo.commits

@@ -85,7 +85,11 @@ def _remake(shipped: iso9660.Image, version: str | None, checkout: Path, payload
         tail = "\n    ".join((result.stderr.strip().splitlines() or ["(no output)"])[-12:])
         report.differs(f"the commit could not make this medium again, so nothing was compared:\n    {tail}")
         return None
-    return iso9660.read_image(rebuilt)
+    try:
+        return iso9660.read_image(rebuilt)
+    except iso9660.ImageError as error:  # the commit's image, not the shipped one, is at fault
+        report.differs(f"the commit's make-medium wrote an image that cannot be read, so nothing was compared: {error}")
+        return None
 
 
 def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Path) -> int:
