@@ -283,14 +283,16 @@ class ImageComparison(unittest.TestCase):
 
 
 class Medium:
-    """A medium's setup.exe as its name trees give it."""
+    """A medium's setup.exe as its name trees give it, beside a folder and autorun.inf."""
 
     def __init__(self, programs: dict[str, bytes]):
         self.trees, self.programs = {}, {}
         for tree, program in programs.items():
-            entry = iso9660.Entry("setup.exe", False, [(0, len(program))], None)
-            self.trees[tree] = {"SETUP.EXE" if tree == ISO_9660 else "setup.exe": entry}
-            self.programs[id(entry)] = program
+            self.trees[tree] = {"": iso9660.Entry("", True, [], None)}
+            for name, content in ((payload.AUTORUN, payload.autorun_inf("t")), (payload.LAUNCHER, program)):
+                entry = iso9660.Entry(name, False, [(0, len(content))], None)
+                self.trees[tree][name.upper() if tree == ISO_9660 else name] = entry
+                self.programs[id(entry)] = content
 
     def read(self, entry):
         return self.programs[id(entry)]
@@ -308,6 +310,11 @@ class SignatureReport(unittest.TestCase):
         vouched, report = self.examine(medium)
         self.assertEqual((vouched, report.lines, report.signature, report.unchecked_signers),
                          (None, ["  unsigned: setup.exe"], "setup.exe is unsigned", []))
+        # A program that cannot be read is a difference, not an unsigned program.
+        vouched, report = self.examine(Medium({JOLIET: b"MZ and nothing of a program"}))
+        self.assertEqual((vouched, report.differences, report.signature), (None, 1, ""))
+        self.assertEqual(len(report.lines), 1, report.lines)
+        self.assertTrue(report.lines[0].startswith("  differs: setup.exe: "), report.lines)
         pins = signers.parse(SIGNER.encode(), signers.PATH)
         for asked, given in (("--ca", {"ca": KEYS.path("ca.pem")}), ("--signer-sha256", {"pinned": "ab" * 32}),
                              (signers.PATH, {"pins": pins})):
