@@ -420,6 +420,7 @@ class PayloadListCheck(unittest.TestCase):
 
     def test_a_medium_that_holds_what_its_list_names(self):
         self.assertEqual(self.examine_files(listing(PAYLOAD)), (set(), Report()))
+        self.assertEqual(self.examine_files(listing(PAYLOAD), OTHER_LAYOUTS["plain"]), (set(), Report()))  # no Joliet
 
     def test_each_difference_is_named_once_with_the_trees_it_is_found_in(self):
         other = payload_list.hash_blocks([b"other"])
