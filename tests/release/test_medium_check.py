@@ -530,7 +530,9 @@ class TrustedCommits(unittest.TestCase):
 
     def setUp(self):
         self.repo = REPO
-        self.cache = Path(tempfile.mkdtemp(prefix="checkouts-", dir=FOLDER)) / "build" / "check-medium"
+        (self.repo.root / "build").mkdir(exist_ok=True)
+        # As in a checkout of the vendor's, the kept checkouts are in its ignored build folder.
+        self.cache = Path(tempfile.mkdtemp(prefix="checkouts-", dir=self.repo.root / "build")) / "check-medium"
         stack = contextlib.ExitStack()
         self.addCleanup(stack.close)
         stack.enter_context(self.repo.in_place_of_the_checkout())
@@ -590,8 +592,11 @@ class TrustedCommits(unittest.TestCase):
             self.assertFalse((folder / "untracked").exists())
             self.assertFalse((folder / "build").exists())
             self.assertEqual(self.repo.git("-C", str(folder), "status", "--porcelain"), "")
+        # A folder that is no checkout of its own is not taken for one, though git finds the clean checkout
+        # around it at the same commit.
         shutil.rmtree(folder / ".git")
         self.assertEqual(trusted_commits.Checkouts(self.cache, []).get(c["B"]), folder)
+        self.assertTrue((folder / ".git").exists())
         self.assertEqual(self.repo.git("-C", str(folder), "rev-parse", "HEAD"), c["B"])
 
     def test_a_commit_that_cannot_be_checked_out(self):
