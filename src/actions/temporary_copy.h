@@ -18,7 +18,8 @@ std::wstring TemporaryCopyPath(const std::wstring& destination, unsigned long pr
 
 // The process id in fileName when it is a name that TemporaryCopyPath gives for a destination named
 // destinationName (both without their folder); nothing for any other name. Letters compare without
-// regard to case, as Windows names do. An id too large for any process comes back as it is.
+// regard to case, as Windows names do. An id too large for any process comes back as 2^32, above every
+// 32-bit id.
 std::optional<std::uint64_t> TemporaryCopyProcess(std::wstring_view destinationName,
                                                   std::wstring_view fileName);
 

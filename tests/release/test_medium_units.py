@@ -2,6 +2,7 @@
 autorun.inf, the payload list, the application identifier and version, and the image reader on a small
 image xorriso writes. Faults that a mutation run (scripts/mutate) showed the slower release tests let through."""
 
+import contextlib
 import datetime
 import fcntl
 import hashlib
@@ -12,6 +13,8 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 from pathlib import Path
 from unittest import mock
@@ -381,7 +384,13 @@ class SourceOfAMedium(unittest.TestCase):
             (self.repo / "a.txt").write_text("changed")
             (self.repo / "new").mkdir()
             (self.repo / "new" / "b.txt").write_text("b")
-            self.assertEqual(sorted(build.source(self.repo).changes), ["a.txt", "new/b.txt"])
+            (self.repo / "c").write_text("a name of one letter")
+            self.assertEqual(sorted(build.source(self.repo).changes), ["a.txt", "c", "new/b.txt"])
+            # A rename's origin is a field of its own in git's output, not an entry to cut a status from.
+            self.git("mv", "a.txt", "renamed.txt")
+            self.assertEqual(sorted(build.source(self.repo).changes), ["a.txt", "c", "new/b.txt", "renamed.txt"])
+            (self.repo / ".git" / "index").write_bytes(b"not an index")
+            self.assertRaisesRegex(build.BuildError, "git status failed", build.source, self.repo)
             outside = Path(tempfile.mkdtemp(prefix="medium-units-"))
             self.addCleanup(shutil.rmtree, outside)
             self.assertEqual(build.source(outside), build.Source(None, (), build.FALLBACK_SOURCE_DATE_EPOCH))
@@ -405,12 +414,37 @@ class SourceOfAMedium(unittest.TestCase):
         self.assertIsNone(build.tagged_version(self.commit, self.repo))
 
     def test_the_build_lock_keeps_a_second_build_of_the_folder_out(self):
-        folder = self.repo / "deeper" / "win32"
+        folder = self.repo / "two" / "deep" / "win32"  # folders made on the way
         with build.build_lock(folder):
             with open(f"{folder}.lock") as other:
                 self.assertRaises(BlockingIOError, fcntl.flock, other, fcntl.LOCK_EX | fcntl.LOCK_NB)
         with open(f"{folder}.lock") as other:
             fcntl.flock(other, fcntl.LOCK_EX | fcntl.LOCK_NB)
+
+    def test_a_second_build_of_the_folder_waits_for_the_first_and_says_so(self):
+        folder = self.repo / "win32"
+        with build.build_lock(folder):
+            pass
+        first = open(f"{folder}.lock")
+        fcntl.flock(first, fcntl.LOCK_EX)
+        entered = threading.Event()
+
+        def second():
+            with build.build_lock(folder):
+                entered.set()
+
+        waiting = io.StringIO()
+        with contextlib.redirect_stderr(waiting):
+            thread = threading.Thread(target=second)
+            thread.start()
+            deadline = time.monotonic() + 30
+            while "Waiting" not in waiting.getvalue() and time.monotonic() < deadline:
+                time.sleep(0.01)
+            self.assertFalse(entered.wait(0.2), "the second build went in while the first held the lock")
+            first.close()
+            self.assertTrue(entered.wait(30))
+            thread.join()
+        self.assertEqual(waiting.getvalue(), f"==> Waiting for another build of {folder} to finish\n")
 
 
 EPOCH = 1234567890  # 2009-02-13 23:31:30 UTC

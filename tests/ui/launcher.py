@@ -11,11 +11,12 @@ import re
 import shutil
 import subprocess
 import time
+from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
 
 from common import ROAD, SAMPLE_MEDIUM, Road, run_captured
-from facts import medium_facts, pathcheck_facts, twips_to_pixels
+from facts import component_names, medium_facts, pathcheck_facts, twips_to_pixels
 from wine import WineSession
 from xserver import SCREEN_SIZE, XServer
 
@@ -456,6 +457,15 @@ class Session(WineSession):
 
     def xdotool(self, *args: str) -> None:
         subprocess.run(["xdotool", *args], env=self.env, check=True, capture_output=True, timeout=30)
+
+    def winnt_system32_holding(self, older: Callable[[str], bytes]) -> Path:
+        """C:\\WINNT\\system32, made if need be, holding each component as older(name) gives it: what a
+        deployment on the C:\\WINNT road must replace (see report_windows_directory_as_winnt)."""
+        system32 = self.drive_c / "WINNT" / "system32"
+        system32.mkdir(parents=True, exist_ok=True)
+        for name in component_names():
+            (system32 / name).write_bytes(older(name))
+        return system32
 
     def report_windows_directory_as_winnt(self) -> None:
         """Makes the running launcher see C:\\WINNT as its Windows directory. Wine always reports

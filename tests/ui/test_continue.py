@@ -148,10 +148,7 @@ class ConfirmWhileTheNotesFill(HandOverCase):
     Windows directory), and only a press after it starts the installer."""
 
     def test_a_press_during_the_fill_is_ignored_and_the_next_one_starts_the_installer(self):
-        system32 = self.session.drive_c / "WINNT" / "system32"
-        system32.mkdir(parents=True, exist_ok=True)
-        for name in COMPONENT_NAMES:
-            (system32 / name).write_bytes(b"older " + name.encode())
+        system32 = self.session.winnt_system32_holding(lambda name: b"older " + name.encode())
         self.launch()
         self.session.report_windows_directory_as_winnt()
         self.enable_confirm()  # the short sample notes

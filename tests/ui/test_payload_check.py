@@ -39,10 +39,7 @@ class PayloadCheck(harness.LauncherTestCase):
     def setUp(self):
         super().setUp()
         self.record = self.record_installer_starts()
-        self.winnt_system32 = self.session.drive_c / "WINNT" / "system32"
-        self.winnt_system32.mkdir(parents=True, exist_ok=True)
-        for name in COMPONENT_NAMES:
-            (self.winnt_system32 / name).write_bytes(OLDER)
+        self.winnt_system32 = self.session.winnt_system32_holding(lambda name: OLDER)
 
     def launch(self, changed: str | None = None) -> None:
         """The genuine medium with the listed program, one byte of the file changed (a path below the

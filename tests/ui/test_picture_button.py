@@ -147,10 +147,8 @@ class WindowsNtRoad(PictureButtonCase):
 
     def setUp(self):
         super().setUp()
-        self.winnt_system32 = self.session.drive_c / "WINNT" / "system32"
-        self.winnt_system32.mkdir(parents=True, exist_ok=True)
-        for name in COMPONENT_NAMES:
-            (self.winnt_system32 / name).write_bytes(b"an older and longer " + name.encode() + b" already in place")
+        self.winnt_system32 = self.session.winnt_system32_holding(
+            lambda name: b"an older and longer " + name.encode() + b" already in place")
         self.session.report_windows_directory_as_winnt()
 
     def put_components_on_medium(self, version: str) -> dict[str, bytes]:

@@ -23,10 +23,7 @@ class UnusualMediumPaths(harness.LauncherTestCase):
     def setUp(self):
         super().setUp()
         self.record = self.record_installer_starts()
-        self.winnt_system32 = self.session.drive_c / "WINNT" / "system32"
-        self.winnt_system32.mkdir(parents=True, exist_ok=True)
-        for name in COMPONENT_NAMES:
-            (self.winnt_system32 / name).write_bytes(b"an older " + name.encode())
+        self.winnt_system32 = self.session.winnt_system32_holding(lambda name: b"an older " + name.encode())
 
     def medium_in(self, folders: list[str]) -> harness.Medium:
         """A medium laid out in a folder chain of drive C:, with components unique to this medium."""

@@ -90,7 +90,9 @@ constexpr wchar_t kInstallerWithBlank[] = L"D:\\My Setup\\vorncopy\\tarvinxp.exe
 
 TEST(HandOverToInstaller, StartsTheInstallerByItsFullPathOnceAndNothingElse) {
   ScriptedStarter starter(actions::StartResult::kStarted, true);
-  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter).how, HandOver::kStarted);
+  const actions::HandOverOutcome started = HandOverToInstaller(kMediumWithBlank, starter);
+  EXPECT_EQ(started.how, HandOver::kStarted);
+  EXPECT_EQ(started.error, 0u) << "ERROR_SUCCESS";
   ASSERT_EQ(starter.processStarts.size(), 1u);
   EXPECT_EQ(starter.processStarts[0].applicationPath, kInstallerWithBlank);
   // Quoted, so that "D:\My" is never taken for the program, and no arguments follow.
@@ -100,7 +102,10 @@ TEST(HandOverToInstaller, StartsTheInstallerByItsFullPathOnceAndNothingElse) {
 
 TEST(HandOverToInstaller, AnInstallerAskingForElevationGoesThroughTheShell) {
   ScriptedStarter starter(actions::StartResult::kElevationRequired, true);
-  EXPECT_EQ(HandOverToInstaller(kMediumWithBlank, starter).how, HandOver::kStartedThroughShell);
+  const actions::HandOverOutcome elevated = HandOverToInstaller(kMediumWithBlank, starter);
+  EXPECT_EQ(elevated.how, HandOver::kStartedThroughShell);
+  // The shell started it: the process start's cause (the elevation it asked for) is no failure.
+  EXPECT_EQ(elevated.error, 0u) << "ERROR_SUCCESS";
   EXPECT_EQ(starter.processStarts.size(), 1u);
   ASSERT_EQ(starter.shellOpens.size(), 1u);
   EXPECT_EQ(starter.shellOpens[0], kInstallerWithBlank);

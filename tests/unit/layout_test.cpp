@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <string_view>
@@ -162,6 +163,25 @@ TEST(LayoutTest, FlagsAndAttributesBelongToKindsThatUseThem) {
     if (kind == ControlKind::Image || kind == ControlKind::Timer) {
       EXPECT_TRUE(control.text.empty()) << NameOf(control);
     }
+  }
+}
+
+// The design's pure whites and blacks: a white one shade off shows as a grey box on the white window.
+TEST(LayoutTest, TheWhitesAndBlacksAreRgb255And0) {
+  constexpr common::Rgb white{255, 255, 255};
+  constexpr common::Rgb black{0, 0, 0};
+  const auto named = [](std::string_view name) {
+    const auto row = std::find_if(kControls.begin(), kControls.end(),
+                                  [name](const ControlRow& control) { return control.name == name; });
+    return row == kControls.end() ? ControlRow{} : *row;
+  };
+  EXPECT_EQ(kWindowBackColor, white);
+  EXPECT_EQ(kPictureButtonReadColor, white);
+  EXPECT_EQ(named("Label2").foreColor, white);
+  EXPECT_EQ(named("Label7").backColor, white);
+  EXPECT_EQ(kDefaultForeColor, black);
+  for (const std::string_view name : {"Label6", "Label4", "Label3", "Label14", "Label15"}) {
+    EXPECT_EQ(named(name).foreColor, black) << name;
   }
 }
 

@@ -32,29 +32,84 @@ TEST(PayloadList, AWellFormedListGivesEachFileItsDigestSizeAndPath) {
   EXPECT_EQ(list->entries()[1].size, 0u);
   EXPECT_EQ(list->entries()[1].sha256[31], 0x55);
   EXPECT_EQ(list->entries()[2].size, 18446744073709551615u);
-
-  // The launcher's own names find their lines whatever the case of their ASCII letters.
-  EXPECT_EQ(list->Find(L"voabc.txt"), &list->entries()[0]);
-  EXPECT_EQ(list->Find(L"VORNCOPY\\dao350.DLL"), &list->entries()[1]);
-  EXPECT_EQ(list->Find(L"vorncopy\\SUB DIR\\安装.exe"), &list->entries()[2]);
-  EXPECT_EQ(list->Find(L"vorncopy\\msjter35.dll"), nullptr);
-  EXPECT_EQ(list->Find(L"vorncopy/Dao350.dll"), nullptr);
-  EXPECT_EQ(list->Find(L"Dao350.dll"), nullptr);
-  EXPECT_EQ(list->Find(L"voabc.txt "), nullptr);
 }
 
 TEST(PayloadList, AListOfNoFilesIsWellFormed) {
   const auto list = PayloadList::Parse("TARVIN PAYLOAD LIST 1\n");
   ASSERT_TRUE(list);
   EXPECT_TRUE(list->entries().empty());
-  EXPECT_EQ(list->Find(L"voabc.txt"), nullptr);
 }
 
-TEST(PayloadList, PathsAreSortedByTheirBytesNotByLetters) {
-  const auto list = PayloadList::Parse("TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", "vorncopy\\B.dll") +
-                                       Line(kDigestB, "2", "vorncopy\\a.dll"));
-  ASSERT_TRUE(list);
-  EXPECT_EQ(list->Find(L"vorncopy\\A.DLL"), &list->entries()[1]);
+// The launcher's own names find their lines whatever the case of their ASCII letters, A to Z; no other
+// name finds one. Paths are sorted by their bytes, not by their letters.
+TEST(PayloadList, ANameFindsItsLineWhateverTheCaseOfItsLetters) {
+  const std::string byBytes = "TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", "vorncopy\\B.dll") +
+                              Line(kDigestB, "2", "vorncopy\\a.dll");
+  constexpr int kNone = -1;
+  const struct {
+    std::string list;
+    const wchar_t* name;
+    int line;
+  } lookups[] = {
+      {kWellFormed, L"voabc.txt", 0},
+      {kWellFormed, L"VORNCOPY\\dao350.DLL", 1},
+      {kWellFormed, L"vorncopy\\SUB DIR\\安装.exe", 2},
+      {kWellFormed, L"vorncopy\\msjter35.dll", kNone},
+      {kWellFormed, L"vorncopy/Dao350.dll", kNone},
+      {kWellFormed, L"Dao350.dll", kNone},
+      {kWellFormed, L"voabc.txt ", kNone},
+      {"TARVIN PAYLOAD LIST 1\n", L"voabc.txt", kNone},
+      {byBytes, L"vorncopy\\A.DLL", 1},
+      {"TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", "vorncopy\\az.dll"), L"VORNCOPY\\AZ.DLL", 0},
+  };
+  for (const auto& [text, name, line] : lookups) {
+    const auto list = PayloadList::Parse(text);
+    ASSERT_TRUE(list) << text;
+    EXPECT_EQ(list->Find(name), line == kNone ? nullptr : &list->entries().at(static_cast<std::size_t>(line)))
+        << testing::PrintToString(name);
+  }
+}
+
+// A path is well-formed UTF-8: each form of two, three and four bytes is tried at its first and last
+// code point and one past either end, and each sequence ends the path, where a cut one would run past it.
+TEST(PayloadList, PathsAreUtf8ToTheEdgesOfEveryForm) {
+  const struct {
+    const char* what;
+    std::string character;
+    bool wellFormed;
+  } cases[] = {
+      {"U+007F", "\x7F", true},
+      {"a lone continuation byte", "\x80", false},
+      {"a continuation byte before three more", "\x81\x80\x80\x80", false},
+      {"U+0080", "\xC2\x80", true},
+      {"U+007F in two bytes", "\xC1\xBF", false},
+      {"U+07FF", "\xDF\xBF", true},
+      {"U+0800", "\xE0\xA0\x80", true},
+      {"U+07FF in three bytes", "\xE0\x9F\xBF", false},
+      {"U+1000", "\xE1\x80\x80", true},
+      {"U+D7FF", "\xED\x9F\xBF", true},
+      {"U+D800", "\xED\xA0\x80", false},
+      {"U+DFFF", "\xED\xBF\xBF", false},
+      {"U+E000", "\xEE\x80\x80", true},
+      {"U+FFFF", "\xEF\xBF\xBF", true},
+      {"U+10000", "\xF0\x90\x80\x80", true},
+      {"U+FFFF in four bytes", "\xF0\x8F\xBF\xBF", false},
+      {"U+40000", "\xF1\x80\x80\x80", true},
+      {"U+FFFFF", "\xF3\xBF\xBF\xBF", true},
+      {"U+10FFFF", "\xF4\x8F\xBF\xBF", true},
+      {"U+110000", "\xF4\x90\x80\x80", false},
+      {"a lead byte past U+10FFFF", "\xF5\x80\x80\x80", false},
+      {"a sequence cut short", "\xF0\x90\x80", false},
+      {"a lead byte before a letter", "\xC2\x41", false},
+      {"a lead byte before a lead byte", "\xC2\xC2\x80", false},
+  };
+  for (const auto& [what, character, wellFormed] : cases) {
+    const auto list = PayloadList::Parse("TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "3", "vo" + character));
+    EXPECT_EQ(list.has_value(), wellFormed) << what;
+    if (list && wellFormed) {
+      EXPECT_EQ(list->entries().at(0).path, "vo" + character) << what;
+    }
+  }
 }
 
 TEST(PayloadList, EveryDepartureFromTheFormatIsDamage) {
@@ -85,6 +140,7 @@ TEST(PayloadList, EveryDepartureFromTheFormatIsDamage) {
       {"a signed size", header + Line(kDigestA, "+3", "voabc.txt")},
       {"a negative size", header + Line(kDigestA, "-3", "voabc.txt")},
       {"no size", header + Line(kDigestA, "", "voabc.txt")},
+      {"a letter after a size's digits", header + Line(kDigestA, "3a", "voabc.txt")},
       {"a size past 64 bits", header + Line(kDigestA, "18446744073709551616", "voabc.txt")},
       {"a tab for a blank", header + kDigestA + "\t3 voabc.txt\n"},
       {"no path", header + kDigestA + " 3\n"},
@@ -95,7 +151,9 @@ TEST(PayloadList, EveryDepartureFromTheFormatIsDamage) {
       {"a dot component", header + Line(kDigestA, "3", "vorncopy\\.\\Dao350.dll")},
       {"a dot-dot component", header + Line(kDigestA, "3", "..\\Dao350.dll")},
       {"a control character in a path", header + Line(kDigestA, "3", "voabc\x01.txt")},
+      {"the last control character in a path", header + Line(kDigestA, "3", "voabc\x1F.txt")},
       {"a path that is not UTF-8", header + Line(kDigestA, "3", "vo\xB0\xB2.txt")},
+      {"a path whose first byte is not UTF-8", header + Line(kDigestA, "3", "\xB0vo.txt")},
       {"an overlong UTF-8 form", header + Line(kDigestA, "3", "vo\xC0\xAF.txt")},
       {"a UTF-8 surrogate", header + Line(kDigestA, "3", "vo\xED\xA0\x80.txt")},
       {"unsorted paths", header + Line(kDigestA, "3", "vorncopy\\Dao350.dll") + notes},

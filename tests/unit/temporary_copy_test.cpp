@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,15 @@ TEST(TemporaryCopyTest, ACopysOwnNameIsRecognisedAsOneAndNoOtherIs) {
         L"Dao350.dll_1-2-3.tmp", L"Dao350.dll.1_2-3.tmp", L"Dao350.dll.1-2_3.tmp"}) {
     EXPECT_FALSE(actions::IsTemporaryCopyName(L"Dao350.dll", other)) << other;
   }
+}
+
+// Process ids, ticks and attempts are unsigned long, 32 bits on Windows and 64 on other builds of the
+// same code: the largest of the type is written whole, without running past the digits' room.
+TEST(TemporaryCopyTest, TheLargestNumbersAreWrittenWhole) {
+  constexpr unsigned long kLargest = std::numeric_limits<unsigned long>::max();
+  const std::wstring largest = std::to_wstring(kLargest);
+  EXPECT_EQ(actions::TemporaryCopyPath(L"Dao350.dll", kLargest, kLargest, kLargest),
+            L"Dao350.dll." + largest + L"-" + largest + L"-" + largest + L".tmp");
 }
 
 TEST(TemporaryCopyTest, NamesCompareWithoutCaseOverTheWholeAlphabetAndNeverPastTheirEnd) {

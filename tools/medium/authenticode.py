@@ -1,6 +1,6 @@
-"""The Authenticode signature of a Windows program, checked from its bytes: where the certificate table
-lies, the program's digest, the signer's signature, an RFC 3161 or PKCS#9 timestamp, and optionally the
-signer against a pinned fingerprint or a file of trust anchors.
+"""The Authenticode signature of a Windows program, checked from its bytes (certificate_table finds it and
+computes the program's digest): the signed digest, the signer's signature, an RFC 3161 or PKCS#9
+timestamp, and optionally the signer against a pinned fingerprint or a file of trust anchors.
 
 asn1crypto reads the PKCS#7 structures and cryptography checks the signatures; only the chain to the
 anchors is left to `openssl verify`, which cryptography 38 cannot do. Every finding is a plain sentence
@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import hashlib
 import re
-import struct
 import subprocess
 import tempfile
 from dataclasses import dataclass
@@ -25,12 +24,12 @@ from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.x509.oid import ExtendedKeyUsageOID
 
+from certificate_table import Layout, Refused, authenticode_digest, der_header, layout, read_table
+from certificate_table import signature_der  # noqa: F401 - until its callers name certificate_table
+
 SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
 # Where a signing tool leaves an RFC 3161 token: an unsigned attribute of the signer.
 RFC3161_TIMESTAMP = "1.3.6.1.4.1.311.3.3.1"
-WIN_CERT_REVISION_2 = 0x0200
-WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
-SECURITY_DIRECTORY = 4
 # Digests a timestamp authority may use; the program's own digest must be SHA-256.
 # The names a signer info gives its signature: rsaEncryption and sha256/384/512WithRSAEncryption; ecdsa-with-SHA256/384/512.
 SIGNATURE_ALGORITHMS = {"rsa": {"1.2.840.113549.1.1.1", "1.2.840.113549.1.1.11", "1.2.840.113549.1.1.12",
@@ -70,10 +69,6 @@ class Examination:
     layout_problems: tuple[str, ...] = ()
 
 
-class Refused(ValueError):
-    """A finding that ends the examination: nothing after it can be read or trusted."""
-
-
 def describe(certificate: x509.Certificate) -> Certificate:
     return Certificate(
         subject=certificate.subject.rfc4514_string(),
@@ -82,110 +77,6 @@ def describe(certificate: x509.Certificate) -> Certificate:
         not_before=certificate.not_valid_before.replace(tzinfo=timezone.utc),
         not_after=certificate.not_valid_after.replace(tzinfo=timezone.utc),
     )
-
-
-def der_header(data: bytes, offset: int = 0) -> tuple[int, int]:
-    """The length of the DER header at offset and of the content after it (definite lengths only)."""
-    if offset + 2 > len(data):
-        raise ValueError("cut short")
-    first = data[offset + 1]
-    if first < 0x80:
-        return 2, first
-    count = first & 0x7F
-    if count == 0 or count > 4 or offset + 2 + count > len(data):
-        raise ValueError("not DER")
-    return 2 + count, int.from_bytes(data[offset + 2:offset + 2 + count], "big")
-
-
-@dataclass(frozen=True)
-class Layout:
-    checksum: int  # file offset of the optional header's CheckSum field
-    directory: int  # file offset of the certificate table's directory entry
-    table: int  # the entry's file offset and size
-    size: int
-    end_of_image: int  # where the headers and the sections' raw data end
-
-
-def layout(program: bytes) -> Layout:
-    def read(form: str, offset: int) -> tuple:
-        if offset < 0 or offset + struct.calcsize(form) > len(program):
-            raise Refused("the file is not a Windows program: its headers are cut short")
-        return struct.unpack_from(form, program, offset)
-
-    if program[:2] != b"MZ":
-        raise Refused("the file is not a Windows program: it does not start with MZ")
-    (pe,) = read("<I", 0x3C)
-    if program[pe:pe + 4] != b"PE\0\0":
-        raise Refused("the file is not a Windows program: no PE signature where its header points")
-    sections, optional_size = read("<H", pe + 6)[0], read("<H", pe + 20)[0]
-    optional = pe + 24
-    (magic,) = read("<H", optional)
-    if magic not in (0x10B, 0x20B):
-        raise Refused(f"the file is not a Windows program: unknown optional header magic {magic:#x}")
-    directories = optional + (96 if magic == 0x10B else 112)
-    (count,) = read("<I", directories - 4)
-    directory = directories + 8 * SECURITY_DIRECTORY
-    if count <= SECURITY_DIRECTORY or directory + 8 > optional + optional_size:
-        raise Refused("the program's header has no certificate table entry")
-    table, size = read("<II", directory)
-    (end,) = read("<I", optional + 60)  # SizeOfHeaders
-    for index in range(sections):
-        raw_size, raw_offset = read("<II", optional + optional_size + 40 * index + 16)
-        if raw_size:
-            end = max(end, raw_offset + raw_size)
-    return Layout(optional + 64, directory, table, size, end)
-
-
-def signature_der(program: bytes) -> bytes | None:
-    """The PKCS#7 SignedData DER from the certificate table, or None when the program is unsigned; raises
-    ValueError (with a sentence) when the file is no Windows program or its table cannot be read."""
-    return _table(program, [])[1]
-
-
-def _table(program: bytes, problems: list[str]) -> tuple[Layout, bytes | None]:
-    """The layout and the signature's DER (None when unsigned); adds to problems what is wrong with where
-    the signature lies."""
-    where = layout(program)
-    if where.table == 0 and where.size == 0:
-        return where, None
-    start, end = where.table, where.table + where.size
-    if end > len(program) or where.size < 8:
-        raise Refused("the certificate table's directory entry points past the end of the file")
-    if end < len(program):
-        problems.append(f"data appended to the certificate table: {len(program) - end} bytes follow it in the file")
-    if start % 8 or start < where.end_of_image:
-        problems.append("the certificate table is not where Authenticode puts it: it must follow the program's "
-                        "sections, aligned to 8 bytes")
-    length, revision, kind = struct.unpack_from("<IHH", program, start)
-    if revision != WIN_CERT_REVISION_2 or kind != WIN_CERT_TYPE_PKCS_SIGNED_DATA:
-        raise Refused(f"the certificate table holds no Authenticode signature (revision {revision:#x}, type {kind})")
-    if length < 8 or length > where.size:
-        raise Refused("the certificate table's entry has a length that does not fit the table")
-    entry_end = start + (length + 7) // 8 * 8
-    if entry_end < end:
-        problems.append("the certificate table holds more than one entry")
-    try:
-        header, content = der_header(program, start + 8)
-    except ValueError:
-        raise Refused("the signature in the certificate table is not DER") from None
-    der_end = start + 8 + header + content
-    if der_end > start + length:
-        raise Refused("the signature in the certificate table is cut short")
-    # Everything up to the entry's 8-byte boundary is left out of the digest: nothing may hide there.
-    trailing = program[der_end:min(entry_end, end)]
-    if len(trailing) >= 8 or any(trailing):
-        problems.append(f"data appended to the certificate table: its entry holds {len(trailing)} bytes after the "
-                        "signature beyond the zero padding to 8 bytes")
-    return where, program[start + 8:der_end]
-
-
-def authenticode_digest(program: bytes, where: Layout) -> bytes:
-    """SHA-256 over the program without its CheckSum, its certificate table entry and the table."""
-    digest = hashlib.sha256()
-    digest.update(program[:where.checksum])
-    digest.update(program[where.checksum + 4:where.directory])
-    digest.update(program[where.directory + 8:where.table if where.size else len(program)])
-    return digest.digest()
 
 
 def _attribute(signer_info: cms.SignerInfo, name: str, unsigned: bool = False):
@@ -343,7 +234,7 @@ def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str |
         where = layout(program)
         signed = bool(where.table or where.size)
         if signed:
-            where, der = _table(program, problems)
+            where, der = read_table(program, problems)
             found["layout"] = len(problems)
             _examine_signature(program, where, der, problems, found, ca_file, pinned_sha256,
                                now or datetime.now(timezone.utc))

@@ -96,7 +96,7 @@ def source(repo: Path = REPO_ROOT) -> Source:
         status = git("status", "--porcelain=v1", "-z", "--untracked-files=all", repo=repo)
         if status.returncode != 0:
             raise BuildError(f"git status failed in {repo}: {status.stderr.strip()}")
-        changes = tuple(item[3:] for item in status.stdout.split("\0") if len(item) > 3)
+        changes = _changed_paths(status.stdout)
         date = int(git("log", "-1", "--format=%ct", commit, repo=repo).stdout.strip())
     override = os.environ.get("SOURCE_DATE_EPOCH")
     if override:
@@ -104,6 +104,19 @@ def source(repo: Path = REPO_ROOT) -> Source:
             raise BuildError(f"SOURCE_DATE_EPOCH must be a number of seconds (got '{override}')")
         date = int(override)
     return Source(commit, changes, date)
+
+
+def _changed_paths(status: str) -> tuple[str, ...]:
+    """The paths that `git status --porcelain=v1 -z` names: each entry is "XY PATH", and a rename or a copy
+    is followed by its origin as a field of its own, with no status before it."""
+    fields = iter(status.split("\0"))
+    paths = []
+    for entry in fields:
+        if len(entry) > 3:
+            paths.append(entry[3:])
+            if "R" in entry[:2] or "C" in entry[:2]:
+                paths.append(next(fields, ""))
+    return tuple(path for path in paths if path)
 
 
 @contextlib.contextmanager

@@ -13,6 +13,7 @@ from pathlib import Path
 
 import authenticode
 import build
+import certificate_table
 import iso9660
 import payload as medium_payload
 import payload_list
@@ -56,7 +57,9 @@ def write_image(request: Request, found: medium_payload.Payload, launcher: Path,
     autorun = scratch / AUTORUN
     autorun.write_bytes(medium_payload.autorun_inf(request.autorun_label))
     date = datetime.datetime.fromtimestamp(source.date, datetime.timezone.utc).strftime("%Y%m%d%H%M%S00")
-    partial = Path(tempfile.mkstemp(dir=request.output.parent, prefix=f".{request.output.name}.")[1])
+    descriptor, name = tempfile.mkstemp(dir=request.output.parent, prefix=f".{request.output.name}.")
+    os.close(descriptor)  # xorriso writes it by name
+    partial = Path(name)
     try:
         # Startup files are not read, names are UTF-8 on both sides whatever the locale, every date is the
         # source date, owners and modes are fixed, and symbolic links in the payload become the files they
@@ -103,7 +106,9 @@ def _umask() -> int:
     return current
 
 
-def make(request: Request) -> None:
+def make(request: Request, repo: Path = build.REPO_ROOT, builder=build.build_release) -> None:
+    """Makes the medium of request from the commit of repo, whose release setup.exe builder builds (as
+    build.build_release builds REPO_ROOT's; a stand-in gives its own program, made from the same list)."""
     medium_payload.check_volume_label(request.volume_label)
     medium_payload.check_autorun_label(request.autorun_label)
     found = medium_payload.find_payload(request.payload)
@@ -122,9 +127,9 @@ def make(request: Request) -> None:
     if warning:
         log(f"Warning: {warning}")
     listing = list_payload(found)
-    source = build.source()
+    source = build.source(repo)
     if request.version is None:
-        request.version = build.tagged_version(source.commit)
+        request.version = build.tagged_version(source.commit, repo)
     elif request.version == build.DEFAULT_VERSION:
         request.version = None  # the record's own version, asked for by name (check-medium does)
     else:
@@ -138,10 +143,10 @@ def make(request: Request) -> None:
         scratch = Path(scratch_name)
         signer = signing.check_key(request.key) if request.key else None
         if signer is not None:
-            refuse_unlisted(signer, source)
-        release_dir = request.release_dir or build.REPO_ROOT / "build" / "win32"
+            refuse_unlisted(signer, source, repo)
+        release_dir = request.release_dir or repo / "build" / "win32"
         with build.build_lock(release_dir):
-            _make_locked(request, found, listing, source, scratch, release_dir, signer)
+            _make_locked(request, found, listing, source, scratch, release_dir, signer, builder)
 
 
 @dataclass
@@ -188,10 +193,10 @@ def check_carried_list(launcher: Path, listed: bytes) -> None:
                                     *(f"  {line}" for line in problems), "nothing was written"]))
 
 
-def refuse_unlisted(signer: authenticode.Certificate, source: build.Source) -> None:
+def refuse_unlisted(signer: authenticode.Certificate, source: build.Source, repo: Path = build.REPO_ROOT) -> None:
     """A repository that lists its signing certificates (release/signers.sha256) signs with those alone."""
     try:
-        pins = signers.for_source(source)
+        pins = signers.for_source(source, repo)
     except signers.SignersError as error:
         raise SigningError(f"{error}; nothing was written") from None
     if pins is not None and not pins.lists(signer.sha256):
@@ -201,7 +206,7 @@ def refuse_unlisted(signer: authenticode.Certificate, source: build.Source) -> N
 
 
 def _make_locked(request: Request, found: medium_payload.Payload, listing: Listing, source: build.Source,
-                 scratch: Path, release_dir: Path, signer: authenticode.Certificate | None) -> None:
+                 scratch: Path, release_dir: Path, signer: authenticode.Certificate | None, builder) -> None:
     log_file = release_dir.parent / "make-medium.log"
     log_file.write_text("")
     # The list lives in the build's own folder, which the build reads it from whenever it configures.
@@ -212,7 +217,7 @@ def _make_locked(request: Request, found: medium_payload.Payload, listing: Listi
     files = len(payload_list.parse(listed))
     log(f"Building the release setup.exe, version {request.version or build.DEFAULT_VERSION}, with the payload"
         f" list of {files} file(s) ({release_dir})")
-    launcher = build.build_release(release_dir, log_file, request.version, request.verbose, list_file)
+    launcher = builder(release_dir, log_file, request.version, request.verbose, list_file)
     check_carried_list(launcher, listed)
     if request.key:
         log(f"Signing setup.exe ({signer.subject})")
@@ -237,8 +242,8 @@ def _make_locked(request: Request, found: medium_payload.Payload, listing: Listi
 
 def _signature_of(program: Path) -> bytes:
     try:
-        signature = authenticode.signature_der(program.read_bytes())
-    except authenticode.Refused as error:
+        signature = certificate_table.signature_der(program.read_bytes())
+    except certificate_table.Refused as error:
         raise SigningError(f"{program}: {error}") from None
     if signature is None:
         raise SigningError(f"{program} carries no signature to attach")

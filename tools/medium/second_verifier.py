@@ -39,6 +39,7 @@ from cryptography import x509
 from cryptography.hazmat.primitives import serialization
 
 import authenticode
+import certificate_table
 
 PROGRAM = "osslsigncode"
 # Lines of osslsigncode's output that a difference quotes.
@@ -112,12 +113,12 @@ def _indirect_data(signature: bytes) -> tuple[bytes, bytes] | None:
         if content["content_type"].dotted != authenticode.SPC_INDIRECT_DATA:
             return None
         explicit = content["content"].dump()  # the [0] EXPLICIT wrapper around the indirect data
-        header, _ = authenticode.der_header(explicit)
+        header, _ = certificate_table.der_header(explicit)
         indirect_der = explicit[header:]
         indirect = authenticode.SpcIndirectDataContent.load(indirect_der)
         if indirect["message_digest"]["digest_algorithm"]["algorithm"].native != "sha256":
             return None
-        inner, _ = authenticode.der_header(indirect_der)
+        inner, _ = certificate_table.der_header(indirect_der)
         return indirect_der[inner:], indirect["message_digest"]["digest"].native
     except Exception:  # noqa: BLE001 - a part it cannot read is no content
         return None
@@ -209,7 +210,7 @@ def verify(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | 
             # verify as none and so cannot stand alone.
             anchorless = _without_anchors(path, scratch, pinned_sha256)
             try:
-                der = authenticode.signature_der(program)
+                der = certificate_table.signature_der(program)
             except ValueError:
                 der = None
             roots = _self_signed_roots(der) if der else b""

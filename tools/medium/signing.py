@@ -15,6 +15,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 import authenticode
+import certificate_table
 from cryptography import x509
 from build import REPO_ROOT, SECRET_VARIABLES, clean_environment
 
@@ -209,7 +210,7 @@ def attach(program: bytes, signature: bytes) -> bytes:
     """An unsigned program with a PKCS#7 signature attached as osslsigncode attaches it: the file padded to
     8 bytes, one certificate table entry padded to 8 bytes, its directory entry and the checksum set. Any
     other layout makes check-medium's comparison report a difference, never a false "same"."""
-    where = authenticode.layout(program)
+    where = certificate_table.layout(program)
     if (where.table, where.size) != (0, 0):
         raise SigningError("the program to attach a signature to is signed already")
     body = program + b"\0" * (-len(program) % 8)
