@@ -450,6 +450,16 @@ class PayloadListCheck(unittest.TestCase):
         self.assertEqual(report.lines, [
             "  differs: vorncopy\\gone.dll is named by the payload list but missing (Rock Ridge, Joliet names)",
             "  differs: vorncopy\\gone.dll: no file holds what the payload list names for it (ISO 9660 names)"])
+        # Files of the same bytes are counted one for one: two listed copies beyond those held are two differences.
+        twins = listing(PAYLOAD)["vorncopy\\twin.dll"]
+        listed = {**listing(PAYLOAD), **{f"vorncopy\\twin{number}.dll": twins for number in (3, 4)}}
+        differing, report = self.examine_files(listed)
+        # Which of the equal files the plain names lack cannot be told, so the count is what is checked.
+        plain = [line for line in report.lines if "ISO 9660" in line]
+        self.assertEqual(len(plain), 2, report.lines)
+        for line in plain:
+            self.assertRegex(line, r"^  differs: vorncopy\\twin\d?\.dll: no file holds what the payload list names for"
+                                   r" it \(ISO 9660 names\)$")
 
 
 class TemporaryRepository:
