@@ -17,39 +17,22 @@ from asn1crypto import x509 as asn1_x509
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import padding
 
-import signing_keys
+import signed_programs
+from signed_programs import SIGNING_TIME
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
 import authenticode  # noqa: E402
-import check  # noqa: E402
 import second_verifier  # noqa: E402
+import signature_report  # noqa: E402
+from check_report import Report  # noqa: E402
 
-SIGNING_TIME = datetime(2010, 1, 1, 12, 34, 56, tzinfo=timezone.utc)
 programs: dict[str, bytes] = {}
 
 
 def setUpModule():
     global FOLDER
     FOLDER = Path(tempfile.mkdtemp(prefix="authenticode-"))
-    (FOLDER / "tiny.c").write_text("int main(void) { return 0; }\n")
-    subprocess.run(["i686-w64-mingw32-gcc", "-s", "-o", str(FOLDER / "unsigned.exe"), str(FOLDER / "tiny.c")],
-                   check=True)
-    keys, unrelated = (signing_keys.make_test_keys(FOLDER / name) for name in ("keys", "unrelated"))
-
-    def sign(name, keys, certificate="signer", digest="sha256", *options, later=0):
-        signed = signing_keys.osslsigncode(
-            "sign", "-pkcs12", str(keys.path(f"{certificate}.p12")), "-readpass", str(keys.password_file), "-h", digest,
-            "-time", str(int(SIGNING_TIME.timestamp()) + later), *options, "-in", str(FOLDER / "unsigned.exe"), "-out",
-            str(FOLDER / f"{name}.exe"))
-        assert signed.returncode == 0, signed.stderr
-
-    sign("signed", keys), sign("later", keys, later=1), sign("sha1", keys, digest="sha1")
-    sign("sha512", keys, digest="sha512"), sign("server", keys, "server"), sign("unrelated", unrelated)
-    for name, tsa, certificate in (("timestamped", keys, "signer"), ("unrelated_tsa", unrelated, "signer"),
-                                   ("expired_timestamped", keys, "expired")):
-        with signing_keys.TimestampServer(tsa) as server:
-            sign(name, keys, certificate, "sha256", "-ts", server.url)
-    programs.update({path.stem: path.read_bytes() for path in FOLDER.glob("*.exe")})
+    programs.update(signed_programs.make_programs(FOLDER))
     global NOW  # after the test CA came to be
     NOW = datetime.now(timezone.utc)
 
@@ -313,9 +296,9 @@ class Authenticode(unittest.TestCase):
             trees = {"Joliet": {"setup.exe": unittest.mock.Mock(is_folder=False)}}
             read = staticmethod(lambda entry: programs["signed"])
 
-        report = check.Report()
+        report = Report()
         with unittest.mock.patch.object(second_verifier, "PROGRAM", str(refuser)):
-            check._examine_launchers(Shipped, check.Request([], ca=ca), None, report)
+            signature_report.examine_launchers(Shipped, None, report, ca=ca)
         self.assertEqual(report.differences, 1, report.lines)
         self.assertIn(f"  differs: the signature of setup.exe: the two verifiers disagree: authenticode.py accepts it;"
                       f" {refuser} refuses it (exit 1)\n    Signature verification: failed\n    Failed", report.lines)
