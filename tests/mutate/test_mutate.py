@@ -182,18 +182,25 @@ class PythonMutants(unittest.TestCase):
             self.assertFalse(mutant.line == 14 and not mutant.description.startswith("drop"), mutant)
             self.assertFalse(mutant.line == 4 and "3 ->" not in mutant.description, mutant)
 
-    def test_a_mutant_replaces_the_module_and_what_others_imported_from_it(self):
+    def test_a_mutant_replaces_the_module_and_only_what_others_imported_from_it(self):
         module = types.ModuleType("mutate_test_target")
         exec("LIMIT = 3\ndef limit():\n    return LIMIT\n", vars(module))
-        user = types.ModuleType("mutate_test_user")
-        user.limit = module.limit
         sys.modules[module.__name__] = module
-        try:
-            python_runner.install_mutant(module.__name__, "LIMIT = 4\ndef limit():\n    return LIMIT\n", "x.py", [user])
-            self.assertEqual(4, module.limit())
-            self.assertEqual(4, user.limit())
-        finally:
-            del sys.modules[module.__name__]
+        with tempfile.TemporaryDirectory() as folder:
+            # The user's own LIMIT is the same cached int as the target's, but it is not the target's.
+            user_source = Path(folder) / "mutate_test_user.py"
+            user_source.write_text("from mutate_test_target import limit as target_limit\nLIMIT = 3\n")
+            user = types.ModuleType("mutate_test_user")
+            user.__file__ = str(user_source)
+            exec(user_source.read_text(), vars(user))
+            try:
+                python_runner.install_mutant(module.__name__, "LIMIT = 4\ndef limit():\n    return LIMIT\n", "x.py",
+                                             [user])
+                self.assertEqual(4, module.limit())
+                self.assertEqual(4, user.target_limit())
+                self.assertEqual(3, user.LIMIT)
+            finally:
+                del sys.modules[module.__name__]
 
 
 REACHED_MODULE = textwrap.dedent('''\

@@ -4,6 +4,8 @@ it."""
 
 from __future__ import annotations
 
+import ast
+import functools
 import importlib
 import io
 import json
@@ -39,11 +41,26 @@ def install_mutant(name: str, source: str, filename: str, watched: list) -> None
     vars(module).update(kept)
     exec(compile(source, filename, "exec"), vars(module))  # noqa: S102 - our own module's mutant
     for other in watched:
-        if other is module:
+        if other is module or not getattr(other, "__file__", None):
             continue
-        for key, value in list(vars(other).items()):
-            if key in originals and value is originals[key] and key in vars(module) and not key.startswith("__"):
-                setattr(other, key, vars(module)[key])
+        # Only what the other module imported from this one: a name of its own that holds an equal small
+        # int or string is the same object, and must keep its value.
+        for bound, key in _names_imported(other.__file__, name):
+            if key in originals and key in vars(module) and getattr(other, bound, None) is originals[key]:
+                setattr(other, bound, vars(module)[key])
+
+
+@functools.cache
+def _names_imported(path: str, source_module: str) -> tuple[tuple[str, str], ...]:
+    """(the name bound, the name in source_module) for each `from source_module import name [as bound]` in
+    the Python file at path."""
+    try:
+        tree = ast.parse(Path(path).read_text(encoding="utf-8"))
+    except (OSError, SyntaxError, ValueError):
+        return ()
+    return tuple((alias.asname or alias.name, alias.name) for node in ast.walk(tree)
+                 if isinstance(node, ast.ImportFrom) and node.module == source_module and node.level == 0
+                 for alias in node.names if alias.name != "*")
 
 
 def _fork_quiet() -> int:
