@@ -64,7 +64,8 @@ class Verdict:
         return f"{self.by} {'accepts' if self.verifies else 'refuses'} it ({self.status})"
 
 
-FULL = "the digest, the signer's signature, the timestamp and the chain to {anchors}"
+# osslsigncode verifies a timestamp only where the signature carries one.
+FULL = "the digest, the signer's signature, any timestamp it carries and the chain to {anchors}"
 
 
 def _run(command: list[str]) -> tuple[int | None, tuple[str, ...]]:
