@@ -22,6 +22,7 @@ from signed_programs import SIGNING_TIME
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
 import authenticode  # noqa: E402
+import certificate_table  # noqa: E402
 import second_verifier  # noqa: E402
 import signature_report  # noqa: E402
 from check_report import Report  # noqa: E402
@@ -42,7 +43,7 @@ def tearDownModule():
 
 
 def signer_info(program: bytes) -> cms.SignerInfo:
-    return cms.ContentInfo.load(authenticode.signature_der(program))["content"]["signer_infos"][0]
+    return cms.ContentInfo.load(certificate_table.signature_der(program))["content"]["signer_infos"][0]
 
 
 def directories(program: bytes) -> tuple[int, int]:
@@ -77,13 +78,13 @@ def fingerprint(name: str) -> str:
 def faults() -> list:
     """Each signature that must not be believed: (name, program, checks, problems that examine names)."""
     signed, unsigned, timestamped = programs["signed"], programs["unsigned"], programs["timestamped"]
-    der = authenticode.signature_der(signed)
+    der = certificate_table.signature_der(signed)
     # The unrelated key's signature with the vendor's certificate in place of its own.
-    swapped = cms.ContentInfo.load(authenticode.signature_der(programs["unrelated"]))
+    swapped = cms.ContentInfo.load(certificate_table.signature_der(programs["unrelated"]))
     swapped["content"]["certificates"] = cms.ContentInfo.load(der)["content"]["certificates"]
     swapped["content"]["signer_infos"][0]["sid"] = signer_info(signed)["sid"]
     # A timestamp taken from another signature of the same program.
-    replayed = cms.ContentInfo.load(authenticode.signature_der(programs["later"]))
+    replayed = cms.ContentInfo.load(certificate_table.signature_der(programs["later"]))
     replayed["content"]["signer_infos"][0]["unsigned_attrs"] = signer_info(timestamped)["unsigned_attrs"]
     token = signer_info(timestamped)["unsigned_attrs"][0]["values"][0]["content"]
 
@@ -145,7 +146,7 @@ def timestamp_signed_by(program: bytes, name: str) -> bytes:
                          capture_output=True, check=True).stdout
     certificate = asn1_x509.Certificate.load(der)
     key = serialization.load_pem_private_key((keys / f"{name}.key").read_bytes(), None)
-    info = cms.ContentInfo.load(authenticode.signature_der(program))
+    info = cms.ContentInfo.load(certificate_table.signature_der(program))
     token = info["content"]["signer_infos"][0]["unsigned_attrs"][0]["values"][0]["content"]
     old = token["signer_infos"][0]
     attributes = cms.CMSAttributes([

@@ -18,6 +18,7 @@ from test_authenticode import programs
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "medium"))
 import authenticode  # noqa: E402
+import certificate_table  # noqa: E402
 import iso9660  # noqa: E402
 import second_verifier  # noqa: E402
 
@@ -69,14 +70,14 @@ class Signatures(unittest.TestCase):
     @given(name=st.sampled_from(["signed", "timestamped"]), **MUTATIONS)
     def test_mutated_signatures(self, name, kind, at, value, span):
         genuine = programs[name]
-        where = authenticode.layout(genuine)
+        where = certificate_table.layout(genuine)
         self.verdicts(mutated(genuine, where.table, where.table + where.size, kind, at, value, span), genuine)
 
     @SETTINGS
     @given(**MUTATIONS)
     def test_mutated_programs(self, kind, at, value, span):
         genuine = programs["signed"]
-        where = authenticode.layout(genuine)
+        where = certificate_table.layout(genuine)
         program = mutated(genuine, 0, where.table, kind, at, value, span)
         if program[where.checksum:where.checksum + 4] != genuine[where.checksum:where.checksum + 4] and \
                 len(program) == len(genuine) and program[:where.checksum] + program[where.checksum + 4:] == \
@@ -87,7 +88,7 @@ class Signatures(unittest.TestCase):
 
     def test_a_certificate_with_an_extension_twice(self):
         signed = programs["signed"]
-        info = cms.ContentInfo.load(authenticode.signature_der(signed))
+        info = cms.ContentInfo.load(certificate_table.signature_der(signed))
         extensions = info["content"]["certificates"][0].chosen["tbs_certificate"]["extensions"]
         info["content"]["certificates"][0].chosen["tbs_certificate"]["extensions"] = [*extensions, extensions[0]]
         program = test_authenticode.with_table(programs["unsigned"], test_authenticode.entry(info.dump(True)))

@@ -25,6 +25,7 @@ from test_medium_units import program_with_resources
 
 import authenticode
 import build
+import certificate_table
 import iso9660
 import make
 import medium
@@ -346,7 +347,7 @@ class SignedMedium(Medium):
         self.assertEqual(examination.problems, ())
         self.assertEqual(examination.signing_time, datetime.fromtimestamp(DATE, timezone.utc))
         self.assertIsNotNone(examination.timestamp)
-        self.assertEqual(authenticode.layout(program).table, len(stand_in.calls[0][0].joinpath(
+        self.assertEqual(certificate_table.layout(program).table, len(stand_in.calls[0][0].joinpath(
             "src", "listed", "setup.exe").read_bytes()))
         lines = make.summary(self.output)
         self.assertTrue(lines[2].startswith("  setup.exe signed by CN=tarvin test signer, timestamped "), lines[2])
@@ -540,7 +541,7 @@ class Signing(unittest.TestCase):
                 signing.sign(self.program, self.signed, pkcs12_key(url="https://e.example/" + "x" * len(padding)),
                              DATE, self.messages.append)
                 signed = self.signed.read_bytes()
-                der = authenticode.signature_der(signed)
+                der = certificate_table.signature_der(signed)
                 self.assertEqual(signing.attach(self.program.read_bytes(), der), signed)
         self.assertRaisesRegex(signing.SigningError, "signed already", signing.attach, signed, der)
 

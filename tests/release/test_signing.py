@@ -19,6 +19,7 @@ from asn1crypto import cms
 
 import authenticode
 import build
+import certificate_table
 import payload
 from signing_keys import KEY_URI, PASSWORD, PIN, SOFTHSM_MODULE
 
@@ -237,7 +238,7 @@ class CheckedMedia(unittest.TestCase):
         launcher = program.read(program.trees[medium_image.JOLIET]["setup.exe"])
         other = bytearray(launcher)
         other[0x1000] ^= 0x01  # code, covered by the digest
-        signature = authenticode.signature_der(launcher)
+        signature = certificate_table.signature_der(launcher)
         value = cms.ContentInfo.load(signature)["content"]["signer_infos"][0]["signature"].native
         damaged = bytearray(genuine)
         damaged[genuine.index(value) + 10] ^= 0x01

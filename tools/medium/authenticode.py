@@ -25,7 +25,6 @@ from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.x509.oid import ExtendedKeyUsageOID
 
 from certificate_table import Layout, Refused, authenticode_digest, der_header, layout, read_table
-from certificate_table import signature_der  # noqa: F401 - until its callers name certificate_table
 
 SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
 # Where a signing tool leaves an RFC 3161 token: an unsigned attribute of the signer.

@@ -30,8 +30,8 @@ import sys
 from dataclasses import dataclass, field
 from pathlib import Path
 
-import authenticode
 import build
+import certificate_table
 import iso9660
 import signers
 from check_report import Report
@@ -68,8 +68,8 @@ def _remake(shipped: iso9660.Image, version: str | None, checkout: Path, payload
         arguments += ["--autorun-label", label]
     launcher = shipped.read(tree[LAUNCHER])
     try:
-        signature = authenticode.signature_der(launcher)
-    except authenticode.Refused:
+        signature = certificate_table.signature_der(launcher)
+    except certificate_table.Refused:
         signature = None  # nothing to carry over: the comparison and the signature check name the program
     if signature is not None:
         (work / "shipped-setup.exe").write_bytes(launcher)
