@@ -119,6 +119,16 @@ class _Structure:
 ASSIGNMENTS = {"=", "+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "<<=", ">>="}
 
 
+def _capacity_hint(tokens: list[Token], start: int, end: int) -> bool:
+    """Whether the statement tokens[start:end+1] is only `name.reserve(...);`."""
+    if tokens[end - 1].text != ")":
+        return False
+    call = matching_backwards(tokens, end - 1)
+    if call - 2 <= start or tokens[call - 1].text != "reserve" or tokens[call - 2].text not in (".", "->"):
+        return False
+    return all(token.kind == "identifier" or token.text in ("::", ".", "->") for token in tokens[start:call - 2])
+
+
 def _droppable(tokens: list[Token], start: int, end: int) -> bool:
     """Whether the statement tokens[start:end+1] does something that dropping it takes away: a call, an
     assignment, an increment, a return, break or continue; never a declaration, whose removal only
@@ -211,13 +221,15 @@ def mutants(source: str, path: str = "") -> list[Mutant]:
         if (tokens[start].text == "return" and end + 1 < len(tokens)
                 and structure.closing_kinds.get(end + 1) == "function"):
             continue  # a function's last return: without it the function does not build
+        if _capacity_hint(tokens, start, end):
+            continue  # like the hint's arguments below: dropping it changes only speed
         statement = source[tokens[start].start:tokens[end].end]
         shown = " ".join(statement.split())
         if len(shown) > 60:
             shown = shown[:57] + "..."
         replace(tokens[start].start, tokens[end].end, "{}", f"drop `{shown}`", tokens[start].line)
     # A capacity hint changes only how often a container allocates, never what it holds: a mutant of
-    # `reserve(...)`'s arguments is equivalent by construction.
+    # `reserve(...)`'s arguments, or one that drops the hint, is equivalent by construction.
     hints = [(tokens[index + 1].end, tokens[matching(tokens, index + 1)].start)
              for index, token in enumerate(tokens[1:-1], start=1)
              if token.kind == "identifier" and token.text == "reserve" and tokens[index - 1].text in (".", "->")
