@@ -28,12 +28,15 @@ import signature_report  # noqa: E402
 from check_report import Report  # noqa: E402
 
 programs: dict[str, bytes] = {}
+# Made once: re-encoding the altered signatures takes asn1crypto many seconds.
+faults: list = []
 
 
 def setUpModule():
     global FOLDER
     FOLDER = Path(tempfile.mkdtemp(prefix="authenticode-"))
     programs.update(signed_programs.make_programs(FOLDER))
+    faults.extend(make_faults())
     global NOW  # after the test CA came to be
     NOW = datetime.now(timezone.utc)
 
@@ -75,7 +78,7 @@ def fingerprint(name: str) -> str:
     return output.split("=")[1].strip().replace(":", "").lower()
 
 
-def faults() -> list:
+def make_faults() -> list:
     """Each signature that must not be believed: (name, program, checks, problems that examine names)."""
     signed, unsigned, timestamped = programs["signed"], programs["unsigned"], programs["timestamped"]
     der = certificate_table.signature_der(signed)
@@ -206,7 +209,7 @@ class Authenticode(unittest.TestCase):
         self.assertIn("does not lead", authenticode.examine(programs["signed"], ca_file=ca, now=after).problems[0])
 
     def test_each_signature_that_must_not_be_believed_is_named(self):
-        for name, program, checks, *problems in faults():
+        for name, program, checks, *problems in faults:
             with self.subTest(name):
                 result = authenticode.examine(program, **checks)
                 self.assertEqual(len(result.problems), len(problems), result.problems)
@@ -230,7 +233,7 @@ class Authenticode(unittest.TestCase):
         accepted = {"the SHA-1 digest", "a flipped byte of the timestamp's signature", "a changed hour in the "
                     "timestamp", "the timestamp of another signature", "a timestamp from another CA"}
         layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length"}
-        for name, program, checks, *_ in faults():
+        for name, program, checks, *_ in faults:
             with self.subTest(name):
                 checks = {"ca_file": ca, **checks}
                 examination = authenticode.examine(program, now=NOW, **checks)
@@ -249,7 +252,7 @@ class Authenticode(unittest.TestCase):
         chain_only = {"the vendor's signer under another CA"}
         layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length",
                        "data after the table", "a second entry"}
-        for name, program, checks, *_ in faults():
+        for name, program, checks, *_ in faults:
             if name in layout_only:
                 continue
             checks = {"pinned_sha256": fingerprint("signer"), **checks}

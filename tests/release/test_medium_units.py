@@ -249,6 +249,16 @@ class PayloadList(unittest.TestCase):
             self.assertTrue(any(line.startswith(named) for line in lines), (named, lines))
         self.assertFalse(any("ok" in line or "ä" in line for line in lines), lines)  # only ASCII letters fold
         self.assertEqual(payload_list.path_problem("VorNCopy\\a b\\c"), None)
+        # Z is a letter, and the characters just past the capitals are none.
+        for same in (("vorncopy\\Zip", "vorncopy\\zip"), ("vorncopy\\A", "vorncopy\\a")):
+            self.assertRaises(payload_list.Uncarried, payload_list.render, dict.fromkeys(same, item))
+        self.assertTrue(payload_list.render(dict.fromkeys(("vorncopy\\@", "vorncopy\\[", "vorncopy\\`",
+                                                            "vorncopy\\{"), item)))
+        # The writer checks what it is handed, too.
+        for wrong in (payload_list.Listed(self.SHA.upper(), 1), payload_list.Listed(self.SHA[1:], 1),
+                      payload_list.Listed(self.SHA, -1), payload_list.Listed(self.SHA, payload_list.MAX_SIZE + 1)):
+            self.assertRaises(ValueError, payload_list.render, {"voabc.txt": wrong})
+        self.assertTrue(payload_list.render({"voabc.txt": payload_list.Listed(self.SHA, payload_list.MAX_SIZE)}))
         self.assertEqual(payload_list.path_problem("vorncopy\\a\rb"), "it holds a line break")
 
     def test_every_deviation_from_the_format_is_damage(self):
@@ -314,6 +324,7 @@ class PayloadList(unittest.TestCase):
         (self.folder / "new").replace(files["replaced"])  # same size and bytes, another file
         os.utime(files["touched"], ns=(0, 10**9))
         files["gone"].unlink()
+        self.assertIsNone(payload_list.stamps(files)["gone"])
         self.assertEqual(payload_list.changed_since(files, before), ["appended", "gone", "replaced", "touched"])
         self.assertEqual(payload_list.changed_since(files, payload_list.stamps(files)), [])
 
@@ -327,6 +338,23 @@ class PayloadList(unittest.TestCase):
         two = program_with_resources({10: {301: {1033: text, 2052: text}}})
         self.assertRaisesRegex(payload_list.DamagedList, "2 payload lists", payload_list.from_program, two)
         self.assertRaises(payload_list.DamagedList, payload_list.from_program, b"MZ not a program")
+        whole = program_with_resources({10: {301: {1033: text}}})
+        cut = whole[:whole.index(text) + len(text) // 2]
+        self.assertRaisesRegex(payload_list.DamagedList, "ends inside its payload list", payload_list.from_program, cut)
+
+    def test_a_payload_the_medium_cannot_hold_is_refused_and_nothing_is_written(self):
+        self.lay_out({name: b"x" for name in ("voabc.txt", "vorncopy/Dao350.dll", "vorncopy/msjter35.dll",
+                                              "vorncopy/tarvinxp.exe", "vorncopy/a.dll", "vorncopy/sub/b.dll")})
+        (self.folder / "vorncopy" / "sub" / "back").symlink_to(self.folder / "vorncopy")
+        with self.assertRaisesRegex(payload.PayloadError, "leads back into a folder that holds it"):
+            payload_list.payload_files(payload.find_payload(self.folder))
+        files = {"vorncopy\\a.dll": self.folder / "vorncopy" / "a.dll", "vorncopy\\gone": self.folder / "gone",
+                 "vorncopy\\sub": self.folder / "vorncopy" / "sub"}
+        with self.assertRaises(payload.PayloadError) as raised:
+            payload_list.of_files(files)
+        self.assertEqual(str(raised.exception).splitlines(), [
+            "vorncopy\\gone cannot be read: No such file or directory",
+            "vorncopy\\sub cannot be read: Is a directory", "nothing was written"])
 
 
 class Identifiers(unittest.TestCase):
