@@ -25,7 +25,7 @@ def sign(folder: Path, source: Path, name: str, keys: signing_keys.TestKeys, cer
 
 def make_programs(folder: Path) -> dict[str, bytes]:
     """The programs by name: unsigned; signed (and later, a second later), sha1, sha512, server (a TLS
-    certificate) by the keys of folder/keys; unrelated by those of folder/unrelated; timestamped,
+    certificate), rooted (carrying the CA's certificate too) by the keys of folder/keys; unrelated by those of folder/unrelated; timestamped,
     unrelated_tsa (the other CA's timestamp) and expired_timestamped (an expired signer's)."""
     (folder / "tiny.c").write_text("int main(void) { return 0; }\n")
     unsigned = folder / "unsigned.exe"
@@ -37,6 +37,7 @@ def make_programs(folder: Path) -> dict[str, bytes]:
 
     signed("signed", keys), signed("later", keys, later=1), signed("sha1", keys, digest="sha1")
     signed("sha512", keys, digest="sha512"), signed("server", keys, "server"), signed("unrelated", unrelated)
+    signed("rooted", keys, "signer", "sha256", "-ac", str(keys.path("ca.pem")))
     for name, tsa, certificate in (("timestamped", keys, "signer"), ("unrelated_tsa", unrelated, "signer"),
                                    ("expired_timestamped", keys, "expired")):
         with signing_keys.TimestampServer(tsa) as server:

@@ -12,7 +12,7 @@ import unittest.mock
 from datetime import datetime, timezone
 from pathlib import Path
 
-from asn1crypto import cms
+from asn1crypto import cms, core
 from asn1crypto import x509 as asn1_x509
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import padding
@@ -64,6 +64,22 @@ def with_table(program: bytes, table: bytes) -> bytes:
 def entry(der: bytes) -> bytes:
     padding = -len(der) % 8
     return struct.pack("<IHH", 8 + len(der) + padding, 0x200, 2) + der + bytes(padding)
+
+
+def rebuilt(der: bytes, signer: dict | None = None, **fields) -> bytes:
+    """The signature der with fields of its signed data, or of its signer (None: left out), replaced; made
+    from the old parts, which keep their encodings."""
+    content = cms.ContentInfo.load(der)["content"]
+    old = content["signer_infos"][0]
+    if signer is not None:
+        names = ("version", "sid", "digest_algorithm", "signed_attrs", "signature_algorithm", "signature",
+                 "unsigned_attrs")
+        parts = {name: signer.get(name, old[name]) for name in names}
+        fields["signer_infos"] = [cms.SignerInfo({name: part for name, part in parts.items()
+                                                  if part is not None and not isinstance(part, core.Void)})]
+    names = ("version", "digest_algorithms", "encap_content_info", "certificates", "signer_infos")
+    return cms.ContentInfo({"content_type": "signed_data", "content": cms.SignedData(
+        {name: fields.get(name, content[name]) for name in names})}).dump()
 
 
 def changed(data: bytes, value: bytes) -> bytes:
@@ -136,6 +152,21 @@ def make_faults() -> list:
         ("a certificate without Code Signing", programs["server"], {"ca_file": ca}, "lacks Code Signing"),
         ("a signer other than the pinned one", signed, {"pinned_sha256": fingerprint("other")},
          f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint('signer')}"),
+        # Signatures of another shape than Authenticode's.
+        ("no signed data", with_table(unsigned, entry(cms.ContentInfo({"content_type": "data",
+                                                                        "content": b"MZ"}).dump())), {},
+         "cannot be read as PKCS#7 signed data"),
+        ("content other than a program's digest", with_table(unsigned, entry(rebuilt(der, encap_content_info={
+            "content_type": "data", "content": b"MZ"}))), {}, "is not an Authenticode signature"),
+        ("two signers", with_table(unsigned, entry(rebuilt(der, signer_infos=[signer_info(signed)] * 2))), {},
+         "has 2 signers instead of one"),
+        ("no signed attributes", with_table(unsigned, entry(rebuilt(der, signer={"signed_attrs": None}))), {},
+         "has no signed attributes"),
+        ("no certificates", with_table(unsigned, entry(rebuilt(der, certificates=[]))), {},
+         "does not carry its signer's certificate"),
+        ("two timestamps", with_table(unsigned, entry(rebuilt(certificate_table.signature_der(timestamped), signer={
+            "unsigned_attrs": [signer_info(timestamped)["unsigned_attrs"][0]] * 2}))), {},
+         "carries more than one timestamp"),
     ]
     return cases
 
@@ -223,14 +254,17 @@ class Authenticode(unittest.TestCase):
         ca, pin = FOLDER / "keys" / "ca.pem", fingerprint("signer")
         for name, checks, covers in (("signed", {}, "the signer's signature, without a chain"), ("signed", {"ca_file": ca}, "chain to ca.pem"),
                                      ("signed", {"ca_file": ca, "pinned_sha256": pin}, "the pinned signer"),
-                                     ("timestamped", {}, "the root that the signature itself carries")):
+                                     ("timestamped", {}, "the root that the signature itself carries"),
+                                     ("rooted", {}, "the root that the signature itself carries")):
             with self.subTest(f"intact: {name} {sorted(checks)}"):
                 verdict = second_verifier.verify(programs[name], now=NOW, **checks)
                 self.assertTrue(verdict.verifies, verdict)
                 self.assertIn(covers, verdict.covers)
         # With anchors it checks everything that it can; it treats a timestamp that does not verify as none
         # (the signature then holds at the present) and takes other digests than SHA-256.
-        accepted = {"the SHA-1 digest", "a flipped byte of the timestamp's signature", "a changed hour in the "
+        # A timestamp twice over is a shape that only authenticode.py refuses.
+        accepted = {"two timestamps", "the SHA-1 digest", "a flipped byte of the timestamp's signature",
+                    "a changed hour in the "
                     "timestamp", "the timestamp of another signature", "a timestamp from another CA"}
         layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length"}
         for name, program, checks, *_ in faults:
@@ -249,7 +283,9 @@ class Authenticode(unittest.TestCase):
     def test_without_anchors_the_second_verifier_still_checks_value_timestamp_and_pin(self):
         # A committed pin and no --ca is the routine check: osslsigncode has no chain to end at, so the
         # signature's value, its timestamp and the signer must still get a second opinion there.
-        chain_only = {"the vendor's signer under another CA"}
+        # Without a chain, a signature that is sound but for its chain or its shape (each signer and each
+        # timestamp verifies) is vouched for: authenticode.py's refusal stands, and is no disagreement.
+        vouched_without_chain = {"the vendor's signer under another CA", "two signers", "two timestamps"}
         layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length",
                        "data after the table", "a second entry"}
         for name, program, checks, *_ in faults:
@@ -259,8 +295,22 @@ class Authenticode(unittest.TestCase):
             checks.pop("ca_file", None)
             with self.subTest(name):
                 verdict = second_verifier.verify(program, now=NOW, **checks)
-                self.assertEqual(verdict.verifies, name in chain_only, verdict)
+                self.assertEqual(verdict.verifies, name in vouched_without_chain, verdict)
                 self.assertTrue(verdict.with_openssl, verdict)
+                # The step that refused is named.
+                for fault, step in (("a flipped byte of the RSA value", "openssl smime -verify: exit [1-9]"),
+                                    ("a flipped byte of the timestamp's signature",
+                                     "openssl cms -verify of the timestamp: exit [1-9]")):
+                    if name == fault:
+                        self.assertRegex(verdict.status, f"^{step}", verdict)
+        # Without a chain it cannot judge a certificate's dates: its vouching is no disagreement with
+        # authenticode.py's refusal of a signer whose certificate has expired.
+        after = datetime(2100, 1, 1, tzinfo=timezone.utc)
+        examination = authenticode.examine(programs["signed"], now=after)
+        self.assertIn("was not valid at", examination.problems[0])
+        verdict = second_verifier.verify(programs["signed"], now=after)
+        self.assertTrue(verdict.verifies, verdict)
+        self.assertIsNone(second_verifier.disagreement(examination, verdict))
 
     def test_where_the_two_verifiers_could_part(self):
         ca = FOLDER / "keys" / "ca.pem"
@@ -292,7 +342,8 @@ class Authenticode(unittest.TestCase):
     def test_a_disagreement_names_both_verdicts_in_check_mediums_report(self):
         """osslsigncode swapped for a program that refuses everything, on an intact signature."""
         refuser = FOLDER / "refuser"
-        refuser.write_text("#!/bin/sh\necho 'Signature verification: failed'\necho Failed\nexit 1\n")
+        refuser.write_text("#!/bin/sh\necho one; echo two; echo three\necho 'Signature verification: failed'\n"
+                           "echo Failed\nexit 1\n")
         refuser.chmod(0o755)
         ca = FOLDER / "keys" / "ca.pem"
 
@@ -305,8 +356,14 @@ class Authenticode(unittest.TestCase):
             signature_report.examine_launchers(Shipped, None, report, ca=ca)
         self.assertEqual(report.differences, 1, report.lines)
         self.assertIn(f"  differs: the signature of setup.exe: the two verifiers disagree: authenticode.py accepts it;"
-                      f" {refuser} refuses it (exit 1)\n    Signature verification: failed\n    Failed", report.lines)
+                      f" {refuser} refuses it (exit 1)\n    two\n    three\n    Signature verification: failed\n    Failed",
+                      report.lines)  # its last four lines
         self.assertFalse(any("verifies" in line for line in report.lines), report.lines)
+        # A verifier that cannot be run refuses, and says so.
+        with unittest.mock.patch.object(second_verifier, "PROGRAM", str(FOLDER / "missing")):
+            for checks, status in (({"ca_file": ca}, "could not run"), ({}, "extract-data: could not run")):
+                verdict = second_verifier.verify(programs["signed"], now=NOW, **checks)
+                self.assertEqual((verdict.verifies, verdict.status[:len(status)]), (False, status), verdict)
 
     def test_pins_and_signing_certificates(self):
         signer, expected = FOLDER / "keys" / "signer.pem", fingerprint("signer")

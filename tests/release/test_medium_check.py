@@ -227,6 +227,17 @@ class ImageComparison(unittest.TestCase):
         self.assertEqual(shorter.lines, [f"  differs: the shipped image is {size} bytes, the commit's {size - 100}",
                                          "  differs: data past the volume's end: 100 byte(s), outside any file"])
 
+    def test_differing_bytes_that_nothing_names_still_differ(self):
+        """The naming only says where: with it silenced, the bytes alone give the verdict and their count."""
+        size = self.shipped.size
+        with mock.patch.object(image_comparison, "_compare_trees", return_value=set()), \
+                mock.patch.object(image_comparison, "_compare_regions"):
+            for changed, count in ((copy_of(BASE, "two", (0, size - 1)), 2),
+                                   (copy_of(BASE, "longer", flips=(5,), tail=bytes(2048)), 2049)):
+                with self.subTest(count):
+                    report = self.compare(as_bytes_of(self.shipped, changed))
+                    self.assertEqual(report.lines, [f"  differs: {count} bytes of the image differ from the commit's"])
+
     def test_files_only_on_one_side_and_a_folder_for_a_file(self):
         extra, folder = (iso9660.read_image(OTHER_LAYOUTS[name]) for name in ("extra", "folder"))
         for rebuilt, expected in ((extra, ["vorncopy/extra.txt is missing from the shipped medium"]),

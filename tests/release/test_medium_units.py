@@ -548,6 +548,46 @@ class CertificateTable(unittest.TestCase):
                 certificate_table.layout(damaged)
         self.assertEqual(certificate_table.layout(patched(optional + 92, "<I", 5)).table, 0)
 
+    def test_each_certificate_table_entry_that_cannot_be_read_is_refused_by_name(self):
+        program = self.programs["i686"]
+        directory = certificate_table.layout(program).directory
+        der = b"\x30\x03\x02\x01\x05"
+
+        def signed(table: bytes, at: int = len(program), size: int | None = None) -> bytes:
+            size = len(table) if size is None else size
+            return program[:directory] + struct.pack("<II", at, size) + program[directory + 8:] + table
+
+        def entry(content: bytes, length: int | None = None, revision: int = 0x200, kind: int = 2) -> bytes:
+            length = 8 + len(content) if length is None else length
+            return struct.pack("<IHH", length, revision, kind) + content + bytes(-len(content) % 8)
+
+        problems = []
+        self.assertEqual(certificate_table.read_table(signed(entry(der)), problems)[1], der)
+        self.assertEqual(problems, [])
+        self.assertEqual(certificate_table.signature_der(signed(entry(der, 16))), der)  # the padding counted in
+        past = "points past the end of the file"
+        for name, damaged, refusal in (
+                ("an entry at 0 with a size", signed(b"", 0, 16), "holds no Authenticode signature"),
+                ("a size and no place", signed(entry(der), 0, 0), None),
+                ("a place and no size", signed(entry(der), size=0), past),
+                ("a table smaller than an entry's header", signed(entry(der)[:7]), past),
+                ("a table past the end", signed(entry(der), size=17), past),
+                ("a table of a header alone", signed(entry(b"")), "is not DER"),
+                ("revision 1", signed(entry(der, revision=0x100)), r"no Authenticode signature \(revision 0x100, "
+                                                                   r"type 2\)"),
+                ("an X.509 certificate", signed(entry(der, kind=1)), r"\(revision 0x200, type 1\)"),
+                ("a length short of its header", signed(entry(der, 7)), "a length that does not fit"),
+                ("a length past the table", signed(entry(der, 17)), "a length that does not fit"),
+                ("no DER", signed(entry(b"\x30\x80\x00\x00")), "is not DER"),
+                ("DER longer than the entry", signed(entry(der, 12)), "is cut short"),
+                ("DER longer than its bytes", signed(entry(b"\x30\x04\x02\x01\x05")), "is cut short")):
+            with self.subTest(name):
+                if refusal is None:
+                    self.assertIsNone(certificate_table.signature_der(damaged))
+                    continue
+                with self.assertRaisesRegex(certificate_table.Refused, refusal):
+                    certificate_table.signature_der(damaged)
+
 
 EPOCH = 1234567890  # 2009-02-13 23:31:30 UTC
 
