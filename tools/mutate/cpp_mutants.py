@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import re
 
-from cpp_tokens import Token, matching, matching_backwards, tokenize
+from cpp_tokens import Token, matching, tokenize
 from mutant import Mutant
 
 INTEGER = re.compile(r"(?P<digits>0[xX][0-9A-Fa-f']+|[1-9][\d']*|0)(?P<suffix>[uUlLzZ]*)")
@@ -45,7 +45,7 @@ class _Structure:
         if before.text in BLOCK_AFTER:
             return "control"
         if before.text == ")":
-            opening = matching_backwards(tokens, previous)
+            opening = matching(tokens, previous)
             if opening > 0 and tokens[opening - 1].text in CONTROL_HEADS:
                 return "control"
             return "function"
@@ -123,7 +123,7 @@ def _capacity_hint(tokens: list[Token], start: int, end: int) -> bool:
     """Whether the statement tokens[start:end+1] is only `name.reserve(...);`."""
     if tokens[end - 1].text != ")":
         return False
-    call = matching_backwards(tokens, end - 1)
+    call = matching(tokens, end - 1)
     if call - 2 <= start or tokens[call - 1].text != "reserve" or tokens[call - 2].text not in (".", "->"):
         return False
     return all(token.kind == "identifier" or token.text in ("::", ".", "->") for token in tokens[start:call - 2])

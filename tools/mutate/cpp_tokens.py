@@ -128,36 +128,24 @@ def tokenize(source: str) -> list[Token]:
     return tokens
 
 
+BRACKETS = {"(": ")", "[": "]", "{": "}"}
+
+
 def matching(tokens: list[Token], index: int) -> int:
-    """The index of the bracket that closes the one at index."""
-    opening = tokens[index].text
-    closing = {"(": ")", "[": "]", "{": "}"}[opening]
+    """The index of the bracket that pairs with the one at index: forwards from an opening bracket,
+    backwards from a closing one."""
+    here = tokens[index].text
+    forwards = here in BRACKETS
+    other = BRACKETS[here] if forwards else next(opening for opening, closing in BRACKETS.items() if closing == here)
     depth = 0
-    for position in range(index, len(tokens)):
+    for position in range(index, len(tokens)) if forwards else range(index, -1, -1):
         text = tokens[position].text
         if tokens[position].kind != "punctuator":
             continue
-        if text == opening:
+        if text == here:
             depth += 1
-        elif text == closing:
+        elif text == other:
             depth -= 1
             if depth == 0:
                 return position
-    raise LexError(f"line {tokens[index].line}: unbalanced {opening!r}")
-
-
-def matching_backwards(tokens: list[Token], index: int) -> int:
-    closing = tokens[index].text
-    opening = {")": "(", "]": "["}[closing]
-    depth = 0
-    for position in range(index, -1, -1):
-        text = tokens[position].text
-        if tokens[position].kind != "punctuator":
-            continue
-        if text == closing:
-            depth += 1
-        elif text == opening:
-            depth -= 1
-            if depth == 0:
-                return position
-    raise LexError(f"line {tokens[index].line}: unbalanced {closing!r}")
+    raise LexError(f"line {tokens[index].line}: unbalanced {here!r}")
