@@ -561,9 +561,10 @@ class CertificateTable(unittest.TestCase):
             length = 8 + len(content) if length is None else length
             return struct.pack("<IHH", length, revision, kind) + content + bytes(-len(content) % 8)
 
-        problems = []
-        self.assertEqual(certificate_table.read_table(signed(entry(der)), problems)[1], der)
-        self.assertEqual(problems, [])
+        for whole in (der, b"\x30\x07\x02\x05" + bytes(range(1, 6))):  # padded with 3 zeros, and with 7
+            problems = []
+            self.assertEqual(certificate_table.read_table(signed(entry(whole)), problems)[1], whole)
+            self.assertEqual(problems, [])
         self.assertEqual(certificate_table.signature_der(signed(entry(der, 16))), der)  # the padding counted in
         past = "points past the end of the file"
         for name, damaged, refusal in (
