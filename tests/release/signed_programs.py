@@ -25,8 +25,9 @@ def sign(folder: Path, source: Path, name: str, keys: signing_keys.TestKeys, cer
 
 def make_programs(folder: Path) -> dict[str, bytes]:
     """The programs by name: unsigned; signed (and later, a second later), sha1, sha512, server (a TLS
-    certificate), rooted (carrying the CA's certificate too) by the keys of folder/keys; unrelated by those of folder/unrelated; timestamped,
-    unrelated_tsa (the other CA's timestamp) and expired_timestamped (an expired signer's)."""
+    certificate) and rooted (carrying the CA's certificate too) by the keys of folder/keys; unrelated by
+    those of folder/unrelated; timestamped, unrelated_tsa (the other CA's timestamp) and
+    expired_timestamped (an expired signer's)."""
     (folder / "tiny.c").write_text("int main(void) { return 0; }\n")
     unsigned = folder / "unsigned.exe"
     subprocess.run(["i686-w64-mingw32-gcc", "-s", "-o", str(unsigned), str(folder / "tiny.c")], check=True)

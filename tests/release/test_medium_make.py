@@ -53,7 +53,7 @@ def setUpModule():
 
 
 def fingerprint(name: str) -> str:
-    return authenticode.describe(authenticode._load_certificate(KEYS.path(f"{name}.pem").read_bytes())).sha256
+    return authenticode.describe(authenticode.load_certificate(KEYS.path(f"{name}.pem").read_bytes())).sha256
 
 
 def pkcs12_key(certificate: str = "signer", **fields) -> signing.Key:
@@ -434,7 +434,7 @@ class Signing(unittest.TestCase):
 
     def test_the_signers_certificate_opens_with_its_password_alone(self):
         pem = signing.signer_certificate(pkcs12_key())
-        self.assertEqual(authenticode._load_certificate(pem).fingerprint(authenticode.hashes.SHA256()).hex(),
+        self.assertEqual(authenticode.load_certificate(pem).fingerprint(authenticode.hashes.SHA256()).hex(),
                          fingerprint("signer"))
         self.assertRaisesRegex(signing.SigningError, "the password does not open", signing.signer_certificate,
                                pkcs12_key(secret="wrong"))
@@ -458,6 +458,14 @@ class Signing(unittest.TestCase):
                 with self.assertRaises(signing.SigningError) as raised:
                     signing.check_key(pkcs12_key(certificate))
                 self.assertTrue(str(raised.exception).endswith("; nothing was written"))
+        # The dates as openssl writes them. Expired and TLS-only certificates are named in test_signing.
+        signer = KEYS.path("signer.pem").read_bytes()
+        for year, problems in ((2026, []), (1999, ["the certificate (CN=tarvin test signer) is not valid before "
+                                                   "Jan  1 00:00:00 2000 GMT"])):
+            when = datetime(year, 1, 1, tzinfo=timezone.utc)
+            self.assertEqual(signing.signing_certificate_problems(signer, when), problems)
+        self.assertEqual(signing.signing_certificate_problems(signer + signer, when),
+                         ["no single certificate to check (PEM or DER)"])
 
     def test_the_signing_time_is_the_source_date_but_never_before_the_certificate(self):
         signer = signing.check_key(pkcs12_key())
@@ -548,6 +556,14 @@ class Signing(unittest.TestCase):
 
 class Pins(unittest.TestCase):
     A, B = "ab" * 32, "0123456789abcdef" * 4
+
+    def test_a_pin_given_as_a_fingerprint_or_a_certificate_file(self):
+        signer, expected, der = KEYS.path("signer.pem"), fingerprint("signer"), FOLDER / "signer.der"
+        subprocess.run(["openssl", "x509", "-in", str(signer), "-outform", "DER", "-out", str(der)], check=True)
+        for value in (":".join(expected[i:i + 2] for i in range(0, 64, 2)).upper(), str(signer), str(der)):
+            self.assertEqual(signers.signer_pin(value), expected, value)
+        for value in (expected[:-1], str(KEYS.path("ca.cnf")), str(FOLDER / "missing.pem")):
+            self.assertRaises(ValueError, signers.signer_pin, value)
 
     def test_fingerprints_one_a_line_with_comments_colons_and_either_case(self):
         colons = ":".join(self.B[i:i + 2] for i in range(0, 64, 2)).upper()

@@ -17,10 +17,10 @@ import medium_image
 import signing_keys
 from asn1crypto import cms
 
-import authenticode
 import build
 import certificate_table
 import payload
+import signers
 from signing_keys import KEY_URI, PASSWORD, PIN, SOFTHSM_MODULE
 
 REPO_ROOT = medium_image.REPO_ROOT
@@ -379,9 +379,9 @@ class VendorHistory(unittest.TestCase):
         # and a medium made here are alike but for the commit they name and where they name it.
         signers = cls.clone / "release" / "signers.sha256"
         signers.parent.mkdir()
-        fingerprint = authenticode.signer_pin(str(Keys.keys.path("signer.pem")))
+        fingerprint = signers.signer_pin(str(Keys.keys.path("signer.pem")))
         signers.write_text("# The certificates that sign this repository's media: SHA-256, one a line.\n\n"
-                           f"{authenticode.signer_pin(str(Keys.keys.path('tsa.pem')))}\n"
+                           f"{signers.signer_pin(str(Keys.keys.path('tsa.pem')))}\n"
                            f"{':'.join(fingerprint[i:i + 2] for i in range(0, 64, 2)).upper()}  # test signer\n")
         cls.git("add", str(signers))
         date = cls.git("log", "-1", "--format=%cI", base)
@@ -429,7 +429,7 @@ class VendorHistory(unittest.TestCase):
         refused = self.folder / "other-at-head.iso"
         result = self.make(refused, *file_key("other"))
         self.assertNotEqual(result.returncode, 0, result.stderr)
-        other = authenticode.signer_pin(str(Keys.keys.path("other.pem")))
+        other = signers.signer_pin(str(Keys.keys.path("other.pem")))
         self.assertIn(f"the certificate CN=tarvin test other (SHA-256 {other}) is not listed in release/signers.sha256"
                       f" of commit {self.pinned[:12]}", result.stderr)
         self.assertFalse(refused.exists())

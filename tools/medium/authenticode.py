@@ -217,7 +217,7 @@ def _allows(certificate: x509.Certificate, purpose: x509.ObjectIdentifier) -> bo
     return purpose in usage
 
 
-def _allows_code_signing(certificate: x509.Certificate) -> bool:
+def allows_code_signing(certificate: x509.Certificate) -> bool:
     return _allows(certificate, ExtendedKeyUsageOID.CODE_SIGNING)
 
 
@@ -341,7 +341,7 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
         if not _leads_to_anchors(certificate, others, ca_file, moment, None):
             problems.append(f"the signer's certificate ({certificate.subject.rfc4514_string()}) does not lead to "
                             f"the trusted certificates in {ca_file.name} (checked at {moment:%Y-%m-%d %H:%M:%S} UTC)")
-        if not _allows_code_signing(certificate):
+        if not allows_code_signing(certificate):
             problems.append("the signer's certificate does not allow code signing: its extended key usage lacks "
                             "Code Signing")
         # Every other certificate that the signature carries must lead to the anchors too: one that leads
@@ -353,50 +353,10 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
                                 f"does not lead to the trusted certificates in {ca_file.name}")
 
 
-def _load_certificate(data: bytes) -> x509.Certificate:
+def load_certificate(data: bytes) -> x509.Certificate:
+    """One certificate in PEM or DER; ValueError for anything else."""
     if b"-----BEGIN CERTIFICATE-----" in data:
         if data.count(b"-----BEGIN CERTIFICATE-----") > 1:
             raise ValueError("holds more than one certificate")
         return x509.load_pem_x509_certificate(data)
     return x509.load_der_x509_certificate(data)
-
-
-def signer_pin(value: str) -> str:
-    """The SHA-256 fingerprint that --signer-sha256 pins: 64 hex digits (colons and case allowed), or a
-    certificate file in PEM or DER."""
-    digits = re.sub(r"[:\s]", "", value)
-    if re.fullmatch(r"[0-9a-fA-F]{64}", digits):
-        return digits.lower()
-    path = Path(value)
-    if not path.is_file():
-        raise ValueError(f"--signer-sha256 {value}: neither 64 hexadecimal digits (a SHA-256 fingerprint) "
-                         "nor a certificate file")
-    try:
-        certificate = _load_certificate(path.read_bytes())
-    except ValueError as error:
-        reason = str(error) if "more than one" in str(error) else "holds no certificate in PEM or DER"
-        raise ValueError(f"--signer-sha256 {value}: the file {reason}") from None
-    return certificate.fingerprint(hashes.SHA256()).hex()
-
-
-def signing_certificate_problems(certificate_pem: bytes, now: datetime) -> list[str]:
-    """Why a certificate (PEM or DER) cannot sign the program now (aware): Windows would refuse the signature.
-    Dates are written as openssl writes them, as the vendor sees them in their certificate's listing."""
-    try:
-        certificate = _load_certificate(certificate_pem)
-    except ValueError:
-        return ["no single certificate to check (PEM or DER)"]
-    about = describe(certificate)
-
-    def date(moment: datetime) -> str:
-        return f"{moment:%b} {moment.day:2} {moment:%H:%M:%S %Y} GMT"
-
-    problems = []
-    if now < about.not_before:
-        problems.append(f"the certificate ({about.subject}) is not valid before {date(about.not_before)}")
-    if now > about.not_after:
-        problems.append(f"the certificate ({about.subject}) expired on {date(about.not_after)}")
-    if not _allows_code_signing(certificate):
-        problems.append(f"the certificate ({about.subject}) is not for code signing: its extended key usage lacks "
-                        "Code Signing")
-    return problems

@@ -19,11 +19,11 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-import authenticode  # noqa: E402
 import build  # noqa: E402
 import check  # noqa: E402
 import make  # noqa: E402
 import payload  # noqa: E402
+import signers  # noqa: E402
 import signing  # noqa: E402
 
 MAKE_HELP = """\
@@ -208,7 +208,7 @@ def run_check(arguments: list[str], prog: str) -> int:
     pinned = None
     if options.signer_sha256:
         try:
-            pinned = authenticode.signer_pin(options.signer_sha256)
+            pinned = signers.signer_pin(options.signer_sha256)
         except ValueError as error:
             raise payload.PayloadError(str(error)) from None
     trusted = []

@@ -11,6 +11,9 @@ import subprocess
 from dataclasses import dataclass
 from pathlib import Path
 
+from cryptography.hazmat.primitives import hashes
+
+import authenticode
 import build
 
 PATH = "release/signers.sha256"
@@ -79,3 +82,21 @@ def for_source(source: build.Source, repo: Path = build.REPO_ROOT) -> Pins | Non
     if source.commit is None or source.changes:
         return in_working_tree(repo)
     return at_commit(source.commit, repo)
+
+
+def signer_pin(value: str) -> str:
+    """The SHA-256 fingerprint that --signer-sha256 pins: 64 hex digits (colons and case allowed), or a
+    certificate file in PEM or DER."""
+    digits = re.sub(r"[:\s]", "", value)
+    if re.fullmatch(r"[0-9a-fA-F]{64}", digits):
+        return digits.lower()
+    path = Path(value)
+    if not path.is_file():
+        raise ValueError(f"--signer-sha256 {value}: neither 64 hexadecimal digits (a SHA-256 fingerprint) "
+                         "nor a certificate file")
+    try:
+        certificate = authenticode.load_certificate(path.read_bytes())
+    except ValueError as error:
+        reason = str(error) if "more than one" in str(error) else "holds no certificate in PEM or DER"
+        raise ValueError(f"--signer-sha256 {value}: the file {reason}") from None
+    return certificate.fingerprint(hashes.SHA256()).hex()

@@ -126,11 +126,34 @@ def _open_pkcs12(key: Key, legacy: list[str]) -> subprocess.CompletedProcess:
                               pass_fds=(descriptor,))
 
 
+def signing_certificate_problems(certificate_pem: bytes, now: datetime.datetime) -> list[str]:
+    """Why a certificate (PEM or DER) cannot sign the program now (aware): Windows would refuse the signature.
+    Dates are written as openssl writes them, as the vendor sees them in their certificate's listing."""
+    try:
+        certificate = authenticode.load_certificate(certificate_pem)
+    except ValueError:
+        return ["no single certificate to check (PEM or DER)"]
+    about = authenticode.describe(certificate)
+
+    def date(moment: datetime.datetime) -> str:
+        return f"{moment:%b} {moment.day:2} {moment:%H:%M:%S %Y} GMT"
+
+    problems = []
+    if now < about.not_before:
+        problems.append(f"the certificate ({about.subject}) is not valid before {date(about.not_before)}")
+    if now > about.not_after:
+        problems.append(f"the certificate ({about.subject}) expired on {date(about.not_after)}")
+    if not authenticode.allows_code_signing(certificate):
+        problems.append(f"the certificate ({about.subject}) is not for code signing: its extended key usage lacks "
+                        "Code Signing")
+    return problems
+
+
 def check_key(key: Key) -> authenticode.Certificate:
     """Refuses, before anything is built, a key that would sign a program Windows does not accept: a
     certificate not valid now or not for code signing. Returns the signer's certificate."""
     pem = signer_certificate(key)
-    problems = authenticode.signing_certificate_problems(pem, datetime.datetime.now(datetime.timezone.utc))
+    problems = signing_certificate_problems(pem, datetime.datetime.now(datetime.timezone.utc))
     if problems:
         raise SigningError(f"{problems[0]}; nothing was written")
     return authenticode.describe(x509.load_pem_x509_certificate(pem))
