@@ -12,7 +12,7 @@ import unittest.mock
 from datetime import datetime, timezone
 from pathlib import Path
 
-from asn1crypto import cms, core
+from asn1crypto import cms, core, pem
 from asn1crypto import x509 as asn1_x509
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import padding
@@ -80,6 +80,12 @@ def rebuilt(der: bytes, signer: dict | None = None, **fields) -> bytes:
     names = ("version", "digest_algorithms", "encap_content_info", "certificates", "signer_infos")
     return cms.ContentInfo({"content_type": "signed_data", "content": cms.SignedData(
         {name: fields.get(name, content[name]) for name in names})}).dump()
+
+
+def by_key_identifier(der: bytes, identifier: bytes) -> bytes:
+    """The signature der with its signer named by a subject key identifier, as CMS allows, in place of
+    issuer and serial number: the signed attributes, and so the signature's value, stay as they were."""
+    return rebuilt(der, signer={"sid": cms.SignerIdentifier({"subject_key_identifier": identifier})})
 
 
 def changed(data: bytes, value: bytes) -> bytes:
@@ -164,6 +170,12 @@ def make_faults() -> list:
          "has no signed attributes"),
         ("no certificates", with_table(unsigned, entry(rebuilt(der, certificates=[]))), {},
          "does not carry its signer's certificate"),
+        ("a key identifier that names no certificate", with_table(unsigned, entry(by_key_identifier(der, bytes(20)))),
+         {}, "does not carry its signer's certificate"),
+        ("a certificate that leads nowhere", with_table(unsigned, entry(rebuilt(der, certificates=[
+            *(choice.chosen for choice in cms.ContentInfo.load(der)["content"]["certificates"]),
+            asn1_x509.Certificate.load(pem.unarmor(other_ca.read_bytes())[2])]))), {"ca_file": ca},
+         "the signature carries a certificate (CN=tarvin test CA) that does not lead to the trusted certificates"),
         ("two timestamps", with_table(unsigned, entry(rebuilt(certificate_table.signature_der(timestamped), signer={
             "unsigned_attrs": [signer_info(timestamped)["unsigned_attrs"][0]] * 2}))), {},
          "carries more than one timestamp"),
@@ -229,6 +241,19 @@ class Authenticode(unittest.TestCase):
                           result.timestamp), ("CN=tarvin test signer", "CN=tarvin test CA", pin, SIGNING_TIME, None))
         self.assertEqual(authenticode.examine(programs["unsigned"], ca_file=ca),
                          authenticode.Examination(False, (), None, None, None, None, "chain"))
+        # The signer named by its key identifier.
+        der = certificate_table.signature_der(programs["signed"])
+        identifier = next(choice.chosen.key_identifier for choice in cms.ContentInfo.load(der)["content"]["certificates"]
+                          if choice.chosen.subject.native["common_name"] == "tarvin test signer")
+        by_key = authenticode.examine(with_table(programs["unsigned"], entry(by_key_identifier(der, identifier))),
+                                      ca_file=ca, pinned_sha256=pin)
+        self.assertEqual((by_key.problems, by_key.signer.sha256), ((), pin))
+        # A directory entry with a size and no place is a signature that cannot be read, not none.
+        entry_at = directories(programs["unsigned"])[1]
+        placeless = programs["unsigned"][:entry_at] + struct.pack("<II", 0, 16) + programs["unsigned"][entry_at + 8:]
+        result = authenticode.examine(placeless)
+        self.assertTrue(result.signed)
+        self.assertIn("holds no Authenticode signature", result.problems[-1])
 
         # The chain holds at the verified timestamp's time, after the signer's certificate has expired.
         after = datetime(2100, 1, 1, tzinfo=timezone.utc)
@@ -262,8 +287,9 @@ class Authenticode(unittest.TestCase):
                 self.assertIn(covers, verdict.covers)
         # With anchors it checks everything that it can; it treats a timestamp that does not verify as none
         # (the signature then holds at the present) and takes other digests than SHA-256.
-        # A timestamp twice over is a shape that only authenticode.py refuses.
-        accepted = {"two timestamps", "the SHA-1 digest", "a flipped byte of the timestamp's signature",
+        # A timestamp twice over, and a certificate carried that leads nowhere, are what only authenticode.py
+        # refuses.
+        accepted = {"two timestamps", "a certificate that leads nowhere", "the SHA-1 digest", "a flipped byte of the timestamp's signature",
                     "a changed hour in the "
                     "timestamp", "the timestamp of another signature", "a timestamp from another CA"}
         layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length"}
