@@ -562,8 +562,12 @@ class Pins(unittest.TestCase):
         subprocess.run(["openssl", "x509", "-in", str(signer), "-outform", "DER", "-out", str(der)], check=True)
         for value in (":".join(expected[i:i + 2] for i in range(0, 64, 2)).upper(), str(signer), str(der)):
             self.assertEqual(signers.signer_pin(value), expected, value)
-        for value in (expected[:-1], str(KEYS.path("ca.cnf")), str(FOLDER / "missing.pem")):
-            self.assertRaises(ValueError, signers.signer_pin, value)
+        two = FOLDER / "two.pem"
+        two.write_bytes(signer.read_bytes() * 2)
+        for value, reason in ((expected[:-1], "neither 64 hexadecimal digits"), (str(KEYS.path("ca.cnf")),
+                              "the file holds no certificate in PEM or DER"), (str(FOLDER / "missing.pem"),
+                              "nor a certificate file"), (str(two), "the file holds more than one certificate")):
+            self.assertRaisesRegex(ValueError, reason, signers.signer_pin, value)
 
     def test_fingerprints_one_a_line_with_comments_colons_and_either_case(self):
         colons = ":".join(self.B[i:i + 2] for i in range(0, 64, 2)).upper()
