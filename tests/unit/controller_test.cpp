@@ -767,6 +767,26 @@ TEST_F(CheckedMediumTest, OneChangedComponentDeploysNeitherAndConfirmIsRefusedFr
   }
 }
 
+TEST_F(CheckedMediumTest, AChangedFirstComponentIsNotWrittenWhenTheSecondCannotBeRead) {
+  Write(L"C:\\medium\\vorncopy\\Dao350.dll", "dao 3.6");
+  fs::remove(files_->HostPath(L"C:\\medium\\vorncopy\\msjter35.dll"));
+  EXPECT_EQ(Click(), kRefusedShow);
+  ExpectNothingDeployed();
+  EXPECT_TRUE(files_->writes.empty());
+  // The user is told in one sentence that names the file.
+  ASSERT_EQ(refusals, std::vector<std::wstring>{L"vorncopy\\Dao350.dll"});
+  EXPECT_EQ(actions::RefusalMessage(refusals[0]), std::wstring(actions::kRefusalBeforePath) +
+                                                      L"vorncopy\\Dao350.dll" +
+                                                      std::wstring(actions::kRefusalAfterPath));
+}
+
+TEST_F(CheckedMediumTest, AFirstWriteThatFailsEndsTheDeploymentBeforeTheSecond) {
+  fs::remove_all(files_->HostPath(L"C:\\WINNT\\system32"));
+  EXPECT_EQ(Click().end, ClickEnd::FirstCopyFailed);
+  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\msjter35.dll"));
+  EXPECT_TRUE(refusals.empty());
+}
+
 TEST_F(CheckedMediumTest, AListedFileThatIsMissingIsHandledAsAMissingFileAlwaysWas) {
   fs::remove(files_->HostPath(L"C:\\medium\\voabc.txt"));
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesUnreadable}));
