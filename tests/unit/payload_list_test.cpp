@@ -112,6 +112,31 @@ TEST(PayloadList, PathsAreUtf8ToTheEdgesOfEveryForm) {
   }
 }
 
+// A wide name beyond ASCII finds the line that holds it in UTF-8, at the first and last code point of each
+// form; a name one code point away finds none.
+TEST(PayloadList, AWideNameFindsItsLineInEachUtf8Form) {
+  const struct {
+    const wchar_t* name;
+    const wchar_t* neighbour;
+    const char* utf8;
+  } names[] = {
+      {L"\u0080", L"\u0081", "\xC2\x80"},
+      {L"\u07FF", L"\u07FE", "\xDF\xBF"},
+      {L"\u0800", L"\u0801", "\xE0\xA0\x80"},
+      {L"\uFFFF", L"\uFFFE", "\xEF\xBF\xBF"},
+      {L"\U00010000", L"\U00010001", "\xF0\x90\x80\x80"},
+      {L"\U0010FFFF", L"\U0010FFFE", "\xF4\x8F\xBF\xBF"},
+      {L"\U0001F600 \u00E9\u4E2D", L"\U0001F601 \u00E9\u4E2D", "\xF0\x9F\x98\x80 \xC3\xA9\xE4\xB8\xAD"},
+  };
+  for (const auto& [name, neighbour, utf8] : names) {
+    const auto list =
+        PayloadList::Parse("TARVIN PAYLOAD LIST 1\n" + Line(kDigestA, "1", std::string("vorncopy\\") + utf8));
+    ASSERT_TRUE(list) << utf8;
+    EXPECT_EQ(list->Find(std::wstring(L"vorncopy\\") + name), &list->entries().at(0)) << utf8;
+    EXPECT_EQ(list->Find(std::wstring(L"vorncopy\\") + neighbour), nullptr) << utf8;
+  }
+}
+
 TEST(PayloadList, EveryDepartureFromTheFormatIsDamage) {
   const std::string header = "TARVIN PAYLOAD LIST 1\n";
   const std::string notes = Line(kDigestA, "3", "voabc.txt");
