@@ -837,6 +837,18 @@ TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseTheFirstFi
   }
 }
 
+// Asked directly, a guard without a list checks nothing and refuses nothing.
+TEST(PayloadGuard, WithoutAListAFileIsUncheckedAndNothingIsRefused) {
+  test_payload::FakeSha256 hashes;
+  int refusals = 0;
+  actions::PayloadGuard guard([] { return std::optional<std::string>{}; }, hashes,
+                              [&refusals](std::wstring_view) { ++refusals; });
+  EXPECT_EQ(guard.Check(L"voabc.txt", std::string_view("notes")), actions::Verdict::Unchecked);
+  EXPECT_FALSE(guard.Checks());
+  EXPECT_FALSE(guard.Untrusted());
+  EXPECT_EQ(refusals, 0);
+}
+
 TEST_F(CheckedMediumTest, AProgramWithoutAListUsesTheMediumAsAlways) {
   list.reset();
   WriteNotes("notes nobody signed");
