@@ -377,13 +377,13 @@ class VendorHistory(unittest.TestCase):
         cls.git("tag", "v9.9.9", cls.foreign)  # a fetch brings a remote's tags along
         # The vendor's pins, committed at the time of the commit below it, so that a medium made below it
         # and a medium made here are alike but for the commit they name and where they name it.
-        signers = cls.clone / "release" / "signers.sha256"
-        signers.parent.mkdir()
+        pins = cls.clone / "release" / "signers.sha256"
+        pins.parent.mkdir()
         fingerprint = signers.signer_pin(str(Keys.keys.path("signer.pem")))
-        signers.write_text("# The certificates that sign this repository's media: SHA-256, one a line.\n\n"
-                           f"{signers.signer_pin(str(Keys.keys.path('tsa.pem')))}\n"
-                           f"{':'.join(fingerprint[i:i + 2] for i in range(0, 64, 2)).upper()}  # test signer\n")
-        cls.git("add", str(signers))
+        pins.write_text("# The certificates that sign this repository's media: SHA-256, one a line.\n\n"
+                        f"{signers.signer_pin(str(Keys.keys.path('tsa.pem')))}\n"
+                        f"{':'.join(fingerprint[i:i + 2] for i in range(0, 64, 2)).upper()}  # test signer\n")
+        cls.git("add", str(pins))
         date = cls.git("log", "-1", "--format=%cI", base)
         cls.git("commit", "--quiet", "--message", "The signers' fingerprints", GIT_AUTHOR_DATE=date,
                 GIT_COMMITTER_DATE=date)
