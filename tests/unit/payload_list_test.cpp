@@ -112,14 +112,15 @@ TEST(PayloadList, PathsAreUtf8ToTheEdgesOfEveryForm) {
   }
 }
 
-// A wide name beyond ASCII finds the line that holds it in UTF-8, at the first and last code point of each
-// form; a name one code point away finds none.
+// A wide name finds the line that holds it in UTF-8, at the first and last code point of each form beyond
+// ASCII and at the last of ASCII; a name one code point away finds none.
 TEST(PayloadList, AWideNameFindsItsLineInEachUtf8Form) {
   const struct {
     const wchar_t* name;
     const wchar_t* neighbour;
     const char* utf8;
   } names[] = {
+      {L"\x7F", L"\x7E", "\x7F"},
       {L"\u0080", L"\u0081", "\xC2\x80"},
       {L"\u07FF", L"\u07FE", "\xDF\xBF"},
       {L"\u0800", L"\u0801", "\xE0\xA0\x80"},
