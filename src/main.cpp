@@ -56,15 +56,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   setup::PaintWarmUp warmUp(instance);
 
   // The launcher's own folder, fixed before anything holds it.
-  const std::wstring baseDirectory =
-      setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(win32::ExecutablePath()));
+  const std::wstring executablePath = win32::ExecutablePath();
+  const std::wstring baseDirectory = setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(executablePath));
+  // A refusal because of a damaged list names this program, which carries the list.
+  const std::wstring programName = setup::ProgramFileNameOf(executablePath);
   setup::SetupWindow window(instance);
   actions::Win32FileSystem files;
   // The payload list is looked up at the first file used, the platform's hash made at the first hash:
   // neither costs the start anything.
   actions::CryptoApiSha256 hashes;
   actions::PayloadGuard guard([instance] { return setup::PayloadListResource(instance); }, hashes,
-                              [&window](std::wstring_view file) { window.RefuseMedium(file); });
+                              [&window, &programName](const actions::Refusal& refusal) {
+                                window.RefuseMedium(actions::RefusalMessage(refusal, programName));
+                              });
   actions::Controller controller(
       {baseDirectory, window.Notes(), files, common::GetWinDir, common::DecodeAnsiCodePage, &guard});
   actions::RunState run(controller);

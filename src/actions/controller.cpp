@@ -10,25 +10,38 @@ Next Controller::Handle(Event event) {
       return Next::End;
     case Event::PictureButton:
       if (!Busy()) return RunClickPiece([this] { return button_.Click(context_); });
-      ++clicksWaiting_;
+      waiting_.push_back(event);
       return Next::RunStep;
     case Event::Confirm:
-      // Only where the enabled button stands: a click posted to it while it is disabled, or one that
-      // comes while a click runs or waits, changes nothing.
-      // Nor once a file of the medium has failed its check: its button was disabled then.
-      if (button_.NotesRead() && !Busy() && !MediumUntrusted()) return Next::StartInstallerThenEnd;
-      return Busy() ? Next::RunStep : Next::Wait;
+      // A click posted to the disabled button changes nothing, not even later.
+      if (!ConfirmEnabled()) return Busy() ? Next::RunStep : Next::Wait;
+      if (!Busy()) return Confirm();
+      waiting_.push_back(event);
+      return Next::RunStep;
   }
   return Next::Wait;
 }
 
 Next Controller::Step() {
   if (button_.Filling()) return RunClickPiece([this] { return button_.Continue(context_); });
-  if (clicksWaiting_ > 0) {
-    --clicksWaiting_;
-    return RunClickPiece([this] { return button_.Click(context_); });
+  if (waiting_.empty()) return Next::Wait;
+  const Event next = waiting_.front();
+  waiting_.pop_front();
+  if (next == Event::Confirm) {
+    const Next confirmed = Confirm();
+    if (Ends(confirmed)) return confirmed;
+    return Busy() ? Next::RunStep : Next::Wait;
   }
-  return Next::Wait;
+  return RunClickPiece([this] { return button_.Click(context_); });
+}
+
+bool Controller::ConfirmEnabled() const {
+  // Once a file has failed its check, the button was disabled for good.
+  return button_.NotesRead() && !(context_.guard && context_.guard->Untrusted());
+}
+
+Next Controller::Confirm() const {
+  return ConfirmEnabled() ? Next::StartInstallerThenEnd : Next::Wait;
 }
 
 template <typename Piece>

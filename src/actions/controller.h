@@ -2,11 +2,13 @@
 // hands them here, and does what the answer asks. The picture button's clicks run one at a time, in
 // the order they came; a click whose notes go into the panel in slices takes several steps, between
 // which the window handles its input. "取消", Esc, "><" and a close request end the launcher at once,
-// even in the middle of a click; "确认" starts the installer only once a click has read the notes to
-// their end, only while no click runs or waits, and never once a file of the medium has failed its
-// payload check: otherwise it is ignored, as its disabled button would be.
+// even in the middle of a click. "确认" counts only while its button stands enabled (a click has read
+// the notes to their end, and no file of the medium has failed its payload check): one that comes while
+// a click runs or waits takes its turn behind it, and starts the installer only if, by then, that still
+// holds; one that comes while the button is disabled is ignored, as the button itself would ignore it.
 #pragma once
 
+#include <deque>
 #include <optional>
 #include <utility>
 
@@ -48,8 +50,11 @@ class Controller {
   std::optional<ClickOutcome> LastClick() const { return lastClick_; }
 
  private:
-  bool Busy() const { return button_.Filling() || clicksWaiting_ > 0; }
-  bool MediumUntrusted() const { return context_.guard && context_.guard->Untrusted(); }
+  bool Busy() const { return button_.Filling() || !waiting_.empty(); }
+  // What the enabled "确认" stands for.
+  bool ConfirmEnabled() const;
+  // Starts the installer where "确认" counts, else changes nothing.
+  Next Confirm() const;
   // Runs a piece of the click. A piece that throws (std::bad_alloc from a huge notes file, say) ends
   // the click as a failed statement would, silently, and the clicks after it go on.
   template <typename Piece>
@@ -57,8 +62,8 @@ class Controller {
 
   PictureButtonContext context_;
   PictureButton button_;
-  // The picture button clicks that came while a click was busy.
-  int clicksWaiting_ = 0;
+  // The picture button's clicks and the confirmations that came while a click was busy, in order.
+  std::deque<Event> waiting_;
   std::optional<ClickOutcome> lastClick_;
 };
 

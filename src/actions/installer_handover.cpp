@@ -34,15 +34,29 @@ HandOverOutcome HandOverToInstaller(std::wstring_view baseDirectory, ProgramStar
   return {HandOver::kNotStarted, started.error};
 }
 
-HandOverOutcome HandOverChecked(std::wstring_view baseDirectory, PayloadGuard& guard, InstallerOpener& opener,
-                                ProgramStarter& starter) {
-  if (!guard.Checks()) return HandOverToInstaller(baseDirectory, starter);
+namespace {
+
+HandOverOutcome HandOverUnderList(std::wstring_view baseDirectory, PayloadGuard& guard,
+                                  InstallerOpener& opener, ProgramStarter& starter) {
   if (guard.Untrusted()) return {HandOver::kNotStarted, kNoError};
   const std::unique_ptr<HeldFile> held = opener.OpenDenyingWrites(InstallerPath(baseDirectory));
   if (!held) return {HandOver::kNotStarted, kNoError};
   if (guard.Check(kInstallerRelativePath, *held) != Verdict::Genuine)
     return {HandOver::kNotStarted, kNoError};
   return HandOverToInstaller(baseDirectory, starter);  // the handle closes after the start
+}
+
+}  // namespace
+
+HandOverOutcome HandOverChecked(std::wstring_view baseDirectory, PayloadGuard& guard, InstallerOpener& opener,
+                                ProgramStarter& starter) {
+  if (!guard.Checks()) return HandOverToInstaller(baseDirectory, starter);
+  // Under a list, a check that fails in any way (it throws: memory, say) starts nothing.
+  try {
+    return HandOverUnderList(baseDirectory, guard, opener, starter);
+  } catch (...) {
+    return {HandOver::kNotStarted, kNoError};
+  }
 }
 
 }  // namespace actions

@@ -17,18 +17,31 @@ struct Measured {
 
 }  // namespace
 
-std::wstring RefusalMessage(std::wstring_view relativePath) {
-  std::wstring message(kRefusalBeforePath);
-  message += relativePath;
-  message += kRefusalAfterPath;
+std::wstring RefusalMessage(const Refusal& refusal, std::wstring_view programName) {
+  const bool damagedList = refusal.reason == RefusalReason::ListDamaged;
+  std::wstring message(damagedList ? kDamagedListBeforeProgram : kRefusalBeforePath);
+  message += damagedList ? programName : std::wstring_view(refusal.file);
+  message += damagedList ? kDamagedListAfterProgram : kRefusalAfterPath;
   return message;
 }
 
 const PayloadGuard::Loaded* PayloadGuard::Load() {
-  if (!looked_) {
-    looked_ = true;
-    if (std::optional<std::string> text = loadList_()) loaded_.emplace(Loaded{PayloadList::Parse(*text)});
+  if (looked_) return loaded_ ? &*loaded_ : nullptr;
+  // Nothing is decided until the lookup has come to an end: a lookup that throws leaves a damaged list,
+  // never "no list", which would let every later file through unchecked.
+  std::optional<Loaded> loaded;
+  try {
+    const CarriedList carried = loadList_();
+    if (carried.state == CarriedList::State::Text) {
+      loaded.emplace(Loaded{PayloadList::Parse(carried.text)});
+    } else if (carried.state == CarriedList::State::Unreadable) {
+      loaded.emplace();
+    }
+  } catch (...) {
+    loaded.emplace();
   }
+  loaded_ = std::move(loaded);
+  looked_ = true;
   return loaded_ ? &*loaded_ : nullptr;
 }
 
@@ -36,10 +49,10 @@ bool PayloadGuard::Checks() {
   return Load() != nullptr;
 }
 
-Verdict PayloadGuard::Refuse(std::wstring_view relativePath) {
+Verdict PayloadGuard::Refuse(RefusalReason reason, std::wstring_view relativePath) {
   if (untrusted_) return Verdict::Refused;
   untrusted_ = true;
-  if (refuse_) refuse_(relativePath);
+  if (refuse_) refuse_(Refusal{reason, std::wstring(relativePath)});
   return Verdict::Refused;
 }
 
@@ -49,11 +62,12 @@ Verdict PayloadGuard::CheckWith(std::wstring_view relativePath, Hash hash) {
   const Loaded* loaded = Load();
   if (!loaded) return Verdict::Unchecked;
   if (untrusted_) return Verdict::Refused;
-  const PayloadEntry* entry = loaded->list ? loaded->list->Find(relativePath) : nullptr;
-  if (!entry) return Refuse(relativePath);
+  if (!loaded->list) return Refuse(RefusalReason::ListDamaged, relativePath);
+  const PayloadEntry* entry = loaded->list->Find(relativePath);
+  if (!entry) return Refuse(RefusalReason::FileDiffers, relativePath);
   const std::optional<Measured> measured = hash(*entry);
   if (!measured || measured->size != entry->size || measured->sha256 != entry->sha256)
-    return Refuse(relativePath);
+    return Refuse(RefusalReason::FileDiffers, relativePath);
   return Verdict::Genuine;
 }
 

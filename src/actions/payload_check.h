@@ -17,13 +17,30 @@
 
 namespace actions {
 
-// The refusal's text, one home for the program and its tests: the message box names the file on the
-// medium, relative to the base directory, between these two parts.
+// Why the medium is refused, which the message box says.
+enum class RefusalReason {
+  FileDiffers,  // a file's size or digest is not the listed one, or the list does not name the file
+  ListDamaged,  // the program's own list cannot be read or breaks its rules: nothing can be checked
+};
+
+struct Refusal {
+  RefusalReason reason = RefusalReason::FileDiffers;
+  std::wstring file;  // the file of the medium that was about to be used, relative to the base directory
+  friend bool operator==(const Refusal&, const Refusal&) = default;
+};
+
+// The refusal's text, one home for the program and its tests. A changed file is named, relative to the
+// base directory, between the first two parts; a damaged list names the program that carries it (its
+// file name, as the medium holds it), since the medium's files may well be intact.
 inline constexpr std::wstring_view kRefusalBeforePath = L"安装盘上的文件 ";
 inline constexpr std::wstring_view kRefusalAfterPath =
     L" 与发行者签名时的文件不一致，安装盘可能已损坏或被改动。\n\n"
     L"安装程序不会再从此安装盘复制或启动任何文件。";
-std::wstring RefusalMessage(std::wstring_view relativePath);
+inline constexpr std::wstring_view kDamagedListBeforeProgram = L"安装程序 ";
+inline constexpr std::wstring_view kDamagedListAfterProgram =
+    L" 所带的文件清单无法读取或已损坏，无法核对安装盘上的文件，安装程序可能已损坏或被改动。\n\n"
+    L"安装程序不会从此安装盘复制或启动任何文件。";
+std::wstring RefusalMessage(const Refusal& refusal, std::wstring_view programName);
 
 // One SHA-256 over bytes handed to it in pieces, by the platform.
 class Sha256Run {
@@ -49,11 +66,17 @@ class HeldFile {
   virtual std::optional<std::size_t> Read(std::span<char> buffer) = 0;
 };
 
-// The list's text as the program carries it; empty when the program carries no list.
-using PayloadListLoader = std::function<std::optional<std::string>()>;
-// Tells the user that the medium is refused, naming the file that failed (relative to the base
-// directory), and disables "确认". Called once, at the first failure.
-using RefusalNotice = std::function<void(std::wstring_view relativePath)>;
+// What the program carries: no list, a list's text, or a list that is there but cannot be read.
+struct CarriedList {
+  enum class State { None, Text, Unreadable };
+  State state = State::None;
+  std::string text;
+};
+// Looks the list up in the program. It may throw: that counts as a list that cannot be read.
+using PayloadListLoader = std::function<CarriedList()>;
+// Tells the user that the medium is refused, and why, and disables "确认". Called once, at the first
+// failure.
+using RefusalNotice = std::function<void(const Refusal& refusal)>;
 
 enum class Verdict {
   Unchecked,  // the program carries no list: the file is used as it always was
@@ -66,7 +89,9 @@ class PayloadGuard {
   PayloadGuard(PayloadListLoader loadList, Sha256Source& hashes, RefusalNotice refuse)
       : loadList_(std::move(loadList)), hashes_(hashes), refuse_(std::move(refuse)) {}
 
-  // Whether the program carries a list (damaged or not): the list is looked up at the first question.
+  // Whether the program carries a list (damaged, unreadable or sound): the list is looked up at the first
+  // question. Any failure on the way to the list counts as a damaged one, which refuses every file; only
+  // a program that carries no list at all checks nothing.
   bool Checks();
   // Whether a file has failed its check in this run.
   bool Untrusted() const { return untrusted_; }
@@ -78,12 +103,12 @@ class PayloadGuard {
 
  private:
   struct Loaded {
-    std::optional<PayloadList> list;  // empty when damaged
+    std::optional<PayloadList> list;  // empty when damaged or unreadable
   };
   const Loaded* Load();
   template <typename Hash>
   Verdict CheckWith(std::wstring_view relativePath, Hash hash);
-  Verdict Refuse(std::wstring_view relativePath);
+  Verdict Refuse(RefusalReason reason, std::wstring_view relativePath);
 
   PayloadListLoader loadList_;
   Sha256Source& hashes_;

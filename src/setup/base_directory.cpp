@@ -35,4 +35,10 @@ std::wstring ApplicationDirectoryOf(std::wstring_view executablePath) {
   return std::wstring(directory);
 }
 
+std::wstring ProgramFileNameOf(std::wstring_view executablePath) {
+  const std::size_t lastSeparator = executablePath.find_last_of(L"\\/");
+  return std::wstring(lastSeparator == std::wstring_view::npos ? executablePath
+                                                               : executablePath.substr(lastSeparator + 1));
+}
+
 }  // namespace setup

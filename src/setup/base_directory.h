@@ -14,4 +14,7 @@ std::wstring BaseDirectoryFrom(std::wstring_view applicationDirectory);
 // backslash except at a drive root (C:\setup.exe gives C:\, D:\Setup\setup.exe gives D:\Setup).
 std::wstring ApplicationDirectoryOf(std::wstring_view executablePath);
 
+// The executable's own file name, after its directory (D:\Setup\setup.exe gives setup.exe).
+std::wstring ProgramFileNameOf(std::wstring_view executablePath);
+
 }  // namespace setup

@@ -154,6 +154,11 @@ struct ControlRow {
 
 // The window.
 inline constexpr std::wstring_view kWindowCaption = L"* #";
+// The words of the title strip (Label2). The borderless window shows its caption nowhere, so the
+// launcher's own message boxes take these words, without the trailing blank, as their title.
+inline constexpr std::wstring_view kTitleStripText = L"岫川安装提示 ";
+inline constexpr std::wstring_view kMessageBoxTitle =
+    kTitleStripText.substr(0, kTitleStripText.find_last_not_of(L' ') + 1);
 inline constexpr float kClientWidthTwips = 7575;
 inline constexpr float kClientHeightTwips = 5265;
 inline constexpr common::Rgb kWindowBackColor = common::kWhite;
@@ -192,7 +197,7 @@ inline constexpr std::array<ControlRow, kControlCount> kControls{{
    .click = actions::Event::TitleStripButton},
   {.row = Row{5}, .name = "Line8", .kind = Line, .line = {7560, 420, 7590, 450}, .lineWidthPixels = 2,
    .flags = kInTitleStrip},
-  {.row = Row{6}, .name = "Label2", .kind = Label, .box = {576, 120, 2940, 252}, .text = L"岫川安装提示 ",
+  {.row = Row{6}, .name = "Label2", .kind = Label, .box = {576, 120, 2940, 252}, .text = kTitleStripText,
    .foreColor = common::kWhite, .font = &kSongti9Bold, .flags = kTransparent | kInTitleStrip},
   {.row = Row{7}, .name = "Line4", .kind = Line, .line = {7510, 480, 0, 480}, .foreColor = kPaleYellow,
    .flags = kInTitleStrip},

@@ -127,24 +127,32 @@ HBRUSH SetupWindow::OnControlColor(UINT /*message*/, HDC dc, HWND control) {
   return painter_.PanelColors(dc);
 }
 
-void SetupWindow::RefuseMedium(std::wstring_view relativePath) {
+void SetupWindow::RefuseMedium(std::wstring message) {
   if (const HWND confirm = controls_.WindowOf(Row::cmdContinue)) ::EnableWindow(confirm, FALSE);
-  refusal_.emplace(relativePath);
+  refusal_.emplace(std::move(message));
   ::PostMessageW(hwnd(), kShowRefusalMessage, 0, 0);
 }
 
 void SetupWindow::ShowRefusal() {
   if (!refusal_) return;
-  const std::wstring message = actions::RefusalMessage(*refusal_);
+  const std::wstring message = std::move(*refusal_);
   refusal_.reset();
-  const std::wstring caption(kWindowCaption);
-  ::MessageBoxW(hwnd(), message.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+  const std::wstring title(kMessageBoxTitle);
+  ::MessageBoxW(hwnd(), message.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
 }
 
-std::optional<std::string> PayloadListResource(HINSTANCE instance) {
-  const std::optional<std::string_view> list = win32::DataResource(instance, IDR_PAYLOAD_LIST);
-  if (!list) return std::nullopt;
-  return std::string(*list);
+actions::CarriedList PayloadListResource(HINSTANCE instance) {
+  using Found = win32::DataResourceLookup::Found;
+  const win32::DataResourceLookup list = win32::FindDataResource(instance, IDR_PAYLOAD_LIST);
+  switch (list.found) {
+    case Found::None:
+      return {};
+    case Found::Bytes:
+      return {actions::CarriedList::State::Text, std::string(list.bytes)};
+    case Found::Unreadable:
+      break;
+  }
+  return {actions::CarriedList::State::Unreadable, {}};
 }
 
 bool SetupWindow::OnClose() {

@@ -25,8 +25,8 @@
 
 namespace setup {
 
-// The payload list the program carries in its resources; empty when it carries none.
-std::optional<std::string> PayloadListResource(HINSTANCE instance);
+// The payload list the program carries in its resources: none, its text, or one that cannot be read.
+actions::CarriedList PayloadListResource(HINSTANCE instance);
 
 class SetupWindow final : public win32::Window {
  public:
@@ -56,10 +56,11 @@ class SetupWindow final : public win32::Window {
   // What the controller changes, as the user sees it.
   actions::NotesView& Notes() { return notes_; }
   // A file of the medium failed the payload check: "确认" is disabled for good at once, and a message
-  // box owned by the window, under its caption, names the file and says that nothing more will be used.
+  // box owned by the window, under the title strip's words, shows the message (which names what failed
+  // and says that nothing more will be used).
   // The box waits for the message loop, since a click never handles messages inside it (the box's own
   // loop would); after the loop has ended, ShowRefusal shows it.
-  void RefuseMedium(std::wstring_view relativePath);
+  void RefuseMedium(std::wstring message);
   // The box of a refusal not shown yet, if there is one.
   void ShowRefusal();
   // Pictures made ahead on another thread, which has ended (see paint_warm_up.h).
@@ -90,7 +91,7 @@ class SetupWindow final : public win32::Window {
 
   HINSTANCE instance_;
   int dpi_;
-  std::optional<std::wstring> refusal_;  // the file named by a refusal whose box is still to come
+  std::optional<std::wstring> refusal_;  // the message of a refusal whose box is still to come
   Painter painter_;
   ChildControls controls_;
   KeysAndFocus keys_{controls_};

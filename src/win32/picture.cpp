@@ -34,9 +34,10 @@ std::optional<common::Bitmap32> ReadBitmap(HBITMAP bitmap, int width, int height
 }  // namespace
 
 std::optional<common::Bitmap32> DecodePictureResource(HINSTANCE instance, int resourceId) {
-  const std::optional<std::string_view> bytes = DataResource(instance, resourceId);
-  if (!bytes || bytes->empty()) return std::nullopt;
-  return common::DecodeJpeg({reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size()});
+  const DataResourceLookup resource = FindDataResource(instance, resourceId);
+  if (resource.found != DataResourceLookup::Found::Bytes) return std::nullopt;
+  return common::DecodeJpeg(
+      {reinterpret_cast<const std::uint8_t*>(resource.bytes.data()), resource.bytes.size()});
 }
 
 std::optional<common::Bitmap32> IconBitmap(HICON icon) {

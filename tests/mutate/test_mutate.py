@@ -46,6 +46,8 @@ CPP = textwrap.dedent("""\
       }
       if (count == 0x10) Pick(items, limit - 1, false);
       while (count > 0 && text[0] != quote) --count;
+      const bool again = strict;
+      if (again) Pick(items, count, again);
       return count;
     }
     """)
@@ -84,6 +86,10 @@ class CppMutants(unittest.TestCase):
             "drop `count += 2;`": "{}\n  }",
             "drop `--count;`": "text[0] != quote) {}",
             "while (count > 0 && text[0] != quote) -> while (!(...))": "while (!(count > 0 && text[0] != quote))",
+            # A bool passed or stored, never one that is only read.
+            "strict -> true": "const bool again = true;",
+            "strict -> false": "const bool again = false;",
+            "again -> false": "Pick(items, count, false);",
         }
         for description, fragment in expected.items():
             if fragment is None:
@@ -92,6 +98,7 @@ class CppMutants(unittest.TestCase):
                 self.assertIn(fragment, by_description[description].apply(CPP), description)
         # Declarations are never dropped, nor the function's last return (either would only break the build).
         self.assertFalse([d for d in descriptions(found) if d.startswith("drop `int count") or d == "drop `return count;`"])
+        self.assertEqual(1, descriptions(found).count("again -> true"), "if (again) reads it: only the call passes it")
         compiler = shutil.which("g++")
         if compiler is None:
             self.fail("g++ is needed to check that mutants compile")

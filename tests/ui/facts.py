@@ -88,11 +88,16 @@ def medium_facts() -> dict:
     return facts()["medium"]
 
 
-def refusal_message(relative_path: str) -> str:
+def refusal_message(relative_path: str, reason: str = "file_differs", program: str = "setup.exe") -> str:
     """The message box's text when the file at relative_path (as the launcher names it, with backslashes)
-    fails the payload check."""
-    refusal = facts()["refusal"]
-    return refusal["before_path"] + relative_path + refusal["after_path"]
+    fails the payload check for reason (a key of the launcher's refusals: file_differs, list_damaged);
+    program is the launcher's own file name."""
+    return facts()["refusals"][reason].replace("{file}", relative_path).replace("{program}", program)
+
+
+def message_box_title() -> str:
+    """The title of the launcher's own message boxes."""
+    return facts()["setup"]["message_box_title"]
 
 
 def component_names() -> list[str]:

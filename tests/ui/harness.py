@@ -73,7 +73,7 @@ from pathlib import Path
 
 from common import REPO_ROOT, ROAD, ROADS, SAMPLE_MEDIUM, Road
 from facts import (LAYOUT, Id, TwipBox, component_names, pathcheck_control, medium_facts, pathcheck_facts,
-                   refusal_message, twips_to_pixels, window_caption)
+                   message_box_title, refusal_message, twips_to_pixels, window_caption)
 from launcher import (Control, InstallerStart, Launcher, Medium, ProbeError, Rect, Session, WindowState,
                       built_program, demo_installer_exe, installer_starts, lay_out_medium, pathcheck_exe,
                       probe_exe, sample_installer_exe, sample_notes_bytes, setup_exe)
@@ -87,7 +87,7 @@ __all__ = [
     "InstallerStart", "Launcher", "LauncherTestCase", "Medium", "ProbeError", "Rect", "Road", "Session", "TwipBox",
     "WindowState", "built_program", "component_names", "demo_installer_exe", "pathcheck_control", "installer_starts",
     "lay_out_medium", "medium_facts", "pathcheck_exe", "pathcheck_facts", "probe_exe", "sample_installer_exe",
-    "refusal_message", "sample_notes_bytes", "setup_exe", "twips_to_pixels", "window_caption",
+    "message_box_title", "refusal_message", "sample_notes_bytes", "setup_exe", "twips_to_pixels", "window_caption",
 ]
 
 # --- Command line -----------------------------------------------------------------------------------

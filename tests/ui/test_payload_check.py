@@ -68,7 +68,7 @@ class PayloadCheck(harness.LauncherTestCase):
     def assertRefusalNames(self, relative_path: str) -> None:
         box = self.message_box()
         self.assertEqual(box["texts"], [harness.refusal_message(relative_path)])
-        self.assertEqual(box["caption"], harness.window_caption())
+        self.assertEqual(box["caption"], harness.message_box_title())
         self.assertEqual(box["owner_caption"], harness.window_caption(), "the setup window owns the box")
         self.assertEqual(box["owner_class"], facts()["setup"]["class"])
         self.assertEqual(len(box["buttons"]), 1, box["buttons"])

@@ -81,6 +81,7 @@ int main() {
   const common::Component components[] = {common::kDaoLibrary, common::kJetExpressionService};
   std::string json = "{\n";
   json += "  \"setup\": {\"caption\": " + Quoted(setup::kWindowCaption) +
+          ", \"message_box_title\": " + Quoted(setup::kMessageBoxTitle) +
           ", \"class\": " + Quoted(setup::kSetupWindowClassName) +
           ", \"title_strip_class\": " + Quoted(setup::kTitleStripClassName) + ", \"client_twips\": [" +
           Number(setup::kClientWidthTwips) + ", " + Number(setup::kClientHeightTwips) + "],\n";
@@ -99,8 +100,13 @@ int main() {
                         ", \"destination\": " + Quoted(component.destination) + "}";
                }) +
           "},\n";
-  json += "  \"refusal\": {\"before_path\": " + Quoted(actions::kRefusalBeforePath) +
-          ", \"after_path\": " + Quoted(actions::kRefusalAfterPath) + "}\n}\n";
+  // The refusals' texts with placeholders that the tests fill in: {file} for the file that failed, {program}
+  // for the launcher's own file name.
+  using Reason = actions::RefusalReason;
+  json += "  \"refusals\": {\"file_differs\": " +
+          Quoted(actions::RefusalMessage({Reason::FileDiffers, L"{file}"}, L"{program}")) +
+          ", \"list_damaged\": " +
+          Quoted(actions::RefusalMessage({Reason::ListDamaged, L"{file}"}, L"{program}")) + "}\n}\n";
   std::fputs(json.c_str(), stdout);
   return 0;
 }

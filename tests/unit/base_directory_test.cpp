@@ -65,7 +65,10 @@ TEST(BaseDirectoryTest, NamesFilesBesideTheExecutable) {
         L"\\\\server\\share\\setup.exe", L"\\\\?\\C:\\setup.exe", L"\\\\?\\D:\\x\\y\\setup.exe"}) {
     const std::wstring base = BaseDirectoryFrom(ApplicationDirectoryOf(executable));
     EXPECT_EQ(base + L"setup.exe", executable);
+    EXPECT_EQ(base + ProgramFileNameOf(executable), executable);
   }
+  EXPECT_EQ(ProgramFileNameOf(L"E:/安装/光盘 1.exe"), L"光盘 1.exe");
+  EXPECT_EQ(ProgramFileNameOf(L"SETUP.EXE"), L"SETUP.EXE");
 }
 
 }  // namespace

@@ -282,14 +282,31 @@ TEST_F(PictureButtonTest, MissingNotesLeaveAnEmptyPanelAndCopyNothingUntilTheHid
 
 TEST_F(PictureButtonTest, ReadFailingPartWayKeepsTheCompleteLinesAndStopsTheClick) {
   windowsDirectory = L"C:\\WINNT";
-  WriteNotes("one\r\ntwo\r\nthree");
-  files_->readFailsAfter = 8;  // inside "two"
-  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesCutShort}));
-  EXPECT_TRUE(view.panelVisible);
-  EXPECT_EQ(view.panelText, L"\r\none");
-  EXPECT_FALSE(view.continueEnabled);
-  EXPECT_FALSE(view.pictureButtonRead);
-  EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll"));
+  const std::string longLine(40000, 'x');
+  const struct {
+    const char* what;
+    std::string notes;
+    std::size_t readFailsAfter;
+    std::wstring panel;
+  } cases[] = {
+      {"short lines, in one piece", "one\r\ntwo\r\nthree", 8 /* inside "two" */, L"\r\none"},
+      {"a long line, in slices", longLine + "\r\n" + longLine, longLine.size() + 4,
+       L"\r\n" + std::wstring(longLine.begin(), longLine.end())},
+  };
+  for (const auto& [what, notes, readFailsAfter, panel] : cases) {
+    TearDown();  // a fresh medium and run for each
+    SetUp();
+    windowsDirectory = L"C:\\WINNT";
+    WriteNotes(notes);
+    files_->readFailsAfter = readFailsAfter;
+    EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesCutShort})) << what;
+    EXPECT_TRUE(view.panelVisible) << what;
+    EXPECT_EQ(view.panelText, panel) << what;
+    EXPECT_FALSE(view.continueEnabled) << what;
+    EXPECT_FALSE(view.pictureButtonRead) << what;
+    EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll")) << what;
+    EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait) << what;
+  }
 }
 
 TEST_F(PictureButtonTest, ControlThatRefusesEndsTheClickWhereItHappened) {
@@ -494,20 +511,20 @@ TEST_F(LongNotesTest, PictureButtonClicksDuringAFillWaitTheirTurn) {
   EXPECT_EQ(ToggleCounter(), 1);
 }
 
-TEST_F(LongNotesTest, ConfirmIsIgnoredWhileAClickFillsOrWaitsAndTheFillGoesOn) {
+TEST_F(LongNotesTest, ConfirmDuringAClickTakesItsTurnBehindTheClicksBeforeIt) {
   // The first click reads the notes to their end: from then on "确认" is enabled.
   EXPECT_EQ(StepsUntilWaiting(controller->Handle(Event::PictureButton)), Next::Wait);
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed}));
-  // The third click fills the panel again; "确认" (a posted click, say) comes meanwhile.
+  // The third click fills the panel again; a fourth click and "确认" come meanwhile.
+  EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
   EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
   EXPECT_EQ(controller->Handle(Event::Confirm), Next::RunStep) << "the fill must go on";
   EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep);
-  EXPECT_EQ(controller->Handle(Event::Confirm), Next::RunStep) << "a click waits";
-  EXPECT_EQ(StepsUntilWaiting(Next::RunStep), Next::Wait) << "a Confirm that came during a click was kept";
-  // Show, hide, show, hide: four whole clicks, each of them deploying.
+  EXPECT_EQ(StepsUntilWaiting(Next::RunStep), Next::StartInstallerThenEnd);
+  // Show, hide, show, hide: four whole clicks, each of them deploying; the one after "确认" never ran.
   EXPECT_EQ(files_->copies.size(), 8u);
   EXPECT_EQ(ToggleCounter(), 0);
-  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
+  EXPECT_EQ(view.panelText, panel);
 }
 
 TEST_F(LongNotesTest, CancelTheStripButtonAndACloseRequestEndAtOnceEvenDuringAFill) {
@@ -665,7 +682,9 @@ class CheckedMediumTest : public PictureButtonTest {
     // Afresh each time, as the tests that go through several media call this again.
     view = FakeView{};
     refusals.clear();
+    reasons.clear();
     listLookups = 0;
+    listFails.reset();
     hashes.unavailable = false;
     hashes.runs = 0;
     windowsDirectory = L"C:\\WINNT";
@@ -675,11 +694,18 @@ class CheckedMediumTest : public PictureButtonTest {
                                  {"vorncopy\\msjter35.dll", kJet},
                                  {"vorncopy\\tarvinxp.exe", "installer"}});
     guard.emplace(
-        [this]() -> std::optional<std::string> {
+        [this] {
           ++listLookups;
-          return list;
+          if (listFails == ListFailure::Throws) throw std::bad_alloc();
+          if (listFails == ListFailure::Unreadable)
+            return actions::CarriedList{actions::CarriedList::State::Unreadable, {}};
+          return test_payload::Carried(list);
         },
-        hashes, [this](std::wstring_view file) { refusals.emplace_back(file); });
+        hashes,
+        [this](const actions::Refusal& refusal) {
+          refusals.push_back(refusal.file);
+          reasons.push_back(refusal.reason);
+        });
     controller.emplace(actions::PictureButtonContext{
         baseDirectory, view, *files_, [this] { return windowsDirectory; }, test_text::DecodeCp936, &*guard});
   }
@@ -691,10 +717,13 @@ class CheckedMediumTest : public PictureButtonTest {
   }
 
  public:
+  enum class ListFailure { Unreadable, Throws };
   std::optional<std::string> list;
+  std::optional<ListFailure> listFails;  // the program's list, there but failing to load
   int listLookups = 0;
   test_payload::FakeSha256 hashes;
   std::vector<std::wstring> refusals;
+  std::vector<actions::RefusalReason> reasons;
   std::optional<actions::PayloadGuard> guard;
 };
 
@@ -767,6 +796,24 @@ TEST_F(CheckedMediumTest, OneChangedComponentDeploysNeitherAndConfirmIsRefusedFr
   }
 }
 
+TEST_F(CheckedMediumTest, AConfirmWaitingBehindAClickCountsOnlyIfNoFileFailedMeanwhile) {
+  const std::string longNotes(40000, 'x');
+  for (const bool changed : {false, true}) {
+    TearDown();  // a fresh medium and run for each
+    SetUp();
+    WriteNotes(longNotes);
+    list = test_payload::ListOf(
+        {{"voabc.txt", longNotes}, {"vorncopy\\Dao350.dll", kDao}, {"vorncopy\\msjter35.dll", kJet}});
+    EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed})) << changed;
+    EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Hide, ClickEnd::Deployed})) << changed;
+    if (changed) Write(L"C:\\medium\\vorncopy\\Dao350.dll", "dao 3.6");
+    EXPECT_EQ(controller->Handle(Event::PictureButton), Next::RunStep) << changed;
+    EXPECT_EQ(controller->Handle(Event::Confirm), Next::RunStep) << changed;
+    EXPECT_EQ(StepsUntilWaiting(Next::RunStep), changed ? Next::Wait : Next::StartInstallerThenEnd)
+        << changed;
+  }
+}
+
 TEST_F(CheckedMediumTest, AChangedFirstComponentIsNotWrittenWhenTheSecondCannotBeRead) {
   Write(L"C:\\medium\\vorncopy\\Dao350.dll", "dao 3.6");
   fs::remove(files_->HostPath(L"C:\\medium\\vorncopy\\msjter35.dll"));
@@ -774,10 +821,7 @@ TEST_F(CheckedMediumTest, AChangedFirstComponentIsNotWrittenWhenTheSecondCannotB
   ExpectNothingDeployed();
   EXPECT_TRUE(files_->writes.empty());
   // The user is told in one sentence that names the file.
-  ASSERT_EQ(refusals, std::vector<std::wstring>{L"vorncopy\\Dao350.dll"});
-  EXPECT_EQ(actions::RefusalMessage(refusals[0]), std::wstring(actions::kRefusalBeforePath) +
-                                                      L"vorncopy\\Dao350.dll" +
-                                                      std::wstring(actions::kRefusalAfterPath));
+  EXPECT_EQ(refusals, std::vector<std::wstring>{L"vorncopy\\Dao350.dll"});
 }
 
 TEST_F(CheckedMediumTest, AFirstWriteThatFailsEndsTheDeploymentBeforeTheSecond) {
@@ -813,36 +857,62 @@ TEST_F(CheckedMediumTest, NotesReadOnlyPartWayAreNotShownButRefuseNothing) {
   ExpectNothingDeployed();
 }
 
-TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseTheFirstFileUsed) {
+TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseEveryFileForTheRun) {
+  using Reason = actions::RefusalReason;
   const struct {
     const char* what;
     std::function<void(CheckedMediumTest&)> arrange;
+    Reason reason;
   } cases[] = {
-      {"a damaged list", [](CheckedMediumTest& test) { test.list = *test.list + "\n"; }},
-      {"an empty resource", [](CheckedMediumTest& test) { test.list = ""; }},
+      {"a damaged list", [](CheckedMediumTest& test) { test.list = *test.list + "\n"; }, Reason::ListDamaged},
+      {"an empty resource", [](CheckedMediumTest& test) { test.list = ""; }, Reason::ListDamaged},
+      {"a list that cannot be loaded",
+       [](CheckedMediumTest& test) { test.listFails = ListFailure::Unreadable; }, Reason::ListDamaged},
+      {"a lookup that throws", [](CheckedMediumTest& test) { test.listFails = ListFailure::Throws; },
+       Reason::ListDamaged},
       {"notes the list does not name",
        [](CheckedMediumTest& test) {
          test.list = test_payload::ListOf({{"vorncopy\\Dao350.dll", kDao}});
-       }},
-      {"a platform without the hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; }},
+       },
+       Reason::FileDiffers},
+      {"a platform without the hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; },
+       Reason::FileDiffers},
   };
-  for (const auto& [what, arrange] : cases) {
+  for (const auto& [what, arrange, reason] : cases) {
     TearDown();  // a fresh medium and run for each
     SetUp();
     arrange(*this);
     EXPECT_EQ(Click(), kRefusedShow) << what;
     EXPECT_EQ(view.panelText, L"") << what;
     EXPECT_EQ(refusals, std::vector<std::wstring>{L"voabc.txt"}) << what;
+    EXPECT_EQ(reasons, std::vector<Reason>{reason}) << what;
+    // The next click, which finds a list that loads now, still uses nothing: the run stays refused.
+    listFails.reset();
+    EXPECT_EQ(Click(), kRefusedHide) << what;
+    EXPECT_EQ(Click(), kRefusedShow) << what;
     ExpectNothingDeployed();
+    EXPECT_EQ(listLookups, 1) << what;
+    EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait) << what;
   }
+}
+
+TEST(RefusalMessage, NamesTheChangedFileOrForADamagedListTheProgramCarryingIt) {
+  using Reason = actions::RefusalReason;
+  const std::wstring changed =
+      actions::RefusalMessage({Reason::FileDiffers, L"vorncopy\\Dao350.dll"}, L"setup.exe");
+  EXPECT_NE(changed.find(L"vorncopy\\Dao350.dll"), std::wstring::npos);
+  EXPECT_EQ(changed.find(L"setup.exe"), std::wstring::npos);
+  const std::wstring damaged = actions::RefusalMessage({Reason::ListDamaged, L"voabc.txt"}, L"SETUP2.EXE");
+  EXPECT_NE(damaged.find(L"SETUP2.EXE"), std::wstring::npos);
+  EXPECT_EQ(damaged.find(L"voabc.txt"), std::wstring::npos) << "the notes themselves may be intact";
 }
 
 // Asked directly, a guard without a list checks nothing and refuses nothing.
 TEST(PayloadGuard, WithoutAListAFileIsUncheckedAndNothingIsRefused) {
   test_payload::FakeSha256 hashes;
   int refusals = 0;
-  actions::PayloadGuard guard([] { return std::optional<std::string>{}; }, hashes,
-                              [&refusals](std::wstring_view) { ++refusals; });
+  actions::PayloadGuard guard([] { return actions::CarriedList{}; }, hashes,
+                              [&refusals](const actions::Refusal&) { ++refusals; });
   EXPECT_EQ(guard.Check(L"voabc.txt", std::string_view("notes")), actions::Verdict::Unchecked);
   EXPECT_FALSE(guard.Checks());
   EXPECT_FALSE(guard.Untrusted());

@@ -175,8 +175,8 @@ class CheckedHandOver : public testing::Test {
   std::optional<std::string> list = test_payload::ListOf({{"vorncopy\\tarvinxp.exe", "installer"}});
   test_payload::FakeSha256 hashes;
   std::vector<std::wstring> refusals;
-  actions::PayloadGuard guard{[this] { return list; }, hashes,
-                              [this](std::wstring_view file) { refusals.emplace_back(file); }};
+  actions::PayloadGuard guard{[this] { return test_payload::Carried(list); }, hashes,
+                              [this](const actions::Refusal& refusal) { refusals.push_back(refusal.file); }};
   FakeOpener opener;
   ScriptedStarter starter{actions::StartResult::kStarted, true};
 };
@@ -212,8 +212,9 @@ TEST_F(CheckedHandOver, AChangedInstallerIsNotStartedAndTheUserIsTold) {
       {"a read that fails", "installer", 5},
   };
   for (const auto& [what, contents, readFailsAt] : changed) {
-    actions::PayloadGuard fresh{[this] { return list; }, hashes,
-                                [this](std::wstring_view file) { refusals.emplace_back(file); }};
+    actions::PayloadGuard fresh{
+        [this] { return test_payload::Carried(list); }, hashes,
+        [this](const actions::Refusal& refusal) { refusals.push_back(refusal.file); }};
     refusals.clear();
     opener.contents = contents;
     opener.readFailsAt = readFailsAt;
@@ -228,7 +229,7 @@ TEST_F(CheckedHandOver, AChangedInstallerIsNotStartedAndTheUserIsTold) {
   opener.contents = std::string(1000, 'x');
   opener.readFailsAt.reset();
   opener.bytesRead = 0;
-  actions::PayloadGuard fresh{[this] { return list; }, hashes, nullptr};
+  actions::PayloadGuard fresh{[this] { return test_payload::Carried(list); }, hashes, nullptr};
   EXPECT_EQ(actions::HandOverChecked(kMediumWithBlank, fresh, opener, starter).how, HandOver::kNotStarted);
   EXPECT_LT(opener.bytesRead, 20u);
 }

@@ -50,6 +50,12 @@ class FakeSha256 final : public actions::Sha256Source {
   };
 };
 
+// What a program carrying the given list (none: no list at all) hands the guard.
+inline actions::CarriedList Carried(const std::optional<std::string>& list) {
+  if (!list) return {};
+  return {actions::CarriedList::State::Text, *list};
+}
+
 // A list in the program's format of the given files (path, contents), in the order given.
 inline std::string ListOf(const std::vector<std::pair<std::string, std::string>>& files) {
   static constexpr char kHex[] = "0123456789abcdef";

@@ -197,6 +197,22 @@ def mutants(source: str, path: str = "") -> list[Mutant]:
             for new in _integer_variants(token.text):
                 replace(token.start, token.end, new, f"{token.text} -> {new}", token.line)
 
+    # A bool that is passed or stored, replaced by each constant: a flag handed on (`Fill{..., cutShort}`,
+    # `Finish(context, cutShort)`, `done = cutShort;`) whose value no test tells apart. Only names that this
+    # source declares as bool, so that no other type's value becomes a constant.
+    bool_names = {tokens[index + 1].text for index, token in enumerate(tokens[:-1])
+                  if token.text == "bool" and tokens[index + 1].kind == "identifier"}
+    for index, token in enumerate(tokens[1:-1], start=1):
+        if token.kind != "identifier" or token.text not in bool_names:
+            continue
+        before, after = tokens[index - 1].text, tokens[index + 1].text
+        condition = before == "(" and index >= 2 and tokens[index - 2].text in CONTROL_HEADS
+        passed = before in ("(", "{", ",") and after in (",", ")", "}") and not condition
+        stored = before == "=" and after == ";"
+        if passed or stored:
+            for constant in ("true", "false"):
+                replace(token.start, token.end, constant, f"{token.text} -> {constant}", token.line)
+
     # Negated conditions of if and while.
     for opening, closing in sorted(structure.control_ends.items()):
         keyword = tokens[opening - 1].text
