@@ -55,9 +55,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The first paint's slowest parts start on a second thread while this one makes the window.
   setup::PaintWarmUp warmUp(instance);
 
-  // The launcher's own folder, fixed before anything holds it.
-  const std::wstring baseDirectory =
-      setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(win32::ExecutablePath()));
+  // The launcher's own folder, fixed before anything holds it, and its own name in it.
+  const std::wstring executablePath = win32::ExecutablePath();
+  const std::wstring baseDirectory = setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(executablePath));
+  const std::wstring launcherName = executablePath.substr(executablePath.find_last_of(L'\\') + 1);
   setup::SetupWindow window(instance);
   actions::Win32FileSystem files;
   // The payload list is looked up at the first file used, the platform's hash made at the first hash:
@@ -78,8 +79,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ending = RunUntilTheEnd(window, run, exitCode);
   }
   if (ending == actions::Next::StartInstallerThenEnd) {
-    actions::StartInstaller(baseDirectory, guard);
-    // An installer that failed its check is not started: the user is told so before the end.
+    actions::StartInstaller(baseDirectory, guard, launcherName,
+                            [&window](const std::wstring& message) { window.RefuseStart(message); });
+    // An installer that failed its check, or was refused for what lies beside it, is not started: the
+    // user is told so before the end.
     window.ShowRefusal();
   }
   // The end is immediate: no window is closed or destroyed first, and the installer runs on by itself.

@@ -36,6 +36,11 @@ bool PayloadGuard::Checks() {
   return Load() != nullptr;
 }
 
+bool PayloadGuard::Names(std::wstring_view relativePath) {
+  const Loaded* loaded = Load();
+  return loaded && loaded->list && loaded->list->Find(relativePath) != nullptr;
+}
+
 Verdict PayloadGuard::Refuse(std::wstring_view relativePath) {
   if (untrusted_) return Verdict::Refused;
   untrusted_ = true;

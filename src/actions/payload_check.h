@@ -68,6 +68,8 @@ class PayloadGuard {
 
   // Whether the program carries a list (damaged or not): the list is looked up at the first question.
   bool Checks();
+  // Whether the program carries an intact list that names the file at relativePath.
+  bool Names(std::wstring_view relativePath);
   // Whether a file has failed its check in this run.
   bool Untrusted() const { return untrusted_; }
 

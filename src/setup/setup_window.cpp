@@ -129,13 +129,13 @@ HBRUSH SetupWindow::OnControlColor(UINT /*message*/, HDC dc, HWND control) {
 
 void SetupWindow::RefuseMedium(std::wstring_view relativePath) {
   if (const HWND confirm = controls_.WindowOf(Row::cmdContinue)) ::EnableWindow(confirm, FALSE);
-  refusal_.emplace(relativePath);
+  refusal_ = actions::RefusalMessage(relativePath);
   ::PostMessageW(hwnd(), kShowRefusalMessage, 0, 0);
 }
 
 void SetupWindow::ShowRefusal() {
   if (!refusal_) return;
-  const std::wstring message = actions::RefusalMessage(*refusal_);
+  const std::wstring message = std::move(*refusal_);
   refusal_.reset();
   const std::wstring caption(kWindowCaption);
   ::MessageBoxW(hwnd(), message.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);

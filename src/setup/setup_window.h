@@ -60,6 +60,8 @@ class SetupWindow final : public win32::Window {
   // The box waits for the message loop, since a click never handles messages inside it (the box's own
   // loop would); after the loop has ended, ShowRefusal shows it.
   void RefuseMedium(std::wstring_view relativePath);
+  // The installer was not started, for the reason the message gives; ShowRefusal shows it.
+  void RefuseStart(const std::wstring& message) { refusal_ = message; }
   // The box of a refusal not shown yet, if there is one.
   void ShowRefusal();
   // Pictures made ahead on another thread, which has ended (see paint_warm_up.h).
@@ -90,7 +92,7 @@ class SetupWindow final : public win32::Window {
 
   HINSTANCE instance_;
   int dpi_;
-  std::optional<std::wstring> refusal_;  // the file named by a refusal whose box is still to come
+  std::optional<std::wstring> refusal_;  // the message of a refusal whose box is still to come
   Painter painter_;
   ChildControls controls_;
   KeysAndFocus keys_{controls_};
