@@ -7,7 +7,6 @@
 // clang-format on
 
 #include <algorithm>
-#include <functional>
 #include <limits>
 #include <string>
 
@@ -36,10 +35,12 @@ std::wstring ShortFormIfTooLong(const std::wstring& path) {
   return WithoutExtendedPrefix(shortForm);
 }
 
-// The process start. When check is given, the process is made suspended and runs only when check(its
-// handle) says so; otherwise it is ended before its first instruction.
+std::optional<Win32CheckedStarter::FileIdentity> ImageIdentityOf(HANDLE process);
+
+// The process start. When a file is expected, the process is made suspended and runs only when it was
+// made from that file; otherwise it is ended before its first instruction.
 StartOutcome StartProgram(const std::wstring& applicationPath, const std::wstring& commandLine,
-                          const std::function<bool(HANDLE process)>& check) {
+                          const Win32CheckedStarter::FileIdentity* expected) {
   // CreateProcessW may write into the command line buffer, so it gets a copy of its own.
   std::wstring writableCommandLine = commandLine;
   STARTUPINFOW startup{};
@@ -53,7 +54,7 @@ StartOutcome StartProgram(const std::wstring& applicationPath, const std::wstrin
   const std::wstring application = ShortFormIfTooLong(applicationPath);
   // The launcher runs without the system's critical-error boxes; the installer gets them back, so that
   // it can ask for the next disc or report a missing file the way the system does.
-  const DWORD flags = CREATE_DEFAULT_ERROR_MODE | (check ? CREATE_SUSPENDED : 0);
+  const DWORD flags = CREATE_DEFAULT_ERROR_MODE | (expected ? CREATE_SUSPENDED : 0);
   if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE, flags,
                         nullptr, nullptr, &startup, &started)) {
     const DWORD error = ::GetLastError();
@@ -61,7 +62,8 @@ StartOutcome StartProgram(const std::wstring& applicationPath, const std::wstrin
   }
   win32::UniqueKernelHandle process(started.hProcess);
   win32::UniqueKernelHandle thread(started.hThread);
-  if (check && (!check(process.get()) || ::ResumeThread(thread.get()) == static_cast<DWORD>(-1))) {
+  if (expected && (ImageIdentityOf(process.get()) != *expected ||
+                   ::ResumeThread(thread.get()) == static_cast<DWORD>(-1))) {
     ::TerminateProcess(process.get(), 1);
     // Gone before the launcher goes on: nothing of it may outlive the refusal.
     ::WaitForSingleObject(process.get(), INFINITE);
@@ -200,7 +202,7 @@ std::optional<std::vector<FolderEntry>> Win32FolderLister::List(const std::wstri
   return entries;
 }
 
-Win32CheckedStarter::Win32CheckedStarter(const std::wstring& programPath) {
+Win32CheckedStarter::Win32CheckedStarter(const std::wstring& programPath) : program_(programPath) {
   for (const std::wstring& folder : FoldersOn(programPath)) {
     // Without delete sharing nobody can rename, move or remove the folder while it is held; the link
     // itself is held where the folder is one, and such a path is not handed to the shell.
@@ -220,21 +222,18 @@ std::unique_ptr<HeldFile> Win32CheckedStarter::OpenDenyingWrites(const std::wstr
                                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return nullptr;
   // A file whose identity cannot be read is never started (StartProcess finds no identity for it).
-  if (const std::optional<FileIdentity> identity = IdentityOf(file.get())) opened_[path] = *identity;
+  if (path == program_) identity_ = IdentityOf(file.get());
   return std::make_unique<HeldCheckedFile>(std::move(file));
 }
 
 StartOutcome Win32CheckedStarter::StartProcess(const std::wstring& applicationPath,
                                                const std::wstring& commandLine) {
-  const auto opened = opened_.find(applicationPath);
-  if (opened == opened_.end()) return {StartResult::kNotTheCheckedProgram, kNoError};
-  const FileIdentity checked = opened->second;
-  return StartProgram(applicationPath, commandLine,
-                      [checked](HANDLE process) { return ImageIdentityOf(process) == checked; });
+  if (applicationPath != program_ || !identity_) return {StartResult::kNotTheCheckedProgram, kNoError};
+  return StartProgram(applicationPath, commandLine, &*identity_);
 }
 
 StartOutcome Win32CheckedStarter::OpenThroughShell(const std::wstring& applicationPath) {
-  if (!pathHeld_ || !opened_.contains(applicationPath)) return {StartResult::kPathNotHeld, kNoError};
+  if (!pathHeld_ || applicationPath != program_ || !identity_) return {StartResult::kPathNotHeld, kNoError};
   return Win32ProgramStarter().OpenThroughShell(applicationPath);
 }
 

@@ -1,8 +1,8 @@
 // The confirm button's hand-over on Windows: the second-stage installer started for real.
 #pragma once
 
-#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,9 +54,10 @@ class Win32CheckedStarter final : public InstallerOpener, public ProgramStarter 
   };
 
  private:
+  std::wstring program_;
   std::vector<win32::UniqueFileHandle> folders_;
-  bool pathHeld_ = true;                         // every folder held, none a link
-  std::map<std::wstring, FileIdentity> opened_;  // the files opened for their checks, by path
+  bool pathHeld_ = true;                  // every folder held, none a link
+  std::optional<FileIdentity> identity_;  // the program's, once opened for its check
 };
 
 // Starts base directory & "vorncopy\tarvinxp.exe" with a normal, focused window and does not wait for

@@ -13,6 +13,9 @@
 #include <objbase.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -138,15 +141,8 @@ TEST(StartInstaller, AnInstallerSwappedAfterItsCheckNeverRunsAndTheUserIsTold) {
     ASSERT_TRUE(::CopyFileW(recorder.c_str(), (folder / medium + L"\\vorncopy\\tarvinxp.exe").c_str(), TRUE));
   }
   swappedProgram = folder / L"swapped\\vorncopy\\tarvinxp.exe";
-  std::string installer;
-  {
-    const win32::UniqueFileHandle file(::CreateFileW(swappedProgram.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                     nullptr, OPEN_EXISTING, 0, nullptr));
-    installer.resize(::GetFileSize(file.get(), nullptr));
-    DWORD got = 0;
-    ASSERT_TRUE(
-        ::ReadFile(file.get(), installer.data(), static_cast<DWORD>(installer.size()), &got, nullptr));
-  }
+  std::ifstream file(std::filesystem::path(swappedProgram), std::ios::binary);
+  const std::string installer{std::istreambuf_iterator<char>(file), {}};
   test_payload::FakeSha256 hashes;
   std::vector<std::wstring> refusals;
   const auto start = [&] {
