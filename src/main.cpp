@@ -58,7 +58,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The launcher's own folder, fixed before anything holds it.
   const std::wstring executablePath = win32::ExecutablePath();
   const std::wstring baseDirectory = setup::BaseDirectoryFrom(setup::ApplicationDirectoryOf(executablePath));
-  // A refusal because of a damaged list names this program, which carries the list.
+  // A refusal because of a damaged list names this program, which carries the list; the survey of its
+  // folder before the installer's start knows it by this name.
   const std::wstring programName = setup::ProgramFileNameOf(executablePath);
   setup::SetupWindow window(instance);
   actions::Win32FileSystem files;
@@ -82,8 +83,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ending = RunUntilTheEnd(window, run, exitCode);
   }
   if (ending == actions::Next::StartInstallerThenEnd) {
-    actions::StartInstaller(baseDirectory, guard);
-    // An installer that failed its check is not started: the user is told so before the end.
+    actions::StartInstaller(baseDirectory, guard, programName,
+                            [&window](const std::wstring& message) { window.RefuseMedium(message); });
+    // An installer that failed its check, or was refused for what lies beside it, is not started: the
+    // user is told so before the end.
     window.ShowRefusal();
   }
   // The end is immediate: no window is closed or destroyed first, and the installer runs on by itself.

@@ -3,10 +3,12 @@
 // tested without Windows.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "actions/installer_folder.h"
 #include "actions/payload_check.h"
 #include "actions/system_error.h"
 
@@ -29,6 +31,12 @@ enum class StartResult {
   // The program asks for elevation, which an ordinary process start cannot give it.
   kElevationRequired,
   kFailed,
+  // The program that the system opened is not the file that was checked (its path led elsewhere by
+  // then), or that could not be made sure of: the new process was ended before it ran.
+  kNotTheCheckedProgram,
+  // The shell's start was not tried: a folder on the program's path is a link or could not be held, so
+  // the path could lead elsewhere by the time the shell opens it.
+  kPathNotHeld,
 };
 
 struct StartOutcome {
@@ -55,7 +63,8 @@ enum class HandOver {
 
 struct HandOverOutcome {
   HandOver how = HandOver::kNotStarted;
-  SystemError error = kNoError;  // why the last start that was tried failed
+  SystemError error = kNoError;             // why the last start that was tried failed
+  StartResult last = StartResult::kFailed;  // how the last start that was tried ended
 };
 
 // Starts base directory & "vorncopy\tarvinxp.exe" with no arguments. Only an installer that needs
@@ -70,11 +79,26 @@ class InstallerOpener {
   virtual std::unique_ptr<HeldFile> OpenDenyingWrites(const std::wstring& path) = 0;
 };
 
+// Tells the user why the installer was not started, in the message given (the guard tells of files that
+// failed their check itself).
+using StartRefusal = std::function<void(const std::wstring& message)>;
+
+// What the hand-over under a list looks at beside the installer.
+struct InstallerSurroundings {
+  std::wstring_view launcherName;  // the launcher's own file name in its folder
+  FolderLister& lister;
+  StartRefusal refuse;
+};
+
 // The hand-over under the payload check. Without a list, exactly HandOverToInstaller. With one, the
-// installer is opened denying writes, checked through that handle and started (either way) while the
-// handle is held, so that what starts is what was checked. One that cannot be opened is not started, as
-// a missing one never was; one that fails its check is not started either, and the guard tells the user.
+// installer's folder and the launcher's are surveyed first (SurveyInstallerFolders): foreign code or a
+// folder that cannot be listed refuses the start. Then the listed code in the installer's folder and the
+// installer are opened denying writes, checked through those handles and started (either way) while
+// they are held, so that what starts, and what it loads from its folder, is what was checked; the
+// starter makes sure that the process runs the held installer (kNotTheCheckedProgram otherwise). An
+// installer that cannot be opened is not started, as a missing one never was; a file that fails its
+// check is not started either, and the guard tells the user.
 HandOverOutcome HandOverChecked(std::wstring_view baseDirectory, PayloadGuard& guard, InstallerOpener& opener,
-                                ProgramStarter& starter);
+                                ProgramStarter& starter, const InstallerSurroundings& surroundings);
 
 }  // namespace actions

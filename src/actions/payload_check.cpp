@@ -49,6 +49,11 @@ bool PayloadGuard::Checks() {
   return Load() != nullptr;
 }
 
+bool PayloadGuard::Names(std::wstring_view relativePath) {
+  const Loaded* loaded = Load();
+  return loaded && loaded->list && loaded->list->Find(relativePath) != nullptr;
+}
+
 Verdict PayloadGuard::Refuse(RefusalReason reason, std::wstring_view relativePath) {
   if (untrusted_) return Verdict::Refused;
   untrusted_ = true;

@@ -93,6 +93,8 @@ class PayloadGuard {
   // question. Any failure on the way to the list counts as a damaged one, which refuses every file; only
   // a program that carries no list at all checks nothing.
   bool Checks();
+  // Whether the program carries an intact list that names the file at relativePath.
+  bool Names(std::wstring_view relativePath);
   // Whether a file has failed its check in this run.
   bool Untrusted() const { return untrusted_; }
 

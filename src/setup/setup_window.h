@@ -55,7 +55,8 @@ class SetupWindow final : public win32::Window {
   void Connect(actions::RunState& run) { run_ = &run; }
   // What the controller changes, as the user sees it.
   actions::NotesView& Notes() { return notes_; }
-  // A file of the medium failed the payload check: "确认" is disabled for good at once, and a message
+  // A file of the medium failed the payload check (or the installer's start was refused, for what lies
+  // beside it): "确认" is disabled for good at once, and a message
   // box owned by the window, under the title strip's words, shows the message (which names what failed
   // and says that nothing more will be used).
   // The box waits for the message loop, since a click never handles messages inside it (the box's own

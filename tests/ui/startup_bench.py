@@ -8,7 +8,11 @@ polls for a visible top-level window of the new process (QueryPerformanceCounter
 the program first idles, so Wine's own start cost is the same for both. The programs take turns, run
 after run, so that a slow spell of the machine hits both alike. Prints figures; it has no pass mark.
 
-Usage: startup_bench.py [--runs N] [--release-exe PATH]
+With --against-exe, a second setup.exe (another build of the same program, from a medium of its own) takes
+its turn in every run too, and the two are compared run by run: the median of the ratios, the runs each won
+and the order statistics that bound that median at about 95 %.
+
+Usage: startup_bench.py [--runs N] [--release-exe PATH] [--against-exe PATH]
 """
 
 import argparse
@@ -31,11 +35,25 @@ def summary(values: list[float]) -> str:
             f"(n = {len(values)})")
 
 
+def paired_comparison(name: str, ours: list[float], theirs: list[float]) -> None:
+    """Run-by-run ratios of two programs that took turns, with a distribution-free bound on their median:
+    for n pairs, the ratios of ranks k and n + 1 - k, k = n/2 - 0.98 sqrt(n) (the sign test's interval)."""
+    ratios = sorted(a / b for a, b in zip(ours, theirs) if a >= 0 and b >= 0)
+    if not ratios:
+        return
+    n = len(ratios)
+    k = max(int(n / 2 - 0.98 * n ** 0.5), 0)
+    won = sum(a < b for a, b in zip(ours, theirs) if a >= 0 and b >= 0)
+    print(f"  {name}: median ratio {statistics.median(ratios):.3f}, about 95 % within "
+          f"[{ratios[k]:.3f}, {ratios[n - 1 - k]:.3f}]; faster in {won} of {n} runs")
+
+
 def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--runs", type=int, default=15)
     parser.add_argument("--warmup", type=int, default=2)
     parser.add_argument("--release-exe", type=Path, default=harness.REPO_ROOT / "build" / "win32" / "src" / "setup.exe")
+    parser.add_argument("--against-exe", type=Path, help="another setup.exe that takes its turn in every run")
     args = parser.parse_args(argv)
 
     with harness.Session() as session:
@@ -45,14 +63,18 @@ def main(argv: list[str]) -> int:
         yardstick.parent.mkdir()
         shutil.copy2(harness.built_program("minimal_window.exe", "tools/minimal_window"), yardstick)
         programs = [medium.path / "setup.exe", yardstick]
+        if args.against_exe:
+            other = session.make_medium(drive=None)
+            shutil.copy2(args.against_exe, other.path / "setup.exe")
+            programs.append(other.path / "setup.exe")
         result = session.probe(
             "--timeout-ms", "30000", "time-start", "--runs", str(args.runs), "--warmup", str(args.warmup),
             *(session.windows_path(p) for p in programs),
             timeout=120 + 10 * args.runs,
         )
 
-    setup, minimal = result["programs"]
-    print("Start-up under Wine on Xvfb, from CreateProcess (x86-64 builds):")
+    setup, minimal = result["programs"][:2]
+    print(f"Start-up under Wine on Xvfb, from CreateProcess ({harness.ROAD.name} builds):")
     print(f"  setup.exe       window visible: {summary(setup['visible_ms'])}")
     print(f"  minimal window  window visible: {summary(minimal['visible_ms'])}")
     visible_ratio = statistics.median(setup["visible_ms"]) / statistics.median(minimal["visible_ms"])
@@ -69,6 +91,14 @@ def main(argv: list[str]) -> int:
         print(f"  ratio of the medians: {idle_ratio:.3f}   (goal: at most {PAINTED_RATIO_GOAL})")
         paired_idle = [s / m for s, m in zip(setup["idle_ms"], minimal["idle_ms"]) if s >= 0 and m >= 0]
         print(f"  median of the ratios within a run: {statistics.median(paired_idle):.3f}")
+
+    if args.against_exe:
+        against = result["programs"][2]
+        print(f"  {args.against_exe} window visible: {summary(against['visible_ms'])}")
+        print(f"  {args.against_exe} first idle (painted): {summary([t for t in against['idle_ms'] if t >= 0])}")
+        print("setup.exe against it, run by run (below 1: setup.exe is faster):")
+        paired_comparison("window visible", setup["visible_ms"], against["visible_ms"])
+        paired_comparison("first idle", setup["idle_ms"], against["idle_ms"])
 
     if args.release_exe.is_file():
         size = args.release_exe.stat().st_size

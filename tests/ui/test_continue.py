@@ -168,6 +168,7 @@ class ConfirmWhileTheNotesFill(HandOverCase):
         self.assertLess(len(panel.text), len(notes.decode("gbk")), "the panel filled before 确认 could be pressed")
         self.session.mouse_click(*self.state.control(Id.CMD_CONTINUE).rect.centre)
 
+        self.eventually(self.starts, timeout=180, message="the press during the fill started no installer")
         self.assertInstallerStartedOnce()
         self.assertEqual({name: (system32 / name).read_bytes() for name in COMPONENT_NAMES}, newer,
                          "the installer started before the click that was filling had finished its copies")

@@ -127,6 +127,34 @@ class PayloadCheck(harness.LauncherTestCase):
         self.dismiss_message_box()
         self.assertNothingMoreIsUsed()
 
+    def test_a_dll_planted_beside_the_genuine_installer_starts_nothing(self):
+        # version.dll: what a genuine installer loaded from its own folder in a black-box run. Wine's
+        # user32 imports it at start, so under Wine no program would take the file: the box and the
+        # installer that never starts are what this run can see.
+        markers = self.session.folder / "planted-markers"
+        markers.mkdir()
+        self.set_environment(PLANTED_DLL_MARKERS=self.session.windows_path(markers))
+        self.medium = self.session.make_medium(program=self.program)
+        planted = harness.built_program("planted_dll.dll", "tools/planted_dll").read_bytes()
+        self.medium.file("vorncopy/version.dll").write_bytes(planted)
+        self.launcher = self.session.launch(self.medium)
+        self.state = self.session.state()
+        self.click_picture_button()
+        self.eventually(self.confirm_enabled, message="确认 stayed disabled")
+        self.session.mouse_click(*self.state.control(Id.CMD_CONTINUE).rect.centre)
+        box = self.message_box()
+        self.assertEqual(len(box["texts"]), 1, box["texts"])
+        self.assertIn("vorncopy\\version.dll", box["texts"][0])
+        self.assertNotEqual(box["texts"], [harness.refusal_message("vorncopy\\version.dll")], "nothing is damaged")
+        self.assertEqual(box["caption"], harness.message_box_title())
+        self.assertEqual(box["owner_caption"], harness.window_caption())
+        self.session.screenshot(self.session.road.work_dir / f"planted-dll-refusal-{self.session.road.name}.png")
+        self.dismiss_message_box()
+        self.assertIsNotNone(self.launcher.wait_exit(self.session.road.seconds(5)), "setup.exe still runs")
+        self.settle(1)
+        self.assertEqual(self.starts(), [])
+        self.assertEqual(sorted(markers.iterdir()), [])
+
     def test_a_changed_installer_is_not_started_and_the_launcher_ends(self):
         self.launch(changed="vorncopy/tarvinxp.exe")
         self.click_picture_button()

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,6 +67,7 @@ class ScriptedStarter final : public actions::ProgramStarter {
     if (heldFiles) heldAtStart.push_back(*heldFiles);
     return shellResult_;
   }
+  void AnswerShellWith(actions::StartResult result) { shellResult_ = {result, 0}; }
 
   // The causes that the failed calls give (ERROR_FILE_NOT_FOUND and ERROR_CANCELLED on Windows).
   static constexpr actions::SystemError kProcessError = 2;
@@ -134,6 +136,7 @@ TEST(HandOverToInstaller, EveryOtherFailureStaysAFailureWithoutTheShell) {
 class FakeOpener final : public actions::InstallerOpener {
  public:
   std::optional<std::string> contents = std::string("installer");  // none: it cannot be opened
+  std::map<std::wstring, std::string> others;                      // the other files that can be opened
   std::optional<std::size_t> readFailsAt;
   std::vector<std::wstring> opened;
   int held = 0;
@@ -141,26 +144,37 @@ class FakeOpener final : public actions::InstallerOpener {
 
   std::unique_ptr<actions::HeldFile> OpenDenyingWrites(const std::wstring& path) override {
     opened.push_back(path);
+    if (path != kInstallerWithBlank) {
+      const auto other = others.find(path);
+      return other == others.end() ? nullptr : std::make_unique<File>(*this, other->second, false);
+    }
     if (!contents) return nullptr;
-    return std::make_unique<File>(*this);
+    return std::make_unique<File>(*this, *contents, true);
   }
 
  private:
   class File final : public actions::HeldFile {
    public:
-    explicit File(FakeOpener& opener) : opener_(opener) { ++opener_.held; }
+    File(FakeOpener& opener, std::string data, bool installer)
+        : opener_(opener), data_(std::move(data)), installer_(installer) {
+      ++opener_.held;
+    }
     ~File() override { --opener_.held; }
     std::optional<std::size_t> Read(std::span<char> buffer) override {
-      if (opener_.readFailsAt && *opener_.readFailsAt <= opener_.bytesRead) return std::nullopt;
-      const std::string_view rest = std::string_view(*opener_.contents).substr(opener_.bytesRead);
+      if (installer_ && opener_.readFailsAt && *opener_.readFailsAt <= opener_.bytesRead) return std::nullopt;
+      const std::string_view rest = std::string_view(data_).substr(position_);
       const std::size_t count = std::min(rest.size(), std::min<std::size_t>(buffer.size(), 5));
       std::copy_n(rest.begin(), count, buffer.begin());
-      opener_.bytesRead += count;
+      position_ += count;
+      if (installer_) opener_.bytesRead += count;
       return count;
     }
 
    private:
     FakeOpener& opener_;
+    std::string data_;
+    bool installer_;
+    std::size_t position_ = 0;
   };
 };
 
@@ -168,8 +182,9 @@ class CheckedHandOver : public testing::Test {
  protected:
   CheckedHandOver() { starter.heldFiles = &opener.held; }
 
-  actions::HandOverOutcome HandOver() {
-    return actions::HandOverChecked(kMediumWithBlank, guard, opener, starter);
+  actions::HandOverOutcome HandOver() { return HandOverWith(guard); }
+  actions::HandOverOutcome HandOverWith(actions::PayloadGuard& checking) {
+    return actions::HandOverChecked(kMediumWithBlank, checking, opener, starter, surroundings);
   }
 
   std::optional<std::string> list = test_payload::ListOf({{"vorncopy\\tarvinxp.exe", "installer"}});
@@ -179,6 +194,11 @@ class CheckedHandOver : public testing::Test {
                               [this](const actions::Refusal& refusal) { refusals.push_back(refusal.file); }};
   FakeOpener opener;
   ScriptedStarter starter{actions::StartResult::kStarted, true};
+  test_payload::FakeFolders folders{test_payload::FakeFolders::Tree{
+      {L"D:\\My Setup\\", {{{L"setup.exe"}}}}, {L"D:\\My Setup\\vorncopy\\", {{{L"tarvinxp.exe"}}}}}};
+  std::vector<std::wstring> startRefusals;
+  actions::InstallerSurroundings surroundings{
+      L"setup.exe", folders, [this](const std::wstring& message) { startRefusals.push_back(message); }};
 };
 
 TEST_F(CheckedHandOver, AGenuineInstallerStartsWhileTheHandleThatWasCheckedIsHeld) {
@@ -219,8 +239,7 @@ TEST_F(CheckedHandOver, AChangedInstallerIsNotStartedAndTheUserIsTold) {
     opener.contents = contents;
     opener.readFailsAt = readFailsAt;
     opener.bytesRead = 0;
-    EXPECT_EQ(actions::HandOverChecked(kMediumWithBlank, fresh, opener, starter).how, HandOver::kNotStarted)
-        << what;
+    EXPECT_EQ(HandOverWith(fresh).how, HandOver::kNotStarted) << what;
     EXPECT_TRUE(starter.processStarts.empty()) << what;
     EXPECT_EQ(refusals, std::vector<std::wstring>{L"vorncopy\\tarvinxp.exe"}) << what;
     EXPECT_EQ(opener.held, 0) << what;
@@ -230,7 +249,7 @@ TEST_F(CheckedHandOver, AChangedInstallerIsNotStartedAndTheUserIsTold) {
   opener.readFailsAt.reset();
   opener.bytesRead = 0;
   actions::PayloadGuard fresh{[this] { return test_payload::Carried(list); }, hashes, nullptr};
-  EXPECT_EQ(actions::HandOverChecked(kMediumWithBlank, fresh, opener, starter).how, HandOver::kNotStarted);
+  EXPECT_EQ(HandOverWith(fresh).how, HandOver::kNotStarted);
   EXPECT_LT(opener.bytesRead, 20u);
 }
 
@@ -257,6 +276,49 @@ TEST_F(CheckedHandOver, WithoutAListTheInstallerStartsAsAlwaysUnopened) {
   EXPECT_TRUE(opener.opened.empty());
   EXPECT_EQ(hashes.runs, 0);
   EXPECT_EQ(starter.processStarts.size(), 1u);
+}
+
+TEST_F(CheckedHandOver, CodeBesideTheInstallerThatTheListDoesNotNameStartsNothingAndTheBoxNamesIt) {
+  folders.tree[L"D:\\My Setup\\vorncopy\\"]->push_back({L"version.dll"});
+  EXPECT_EQ(HandOver().how, HandOver::kNotStarted);
+  EXPECT_TRUE(starter.processStarts.empty());
+  ASSERT_EQ(startRefusals.size(), 1u);
+  EXPECT_NE(startRefusals[0].find(L"vorncopy\\version.dll"), std::wstring::npos) << "names the file";
+  EXPECT_EQ(startRefusals[0].find(L"损坏"), std::wstring::npos) << "the medium is not damaged";
+  EXPECT_TRUE(refusals.empty());
+
+  // A folder that cannot be listed refuses too, naming it.
+  folders.tree[L"D:\\My Setup\\vorncopy\\"].reset();
+  EXPECT_EQ(HandOver().how, HandOver::kNotStarted);
+  EXPECT_NE(startRefusals.back().find(L"D:\\My Setup\\vorncopy"), std::wstring::npos);
+}
+
+TEST_F(CheckedHandOver, ListedCodeBesideTheInstallerIsCheckedAndHeldUntilTheStartHasReturned) {
+  list = test_payload::ListOf({{"vorncopy\\Dao350.dll", "dao"}, {"vorncopy\\tarvinxp.exe", "installer"}});
+  folders.tree[L"D:\\My Setup\\vorncopy\\"]->push_back({L"Dao350.dll"});
+  const std::wstring dao = L"D:\\My Setup\\vorncopy\\Dao350.dll";
+  opener.others[dao] = "dao";
+  EXPECT_EQ(HandOver().how, HandOver::kStarted);
+  EXPECT_EQ(starter.heldAtStart, std::vector<int>{2});
+  EXPECT_EQ(opener.held, 0);
+
+  for (const auto& changed : {std::optional<std::string>("dap"), std::optional<std::string>()}) {
+    changed ? void(opener.others[dao] = *changed) : void(opener.others.erase(dao));
+    refusals.clear();
+    actions::PayloadGuard fresh{[this] { return test_payload::Carried(list); }, hashes,
+                                [this](const actions::Refusal& refusal) { refusals.push_back(refusal.file); }};
+    EXPECT_EQ(HandOverWith(fresh).how, HandOver::kNotStarted);
+    EXPECT_EQ(refusals, std::vector<std::wstring>{L"vorncopy\\Dao350.dll"});
+    EXPECT_EQ(starter.processStarts.size(), 1u) << "only the genuine run started";
+  }
+}
+
+TEST_F(CheckedHandOver, AShellStartWhosePathCannotBeHeldIsRefusedNamingTheInstaller) {
+  starter = ScriptedStarter(actions::StartResult::kElevationRequired, true);
+  starter.AnswerShellWith(actions::StartResult::kPathNotHeld);
+  EXPECT_EQ(HandOver().how, HandOver::kNotStarted);
+  ASSERT_EQ(startRefusals.size(), 1u);
+  EXPECT_NE(startRefusals[0].find(kInstallerWithBlank), std::wstring::npos);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "actions/installer_folder.h"
 #include "actions/payload_check.h"
 
 namespace test_payload {
@@ -69,5 +71,16 @@ inline std::string ListOf(const std::vector<std::pair<std::string, std::string>>
   }
   return list;
 }
+
+// Folders by their full paths (ending in a backslash); one not given, or given as nothing, cannot be listed.
+struct FakeFolders final : actions::FolderLister {
+  using Tree = std::map<std::wstring, std::optional<std::vector<actions::FolderEntry>>>;
+  explicit FakeFolders(Tree folders) : tree(std::move(folders)) {}
+  Tree tree;
+  std::optional<std::vector<actions::FolderEntry>> List(const std::wstring& path) override {
+    const auto found = tree.find(path);
+    return found == tree.end() ? std::nullopt : found->second;
+  }
+};
 
 }  // namespace test_payload

@@ -13,10 +13,15 @@
 #include <objbase.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
+#include "../unit/payload_fakes.h"
 #include "import_hook.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -108,6 +113,64 @@ TEST(StartInstaller, AMissingInstallerIsNotStartedAndTheSystemsCauseIsKept) {
   ::RemoveDirectoryW(medium.c_str());
   EXPECT_EQ(outcome.how, actions::HandOver::kNotStarted);
   EXPECT_EQ(outcome.error, static_cast<actions::SystemError>(ERROR_FILE_NOT_FOUND));
+}
+
+// Between the check and the start the installer's path comes to lead elsewhere (a junction swapped, a
+// server that ignores share modes): the process start opens another copy of the installer.
+std::wstring swappedProgram;
+using CreateProcessFunction = decltype(&::CreateProcessW);
+CreateProcessFunction realCreateProcess = nullptr;
+
+BOOL WINAPI SwappedCreateProcessW(LPCWSTR, LPWSTR commandLine, LPSECURITY_ATTRIBUTES process,
+                                  LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                                  LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION started) {
+  return realCreateProcess(swappedProgram.c_str(), commandLine, process, thread, inherit, flags, environment,
+                           directory, startup, started);
+}
+
+TEST(StartInstaller, AnInstallerSwappedAfterItsCheckNeverRunsAndTheUserIsTold) {
+  // The tests' recording installer writes started.txt beside itself when it runs.
+  std::wstring self(MAX_PATH, L'\0');
+  self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+  const std::wstring recorder =
+      self.substr(0, self.find_last_of(L'\\')) + L"\\..\\..\\tools\\tarvinxp_record.exe";
+  const windows_test::TempFolder folder;
+  for (const wchar_t* medium : {L"medium", L"swapped"}) {
+    ASSERT_TRUE(::CreateDirectoryW((folder / medium).c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((folder / medium + L"\\vorncopy").c_str(), nullptr));
+    ASSERT_TRUE(::CopyFileW(recorder.c_str(), (folder / medium + L"\\vorncopy\\tarvinxp.exe").c_str(), TRUE));
+  }
+  swappedProgram = folder / L"swapped\\vorncopy\\tarvinxp.exe";
+  std::ifstream file(std::filesystem::path(swappedProgram), std::ios::binary);
+  const std::string installer{std::istreambuf_iterator<char>(file), {}};
+  test_payload::FakeSha256 hashes;
+  std::vector<std::wstring> refusals;
+  const auto start = [&] {
+    actions::PayloadGuard guard(
+        [&] {
+          return test_payload::ListOf({{"vorncopy\\tarvinxp.exe", installer}});
+        },
+        hashes, nullptr);
+    return actions::StartInstaller(folder / L"medium\\", guard, L"setup.exe",
+                                   [&](const std::wstring& message) { refusals.push_back(message); });
+  };
+  {
+    ImportHook hook("kernel32.dll", "CreateProcessW", reinterpret_cast<void*>(&SwappedCreateProcessW));
+    ASSERT_TRUE(hook.active());
+    realCreateProcess = reinterpret_cast<CreateProcessFunction>(hook.original());
+    EXPECT_EQ(start().how, actions::HandOver::kNotStarted);
+  }
+  EXPECT_EQ(::GetFileAttributesW((folder / L"swapped\\vorncopy\\started.txt").c_str()),
+            INVALID_FILE_ATTRIBUTES)
+      << "the swapped program ran";
+  EXPECT_EQ(refusals, std::vector<std::wstring>{actions::RefusalMessage(L"vorncopy\\tarvinxp.exe")});
+
+  // Unswapped, the same installer starts and leaves its record: the record above would have shown.
+  EXPECT_EQ(start().how, actions::HandOver::kStarted);
+  const std::wstring record = folder / L"medium\\vorncopy\\started.txt";
+  for (int wait = 0; wait < 300 && ::GetFileAttributesW(record.c_str()) == INVALID_FILE_ATTRIBUTES; ++wait)
+    ::Sleep(100);
+  EXPECT_NE(::GetFileAttributesW(record.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace
