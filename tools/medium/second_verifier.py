@@ -11,8 +11,9 @@ authenticode.py). CRL distribution points are never fetched: no address that the
 Without trust anchors, osslsigncode has nothing to end a chain at and refuses every signature, whatever
 its state, so its exit status would say nothing. Two cases remain:
 - The signature carries its own self-signed root: that root (with the signature's other self-signed
-  certificates, but not its timestamp token's) serves as the anchors for the signer. The verdict then covers the digest, the signer's signature, the
-  timestamp and the chain's consistency, not who the signer is (the pin, if given, still is checked).
+  certificates, but not its timestamp token's) serves as the anchors for the signer. The verdict then
+  covers the digest, the signer's signature and the chain's consistency, not who the signer is (the pin,
+  if given, still is checked), and a timestamp only where the listed authorities anchor it.
 - Otherwise the same facts are checked without a chain, by osslsigncode and openssl: osslsigncode
   computes the program's Authenticode digest (`extract-data`), which must equal the digest in the signed
   content that osslsigncode extracts (`extract-signature`); `openssl smime -verify -noverify` checks that

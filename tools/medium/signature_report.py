@@ -69,8 +69,8 @@ def examine_launchers(shipped: iso9660.Image, pins: signers.Pins | None, report:
             report.note(f"  signing time {examination.signing_time:%Y-%m-%d %H:%M:%S} UTC")
         if examination.timestamp:
             by = f" by {examination.timestamp_signer.subject}" if examination.timestamp_signer else ""
-            anchored = "" if examination.timestamp_anchored else (
-                f"; its authority leads to no anchor (--ca, or the roots in the commit's {signers.TIMESTAMP_AUTHORITIES})")
+            anchored = "" if examination.timestamp_anchored else ("; its authority leads to no anchor (--ca, or the"
+                                                                  f" roots in the commit's {signers.TIMESTAMP_AUTHORITIES})")
             report.note(f"  timestamp {examination.timestamp:%Y-%m-%d %H:%M:%S} UTC{by}{anchored}")
         else:
             report.note("  no timestamp: Windows trusts the signature only while the certificate is valid")
