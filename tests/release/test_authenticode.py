@@ -279,7 +279,7 @@ class Authenticode(unittest.TestCase):
         ca, pin = FOLDER / "keys" / "ca.pem", fingerprint("signer")
         for name, checks, covers in (("signed", {}, "the signer's signature, without a chain"), ("signed", {"ca_file": ca}, "chain to ca.pem"),
                                      ("signed", {"ca_file": ca, "pinned_sha256": pin}, "the pinned signer"),
-                                     ("timestamped", {}, "the root that the signature itself carries"),
+                                     ("timestamped", {}, "the timestamp's signature and what it certifies, without"),
                                      ("rooted", {}, "the root that the signature itself carries")):
             with self.subTest(f"intact: {name} {sorted(checks)}"):
                 verdict = second_verifier.verify(programs[name], now=NOW, **checks)
@@ -311,7 +311,8 @@ class Authenticode(unittest.TestCase):
         # signature's value, its timestamp and the signer must still get a second opinion there.
         # Without a chain, a signature that is sound but for its chain or its shape (each signer and each
         # timestamp verifies) is vouched for: authenticode.py's refusal stands, and is no disagreement.
-        vouched_without_chain = {"the vendor's signer under another CA", "two signers", "two timestamps"}
+        vouched_without_chain = {"the vendor's signer under another CA", "two signers", "two timestamps",
+                                 "a timestamp from another CA"}
         layout_only = {"zeros beyond the padding", "data in the padding, outside the entry's length",
                        "data after the table", "a second entry"}
         for name, program, checks, *_ in faults:
@@ -342,12 +343,12 @@ class Authenticode(unittest.TestCase):
         ca = FOLDER / "keys" / "ca.pem"
         no_tsa = timestamp_signed_by(programs["timestamped"], "signer")
         cases = [
-            # A certificate that had expired when the timestamp was taken: both refuse, with anchors or without.
+            # A certificate that had expired when the timestamp was taken: refused, with anchors or without.
             ("expired at the timestamp", programs["expired_timestamped"], {}, "was not valid at", False),
             ("expired at the timestamp, anchors", programs["expired_timestamped"], {"ca_file": ca},
              "does not lead to the trusted certificates", False),
             # A timestamp signed by a code-signing certificate: osslsigncode drops it and checks at the present.
-            ("a timestamp signer without Time Stamping", no_tsa, {}, "is no timestamp authority", True),
+            ("a timestamp signer without Time Stamping", no_tsa, {}, "is no timestamp authority", False),
             ("a timestamp signer without Time Stamping, anchors", no_tsa, {"ca_file": ca}, "is no timestamp authority",
              True),
             ("the SHA-512 digest", programs["sha512"], {"ca_file": ca}, "only SHA-256 is accepted", True),
@@ -358,12 +359,27 @@ class Authenticode(unittest.TestCase):
                 self.assertEqual(len(examination.problems), 1, examination.problems)
                 self.assertIn(problem, examination.problems[0])
                 verdict = second_verifier.verify(program, now=NOW, **checks)
-                self.assertEqual(verdict.verifies, disagree, verdict)
+                self.assertEqual(verdict.verifies, disagree or not checks, verdict)
                 self.assertEqual(second_verifier.disagreement(examination, verdict) is not None, disagree)
         # The same signature, timestamp signed again by the real authority, is sound to both: the fault above
         # is the signer's usage alone.
         resigned = timestamp_signed_by(programs["timestamped"], "tsa")
         self.assertEqual(authenticode.examine(resigned, ca_file=ca, now=NOW).problems, ())
+
+    def test_a_timestamp_stands_for_the_present_only_where_both_verifiers_anchor_its_authority(self):
+        # After the signer's certificate expired, with a timestamp from the unrelated CA's authority.
+        after, program = datetime(2100, 1, 1, tzinfo=timezone.utc), programs["unrelated_tsa"]
+        for roots, anchored in ((None, False), ("keys", False), ("unrelated", True)):
+            with self.subTest(roots):
+                anchors = roots and FOLDER / roots / "ca.pem"
+                examination = authenticode.examine(program, now=after, timestamp_anchors=anchors)
+                self.assertEqual((examination.problems, examination.dated_by_timestamp, examination.unanchored_timestamp),
+                                 ((), anchored, not anchored))
+                verdict = second_verifier.verify(program, now=after, timestamp_anchors=anchors)
+                self.assertEqual((verdict.verifies, verdict.timestamp_anchored), (True, anchored), verdict)
+                self.assertIsNone(second_verifier.disagreement(examination, verdict))
+                alone = second_verifier.Verdict(**{**vars(verdict), "timestamp_anchored": False})  # by one alone
+                self.assertEqual(second_verifier.disagreement(examination, alone) is not None, anchored)
 
     def test_a_disagreement_names_both_verdicts_in_check_mediums_report(self):
         """osslsigncode swapped for a program that refuses everything, on an intact signature."""

@@ -7,6 +7,7 @@ takes some seconds; the tests run in a few."""
 import contextlib
 from collections import Counter
 import dataclasses
+import datetime
 import io
 import os
 import shutil
@@ -80,9 +81,9 @@ def listed_program(files: dict[str, bytes]) -> bytes:
 
 
 def setUpModule():
-    global FOLDER, KEYS, PROGRAMS, SIGNER, BASE, REPO
+    global FOLDER, KEYS, STAMPS, PROGRAMS, SIGNER, BASE, REPO
     FOLDER = Path(tempfile.mkdtemp(prefix="medium-check-"))
-    KEYS = signing_keys.make_test_keys(FOLDER / "keys")
+    KEYS, STAMPS = (signing_keys.make_test_keys(FOLDER / name) for name in ("keys", "stamps"))
     (FOLDER / "tiny.c").write_text("int main(void) { return 0; }\n")
     subprocess.run(["i686-w64-mingw32-gcc", "-s", "-o", str(FOLDER / "unsigned.exe"), str(FOLDER / "tiny.c")],
                    check=True)
@@ -93,6 +94,8 @@ def setUpModule():
     with signing_keys.TimestampServer(KEYS) as server:
         signed_programs.sign(FOLDER, FOLDER / "unsigned.exe", "timestamped", KEYS, "signer", "sha256", "-ts",
                              server.url)
+    with signing_keys.TimestampServer(STAMPS) as server:  # an authority under a root of its own
+        signed_programs.sign(FOLDER, FOLDER / "listed.exe", "stamped_listed", KEYS, "signer", "sha256", "-ts", server.url)
     PROGRAMS = {path.stem: path.read_bytes() for path in FOLDER.glob("*.exe")}
     # The signer certificate's SHA-256.
     SIGNER = subprocess.run(["openssl", "x509", "-in", str(KEYS.path("signer.pem")), "-noout", "-fingerprint",
@@ -113,7 +116,8 @@ def setUpModule():
     for name, program, commit, mark in (("unsigned", "unsigned", "B", ""), ("signed", "signed_listed", "B", ""),
                                         ("side", "unsigned", "C", ""), ("old", "unsigned", "O", ""),
                                         ("uncommitted", "unsigned", "B", build.UNCOMMITTED_MARK),
-                                    ("pinned", "signed_listed", "pinned", ""), ("broken", "unsigned", "broken", "")):
+                                    ("pinned", "signed_listed", "pinned", ""), ("broken", "unsigned", "broken", ""),
+                                    ("stamped", "stamped_listed", "pinned", ""), ("stamped listed", "stamped_listed", "stamped", "")):
         app_id = f"TARVIN SETUP MEDIUM 1.2.3, COMMIT {REPO.commits[commit].upper()}{mark}"
         VERDICT_MEDIA[name] = make_image(f"verdict-{name}", medium_files(PROGRAMS[program], "数据库"), app_id=app_id)
     files = medium_files(PROGRAMS["signed_listed"])
@@ -476,7 +480,7 @@ class PayloadListCheck(unittest.TestCase):
 class TemporaryRepository:
     """A git repository made for a test: main's history O-A-B (O older than the medium tools), a branch
     side off A (C), branches pinned and broken off B whose release/signers.sha256 lists the test signer and
-    is damaged, and D, a commit that is only in the object store; build's git runs in it in place of
+    is damaged (and stamped off pinned, which lists the root of STAMPS' timestamp authority), and D, a commit that is only in the object store; build's git runs in it in place of
     the checkout's."""
 
     def __init__(self, folder: Path):
@@ -495,6 +499,8 @@ class TemporaryRepository:
         for branch, pins in (("pinned", f"# the vendor's certificate\n{SIGNER}\n"), ("broken", "no fingerprint\n")):
             self.git("checkout", "--quiet", "-b", branch, self.commits["B"])
             self.commit(branch, {signers.PATH: pins})
+        self.git("checkout", "--quiet", "-b", "stamped", self.commits["pinned"])
+        self.commit("stamped", {signers.TIMESTAMP_AUTHORITIES: STAMPS.path("ca.pem").read_text()})
         self.git("checkout", "--quiet", "main")
         tree = self.git("write-tree")
         self.commits["D"] = self.git("commit-tree", tree, "-p", self.commits["B"], "-m", "D")
@@ -714,6 +720,19 @@ class Check(unittest.TestCase):
         self.assertEqual(lines, [f"{self.media['broken']}: {signers.PATH} of commit {c['broken'][:12]}, line 1: not a"
                                  " SHA-256 fingerprint (64 hexadecimal digits): no fingerprint, so no signer can be"
                                  " checked against it; nothing was compared"])
+
+    def test_a_timestamp_stands_for_the_present_only_when_its_authority_is_anchored(self):
+        # After the pinned signer's certificate expired; the timestamp, from an authority of its own, dates
+        # the signature within its validity.
+        c, later = self.repo.commits, mock.Mock(now=lambda zone: datetime.datetime(2100, 1, 1, tzinfo=zone))
+        (FOLDER / "both.pem").write_bytes(KEYS.path("ca.pem").read_bytes() + STAMPS.path("ca.pem").read_bytes())
+        for name, branch, ca, status in (("stamped", "pinned", None, EXIT_PARTIAL), ("stamped", "pinned", "both.pem",
+                                         EXIT_SAME), ("stamped", "pinned", "keys/ca.pem", EXIT_DIFFERENT),
+                                         ("stamped listed", "stamped", None, EXIT_SAME)):
+            with self.subTest(name=name, ca=ca), mock.patch.object(signature_report, "datetime", later):
+                result, lines, _ = self.run_check(name, trusted=[(branch, c[branch])], ca=ca and FOLDER / ca)
+                self.assertEqual(result, status, lines)
+                self.assertEqual(lines[-1].endswith("timestamp not anchored (give --ca)"), status == EXIT_PARTIAL)
 
     def test_a_payload_file_the_signed_list_does_not_name_differs(self):
         status, lines, _ = self.run_check("off list", ca=KEYS.path("ca.pem"))

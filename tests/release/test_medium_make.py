@@ -604,10 +604,32 @@ class Pins(unittest.TestCase):
         none = folder / "none"
         self.assertIsNone(signers.at_commit(commit_repository(none, {"a.txt": b"a"}), none))
 
+    def test_the_commits_timestamp_authorities_are_certificates_alone(self):
+        roots = KEYS.path("ca.pem").read_bytes() + KEYS.path("tsa.pem").read_bytes()
+        for content, refused in ((roots, ""), (b"", "holds no certificate"), (b"#\n" + roots, "text before"),
+                                 (roots + b"x", "certificate 2 cannot"), (roots.replace(b"M", b"m", 9), "certificate 1")):
+            with self.subTest(refused):
+                repo = Path(tempfile.mkdtemp(prefix="medium-authorities-", dir=FOLDER)) / "repo"
+                commit = commit_repository(repo, {signers.TIMESTAMP_AUTHORITIES: content})
+                with self.assertRaisesRegex(signers.SignersError, f"pem of commit {commit[:12]}.*{refused}") if refused \
+                        else contextlib.nullcontext():
+                    self.assertEqual(signers.timestamp_authorities_at(commit, repo), content)
+
 
 class CommandLine(Medium):
     def options(self, *arguments: str):
         return medium.make_parser("make-medium").parse_args(["payload", "out.iso", *arguments])
+
+    def test_no_printout_of_what_holds_a_secret_shows_it(self):
+        p12 = str(KEYS.path("signer.p12"))
+        with mock.patch.dict(os.environ, {"SIGNING_PASSWORD": "pass phrase of the environment", "SIGNING_PIN": "97531"}):
+            secrets = signing.take_secrets()
+        from_file = medium.signing_key(self.options("--pkcs12", p12, "--password-file", str(KEYS.password_file)), {})
+        token = medium.signing_key(self.options("--pkcs11-module", p12, "--pkcs11-key", "01", "--certificate", p12), secrets)
+        for holder in (secrets, from_file, token, make.Request(Path("payload"), Path("out.iso"), key=from_file),
+                       signing.Key("pkcs12", secret="a secret given as text")):
+            self.assertFalse(any(text in repr([holder]) for text in ("pass phrase", "97531", "a secret")), holder)
+        self.assertEqual((from_file.secret, token.secret), (signing_keys.PASSWORD, "97531"))
 
     def test_which_key_signs_and_the_secret_that_opens_it(self):
         p12, module, certificate = str(KEYS.path("signer.p12")), str(KEYS.path("ca.pem")), str(KEYS.path("signer.pem"))

@@ -66,13 +66,33 @@ class Examination:
     # Those of the problems that are about where the signature lies in the file (one entry, no hidden
     # padding, nothing appended): rules that a verifier of the signature alone does not apply.
     layout_problems: tuple[str, ...] = ()
+    # The timestamp's authority leads to anchors (--ca, else the timestamp authorities given): only then does
+    # its time stand for the present in the check of the signer's dates.
+    timestamp_anchored: bool = False
+    # The signer's certificate is valid at the anchored timestamp's time, not now: the verdict rests on it.
+    dated_by_timestamp: bool = False
+    # The signer's certificate is valid at the time of a timestamp that nothing anchors, not now: whoever
+    # made that timestamp chose its time, so the dates are not checked.
+    unanchored_timestamp: bool = False
+
+
+def fingerprint(certificate: x509.Certificate) -> str:
+    """A certificate's SHA-256 fingerprint in the one form that pins are compared in: 64 lowercase hex digits."""
+    return certificate.fingerprint(hashes.SHA256()).hex()
+
+
+def normal_fingerprint(text: str) -> str | None:
+    """A SHA-256 fingerprint as a vendor writes it (colons, white space and either case allowed) in the form
+    that fingerprint gives; None when text is no such fingerprint."""
+    digits = re.sub(r"[:\s]", "", text)
+    return digits.lower() if re.fullmatch(r"[0-9a-fA-F]{64}", digits) else None
 
 
 def describe(certificate: x509.Certificate) -> Certificate:
     return Certificate(
         subject=certificate.subject.rfc4514_string(),
         issuer=certificate.issuer.rfc4514_string(),
-        sha256=certificate.fingerprint(hashes.SHA256()).hex(),
+        sha256=fingerprint(certificate),
         not_before=certificate.not_valid_before.replace(tzinfo=timezone.utc),
         not_after=certificate.not_valid_after.replace(tzinfo=timezone.utc),
     )
@@ -222,11 +242,14 @@ def allows_code_signing(certificate: x509.Certificate) -> bool:
 
 
 def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | None = None,
-            now: datetime | None = None) -> Examination:
+            now: datetime | None = None, timestamp_anchors: Path | None = None) -> Examination:
     """Everything that is wrong with the program's signature; with ca_file or pinned_sha256, also with its
-    signer. now (aware) stands for the present in the chain check of a signature without a timestamp."""
+    signer. now (aware) stands for the present in the chain check of a signature without an anchored
+    timestamp. An RFC 3161 timestamp is anchored by ca_file, or without it by timestamp_anchors (PEM roots of
+    the timestamp authorities); a legacy countersignature only by ca_file, as the second verifier judges
+    it only there."""
     checks = " and ".join(name for name, given in (("pinned", pinned_sha256), ("chain", ca_file)) if given)
-    found: dict = dict(signer=None, signing_time=None, timestamp=None, timestamp_signer=None)
+    found: dict = dict(signer=None, signing_time=None, timestamp=None, timestamp_signer=None, dates={})
     problems: list[str] = []
     signed = False
     try:
@@ -236,7 +259,7 @@ def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str |
             where, der = read_table(program, problems)
             found["layout"] = len(problems)
             _examine_signature(program, where, der, problems, found, ca_file, pinned_sha256,
-                               now or datetime.now(timezone.utc))
+                               now or datetime.now(timezone.utc), timestamp_anchors)
     except Refused as refusal:
         problems.append(str(refusal))
     except UnsupportedAlgorithm as error:
@@ -257,11 +280,12 @@ def examine(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str |
         problems.append("the signer's certificate cannot be read")
     return Examination(signed=signed, problems=tuple(problems), signer_check=checks or "not checked",
                        signer=signer, signing_time=found["signing_time"], timestamp=found["timestamp"],
-                       timestamp_signer=timestamp_signer, layout_problems=layout_problems)
+                       timestamp_signer=timestamp_signer, layout_problems=layout_problems, **found["dates"])
 
 
 def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list[str], found: dict,
-                       ca_file: Path | None, pinned_sha256: str | None, now: datetime) -> None:
+                       ca_file: Path | None, pinned_sha256: str | None, now: datetime,
+                       timestamp_anchors: Path | None) -> None:
     try:
         info = cms.ContentInfo.load(der, strict=True)
         if info["content_type"].native != "signed_data":
@@ -324,18 +348,27 @@ def _examine_signature(program: bytes, where: Layout, der: bytes, problems: list
                         f"to the trusted certificates in {ca_file.name}")
         when = timestamp_signer = None
     found["timestamp"], found["timestamp_signer"] = when, timestamp_signer
+    anchored = timestamp_signer is not None and (ca_file is not None or (
+        timestamp_anchors is not None and bool(_attribute(signer_info, RFC3161_TIMESTAMP, unsigned=True))
+        and _leads_to_anchors(timestamp_signer, others, timestamp_anchors, when, "timestampsign")))
 
-    fingerprint = certificate.fingerprint(hashes.SHA256()).hex()
-    pinned = re.sub(r"[:\s]", "", pinned_sha256 or "").lower()
-    if pinned_sha256 is not None and fingerprint != pinned:
-        problems.append(f"the signer is not the expected one: its certificate's SHA-256 is {fingerprint}, "
+    signer = fingerprint(certificate)
+    pinned = normal_fingerprint(pinned_sha256 or "") or pinned_sha256
+    if pinned_sha256 is not None and signer != pinned:
+        problems.append(f"the signer is not the expected one: its certificate's SHA-256 is {signer}, "
                         f"expected {pinned}")
-    moment = when or now
-    if ca_file is None and not certificate.not_valid_before <= moment.replace(tzinfo=None) <= certificate.not_valid_after:
+
+    def valid_at(moment: datetime) -> bool:
+        return certificate.not_valid_before <= moment.replace(tzinfo=None) <= certificate.not_valid_after
+
+    moment = when if anchored else now
+    found["dates"] = dict(timestamp_anchored=anchored, dated_by_timestamp=anchored and not valid_at(now),
+                          unanchored_timestamp=bool(when) and not anchored and not valid_at(now) and valid_at(when))
+    if ca_file is None and not valid_at(moment) and not found["dates"]["unanchored_timestamp"]:
         # The chain check names this when anchors are given; without them the dates still count.
         about = describe(certificate)
         problems.append(f"the signer's certificate was not valid at {moment:%Y-%m-%d %H:%M:%S} UTC, "
-                        f"{'the timestamp' if when else 'now'}: it is valid from {about.not_before:%Y-%m-%d} "
+                        f"{'the timestamp' if anchored else 'now'}: it is valid from {about.not_before:%Y-%m-%d} "
                         f"to {about.not_after:%Y-%m-%d}")
     if ca_file is not None:
         if not _leads_to_anchors(certificate, others, ca_file, moment, None):

@@ -9,7 +9,9 @@ names. Being in the object store (a fetched or deleted branch) or tagged (a fetc
 along) is not enough; a commit outside that history is refused, named, and nothing of it is run.
 
 The signer of setup.exe is checked against --ca, --signer-sha256, or else the pins that the commit itself
-holds in release/signers.sha256 (the command line's pin replaces the committed ones).
+holds in release/signers.sha256 (the command line's pin replaces the committed ones). A timestamp counts for
+the signer's dates only when its authority leads to --ca or, without it, to a root that the commit lists in
+release/timestamp-authorities.pem.
 
 Without --payload, the medium is made again from its own files, so those files are vouched for by the
 payload list inside setup.exe alone: once setup.exe's signature verifies and its signer is checked, every
@@ -18,8 +20,8 @@ payload file of every name tree is checked against that list (SHA-256 and size, 
 Exit status: 0 every medium is the same, and each signed one's signer was checked; 1 a medium differs (or
 cannot be checked, or names a commit outside the trusted history); 3 the media are the same except for
 what was not checked: payload files neither compared with an independent payload (--payload) nor vouched
-for by a signed payload list (an unsigned setup.exe, or one without a list), or a signer that nothing
-checked.
+for by a signed payload list (an unsigned setup.exe, or one without a list), a signer that nothing
+checked, or a signer's certificate that is valid only at the time of a timestamp that nothing anchors.
 """
 
 from __future__ import annotations
@@ -120,6 +122,7 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
     try:
         # The command line's pin replaces the commit's own.
         pins = None if request.pinned_sha256 else signers.at_commit(commit)
+        authorities = signers.timestamp_authorities_at(commit)
     except signers.SignersError as error:
         print(f"{medium}: {error}, so no signer can be checked against it; nothing was compared")
         return DIFFERENT
@@ -141,7 +144,10 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
     rebuilt = _remake(shipped, origin.version, checkout, payload, work, report)
     if rebuilt is not None:
         compare(shipped, rebuilt, request.payload is not None, report)
-    vouched = examine_launchers(shipped, pins, report, request.ca, request.pinned_sha256)
+    timestamp_anchors = work / "timestamp-authorities.pem" if authorities else None
+    if timestamp_anchors:
+        timestamp_anchors.write_bytes(authorities)
+    vouched = examine_launchers(shipped, pins, report, request.ca, request.pinned_sha256, timestamp_anchors)
     # Without an independent payload, the payload files are checked against the list inside the verified
     # setup.exe: the remake was made from the medium's own files, so only the list vouches for them.
     listed = listed_by(vouched, report) if request.payload is None else None
@@ -167,7 +173,7 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
         return DIFFERENT
     unchecked = [f"{len(report.not_checked)} payload file(s) (give --payload)"] if report.not_checked else []
     unchecked += [f"the signer of {where} (give --ca FILE or --signer-sha256, or list its certificate in the"
-                  f" commit's {signers.PATH})" for where in report.unchecked_signers]
+                  f" commit's {signers.PATH})" for where in report.unchecked_signers] + report.unchecked
     if unchecked:
         print(f"{medium}: the same as commit {commit[:12]} makes (version {version}), except what was not"
               f" checked: {'; '.join(unchecked)}")

@@ -13,6 +13,7 @@ class Report:
     differing_paths: set[str] = field(default_factory=set)
     not_checked: list[str] = field(default_factory=list)
     unchecked_signers: list[str] = field(default_factory=list)  # programs signed by someone nobody checked
+    unchecked: list[str] = field(default_factory=list)  # anything else not checked, for the verdict
     signature: str = ""  # setup.exe's signature in a few words, for the verdict
     listed: int = 0  # payload files checked against the signed payload list
 

@@ -129,7 +129,7 @@ def check_parser(prog: str) -> argparse.ArgumentParser:
     return parser
 
 
-def signing_key(options: argparse.Namespace, secrets: dict[str, str]) -> signing.Key | None:
+def signing_key(options: argparse.Namespace, secrets: dict[str, signing.Secret]) -> signing.Key | None:
     """Which key signs setup.exe, if any, and the secret that opens it."""
     token = [options.pkcs11_module, options.pkcs11_key, options.certificate, options.pin_file]
     if options.pkcs12:

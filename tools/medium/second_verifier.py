@@ -11,8 +11,9 @@ authenticode.py). CRL distribution points are never fetched: no address that the
 Without trust anchors, osslsigncode has nothing to end a chain at and refuses every signature, whatever
 its state, so its exit status would say nothing. Two cases remain:
 - The signature carries its own self-signed root: that root (with the signature's other self-signed
-  certificates) serves as the anchors. The verdict then covers the digest, the signer's signature, the
-  timestamp and the chain's consistency, not who the signer is (the pin, if given, still is checked).
+  certificates, but not its timestamp token's) serves as the anchors for the signer. The verdict then
+  covers the digest, the signer's signature and the chain's consistency, not who the signer is (the pin,
+  if given, still is checked), and a timestamp only where the listed authorities anchor it.
 - Otherwise the same facts are checked without a chain, by osslsigncode and openssl: osslsigncode
   computes the program's Authenticode digest (`extract-data`), which must equal the digest in the signed
   content that osslsigncode extracts (`extract-signature`); `openssl smime -verify -noverify` checks that
@@ -21,13 +22,16 @@ its state, so its exit status would say nothing. Two cases remain:
   pass `openssl cms -verify -noverify` and certify this signature's value. Neither the chain nor the
   certificates' dates and usages are checked there: without anchors, authenticode.py alone judges those,
   and `covers` says so.
+Without --ca, only the timestamp authorities' roots that the commit lists anchor a timestamp: osslsigncode
+gets them as -TSA-CAfile (without them it trusts no timestamp and checks the signer at -time), and `openssl
+cms -verify` checks the token's chain to them at the token's time; `timestamp_anchored` tells whether it
+led there, so that a verdict without a chain still judges whether the timestamp may stand for the present.
 """
 
 from __future__ import annotations
 
 import hashlib
 import os
-import re
 import subprocess
 import tempfile
 from dataclasses import dataclass
@@ -54,6 +58,7 @@ class Verdict:
     tail: tuple[str, ...] = ()  # its last lines, for a reader
     partial: bool = False  # it checked without a chain to anchors
     with_openssl: bool = False  # openssl checked the signature's value and timestamp
+    timestamp_anchored: bool = False  # openssl led the timestamp token to the timestamp authorities' roots
 
     @property
     def by(self) -> str:
@@ -78,24 +83,15 @@ def _run(command: list[str]) -> tuple[int | None, tuple[str, ...]]:
 
 
 def _self_signed_roots(der: bytes) -> bytes:
-    """The PEM of the self-signed certificates that the signature (and its timestamp token) carry."""
+    """The PEM of the self-signed certificates that the signature carries. Those of its timestamp token are
+    left out: the root of whoever made the timestamp anchors neither the signer nor the timestamp."""
     roots = []
-
-    def collect(signed_data: cms.SignedData) -> None:
-        for choice in signed_data["certificates"] or []:
+    try:
+        for choice in cms.ContentInfo.load(der)["content"]["certificates"] or []:
             if choice.name == "certificate":
                 certificate = x509.load_der_x509_certificate(choice.chosen.dump())
                 if certificate.issuer == certificate.subject:
                     roots.append(certificate.public_bytes(serialization.Encoding.PEM))
-
-    try:
-        signed_data = cms.ContentInfo.load(der)["content"]
-        collect(signed_data)
-        for info in signed_data["signer_infos"]:
-            for attribute in info["unsigned_attrs"] or []:
-                if attribute["type"].dotted == authenticode.RFC3161_TIMESTAMP:
-                    for token in attribute["values"]:
-                        collect(cms.ContentInfo.load(token.dump())["content"])
     except Exception:  # noqa: BLE001 - whatever cannot be read carries no root
         return b"".join(roots)
     return b"".join(roots)
@@ -137,7 +133,7 @@ def _timestamp_tokens(signature: bytes) -> list[bytes] | None:
         return None
 
 
-def _without_anchors(path: Path, scratch: Path, pinned_sha256: str | None) -> Verdict:
+def _without_anchors(path: Path, scratch: Path, pinned: str | None, timestamp_anchors: Path | None) -> Verdict:
     def refused(status: str, tail: tuple[str, ...] = ()) -> Verdict:
         return Verdict(False, covers, status, tail, partial=True, with_openssl=True)
 
@@ -165,6 +161,7 @@ def _without_anchors(path: Path, scratch: Path, pinned_sha256: str | None) -> Ve
     if tokens is None:
         return refused("exit 0, but the signer's unsigned attributes could not be read")
     value, tokens = tokens[0], tokens[1:]
+    anchored = False
     for number, token in enumerate(tokens):
         (scratch / f"token{number}.der").write_bytes(token)
         status, tail = _run(["openssl", "cms", "-verify", "-noverify", "-binary", "-inform", "DER", "-in",
@@ -173,31 +170,43 @@ def _without_anchors(path: Path, scratch: Path, pinned_sha256: str | None) -> Ve
             return refused("openssl cms -verify of the timestamp: " +
                            ("could not run" if status is None else f"exit {status}"), tail)
         try:
-            imprint = tsp.TSTInfo.load((scratch / f"tstinfo{number}.der").read_bytes())["message_imprint"]
+            tst_info = tsp.TSTInfo.load((scratch / f"tstinfo{number}.der").read_bytes())
+            imprint, when = tst_info["message_imprint"], tst_info["gen_time"].native
             certified = (imprint["hash_algorithm"]["algorithm"].native == "sha256"
                          and imprint["hashed_message"].native == hashlib.sha256(value).digest())
         except Exception:  # noqa: BLE001 - a token it cannot read certifies nothing
             certified = False
         if not certified:
             return refused("the timestamp token verifies, but it does not certify this signature's value")
+        if timestamp_anchors is not None:
+            # Its authority's chain, at the time it certifies: an authority's certificate may expire later.
+            status, _ = _run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in",
+                              str(scratch / f"token{number}.der"), "-CAfile", str(timestamp_anchors), "-purpose",
+                              "timestampsign", "-attime", str(int(when.timestamp())), "-out", os.devnull])
+            anchored = status == 0 and len(tokens) == 1
     try:
         signer = x509.load_pem_x509_certificate((scratch / "signer.pem").read_bytes())
-        fingerprint = hashlib.sha256(signer.public_bytes(serialization.Encoding.DER)).hexdigest()
+        fingerprint = authenticode.fingerprint(signer)
     except (OSError, ValueError):
         return refused("openssl smime -verify: exit 0, but it named no signer certificate")
     pin = ""
-    if pinned_sha256 is not None:
+    if pinned is not None:
         pin = ", and the pinned signer"
-        if fingerprint != re.sub(r"[:\s]", "", pinned_sha256).lower():
+        if fingerprint != pinned:
             return refused(f"exit 0, but its signer's certificate has the SHA-256 {fingerprint}, not the pinned one")
-    covers = ANCHORLESS.format(timestamp=", the timestamp's signature and what it certifies" if tokens else "",
-                               pin=pin)
-    return Verdict(True, covers, "exit 0", partial=True, with_openssl=True)
+    timestamp = ", the timestamp's signature and what it certifies" if tokens else ""
+    if anchored:
+        timestamp += f", the timestamp's authority up to {timestamp_anchors.name}"
+    covers = ANCHORLESS.format(timestamp=timestamp, pin=pin)
+    return Verdict(True, covers, "exit 0", partial=True, with_openssl=True, timestamp_anchored=anchored)
 
 
 def verify(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | None = None,
-           now: datetime) -> Verdict:
+           now: datetime, timestamp_anchors: Path | None = None) -> Verdict:
     """The second verdict on a signed program, with the same anchors, pin and present as authenticode.py."""
+    pinned = None if pinned_sha256 is None else authenticode.normal_fingerprint(pinned_sha256)
+    if pinned_sha256 is not None and pinned is None:
+        return Verdict(False, "nothing", f"not run: the pin {pinned_sha256!r} is no SHA-256 fingerprint")
     with tempfile.TemporaryDirectory(prefix="second-verifier-") as folder:
         scratch = Path(folder)
         path = scratch / "program.exe"
@@ -205,11 +214,12 @@ def verify(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | 
         anchorless = None
         if ca_file is not None:
             anchors, covers = ca_file, FULL.format(anchors=ca_file.name)
+            timestamp_options = ["-TSA-CAfile", str(ca_file)]
         else:
             # The checks without a chain always run here; a root that the signature carries adds
             # osslsigncode's own verification along the chain to it, which treats a timestamp that does not
             # verify as none and so cannot stand alone.
-            anchorless = _without_anchors(path, scratch, pinned_sha256)
+            anchorless = _without_anchors(path, scratch, pinned, timestamp_anchors)
             try:
                 der = certificate_table.signature_der(program)
             except ValueError:
@@ -220,24 +230,33 @@ def verify(program: bytes, *, ca_file: Path | None = None, pinned_sha256: str | 
             anchors = scratch / "roots.pem"
             anchors.write_bytes(roots)
             covers = FULL.format(anchors="the root that the signature itself carries (no trust: no --ca)")
-        command = [PROGRAM, "verify", "-in", str(path), "-CAfile", str(anchors), "-TSA-CAfile", str(anchors),
+            # A timestamp whose authority leads to no listed root is none: the signer is checked at -time.
+            timestamp_options = ["-TSA-CAfile", str(timestamp_anchors)] if timestamp_anchors else []
+            covers += f", its timestamp's authority up to {timestamp_anchors.name}" if timestamp_anchors else \
+                ", no timestamp (no authority is anchored)"
+        command = [PROGRAM, "verify", "-in", str(path), "-CAfile", str(anchors), *timestamp_options,
                    "-ignore-crl", "-time", str(int(now.timestamp()))]
-        if pinned_sha256 is not None:
-            command += ["-require-leaf-hash", "sha256:" + re.sub(r"[:\s]", "", pinned_sha256).lower()]
+        if pinned is not None:
+            command += ["-require-leaf-hash", "sha256:" + pinned]
             covers += ", and the pinned signer"
         status, tail = _run(command)
     status_words = "could not run" if status is None else f"exit {status}"
     if anchorless is None:
         return Verdict(status == 0, covers, status_words, tail)
     return Verdict(status == 0, f"{covers}; and {anchorless.covers}", status_words, tail,
-                   with_openssl=True)
+                   with_openssl=True, timestamp_anchored=anchorless.timestamp_anchored)
 
 
 def disagreement(examination: authenticode.Examination, second: Verdict) -> str | None:
     """The sentence that names both verdicts when the two verifiers differ on the signature itself (the
     layout rules that only authenticode.py applies are left out of the comparison), else None."""
     own = [problem for problem in examination.problems if problem not in examination.layout_problems]
-    if (not examination.problems) == second.verifies or (examination.problems and not own):
+    if examination.unanchored_timestamp:  # the signer's certificate has expired, and so osslsigncode finds
+        own.append("the signer's certificate is valid only at a timestamp that nothing anchors")
+    if second.partial and second.verifies and examination.dated_by_timestamp and not second.timestamp_anchored:
+        return (f"the two verifiers disagree: authenticode.py accepts it, as the signer's certificate was valid at"
+                f" its anchored timestamp; {second.words}, but found no anchor for that timestamp")
+    if (not own) == second.verifies or (examination.problems and not own):
         return None  # agreed, or refused for the layout alone, which osslsigncode may or may not read
     if second.partial and second.verifies:
         return None  # it vouched without a chain: authenticode.py's findings may lie beyond it

@@ -30,6 +30,16 @@ class SigningError(Exception):
     pass
 
 
+class Secret(str):
+    """A password or PIN: the text itself wherever it is used, but never in a repr, so that a log of an
+    object that holds it, or a traceback that shows local variables, does not print it."""
+
+    __slots__ = ()
+
+    def __repr__(self) -> str:
+        return "Secret('***')"
+
+
 @dataclass
 class Key:
     kind: str  # "pkcs12" or "pkcs11"
@@ -37,14 +47,14 @@ class Key:
     module: Path | None = None
     key: str | None = None
     certificate: Path | None = None
-    secret: str | None = None
+    secret: Secret | None = field(default=None, repr=False)
     timestamp_urls: list[str] = field(default_factory=list)
     allow_no_timestamp: bool = False
     description: str = DEFAULT_DESCRIPTION
     url: str | None = None
 
 
-def read_secret(path: str) -> str:
+def read_secret(path: str) -> Secret:
     """The first line of a file, a pipe or a process substitution, without its line ending (LF or CR LF)."""
     try:
         with open(path, "rb") as file:
@@ -55,13 +65,13 @@ def read_secret(path: str) -> str:
     if not line:
         raise SigningError(f"{path} is empty")
     try:
-        return line.decode("utf-8")
+        return Secret(line.decode("utf-8"))
     except UnicodeDecodeError:
         raise SigningError(f"the first line of {path} is not UTF-8 text, which is how a password or PIN is given")\
             from None
 
 
-def secret_from_environment(secrets: dict[str, str], variable: str) -> str:
+def secret_from_environment(secrets: dict[str, Secret], variable: str) -> Secret:
     """A secret of the environment, which must be UTF-8 text as a file's would be."""
     try:
         secrets[variable].encode("utf-8")
@@ -70,9 +80,9 @@ def secret_from_environment(secrets: dict[str, str], variable: str) -> str:
     return secrets[variable]
 
 
-def take_secrets() -> dict[str, str]:
+def take_secrets() -> dict[str, Secret]:
     """The signing secrets of the environment, taken out of it so that no other program inherits them."""
-    return {name: os.environ.pop(name) for name in SECRET_VARIABLES if name in os.environ}
+    return {name: Secret(os.environ.pop(name)) for name in SECRET_VARIABLES if name in os.environ}
 
 
 @contextlib.contextmanager
