@@ -12,6 +12,8 @@ from harness import Id
 from listed_setup import carried_list, genuine_payload, listed_setup_exe, payload_list
 
 COMPONENT_NAMES = harness.component_names()
+# The launcher's boxes are found by their title, the title strip's words (the window's caption is "* #").
+BOX = ("--caption", harness.message_box_title())
 OLDER = b"an older component already in place"
 
 
@@ -61,7 +63,7 @@ class PayloadCheck(harness.LauncherTestCase):
         return self.session.state().control(Id.CMD_CONTINUE).enabled
 
     def message_box(self) -> dict:
-        box = self.session.probe("--timeout-ms", str(int(self.session.road.seconds(15) * 1000)), "message-box",
+        box = self.session.probe(*BOX, "--timeout-ms", str(int(self.session.road.seconds(15) * 1000)), "message-box",
                                  timeout=self.session.road.seconds(60))
         return box
 
@@ -74,8 +76,8 @@ class PayloadCheck(harness.LauncherTestCase):
         self.assertEqual(len(box["buttons"]), 1, box["buttons"])
 
     def dismiss_message_box(self) -> None:
-        self.session.probe("message-box", "ok")
-        self.eventually(lambda: self.session.probe("--timeout-ms", "0", "message-box", check=False) is None,
+        self.session.probe(*BOX, "message-box", "ok")
+        self.eventually(lambda: self.session.probe(*BOX, "--timeout-ms", "0", "message-box", check=False) is None,
                         timeout=10, message="the message box stayed")
 
     def assertNothingMoreIsUsed(self) -> None:
@@ -97,7 +99,7 @@ class PayloadCheck(harness.LauncherTestCase):
         self.eventually(self.confirm_enabled, message="确认 stayed disabled")
         expected = {name: (SAMPLE_MEDIUM / "vorncopy" / name).read_bytes() for name in COMPONENT_NAMES}
         self.eventually(lambda: self.deployed() == expected, message="the components were not deployed")
-        self.assertIsNone(self.session.probe("--timeout-ms", "0", "message-box", check=False))
+        self.assertIsNone(self.session.probe(*BOX, "--timeout-ms", "0", "message-box", check=False))
         self.session.mouse_click(*self.state.control(Id.CMD_CONTINUE).rect.centre)
         self.assertLauncherEnds(5)
         self.eventually(self.starts, timeout=15, message="the installer did not start")
