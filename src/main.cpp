@@ -83,8 +83,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ending = RunUntilTheEnd(window, run, exitCode);
   }
   if (ending == actions::Next::StartInstallerThenEnd) {
-    actions::StartInstaller(baseDirectory, guard, programName,
-                            [&window](const std::wstring& message) { window.RefuseMedium(message); });
+    // A hand-over that throws (memory, say) ends there: what it had not started is not started, and the
+    // launcher still ends.
+    try {
+      actions::StartInstaller(baseDirectory, guard, programName,
+                              [&window](const std::wstring& message) { window.RefuseMedium(message); });
+    } catch (...) {
+    }
     // An installer that failed its check, or was refused for what lies beside it, is not started: the
     // user is told so before the end.
     window.ShowRefusal();
