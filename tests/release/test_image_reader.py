@@ -9,7 +9,9 @@ import subprocess
 import tempfile
 import unittest
 from pathlib import Path
+from unittest import mock
 
+import crafted_image
 import medium_image
 from medium_image import ISO_9660, JOLIET, ROCK_RIDGE
 
@@ -379,11 +381,61 @@ class ImageReader(unittest.TestCase):
                                                       "a broken directory record in the ISO 9660 folder /VORNCOPY at"),
             "a name with a slash": (named(b"A2/BIN;1"), "has an entry with the name 'A2/BIN' in /VORNCOPY"),
             "a name of a dot": (named(b".;1\0\0\0\0\0"), "has an entry with the name '' in /VORNCOPY"),
+            "a name with a NUL": (named(b"A2\0BIN;1"), "NUL in its name 'A2.x00BIN' in /VORNCOPY"),
         }
         for case, (change, message) in refused.items():
             with self.subTest(case):
                 with self.assertRaisesRegex(iso9660.ImageError, message):
                     iso9660.read_image(self.changed(PLAIN_IMAGE, "refused.iso", change))
+
+        def long_name(old: bytes, new: bytes):  # in the Rock Ridge name of 244 characters
+            def change(record: bytes, first_of_root: bool) -> bytes:
+                return record.replace(old, new) if b"NM" in record and b"long name" in record else record
+            return change
+
+        for case, (change, message) in {"a Rock Ridge name with a NUL": (long_name(b"l", b"\0"), "NUL in its name"),
+                                        "a Rock Ridge name of more than 255 bytes as UTF-8":
+                                            (long_name(b"n", b"\xff"), "longer than 255 bytes")}.items():
+            with self.subTest(case):
+                with self.assertRaisesRegex(iso9660.ImageError, f"Rock Ridge tree has an entry .*{message}"):
+                    iso9660.read_image(self.changed(LONG_NAME_IMAGE, "refused.iso", change))
+
+    def test_shared_folders_and_continuation_areas_are_refused_before_they_are_read_again(self):
+        crafted = crafted_image.quadratic(FOLDER / "quadratic.iso", 0.2)
+        size, reads = crafted.stat().st_size, []
+        original = iso9660._Reader.read
+        with mock.patch.object(iso9660._Reader, "read", lambda reader, offset, length, what:
+                               reads.append(length) or original(reader, offset, length, what)):
+            with self.assertRaisesRegex(iso9660.ImageError, "the ISO 9660 folder /D0... shares sectors with another"):
+                iso9660.read_image(crafted)
+        self.assertLess(sum(reads), iso9660.MAX_READS * size)
+        image = iso9660.read_image(LONG_NAME_IMAGE)
+        areas = sorted((region.start, region.end) for region in image.regions if "continuation area" in region.what)
+
+        def continuation(block: int, offset: int, length: int):
+            def change(record: bytes, first_of_root: bool) -> bytes:
+                for position, signature, entry in system_use_entries(record):
+                    if signature == b"CE" and not first_of_root:
+                        body = both_orders(block) + both_orders(offset) + both_orders(length)
+                        return record[: position + 4] + body + record[position + 28 :]
+                return record
+            return change
+
+        root_area = areas[0]
+        for case, (change, message) in {
+            "an area another record's is in": (continuation(root_area[0] // SECTOR, root_area[0] % SECTOR + 1, 1),
+                                               "shares bytes with another Rock Ridge continuation area"),
+            "an area across its sector's end": (continuation(root_area[0] // SECTOR, SECTOR - 8, 16),
+                                                "crosses the end of its sector")}.items():
+            with self.subTest(case):
+                with self.assertRaisesRegex(iso9660.ImageError, message):
+                    iso9660.read_image(self.changed(LONG_NAME_IMAGE, "continued.iso", change))
+        reader = iso9660._Reader(PLAIN_IMAGE)
+        self.addCleanup(reader.file.close)
+        for _ in range(iso9660.MAX_READS):
+            reader.read(16 * SECTOR + 100, SECTOR, "a sector read once more")
+        with self.assertRaisesRegex(iso9660.ImageError, "would read sector 1[67] more than"):
+            reader.read(16 * SECTOR + 100, SECTOR, "a sector read once more")
 
     def test_folders_are_followed_to_the_depth_limit_and_no_deeper(self):
         deepest, too_deep = NESTED_IMAGES
