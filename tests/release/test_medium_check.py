@@ -753,17 +753,16 @@ class Check(unittest.TestCase):
             status, lines, _ = self.run_check("unsigned", remade=[self.media["signed"]], payload=self.payload)
             self.assertEqual(status, EXIT_DIFFERENT, lines)
             self.assertIn("  toolchain: this machine's xorriso is 1.5.4-4, the medium's was 1.5.4-3", lines)
-            status, lines, _ = self.run_check("unsigned", payload=self.payload)
-            self.assertEqual((status, [line for line in lines if "toolchain" in line]), (EXIT_SAME, []))
             (FOLDER / "same.buildinfo").write_text(toolchain.render({"xorriso": "1.5.4-4"}))
-            status, lines, _ = self.run_check("unsigned", remade=[self.media["signed"]], payload=self.payload,
-                                              buildinfo=FOLDER / "same.buildinfo")
-            self.assertEqual((status, [line for line in lines if "toolchain" in line]), (EXIT_DIFFERENT, []))
+            for remade, record, expected in (([self.media["unsigned"]], beside, EXIT_SAME),
+                                             ([self.media["signed"]], FOLDER / "same.buildinfo", EXIT_DIFFERENT)):
+                status, lines, _ = self.run_check("unsigned", remade=remade, payload=self.payload, buildinfo=record)
+                self.assertEqual((status, [line for line in lines if "toolchain" in line]), (expected, []))
 
     def test_a_file_that_cannot_be_written_out_is_a_difference_that_names_it(self):
         blocks = iso9660.Image.blocks
 
-        def failing(image, entry, size=iso9660.BLOCK):
+        def failing(image, entry, size=iso9660.BLOCK):  # the disk fills up as the first medium's Dao350.dll is written
             if entry.path == DAO and image.path == self.media["unsigned"]:
                 raise OSError(28, "No space left on device")
             return blocks(image, entry, size)
