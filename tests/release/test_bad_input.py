@@ -115,7 +115,8 @@ class Images(unittest.TestCase):
         cls.parsed = sorted((region.start, region.end) for region in iso9660.read_image(cls.folder / "image.iso").regions
                             if region.end > region.start and "system area" not in region.what)
         # Where the names are, in each form that the trees and path tables hold them in.
-        cls.names = [(found.start(), found.end()) for text in ("long name " * 9, "数据库组件", "安装说明", "setup", "vorncopy")
+        cls.names = [(found.start(), found.end())
+                     for text in ("long name " * 9, "数据库组件", "安装说明", "setup", "vorncopy")
                      for form in (text.encode(), text.upper().encode(), text.encode("utf-16-be"))
                      for found in re.finditer(re.escape(form), cls.genuine)]
 

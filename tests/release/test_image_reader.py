@@ -394,12 +394,14 @@ class ImageReader(unittest.TestCase):
         for old, new, message in ((b"l", b"\0", "NUL in its name"), (b"n", b"\xff", "longer than 255 bytes")):
             def change(record, first_of_root, old=old, new=new):  # the Rock Ridge name of 244 characters
                 return record.replace(old, new) if b"long name" in record else record
-            with self.subTest(message), self.assertRaisesRegex(iso9660.ImageError, f"Rock Ridge tree has an .*{message}"):
+            with self.subTest(message), \
+                    self.assertRaisesRegex(iso9660.ImageError, f"Rock Ridge tree has an .*{message}"):
                 iso9660.read_image(self.changed(LONG_NAME_IMAGE, "refused.iso", change))
 
     def test_shared_folders_and_continuation_areas_are_refused_before_they_are_read_again(self):
         crafted, reads, read = crafted_image.quadratic(FOLDER / "quadratic.iso", 0.2), [], iso9660._Reader.read
-        with mock.patch.object(iso9660._Reader, "read", lambda *arguments: reads.append(arguments[2]) or read(*arguments)):
+        with mock.patch.object(iso9660._Reader, "read",
+                               lambda *arguments: reads.append(arguments[2]) or read(*arguments)):
             with self.assertRaisesRegex(iso9660.ImageError, "the ISO 9660 folder /D0... shares sectors with another"):
                 iso9660.read_image(crafted)
         self.assertLess(sum(reads), iso9660.MAX_READS * crafted.stat().st_size)

@@ -32,11 +32,12 @@ class Toolchain(unittest.TestCase):
     def test_versions_from_dpkgs_status_into_the_record_and_back_and_records_that_are_refused(self):
         folder = Path(tempfile.mkdtemp(prefix="toolchain-"))
         self.addCleanup(shutil.rmtree, folder, True)
-        stanzas = [("xorriso", "install ok installed", "amd64", "1.5.4-4\nDescription: a\n Version: 9"),
-                   ("cmake", "deinstall ok config-files", "amd64", "3.25.1-1"), ("other", "install ok installed", "all", "1"),
-                   ("libssl3", "install ok installed", "amd64", "3.0.19-1"), ("libssl3", "install ok installed", "i386", "3.0.18-1")]
-        (folder / "status").write_text("\n".join(f"Package: {name}\nStatus: {status}\nArchitecture: {architecture}\n"
-                                                 f"Version: {version}\n" for name, status, architecture, version in stanzas))
+        installed = "install ok installed"
+        stanzas = [("xorriso", installed, "amd64", "1.5.4-4\nDescription: a\n Version: 9"),
+                   ("cmake", "deinstall ok config-files", "amd64", "3.25.1-1"), ("other", installed, "all", "1"),
+                   ("libssl3", installed, "amd64", "3.0.19-1"), ("libssl3", installed, "i386", "3.0.18-1")]
+        (folder / "status").write_text("\n".join(f"Package: {name}\nStatus: {status}\nArchitecture: {arch}\n"
+                                                 f"Version: {version}\n" for name, status, arch, version in stanzas))
         versions = toolchain.installed(status=folder / "status")
         self.assertEqual(versions, {"xorriso": "1.5.4-4", "libssl3:amd64": "3.0.19-1", "libssl3:i386": "3.0.18-1"})
         self.assertEqual(toolchain.read_record(toolchain.write_record(folder / "m.iso", versions)), versions)

@@ -91,7 +91,7 @@ def parse(text: str) -> dict[str, str]:
         match = RECORD_LINE.fullmatch(line)
         if not match or match[1] in versions:
             raise RecordError(f"line {number} names no package and version once" + ("" if match else
-                              f" as ' NAME (= VERSION),' does"))
+                              " as ' NAME (= VERSION),' does"))
         versions[match[1]] = match[2]
     return versions
 
