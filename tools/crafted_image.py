@@ -18,6 +18,7 @@ SECTOR = 2048
 
 def quadratic(output: Path, megabytes: float) -> Path:
     sectors = max(2, int(megabytes * 1024 * 1024 / SECTOR / 2.2))
+    output.unlink(missing_ok=True)  # xorriso would add to an image already there
     with tempfile.TemporaryDirectory() as scratch:
         (Path(scratch) / "tree" / "W").mkdir(parents=True)
         (Path(scratch) / "empty").touch()
@@ -26,8 +27,8 @@ def quadratic(output: Path, megabytes: float) -> Path:
         for number in range(sectors):
             (Path(scratch) / "tree" / f"D{number:04}").mkdir()
         subprocess.run(["xorriso", "-no_rc", "-report_about", "FAILURE", "-outdev", f"stdio:{output}", "-blank",
-                        "as_needed", "-rockridge", "off", "-map", f"{scratch}/tree", "/", "-commit"], check=True,
-                       capture_output=True)
+                        "as_needed", "-rockridge", "off", "-padding", "0", "-map", f"{scratch}/tree", "/", "-commit"],
+                       check=True, capture_output=True)
     data = bytearray(output.read_bytes())
     root, length = struct.unpack_from("<I4xI", data, 16 * SECTOR + 158)
     records, position = {}, root * SECTOR
