@@ -1,5 +1,5 @@
-# The 32-bit road, sourced by scripts/lib.sh after its shared pieces (log, die, as_root, ensure_packages,
-# the harness), which it uses.
+# The 32-bit road, made: sourced by scripts/lib.sh after its shared pieces (log, die, as_root,
+# ensure_packages, the harness) and scripts/i386_run.sh (where the road lives, and running a program on it).
 # The host's Wine stays 64-bit only, so the i686 setup.exe runs under the Wine of an i386 Debian root
 # folder. Where the kernel runs i386 programs itself (arch-test tells), they run there natively and
 # nothing is registered; elsewhere qemu-i386 emulates them, registered with binfmt_misc until reboot.
@@ -9,16 +9,10 @@
 #                         registers it with binfmt_misc under a name of the project's own; makes the root
 #                         folder with Wine and the fonts, and boots the tests' template prefix in it; what
 #                         it made is reused while its recipe is unchanged
-#   i386_root_exec CMD... replaces this process with CMD run in the root folder as the calling user
-#                         (scripts/i386-root; build/wine-i386/bin holds wine and wineserver that do so)
 #   i386_remove           removes what the road leaves on the machine (scripts/i386-root --remove)
 #
 # Settings: TEST_32BIT=0 leaves the 32-bit road out of scripts/test.
 
-I386_DIR=$BUILD_ROOT/wine-i386
-# The 32-bit road's template prefix and scratch sessions (tests/ui/common.py: Road).
-I386_WORK_DIR=${UI_I686_WORK_DIR:-$BUILD_ROOT/ui-work-i386}
-I386_ROOT=$I386_DIR/root
 I386_QEMU=$I386_DIR/qemu-i386
 I386_SUITE=bookworm
 I386_QEMU_SUITE=bookworm-backports
@@ -262,22 +256,6 @@ prepare_i386_wine() {
   UI_ROAD=i686 UI_I686_WORK_DIR=$I386_WORK_DIR harness prepare
 }
 
-# The root folder sees the machine's processes, devices and X server sockets, and the checkout at its own
-# path, so that paths (the Wine prefix, a medium) are the same inside and out. The mounts live in a mount
-# namespace of this command's own: they end with its last process, whatever way it ends.
-i386_root_exec() {
-  [ -x "$I386_ROOT/usr/bin/wine" ] && [ -f "$I386_DIR/root.recipe" ] ||
-    die "the 32-bit Wine environment is not prepared (scripts/test prepares it: prepare_i386_wine)"
-  # An ordinary user makes the mounts and enters the root folder in a user namespace of its own, in which
-  # it is root: no sudo for each program, and what Wine writes still belongs to the user.
-  local namespace=(unshare --mount --propagation private) user=("$(id -u)" "$(id -g)")
-  if [ "${user[0]}" -ne 0 ]; then
-    namespace=(unshare --user --map-root-user --mount --propagation private)
-    user=(0 0)
-  fi
-  exec "${namespace[@]}" -- bash "$REPO_ROOT/scripts/i386-root" --enter "${user[@]}" "$(pwd -P)" "$@"
-}
-
 # What the road leaves on the machine, and only that: the binfmt_misc entries whose interpreter is our
 # qemu-i386 (with the name of an earlier version too), build/wine-i386 with the root folder, and the road's
 # Wine prefixes. The packages it installed stay.
@@ -293,25 +271,4 @@ i386_remove() {
     as_root rm -rf --one-file-system "$I386_DIR"
   fi
   rm -rf "$I386_WORK_DIR"
-}
-
-# Runs as root (of the machine, or of the user's own namespace) inside the new mount namespace: the
-# mounts, then CMD as the calling user, in its folder.
-i386_root_enter() {
-  local uid=$1 gid=$2 folder=$3
-  shift 3
-  # Recursive binds: a user namespace may not bind a folder without the mounts beneath it (the checkout
-  # too: its build/ may be a mount of its own).
-  mount --rbind /proc "$I386_ROOT/proc"
-  mount --rbind /sys "$I386_ROOT/sys"
-  mount --rbind /dev "$I386_ROOT/dev"
-  [ ! -d /tmp/.X11-unix ] || mount --bind /tmp/.X11-unix "$I386_ROOT/tmp/.X11-unix"
-  mount --rbind "$REPO_ROOT" "$I386_ROOT$REPO_ROOT"
-  [ -d "$I386_ROOT$folder" ] || folder=/
-  # The root folder's own programs: the caller's PATH may lead to the links of build/wine-i386/bin.
-  # Already that user (root, or root of the user's own namespace, which may not set groups): no switch.
-  local as_user=(--userspec="$uid:$gid")
-  [ "$uid" != "$(id -u)" ] || as_user=()
-  exec chroot "${as_user[@]}" "$I386_ROOT" /usr/bin/env -C "$folder" HOME="$I386_DIR/home" \
-    PATH=/usr/local/bin:/usr/bin:/bin "$@"
 }

@@ -14,7 +14,8 @@
 #   build_ui_facts         builds the native ui_facts program that the harness reads the programs' facts from
 #   harness ARGS...        runs tests/ui/harness.py with Debian's Python
 #   cleanup_stale_sessions ends Wine servers and removes scratch prefixes a killed run left behind
-#   prepare_i386_wine      the 32-bit road's i386 Wine (scripts/i386_road.sh, sourced at the end)
+#   prepare_i386_wine      the 32-bit road's i386 Wine (scripts/i386_road.sh, sourced at the end after
+#                          scripts/i386_run.sh, which runs programs on it)
 #
 # The scripts run as an ordinary user and ask for root (through sudo) only for apt-get, and on the 32-bit
 # road of scripts/test for making its i386 root folder (mmdebstrap, and registering qemu with binfmt_misc
@@ -280,5 +281,6 @@ cleanup_stale_sessions() {
   done
 }
 
-# The 32-bit road (prepare_i386_wine, i386_root_exec, i386_remove) lives in a file of its own.
+# The 32-bit road: running a program on it (i386_root_exec), and making it (prepare_i386_wine, i386_remove).
+source "$REPO_ROOT/scripts/i386_run.sh"
 source "$REPO_ROOT/scripts/i386_road.sh"

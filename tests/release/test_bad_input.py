@@ -2,6 +2,7 @@
 to both signature verifiers, and mutated images, fed to the image reader. Mutations are drawn by
 hypothesis, derandomized, so that every run tries the same ones."""
 
+import re
 import shutil
 import subprocess
 import sys
@@ -113,6 +114,11 @@ class Images(unittest.TestCase):
         # What the reader parses: the descriptors, path tables, folders and Rock Ridge continuation areas.
         cls.parsed = sorted((region.start, region.end) for region in iso9660.read_image(cls.folder / "image.iso").regions
                             if region.end > region.start and "system area" not in region.what)
+        # Where the names are, in each form that the trees and path tables hold them in.
+        cls.names = [(found.start(), found.end())
+                     for text in ("long name " * 9, "数据库组件", "安装说明", "setup", "vorncopy")
+                     for form in (text.encode(), text.upper().encode(), text.encode("utf-16-be"))
+                     for found in re.finditer(re.escape(form), cls.genuine)]
 
     @classmethod
     def tearDownClass(cls):
@@ -132,6 +138,23 @@ class Images(unittest.TestCase):
                     image.read(entry)
         except iso9660.ImageError:
             pass
+
+    @IMAGE_SETTINGS
+    @given(name=st.integers(0, 1000), whole=st.booleans(), at=st.floats(0, 1), value=st.integers(0, 255),
+           span=st.integers(1, 255))
+    def test_mutated_names_are_refused_where_they_are_read_or_written_out(self, name, whole, at, value, span):
+        """Names overwritten in part or whole, with NUL too, or longer than 255 bytes as UTF-8: an image the
+        reader reads has every file of every tree written out."""
+        start, end = self.names[name % len(self.names)]
+        at, span = (0, end - start) if whole else (at, min(span, end - start))
+        self.path.write_bytes(mutated(self.genuine, start, end + 1, "overwrite", at, value, span))
+        try:
+            image = iso9660.read_image(self.path)
+        except iso9660.ImageError:
+            return
+        for tree in image.trees:
+            with tempfile.TemporaryDirectory(dir=self.folder) as destination:
+                image.extract(tree, Path(destination))
 
 
 if __name__ == "__main__":

@@ -6,14 +6,19 @@ reader reads the layout (medium_image.read_checked), else against the reading of
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 from pathlib import Path
+from unittest import mock
 
 import medium_image
 from medium_image import ISO_9660, JOLIET, ROCK_RIDGE
 
 import iso9660
+
+sys.path.insert(0, str(medium_image.REPO_ROOT / "tools"))
+import crafted_image  # noqa: E402
 
 SECTOR = iso9660.SECTOR
 WIDE_FILES = 120
@@ -379,11 +384,41 @@ class ImageReader(unittest.TestCase):
                                                       "a broken directory record in the ISO 9660 folder /VORNCOPY at"),
             "a name with a slash": (named(b"A2/BIN;1"), "has an entry with the name 'A2/BIN' in /VORNCOPY"),
             "a name of a dot": (named(b".;1\0\0\0\0\0"), "has an entry with the name '' in /VORNCOPY"),
+            "a name with a NUL": (named(b"A2\0BIN;1"), "NUL in its name 'A2.x00BIN' in /VORNCOPY"),
         }
         for case, (change, message) in refused.items():
             with self.subTest(case):
                 with self.assertRaisesRegex(iso9660.ImageError, message):
                     iso9660.read_image(self.changed(PLAIN_IMAGE, "refused.iso", change))
+
+        for old, new, message in ((b"l", b"\0", "NUL in its name"), (b"n", b"\xff", "longer than 255 bytes")):
+            def change(record, first_of_root, old=old, new=new):  # the Rock Ridge name of 244 characters
+                return record.replace(old, new) if b"long name" in record else record
+            with self.subTest(message), \
+                    self.assertRaisesRegex(iso9660.ImageError, f"Rock Ridge tree has an .*{message}"):
+                iso9660.read_image(self.changed(LONG_NAME_IMAGE, "refused.iso", change))
+
+    def test_shared_folders_and_continuation_areas_are_refused_before_they_are_read_again(self):
+        crafted, reads, read = crafted_image.quadratic(FOLDER / "quadratic.iso", 0.2), [], iso9660._Reader.read
+        with mock.patch.object(iso9660._Reader, "read",
+                               lambda *arguments: reads.append(arguments[2]) or read(*arguments)):
+            with self.assertRaisesRegex(iso9660.ImageError, "the ISO 9660 folder /D0... shares sectors with another"):
+                iso9660.read_image(crafted)
+        self.assertLess(sum(reads), iso9660.MAX_READS * crafted.stat().st_size)
+        root = next(r.start for r in iso9660.read_image(LONG_NAME_IMAGE).regions if r.what.endswith("area of /"))
+        for offset, length, message in ((root % SECTOR + 1, 1, "shares bytes with another Rock Ridge continuation"),
+                                        (SECTOR - 8, 16, "crosses the end of its sector")):
+            def change(record, first_of_root, at=[offset, length]):  # the long name's area, moved
+                ce = record.find(b"CE\x1c\x01")
+                return record if ce < 0 or first_of_root else \
+                    record[: ce + 4] + b"".join(map(both_orders, [root // SECTOR, *at])) + record[ce + 28 :]
+            with self.subTest(message), self.assertRaisesRegex(iso9660.ImageError, message):
+                iso9660.read_image(self.changed(LONG_NAME_IMAGE, "continued.iso", change))
+        reader = iso9660._Reader(PLAIN_IMAGE)
+        self.addCleanup(reader.file.close)
+        with self.assertRaisesRegex(iso9660.ImageError, "would read sector 1[67] more than"):
+            for _ in range(iso9660.MAX_READS + 1):
+                reader.read(16 * SECTOR + 100, SECTOR, "a sector read once more")
 
     def test_folders_are_followed_to_the_depth_limit_and_no_deeper(self):
         deepest, too_deep = NESTED_IMAGES

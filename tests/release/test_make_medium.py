@@ -329,7 +329,7 @@ class PayloadChecks(medium_image.OverPreviousImage):
         umask = os.umask(0)
         os.umask(umask)
         self.assertEqual(stat.S_IMODE(self.output.stat().st_mode), 0o666 & ~umask, "not the scratch file's 0600")
-        self.assertEqual([p.name for p in self.output_folder.iterdir()], ["medium.iso"])
+        self.assertEqual(sorted(p.name for p in self.output_folder.iterdir()), ["medium.iso", "medium.iso.buildinfo"])
 
 
 if __name__ == "__main__":

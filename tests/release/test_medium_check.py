@@ -32,6 +32,7 @@ import payload_list  # noqa: E402
 import payload_list_check  # noqa: E402
 import signature_report  # noqa: E402
 import signers  # noqa: E402
+import toolchain  # noqa: E402
 import trusted_commits  # noqa: E402
 from check_report import Report  # noqa: E402
 from iso9660 import ISO_9660, JOLIET, ROCK_RIDGE  # noqa: E402
@@ -761,6 +762,36 @@ class Check(unittest.TestCase):
         self.assertTrue(lines[1].startswith("  differs: the commit's make-medium wrote an image that cannot be read,"
                                             " so nothing was compared: "), lines)
         self.assertFalse(any(line.startswith("  same") for line in lines), lines)
+
+    def test_a_toolchain_record_explains_a_difference_and_changes_no_verdict(self):
+        (FOLDER / "status").write_text("Package: xorriso\nStatus: install ok installed\nVersion: 1.5.4-4\n")
+        beside = toolchain.record_path(self.media["unsigned"])
+        beside.write_text(toolchain.render({"xorriso": "1.5.4-3"}))
+        self.addCleanup(beside.unlink)
+        with mock.patch.object(toolchain, "STATUS", FOLDER / "status"):
+            status, lines, _ = self.run_check("unsigned", remade=[self.media["signed"]], payload=self.payload)
+            self.assertEqual(status, EXIT_DIFFERENT, lines)
+            self.assertIn("  toolchain: this machine's xorriso is 1.5.4-4, the medium's was 1.5.4-3", lines)
+            (FOLDER / "same.buildinfo").write_text(toolchain.render({"xorriso": "1.5.4-4"}))
+            for remade, record, expected in (([self.media["unsigned"]], beside, EXIT_SAME),
+                                             ([self.media["signed"]], FOLDER / "same.buildinfo", EXIT_DIFFERENT)):
+                status, lines, _ = self.run_check("unsigned", remade=remade, payload=self.payload, buildinfo=record)
+                self.assertEqual((status, [line for line in lines if "toolchain" in line]), (expected, []))
+
+    def test_a_file_that_cannot_be_written_out_is_a_difference_that_names_it(self):
+        blocks = iso9660.Image.blocks
+
+        def failing(image, entry, size=iso9660.BLOCK):  # the disk fills up as the first medium's Dao350.dll is written
+            if entry.path == DAO and image.path == self.media["unsigned"]:
+                raise OSError(28, "No space left on device")
+            return blocks(image, entry, size)
+
+        with mock.patch.object(iso9660.Image, "blocks", failing):
+            status, lines, _ = self.run_check("unsigned", "no commit")
+        self.assertEqual(status, EXIT_DIFFERENT, lines)
+        self.assertIn(f"  differs: {DAO} cannot be written out of the medium to make it again ([Errno 28] No space left"
+                      " on device), so nothing was compared", lines)
+        self.assertIn(f"{self.media['no commit']}: the same as commit", lines[-1])
 
     def test_only_a_commit_of_the_trusted_history_that_the_image_names_is_made_again(self):
         c = self.repo.commits

@@ -33,6 +33,7 @@ import payload
 import payload_list
 import signers
 import signing
+import toolchain
 
 DATE = 1262349296  # 2010-01-01 12:34:56 UTC: the commit's date
 KEYS: signing_keys.TestKeys | None = None
@@ -167,14 +168,16 @@ class MakeMedium(Medium):
             os.umask(previous)
         self.assertEqual(stat.S_IMODE(self.output.stat().st_mode), 0o664)
         self.assertEqual(len(os.listdir("/proc/self/fd")), descriptors, "every file make opened is closed")
-        self.assertEqual(os.listdir(self.out), ["medium.iso"])
+        self.assertEqual(sorted(os.listdir(self.out)), ["medium.iso", "medium.iso.buildinfo"])
+        self.assertEqual(toolchain.read_record(self.out / "medium.iso.buildinfo"), toolchain.installed())
+        self.assertEqual(stat.S_IMODE((self.out / "medium.iso.buildinfo").stat().st_mode), 0o664)
         self.assertEqual(log.splitlines(), [
             f"==> Leaving out {self.payload / 'for the vendor.txt'}: the medium takes only voabc.txt and vorncopy"
             " from the payload",
             "==> Hashing the payload for setup.exe's payload list",
             f"==> Building the release setup.exe, version 1.2.3, with the payload list of {len(self.files)} file(s)"
             f" ({self.release})",
-            f"==> Writing {self.output}"])
+            f"==> Writing {self.output}", f"==> Writing {self.output}.buildinfo"])
 
         (folder, version, verbose, list_file, listed), = stand_in.calls
         self.assertEqual((folder, version, verbose, list_file), (self.release, "1.2.3", False,
@@ -382,6 +385,7 @@ class SignedMedium(Medium):
         unsigned = self.folder / "unsigned.exe"
         unsigned.write_bytes(program_with_resources({3: {1: {1033: b"an icon"}}}))
         self.output.write_bytes(self.PREVIOUS)
+        toolchain.record_path(self.output).unlink()  # the earlier medium's, which a refusal leaves as it is
         self.assertRefused(signing.SigningError, "carries no signature to attach", self.request(signature=unsigned))
         unsigned.write_bytes(b"MZ no program")
         self.assertRefused(signing.SigningError, f"{unsigned}: ", self.request(signature=unsigned))

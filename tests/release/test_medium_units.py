@@ -25,6 +25,32 @@ import certificate_table  # noqa: E402
 import iso9660  # noqa: E402
 import payload  # noqa: E402
 import payload_list  # noqa: E402
+import toolchain  # noqa: E402
+
+
+class Toolchain(unittest.TestCase):
+    def test_versions_from_dpkgs_status_into_the_record_and_back_and_records_that_are_refused(self):
+        folder = Path(tempfile.mkdtemp(prefix="toolchain-"))
+        self.addCleanup(shutil.rmtree, folder, True)
+        installed = "install ok installed"
+        stanzas = [("xorriso", installed, "amd64", "1.5.4-4\nDescription: a\n Version: 9"),
+                   ("cmake", "deinstall ok config-files", "amd64", "3.25.1-1"), ("other", installed, "all", "1"),
+                   ("libssl3", installed, "amd64", "3.0.19-1"), ("libssl3", installed, "i386", "3.0.18-1")]
+        (folder / "status").write_text("\n".join(f"Package: {name}\nStatus: {status}\nArchitecture: {arch}\n"
+                                                 f"Version: {version}\n" for name, status, arch, version in stanzas))
+        versions = toolchain.installed(status=folder / "status")
+        self.assertEqual(versions, {"xorriso": "1.5.4-4", "libssl3:amd64": "3.0.19-1", "libssl3:i386": "3.0.18-1"})
+        self.assertEqual(toolchain.read_record(toolchain.write_record(folder / "m.iso", versions)), versions)
+        head = "Format: 1.0\nInstalled-Build-Depends:\n"
+        for content, message in {b"Format: 2.0\nInstalled-Build-Depends:\n": "does not begin with",
+                                 (head + " xorriso (= 1\x1b[2J)\n").encode(): "line 3 names no package",
+                                 (head + " xorriso (= 1),\n xorriso (= 2)\n").encode(): "line 4 names no package",
+                                 (head + " xorriso (= 1é)\n").encode(): "other than ASCII",
+                                 head.encode() + b" a (= 1),\n" * 9000: "larger than"}.items():
+            with self.subTest(message):
+                (folder / "record").write_bytes(content)
+                with self.assertRaisesRegex(toolchain.RecordError, message):
+                    toolchain.read_record(folder / "record")
 
 
 class Labels(unittest.TestCase):

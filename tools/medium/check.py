@@ -36,6 +36,7 @@ import build
 import certificate_table
 import iso9660
 import signers
+import toolchain
 from check_report import Report
 from image_comparison import compare
 from payload import ADDED, AUTORUN, LAUNCHER, autorun_label, is_payload_file, windows_name
@@ -54,6 +55,7 @@ class Request:
     ca: Path | None = None
     pinned_sha256: str | None = None
     trusted: list[tuple[str, str]] = field(default_factory=list)  # --trust: (as given, commit id)
+    buildinfo: Path | None = None  # the toolchain record of every medium, instead of each one's own
 
 
 def _launcher_tree(image: iso9660.Image) -> str:
@@ -136,12 +138,22 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
         print(f"{medium}: commit {commit[:12]} predates this check; check the medium with that commit's"
               " scripts/check-medium")
         return DIFFERENT
-    payload = request.payload
-    if payload is None:
-        payload = work / "payload"
-        shipped.extract(_launcher_tree(shipped), payload, leave_out=ADDED)
-
-    rebuilt = _remake(shipped, origin.version, checkout, payload, work, report)
+    # The verdict rests on the bytes alone: the record only explains a difference that its toolchain may.
+    record = request.buildinfo or toolchain.record_path(medium)
+    toolchain_notes = toolchain.compare_with_record(record) if record.is_file() else []
+    for line in toolchain_notes:
+        print(f"==> {line}", file=sys.stderr, flush=True)
+    payload, rebuilt = request.payload, None
+    try:
+        if payload is None:
+            payload = work / "payload"
+            shipped.extract(_launcher_tree(shipped), payload, leave_out=ADDED)
+    except iso9660.ExtractError as error:
+        for path, why in error.failures:
+            report.differs(f"{path} cannot be written out of the medium to make it again ({why}), so nothing was"
+                           " compared")
+    else:
+        rebuilt = _remake(shipped, origin.version, checkout, payload, work, report)
     if rebuilt is not None:
         compare(shipped, rebuilt, request.payload is not None, report)
     timestamp_anchors = work / "timestamp-authorities.pem" if authorities else None
@@ -164,6 +176,9 @@ def check_medium(medium: Path, request: Request, checkouts: Checkouts, work: Pat
         elif rebuilt is not None and path not in report.differing_paths:
             report.same(path)
 
+    if report.differences:
+        for line in toolchain_notes:
+            report.note(f"toolchain: {line}")
     version = origin.version or build.DEFAULT_VERSION
     print(f"{medium} against commit {commit[:12]} ({source}), version {version}:")
     print("\n".join(report.lines))

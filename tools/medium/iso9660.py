@@ -6,11 +6,15 @@ volume's end), so that a difference between two images can be named by what it i
 
 Written for checking media: nothing in an image is trusted to be well formed, and a record that points
 outside the image is an error (ImageError), never a silent skip. Nothing here holds more of an image in
-memory than a folder or one block of a file: files are read in blocks (Image.blocks), whatever their size.
+memory than a path table, one sector of a folder or one block of a file: files are read in blocks
+(Image.blocks), whatever their size. However an image is crafted, reading it takes time that grows with
+its size alone: a folder or a Rock Ridge continuation area that shares bytes with one already read is
+refused (a sound image never shares them), and no sector is read more than MAX_READS times over.
 """
 
 from __future__ import annotations
 
+import bisect
 import datetime
 import struct
 from dataclasses import dataclass, field
@@ -29,12 +33,26 @@ MAX_DEPTH = 64
 DIRECTORY, MULTI_EXTENT = 0x02, 0x80
 # The flags of a Rock Ridge NM entry: the name goes on in the next NM entry.
 NM_CONTINUE = 0x01
+# The longest name a file system of the checking machine holds, in bytes of UTF-8 (NAME_MAX).
+NAME_MAX = 255
+# How many times over the reader may read the bytes of one sector: the ISO 9660 and Rock Ridge passes read
+# each folder once, a relocated folder's first record is read once more, and each of its Rock Ridge
+# continuation areas once. A crafted image that would make it read more is refused.
+MAX_READS = 4
 
 ISO_9660, ROCK_RIDGE, JOLIET = "ISO 9660", "Rock Ridge", "Joliet"
 
 
 class ImageError(Exception):
     """The image is not one a disc reader would read: the message says where and why."""
+
+
+class ExtractError(ImageError):
+    """Files of an image that could not be written out: failures holds (path, why) for each."""
+
+    def __init__(self, failures: list[tuple[str, str]]):
+        super().__init__("; ".join(f"/{path}: {why}" for path, why in failures))
+        self.failures = failures
 
 
 # The files read whole are small (the launcher is a few hundred kilobytes); none may be larger than this.
@@ -103,18 +121,25 @@ class Image:
                     yield block
 
     def extract(self, tree: str, destination: Path, leave_out: tuple[str, ...] = ()) -> Path:
-        """The files and folders of one name tree in destination, but for the paths in leave_out."""
+        """The files and folders of one name tree in destination, but for the paths in leave_out. Every file
+        that can be written out is; ExtractError then names each that could not, and why."""
+        failures = []
         for path, entry in sorted(self.trees[tree].items()):
             if not path or path in leave_out:
                 continue
             target = destination / path
-            if entry.is_folder:
-                target.mkdir(parents=True, exist_ok=True)
-            else:
-                target.parent.mkdir(parents=True, exist_ok=True)
-                with open(target, "wb") as output:
-                    for block in self.blocks(entry):
-                        output.write(block)
+            try:
+                if entry.is_folder:
+                    target.mkdir(parents=True, exist_ok=True)
+                else:
+                    target.parent.mkdir(parents=True, exist_ok=True)
+                    with open(target, "wb") as output:
+                        for block in self.blocks(entry):
+                            output.write(block)
+            except (OSError, ValueError, ImageError) as error:
+                failures.append((path, str(error)))
+        if failures:
+            raise ExtractError(failures)
         return destination
 
     def files(self, tree: str) -> dict[str, Entry]:
@@ -134,12 +159,42 @@ def _text(raw: bytes, encoding: str = "ascii") -> str:
     return raw.decode(encoding, "replace").rstrip(" \0")
 
 
+class _Extents:
+    """Byte ranges of the image read for one purpose, which none may share with another: a set of sectors
+    marked whole, and within sectors, sorted ranges of bytes."""
+
+    def __init__(self, what: str):
+        self.what = what
+        self.sectors = bytearray()
+        self.parts: dict[int, list[tuple[int, int]]] = {}
+
+    def take_sectors(self, offset: int, length: int, label: str) -> None:
+        first, end = offset // SECTOR, -(-(offset + length) // SECTOR)
+        if len(self.sectors) < end:
+            self.sectors.extend(bytes(end - len(self.sectors)))
+        if any(self.sectors[first:end]):
+            raise ImageError(f"the {label} shares sectors with another {self.what} (at byte {offset})")
+        self.sectors[first:end] = b"\1" * (end - first)
+
+    def take_bytes(self, offset: int, length: int, label: str) -> None:
+        """A range that lies within one sector."""
+        parts = self.parts.setdefault(offset // SECTOR, [])
+        index = bisect.bisect(parts, (offset, offset + length))
+        if length and ((index and parts[index - 1][1] > offset) or
+                       (index < len(parts) and parts[index][0] < offset + length)):
+            raise ImageError(f"the {label} shares bytes with another {self.what} (at byte {offset})")
+        parts.insert(index, (offset, offset + length))
+
+
 class _Reader:
     def __init__(self, path: Path):
         self.path = path
         self.file = open(path, "rb")
         self.size = path.stat().st_size
         self.regions: list[Region] = []
+        # How many bytes of each sector have been read, to keep the whole reading within MAX_READS passes.
+        self.reads: dict[int, int] = {}
+        self.continuation_areas = _Extents("Rock Ridge continuation area")
         # Rock Ridge's SP entry: how many bytes begin every other system use field before its entries.
         self.skip = 0
         # Records without a Rock Ridge name, which each reader names its own way (Linux: the plain name
@@ -152,6 +207,13 @@ class _Reader:
 
     def read(self, offset: int, length: int, what: str) -> bytes:
         self.inside(offset, length, what)
+        end = offset + length
+        for sector in range(offset // SECTOR, -(-end // SECTOR)):
+            count = self.reads.get(sector, 0) + min(end, (sector + 1) * SECTOR) - max(offset, sector * SECTOR)
+            if count > MAX_READS * SECTOR:
+                raise ImageError(f"reading the {what} would read sector {sector} more than {MAX_READS} times over:"
+                                 " the image's structures share it")
+            self.reads[sector] = count
         self.file.seek(offset)
         return self.file.read(length)
 
@@ -237,6 +299,8 @@ class _Reader:
         root = Entry("", True, [(root_extent * SECTOR, root_size)], _date7(root_record[18:25]))
         entries[""] = root
         seen: set[int] = set()
+        # No two folders of a tree share a sector: one record may not make the reader read another's again.
+        folders = _Extents(f"{tree} folder")
         pending = [(root, 0)]
         while pending:
             folder, depth = pending.pop()
@@ -247,13 +311,14 @@ class _Reader:
                 raise ImageError(f"the {tree} tree is deeper than {MAX_DEPTH} folders")
             seen.add(offset)
             label = f"{tree} folder /{folder.path}"
-            data = self.read(offset, length, label)
+            self.inside(offset, length, label)
+            folders.take_sectors(offset, length, label)
             if claim_folders:
                 self.claim(offset, -(-length // SECTOR) * SECTOR, label)
             # A file larger than one extent has one record per extent, one after the other, each but the
             # last with the multi-extent flag: only such a record is continued by the next.
             continued: Entry | None = None
-            for record in self._records(data, label):
+            for record in self._records(offset, length, label):
                 child, multi_extent = self._entry(record, folder.path, tree, susp)
                 if continued is not None:
                     if child is None or child.path != continued.path or child.is_folder:
@@ -279,18 +344,17 @@ class _Reader:
                                  " ends before its next extent")
         return entries
 
-    @staticmethod
-    def _records(data: bytes, label: str):
-        position = 0
-        while position < len(data):
-            length = data[position]
-            if length == 0:  # the rest of this sector is padding
-                position = (position // SECTOR + 1) * SECTOR
-                continue
-            if length < 34 or position % SECTOR + length > SECTOR:
-                raise ImageError(f"a broken directory record in the {label} at byte {position}")
-            yield data[position : position + length]
-            position += length
+    def _records(self, offset: int, length: int, label: str):
+        """A folder's records, read a sector at a time (no record crosses a sector's end)."""
+        for start in range(0, length, SECTOR):
+            data = self.read(offset + start, min(SECTOR, length - start), label)
+            position = 0
+            while position < len(data) and data[position]:  # a zero length: the rest of the sector is padding
+                size = data[position]
+                if size < 34 or position + size > len(data):
+                    raise ImageError(f"a broken directory record in the {label} at byte {start + position}")
+                yield data[position : position + size]
+                position += size
 
     def _entry(self, record: bytes, parent: str, tree: str, susp: bool) -> tuple[Entry | None, bool]:
         """The entry a record names (None for a folder's own records and a relocated folder's), and whether
@@ -328,6 +392,12 @@ class _Reader:
                 flags |= DIRECTORY
         if "/" in name or name in ("", ".", ".."):
             raise ImageError(f"the {tree} tree has an entry with the name {name!r} in /{parent}")
+        # No file system of the checking machine holds such a name, so no file could be written out by it.
+        if "\0" in name:
+            raise ImageError(f"the {tree} tree has an entry with a NUL in its name {name!r} in /{parent}")
+        if len(name.encode("utf-8", "surrogatepass")) > NAME_MAX:
+            raise ImageError(f"the {tree} tree has an entry in /{parent} whose name is longer than {NAME_MAX} bytes:"
+                             f" {name[:40]!r}...")
         path = f"{parent}/{name}" if parent else name
         entry = Entry(path, bool(flags & DIRECTORY), [(extent * SECTOR, size)], _date7(record[18:25]))
         if "PX" in fields:
@@ -386,6 +456,10 @@ class _Reader:
                 raise ImageError(f"the Rock Ridge fields of {where} continue without end")
             block, offset, length = continuation
             label = f"Rock Ridge continuation area of {where}"
+            # Linux reads an area only within one sector; and no two records share one.
+            if offset + length > SECTOR:
+                raise ImageError(f"the {label} crosses the end of its sector")
+            self.continuation_areas.take_bytes(block * SECTOR + offset, length, label)
             area, position = self.read(block * SECTOR + offset, length, label), 0
             self.claim(block * SECTOR + offset, length, label)
         if name_parts:

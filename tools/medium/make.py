@@ -19,6 +19,7 @@ import payload as medium_payload
 import payload_list
 import signers
 import signing
+import toolchain
 from build import BuildError, clean_environment
 from payload import AUTORUN, LAUNCHER, PayloadError
 from signing import SigningError
@@ -238,6 +239,11 @@ def _make_locked(request: Request, found: medium_payload.Payload, listing: Listi
         write_image(request, found, launcher, source, scratch, log_file, listing.check_unchanged)
     except BuildError as error:
         raise BuildError(f"{error}\n(the whole output is in {log_file})") from None
+    # The toolchain beside the image, for check-medium to explain a difference with (the image stays as it is).
+    try:
+        log(f"Writing {toolchain.write_record(request.output, toolchain.installed(), 0o666 & ~_umask())}")
+    except (toolchain.RecordError, OSError) as error:
+        raise BuildError(f"the image is written, but the record of its toolchain is not: {error}") from None
 
 
 def _signature_of(program: Path) -> bytes:

@@ -42,8 +42,9 @@ byte for byte, for the same commit and payload (and key, when signed without a t
 it, and the signature's signing time, is the commit's time (SOURCE_DATE_EPOCH when set; outside a git
 checkout 2000-01-01 00:00:00 UTC). setup.exe comes from build/win32 (RELEASE_BUILD_DIR names another
 build folder of the win32 preset), built first when missing or out of date; build output goes to
-build/make-medium.log. An existing OUTPUT is replaced only once the new image is complete. Prints the
-image's SHA-256.
+build/make-medium.log. An existing OUTPUT is replaced only once the new image is complete. Beside it,
+OUTPUT.iso.buildinfo names the exact versions of the Debian packages that made its bytes: keep it with the
+release, for check-medium to explain a difference with. Prints the image's SHA-256.
 
 Signing: setup.exe gets an Authenticode signature (SHA-256) made by osslsigncode with a key in a PKCS#12
 file or on a PKCS#11 token. The certificate must be valid now and allow code signing. Secrets never go on
@@ -62,7 +63,9 @@ images byte for byte. A difference is named by file and name tree (Rock Ridge, J
 file system is named when present), or by the part of the image that holds it (system area, descriptors,
 folders, path tables, gaps, data past the volume's end). The signature of setup.exe is verified and its
 signer shown; --ca and --signer-sha256 check who signed it, and without --signer-sha256 so do the
-fingerprints that the commit lists in release/signers.sha256.
+fingerprints that the commit lists in release/signers.sha256. Where the medium's toolchain record
+(SHIPPED.iso.buildinfo, or --buildinfo) names other package versions than this machine's, a difference is
+explained with them; the verdict rests on the bytes alone.
 
 Exit status: 0 every medium is the same, and every signer was checked; 1 a medium differs, cannot be
 checked, or names a commit outside the vendor's history; 2 a usage error; 3 the same except for what was
@@ -123,6 +126,9 @@ def check_parser(prog: str) -> argparse.ArgumentParser:
                         " so that its files are compared too (without it they are reported as not checked)")
     parser.add_argument("--ca", type=Path, metavar="FILE", help="the vendor's trust anchors (PEM): the signer's"
                         " chain must lead to them")
+    parser.add_argument("--buildinfo", type=Path, metavar="FILE", help="the toolchain record that make-medium"
+                        " wrote beside the image (default: SHIPPED.iso.buildinfo, when there): where this machine's"
+                        " toolchain differs from it, a difference is explained by it")
     parser.add_argument("--signer-sha256", metavar="HEX|FILE", help="the expected signer: its certificate's"
                         " SHA-256 fingerprint, or the certificate as a file (instead of the fingerprints that the"
                         " commit lists in release/signers.sha256)")
@@ -205,6 +211,8 @@ def run_check(arguments: list[str], prog: str) -> int:
         raise payload.PayloadError(f"the payload folder {options.payload} does not exist")
     if options.ca is not None and not options.ca.is_file():
         raise payload.PayloadError(f"the trust anchors {options.ca} do not exist")
+    if options.buildinfo is not None and not options.buildinfo.is_file():
+        raise payload.PayloadError(f"the toolchain record {options.buildinfo} does not exist")
     pinned = None
     if options.signer_sha256:
         try:
@@ -218,6 +226,7 @@ def run_check(arguments: list[str], prog: str) -> int:
             raise payload.PayloadError(f"--trust {ref} names no commit of this repository")
         trusted.append((ref, commit))
     request = check.Request(options.media, options.commit, options.payload, options.ca, pinned, trusted)
+    request.buildinfo = options.buildinfo
     scratch = Path(tempfile.mkdtemp(prefix="check-medium-"))
     try:
         return check.check(request, scratch)
