@@ -13,7 +13,6 @@
 #include "common/ansi_code_page_win32.h"
 #include "common/windows_directory_win32.h"
 #include "setup/base_directory.h"
-#include "setup/paint_warm_up.h"
 #include "setup/setup_window.h"
 #include "win32/dpi.h"
 #include "win32/executable_path.h"
@@ -52,8 +51,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Before any DLL is loaded at run time: the medium's folder must never supply one.
   win32::HardenProcess();
   win32::DeclareDpiAware();
-  // The first paint's slowest parts start on a second thread while this one makes the window.
-  setup::PaintWarmUp warmUp(instance);
 
   // The launcher's own folder, fixed before anything holds it.
   const std::wstring executablePath = win32::ExecutablePath();
@@ -78,7 +75,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   if (window.Create()) {
     window.RunLoadStep();
     window.Connect(run);
-    warmUp.HandTo(window);
     window.Show();
     ending = RunUntilTheEnd(window, run, exitCode);
   }

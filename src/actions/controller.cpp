@@ -26,7 +26,7 @@ Next Controller::Step() {
   if (button_.Filling()) return RunClickPiece([this] { return button_.Continue(context_); });
   if (waiting_.empty()) return Next::Wait;
   const Event next = waiting_.front();
-  waiting_.pop_front();
+  waiting_.erase(waiting_.begin());
   if (next == Event::Confirm) {
     const Next confirmed = Confirm();
     if (Ends(confirmed)) return confirmed;

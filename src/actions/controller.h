@@ -8,9 +8,9 @@
 // holds; one that comes while the button is disabled is ignored, as the button itself would ignore it.
 #pragma once
 
-#include <deque>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "actions/notes_toggle.h"
 
@@ -63,7 +63,7 @@ class Controller {
   PictureButtonContext context_;
   PictureButton button_;
   // The picture button's clicks and the confirmations that came while a click was busy, in order.
-  std::deque<Event> waiting_;
+  std::vector<Event> waiting_;
   std::optional<ClickOutcome> lastClick_;
 };
 

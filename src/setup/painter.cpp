@@ -1,5 +1,6 @@
 #include "setup/painter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -46,9 +47,11 @@ win32::UniqueFont MakeFont(const FontSpec& spec, int dpi) {
 Painter::Painter(HINSTANCE instance, int dpi) : dpi_(dpi), pictures_(instance) {}
 
 HFONT Painter::Font(const FontSpec& spec) {
-  auto& font = fonts_[&spec];
-  if (!font) font = MakeFont(spec, dpi_);
-  return font.get();
+  auto made =
+      std::find_if(fonts_.begin(), fonts_.end(), [&spec](const auto& font) { return font.first == &spec; });
+  if (made == fonts_.end()) made = fonts_.insert(made, {&spec, win32::UniqueFont()});
+  if (!made->second) made->second = MakeFont(spec, dpi_);
+  return made->second.get();
 }
 
 void Painter::PaintWindow(HWND window) {

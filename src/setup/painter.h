@@ -5,8 +5,9 @@
 
 #include <windows.h>
 
-#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "common/geometry.h"
 #include "setup/layout.h"
@@ -38,9 +39,6 @@ class Painter {
   // The notes panel's colours into its DC; the brush for its background.
   HBRUSH PanelColors(HDC dc);
 
-  // Pictures made ahead on another thread, which has ended (PictureCache::Adopt).
-  void AdoptPictures(PictureCache&& made) { pictures_.Adopt(std::move(made)); }
-
   // The picture button's background, which changes once the notes have been read.
   common::Rgb PictureButtonColor() const { return pictureButtonColor_; }
   void SetPictureButtonColor(common::Rgb color) { pictureButtonColor_ = color; }
@@ -55,7 +53,8 @@ class Painter {
 
   int dpi_;
   PictureCache pictures_;
-  std::map<const FontSpec*, win32::UniqueFont> fonts_;
+  // The few fonts of the table, each made at its first use.
+  std::vector<std::pair<const FontSpec*, win32::UniqueFont>> fonts_;
   win32::UniqueBrush panelBrush_;
   std::unique_ptr<win32::Surface> background_;  // the painted rows of the window and of the strip
   std::unique_ptr<win32::Surface> stripBackground_;

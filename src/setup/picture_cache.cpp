@@ -35,24 +35,16 @@ const common::Bitmap32* PictureCache::Original(Picture picture) {
 
 const common::Bitmap32* PictureCache::Scaled(Picture picture, int width, int height) {
   if (width < 1 || height < 1) return nullptr;
-  const auto key = std::make_tuple(picture, width, height);
-  if (auto found = scaled_.find(key); found != scaled_.end()) return &found->second;
+  for (const ScaledPicture& made : scaled_) {
+    if (made.picture == picture && made.width == width && made.height == height) return &made.bitmap;
+  }
   const common::Bitmap32* original = Original(picture);
   if (!original) return nullptr;
-  auto [entry, inserted] = scaled_.emplace(key, original->width == width && original->height == height
-                                                    ? *original
-                                                    : common::ScaleByAreaAverage(*original, width, height));
-  return &entry->second;
-}
-
-void PictureCache::Adopt(PictureCache&& other) {
-  for (std::size_t index = 0; index < kPictureCount; ++index) {
-    if (decoded_[index] || !other.originals_[index]) continue;
-    originals_[index] = std::move(other.originals_[index]);
-    decoded_[index] = true;
-  }
-  // Sizes this cache already has stay as they are; the others move over without a copy.
-  scaled_.merge(other.scaled_);
+  scaled_.push_front({picture, width, height,
+                      original->width == width && original->height == height
+                          ? *original
+                          : common::ScaleByAreaAverage(*original, width, height)});
+  return &scaled_.front().bitmap;
 }
 
 }  // namespace setup

@@ -64,8 +64,6 @@ class SetupWindow final : public win32::Window {
   void RefuseMedium(std::wstring message);
   // The box of a refusal not shown yet, if there is one.
   void ShowRefusal();
-  // Pictures made ahead on another thread, which has ended (see paint_warm_up.h).
-  void AdoptPictures(PictureCache&& made) { painter_.AdoptPictures(std::move(made)); }
 
   // --- For the tests ---
   // The child window of a row (Text2, Picture1, the buttons, the lists); NULL for painted rows.

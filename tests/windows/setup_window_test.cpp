@@ -357,33 +357,4 @@ TEST(PictureCache, ScalesOnceAndKeepsTheIconsTransparency) {
   EXPECT_EQ(cache.Scaled(setup::Picture::LeftPicture, 0, 10), nullptr);
 }
 
-// The pictures the start-up's second thread made are used as they are; what it failed to make the
-// window's own cache makes, so that a failure there never leaves a picture blank.
-TEST(PictureCache, AdoptsWhatAnotherCacheMadeButNotItsFailures) {
-  const HINSTANCE program = ::GetModuleHandleW(nullptr);
-  setup::PictureCache made(program);
-  const common::Bitmap32* strip = made.Scaled(setup::Picture::BottomPicture, 410, 109);
-  const common::Bitmap32* left = made.Original(setup::Picture::LeftPicture);
-  ASSERT_NE(strip, nullptr);
-  ASSERT_NE(left, nullptr);
-  const std::uint32_t* leftPixels = left->pixels.data();
-  setup::PictureCache cache(program);
-  ASSERT_NE(cache.Original(setup::Picture::BottomPicture), nullptr);
-  const std::uint32_t* ownBottomPixels = cache.Original(setup::Picture::BottomPicture)->pixels.data();
-  cache.Adopt(std::move(made));
-  EXPECT_EQ(cache.Scaled(setup::Picture::BottomPicture, 410, 109), strip);
-  ASSERT_NE(cache.Original(setup::Picture::LeftPicture), nullptr);
-  EXPECT_EQ(cache.Original(setup::Picture::LeftPicture)->pixels.data(), leftPixels);
-  EXPECT_EQ(cache.Original(setup::Picture::BottomPicture)->pixels.data(), ownBottomPixels);  // kept
-
-  // A module without the program's pictures stands for a thread whose decoding failed.
-  setup::PictureCache failed(::GetModuleHandleW(L"kernel32.dll"));
-  ASSERT_EQ(failed.Scaled(setup::Picture::LeftPicture, 93, 319), nullptr);
-  setup::PictureCache window(program);
-  window.Adopt(std::move(failed));
-  const common::Bitmap32* remade = window.Scaled(setup::Picture::LeftPicture, 93, 319);
-  ASSERT_NE(remade, nullptr);
-  EXPECT_EQ(remade->width, 93);
-}
-
 }  // namespace

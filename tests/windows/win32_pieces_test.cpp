@@ -17,7 +17,6 @@
 #include "win32/surface.h"
 #include "win32/system_library.h"
 #include "win32/unique_handle.h"
-#include "win32/worker_thread.h"
 
 namespace {
 
@@ -57,44 +56,6 @@ TEST(UniqueHandle, ClosesExactlyOnceAndHandsOwnershipOn) {
   win32::UniqueKernelHandle adopted(released);
   adopted.reset();
   EXPECT_FALSE(IsOpenHandle(released));
-}
-
-// Work that throws stays on its thread and reads as unfinished, so that the caller does it itself.
-TEST(WorkerThread, RunsTheWorkOnAThreadOfItsOwnAndTellsWhetherItFinished) {
-  struct Work {
-    bool fail = false;
-    DWORD thread = 0;
-  };
-  const auto run = [](void* context) {
-    auto& work = *static_cast<Work*>(context);
-    work.thread = ::GetCurrentThreadId();
-    if (work.fail) throw std::bad_alloc();
-  };
-
-  Work finishing;
-  win32::WorkerThread finished(run, &finishing);
-  EXPECT_TRUE(finished.Join());
-  EXPECT_NE(finishing.thread, 0u);
-  EXPECT_NE(finishing.thread, ::GetCurrentThreadId());
-  EXPECT_TRUE(finished.Join());
-
-  Work throwing{.fail = true};
-  win32::WorkerThread failed(run, &throwing);
-  EXPECT_FALSE(failed.Join());
-  EXPECT_NE(throwing.thread, 0u);
-  EXPECT_FALSE(failed.Join());
-
-  // Never joined by hand: the end of the scope waits for the work.
-  bool ended = false;
-  {
-    win32::WorkerThread slow(
-        [](void* context) {
-          ::Sleep(100);
-          *static_cast<bool*>(context) = true;
-        },
-        &ended);
-  }
-  EXPECT_TRUE(ended);
 }
 
 TEST(UniqueHandle, FileHandlesTreatInvalidHandleValueAsEmpty) {
