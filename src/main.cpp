@@ -62,9 +62,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   actions::Win32FileSystem files;
   // The payload list is looked up at the first file used, the platform's hash made at the first hash:
   // neither costs the start anything.
-  actions::CryptoApiSha256 hashes;
-  actions::PayloadGuard guard([instance] { return setup::PayloadListResource(instance); }, hashes,
-                              [&window](std::wstring_view file) { window.RefuseMedium(file); });
+  actions::CryptoApiDigests hashes;
+  actions::PayloadGuard guard(
+      [instance] { return setup::PayloadListResource(instance); }, hashes,
+      [&window](std::wstring_view file, actions::RefusalCause cause) { window.RefuseMedium(file, cause); });
   actions::Controller controller(
       {baseDirectory, window.Notes(), files, common::GetWinDir, common::DecodeAnsiCodePage, &guard});
   actions::RunState run(controller);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,22 +24,38 @@ inline constexpr std::wstring_view kRefusalBeforePath = L"安装盘上的文件 
 inline constexpr std::wstring_view kRefusalAfterPath =
     L" 与发行者签名时的文件不一致，安装盘可能已损坏或被改动。\n\n"
     L"安装程序不会再从此安装盘复制或启动任何文件。";
-std::wstring RefusalMessage(std::wstring_view relativePath);
+// Where the platform has no hash the list can vouch with: what is true is that this Windows cannot
+// check the medium, not that the medium is damaged.
+inline constexpr std::wstring_view kCannotCheckMessage =
+    L"此 Windows 无法校验安装盘上的文件：系统未能提供所需的 SHA-256 或 SHA-1 校验。"
+    L"安装盘本身未必有问题。\n\n"
+    L"未经校验，安装程序不会从此安装盘复制或启动任何文件。";
 
-// One SHA-256 over bytes handed to it in pieces, by the platform.
-class Sha256Run {
+// Why the medium was refused at a file.
+enum class RefusalCause {
+  NotAsSigned,  // the file is not the one the list names, or the list vouches for nothing
+  CannotHash,   // the platform could not hash it with either digest the list carries
+};
+std::wstring RefusalMessage(std::wstring_view relativePath, RefusalCause cause = RefusalCause::NotAsSigned);
+
+enum class DigestKind { Sha256, Sha1 };
+
+// One digest over bytes handed to it in pieces, by the platform.
+class DigestRun {
  public:
-  virtual ~Sha256Run() = default;
+  virtual ~DigestRun() = default;
+  virtual DigestKind Kind() const = 0;
   virtual bool Add(std::string_view bytes) = 0;
-  // The digest of everything added; empty when the platform failed.
-  virtual std::optional<Sha256Digest> Finish() = 0;
+  // The digest of everything added, into a span of its kind's length; false when the platform failed.
+  virtual bool Finish(std::span<std::uint8_t> digest) = 0;
 };
 
-class Sha256Source {
+// The best digest the platform offers: SHA-256, else SHA-1.
+class DigestSource {
  public:
-  virtual ~Sha256Source() = default;
-  // Null where the platform cannot hash.
-  virtual std::unique_ptr<Sha256Run> Start() = 0;
+  virtual ~DigestSource() = default;
+  // Null where the platform can hash with neither.
+  virtual std::unique_ptr<DigestRun> Start() = 0;
 };
 
 // A file the check reads through a handle that whoever opened it holds.
@@ -52,8 +69,8 @@ class HeldFile {
 // The list's text as the program carries it; empty when the program carries no list.
 using PayloadListLoader = std::function<std::optional<std::string>()>;
 // Tells the user that the medium is refused, naming the file that failed (relative to the base
-// directory), and disables "确认". Called once, at the first failure.
-using RefusalNotice = std::function<void(std::wstring_view relativePath)>;
+// directory) and why, and disables "确认". Called once, at the first failure.
+using RefusalNotice = std::function<void(std::wstring_view relativePath, RefusalCause cause)>;
 
 enum class Verdict {
   Unchecked,  // the program carries no list: the file is used as it always was
@@ -63,7 +80,7 @@ enum class Verdict {
 
 class PayloadGuard {
  public:
-  PayloadGuard(PayloadListLoader loadList, Sha256Source& hashes, RefusalNotice refuse)
+  PayloadGuard(PayloadListLoader loadList, DigestSource& hashes, RefusalNotice refuse)
       : loadList_(std::move(loadList)), hashes_(hashes), refuse_(std::move(refuse)) {}
 
   // Whether the program carries a list (damaged or not): the list is looked up at the first question.
@@ -83,10 +100,10 @@ class PayloadGuard {
   const Loaded* Load();
   template <typename Hash>
   Verdict CheckWith(std::wstring_view relativePath, Hash hash);
-  Verdict Refuse(std::wstring_view relativePath);
+  Verdict Refuse(std::wstring_view relativePath, RefusalCause cause = RefusalCause::NotAsSigned);
 
   PayloadListLoader loadList_;
-  Sha256Source& hashes_;
+  DigestSource& hashes_;
   RefusalNotice refuse_;
   bool looked_ = false;
   std::optional<Loaded> loaded_;  // empty when the program carries no list

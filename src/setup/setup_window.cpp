@@ -127,15 +127,15 @@ HBRUSH SetupWindow::OnControlColor(UINT /*message*/, HDC dc, HWND control) {
   return painter_.PanelColors(dc);
 }
 
-void SetupWindow::RefuseMedium(std::wstring_view relativePath) {
+void SetupWindow::RefuseMedium(std::wstring_view relativePath, actions::RefusalCause cause) {
   if (const HWND confirm = controls_.WindowOf(Row::cmdContinue)) ::EnableWindow(confirm, FALSE);
-  refusal_.emplace(relativePath);
+  refusal_.emplace(actions::RefusalMessage(relativePath, cause));
   ::PostMessageW(hwnd(), kShowRefusalMessage, 0, 0);
 }
 
 void SetupWindow::ShowRefusal() {
   if (!refusal_) return;
-  const std::wstring message = actions::RefusalMessage(*refusal_);
+  const std::wstring message = std::move(*refusal_);
   refusal_.reset();
   const std::wstring caption(kWindowCaption);
   ::MessageBoxW(hwnd(), message.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);

@@ -56,10 +56,10 @@ class SetupWindow final : public win32::Window {
   // What the controller changes, as the user sees it.
   actions::NotesView& Notes() { return notes_; }
   // A file of the medium failed the payload check: "确认" is disabled for good at once, and a message
-  // box owned by the window, under its caption, names the file and says that nothing more will be used.
-  // The box waits for the message loop, since a click never handles messages inside it (the box's own
-  // loop would); after the loop has ended, ShowRefusal shows it.
-  void RefuseMedium(std::wstring_view relativePath);
+  // box owned by the window, under its caption, names the file (or says that this Windows cannot check
+  // it) and says that nothing more will be used. The box waits for the message loop, since a click never
+  // handles messages inside it (the box's own loop would); after the loop has ended, ShowRefusal shows it.
+  void RefuseMedium(std::wstring_view relativePath, actions::RefusalCause cause);
   // The box of a refusal not shown yet, if there is one.
   void ShowRefusal();
   // Pictures made ahead on another thread, which has ended (see paint_warm_up.h).
@@ -90,7 +90,7 @@ class SetupWindow final : public win32::Window {
 
   HINSTANCE instance_;
   int dpi_;
-  std::optional<std::wstring> refusal_;  // the file named by a refusal whose box is still to come
+  std::optional<std::wstring> refusal_;  // the message of a refusal whose box is still to come
   Painter painter_;
   ChildControls controls_;
   KeysAndFocus keys_{controls_};

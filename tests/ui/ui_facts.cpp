@@ -100,7 +100,8 @@ int main() {
                }) +
           "},\n";
   json += "  \"refusal\": {\"before_path\": " + Quoted(actions::kRefusalBeforePath) +
-          ", \"after_path\": " + Quoted(actions::kRefusalAfterPath) + "}\n}\n";
+          ", \"after_path\": " + Quoted(actions::kRefusalAfterPath) +
+          ", \"cannot_check\": " + Quoted(actions::kCannotCheckMessage) + "}\n}\n";
   std::fputs(json.c_str(), stdout);
   return 0;
 }

@@ -665,8 +665,10 @@ class CheckedMediumTest : public PictureButtonTest {
     // Afresh each time, as the tests that go through several media call this again.
     view = FakeView{};
     refusals.clear();
+    causes.clear();
     listLookups = 0;
     hashes.unavailable = false;
+    hashes.kind = actions::DigestKind::Sha256;
     hashes.runs = 0;
     windowsDirectory = L"C:\\WINNT";
     WriteNotes(kNotes);
@@ -679,7 +681,11 @@ class CheckedMediumTest : public PictureButtonTest {
           ++listLookups;
           return list;
         },
-        hashes, [this](std::wstring_view file) { refusals.emplace_back(file); });
+        hashes,
+        [this](std::wstring_view file, actions::RefusalCause cause) {
+          refusals.emplace_back(file);
+          causes.push_back(cause);
+        });
     controller.emplace(actions::PictureButtonContext{
         baseDirectory, view, *files_, [this] { return windowsDirectory; }, test_text::DecodeCp936, &*guard});
   }
@@ -693,8 +699,9 @@ class CheckedMediumTest : public PictureButtonTest {
  public:
   std::optional<std::string> list;
   int listLookups = 0;
-  test_payload::FakeSha256 hashes;
+  test_payload::FakeDigests hashes;
   std::vector<std::wstring> refusals;
+  std::vector<actions::RefusalCause> causes;
   std::optional<actions::PayloadGuard> guard;
 };
 
@@ -814,35 +821,58 @@ TEST_F(CheckedMediumTest, NotesReadOnlyPartWayAreNotShownButRefuseNothing) {
 }
 
 TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseTheFirstFileUsed) {
+  using enum actions::RefusalCause;
   const struct {
     const char* what;
     std::function<void(CheckedMediumTest&)> arrange;
+    actions::RefusalCause cause;
   } cases[] = {
-      {"a damaged list", [](CheckedMediumTest& test) { test.list = *test.list + "\n"; }},
-      {"an empty resource", [](CheckedMediumTest& test) { test.list = ""; }},
+      {"a damaged list", [](CheckedMediumTest& test) { test.list = *test.list + "\n"; }, NotAsSigned},
+      {"an empty resource", [](CheckedMediumTest& test) { test.list = ""; }, NotAsSigned},
       {"notes the list does not name",
        [](CheckedMediumTest& test) {
          test.list = test_payload::ListOf({{"vorncopy\\Dao350.dll", kDao}});
-       }},
-      {"a platform without the hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; }},
+       },
+       NotAsSigned},
+      {"a platform with neither hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; },
+       CannotHash},
   };
-  for (const auto& [what, arrange] : cases) {
+  for (const auto& [what, arrange, cause] : cases) {
     TearDown();  // a fresh medium and run for each
     SetUp();
     arrange(*this);
     EXPECT_EQ(Click(), kRefusedShow) << what;
     EXPECT_EQ(view.panelText, L"") << what;
     EXPECT_EQ(refusals, std::vector<std::wstring>{L"voabc.txt"}) << what;
+    EXPECT_EQ(causes, std::vector<actions::RefusalCause>{cause}) << what;
     ExpectNothingDeployed();
   }
+  // The one message that names no file: it is the platform that fails, not the medium.
+  EXPECT_EQ(actions::RefusalMessage(L"voabc.txt", CannotHash).find(L"voabc.txt"), std::wstring::npos);
+}
+
+// Where the platform offers SHA-1 alone, the list's SHA-1 vouches for the genuine medium, and a changed
+// byte is still refused.
+TEST_F(CheckedMediumTest, WithSha1AloneTheGenuineMediumIsUsedAsAlways) {
+  hashes.kind = actions::DigestKind::Sha1;
+  WriteNotes("genuine notez");
+  EXPECT_EQ(Click(), kRefusedShow);
+  EXPECT_EQ(causes, std::vector<actions::RefusalCause>{actions::RefusalCause::NotAsSigned});
+  TearDown();
+  SetUp();
+  hashes.kind = actions::DigestKind::Sha1;
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), kJet);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
+  EXPECT_TRUE(refusals.empty());
 }
 
 // Asked directly, a guard without a list checks nothing and refuses nothing.
 TEST(PayloadGuard, WithoutAListAFileIsUncheckedAndNothingIsRefused) {
-  test_payload::FakeSha256 hashes;
+  test_payload::FakeDigests hashes;
   int refusals = 0;
   actions::PayloadGuard guard([] { return std::optional<std::string>{}; }, hashes,
-                              [&refusals](std::wstring_view) { ++refusals; });
+                              [&refusals](std::wstring_view, actions::RefusalCause) { ++refusals; });
   EXPECT_EQ(guard.Check(L"voabc.txt", std::string_view("notes")), actions::Verdict::Unchecked);
   EXPECT_FALSE(guard.Checks());
   EXPECT_FALSE(guard.Untrusted());

@@ -173,10 +173,11 @@ class CheckedHandOver : public testing::Test {
   }
 
   std::optional<std::string> list = test_payload::ListOf({{"vorncopy\\tarvinxp.exe", "installer"}});
-  test_payload::FakeSha256 hashes;
+  test_payload::FakeDigests hashes;
   std::vector<std::wstring> refusals;
-  actions::PayloadGuard guard{[this] { return list; }, hashes,
-                              [this](std::wstring_view file) { refusals.emplace_back(file); }};
+  actions::PayloadGuard guard{
+      [this] { return list; }, hashes,
+      [this](std::wstring_view file, actions::RefusalCause) { refusals.emplace_back(file); }};
   FakeOpener opener;
   ScriptedStarter starter{actions::StartResult::kStarted, true};
 };
@@ -212,8 +213,9 @@ TEST_F(CheckedHandOver, AChangedInstallerIsNotStartedAndTheUserIsTold) {
       {"a read that fails", "installer", 5},
   };
   for (const auto& [what, contents, readFailsAt] : changed) {
-    actions::PayloadGuard fresh{[this] { return list; }, hashes,
-                                [this](std::wstring_view file) { refusals.emplace_back(file); }};
+    actions::PayloadGuard fresh{
+        [this] { return list; }, hashes,
+        [this](std::wstring_view file, actions::RefusalCause) { refusals.emplace_back(file); }};
     refusals.clear();
     opener.contents = contents;
     opener.readFailsAt = readFailsAt;
