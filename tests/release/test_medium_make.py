@@ -234,7 +234,7 @@ class MakeMedium(Medium):
 
     def test_a_program_that_carries_another_list_or_none_is_refused(self):
         self.repository()
-        other = payload_list.HEADER + b"0" * 64 + b" 1 voabc.txt\n"
+        other = payload_list.HEADER + b"0" * 64 + b" " + b"0" * 40 + b" 1 voabc.txt\n"
         error = self.assertRefused(build.BuildError, "carries another payload list", builder=StandIn(other))
         self.assertIn("voabc.txt holds", str(error))
         self.assertRefused(build.BuildError, "does not read back: the program carries none", builder=StandIn(b""))
