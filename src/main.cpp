@@ -62,7 +62,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   actions::Win32FileSystem files;
   // The payload list is looked up at the first file used, the platform's hash made at the first hash:
   // neither costs the start anything.
-  actions::CryptoApiSha256 hashes;
+  actions::CryptoApiDigests hashes;
   actions::PayloadGuard guard([instance] { return setup::PayloadListResource(instance); }, hashes,
                               [&window, &programName](const actions::Refusal& refusal) {
                                 window.RefuseMedium(actions::RefusalMessage(refusal, programName));

@@ -1,5 +1,6 @@
 #include "actions/payload_check.h"
 
+#include <algorithm>
 #include <string>
 
 namespace actions {
@@ -8,16 +9,23 @@ namespace {
 
 constexpr std::size_t kHeldFileChunkBytes = 64 * 1024;
 
-// What the hashing of a file came to: its size and digest, or nothing when it could not be read or
-// hashed whole.
-struct Measured {
-  std::uint64_t size = 0;
-  Sha256Digest sha256{};
-};
+// What the hashing of a file came to.
+enum class Measure { Matches, Differs, CannotHash };
+
+// Finishes a run over the whole file and compares it with the line's digest of the same kind.
+Measure Compare(DigestRun& run, const PayloadEntry& entry) {
+  const std::span<const std::uint8_t> listed =
+      run.Kind() == DigestKind::Sha256 ? std::span<const std::uint8_t>(entry.sha256) : std::span(entry.sha1);
+  Sha256Digest digest{};
+  const std::span<std::uint8_t> got = std::span(digest).first(listed.size());
+  if (!run.Finish(got)) return Measure::CannotHash;
+  return std::equal(got.begin(), got.end(), listed.begin()) ? Measure::Matches : Measure::Differs;
+}
 
 }  // namespace
 
 std::wstring RefusalMessage(const Refusal& refusal, std::wstring_view programName) {
+  if (refusal.reason == RefusalReason::CannotHash) return std::wstring(kCannotCheckMessage);
   const bool damagedList = refusal.reason == RefusalReason::ListDamaged;
   std::wstring message(damagedList ? kDamagedListBeforeProgram : kRefusalBeforePath);
   message += damagedList ? programName : std::wstring_view(refusal.file);
@@ -61,7 +69,7 @@ Verdict PayloadGuard::Refuse(RefusalReason reason, std::wstring_view relativePat
   return Verdict::Refused;
 }
 
-// hash(entry) gives the file's measure, or nothing; it may stop early at a file longer than listed.
+// hash(entry) measures the file against its line; it may stop early at a file longer than listed.
 template <typename Hash>
 Verdict PayloadGuard::CheckWith(std::wstring_view relativePath, Hash hash) {
   const Loaded* loaded = Load();
@@ -70,42 +78,43 @@ Verdict PayloadGuard::CheckWith(std::wstring_view relativePath, Hash hash) {
   if (!loaded->list) return Refuse(RefusalReason::ListDamaged, relativePath);
   const PayloadEntry* entry = loaded->list->Find(relativePath);
   if (!entry) return Refuse(RefusalReason::FileDiffers, relativePath);
-  const std::optional<Measured> measured = hash(*entry);
-  if (!measured || measured->size != entry->size || measured->sha256 != entry->sha256)
-    return Refuse(RefusalReason::FileDiffers, relativePath);
-  return Verdict::Genuine;
+  switch (hash(*entry)) {
+    case Measure::Matches:
+      return Verdict::Genuine;
+    case Measure::CannotHash:
+      return Refuse(RefusalReason::CannotHash, relativePath);
+    case Measure::Differs:
+      break;
+  }
+  return Refuse(RefusalReason::FileDiffers, relativePath);
 }
 
 Verdict PayloadGuard::Check(std::wstring_view relativePath, std::string_view bytes) {
-  return CheckWith(relativePath, [&](const PayloadEntry& entry) -> std::optional<Measured> {
-    if (bytes.size() != entry.size) return std::nullopt;
-    const std::unique_ptr<Sha256Run> run = hashes_.Start();
-    if (!run || !run->Add(bytes)) return std::nullopt;
-    const std::optional<Sha256Digest> digest = run->Finish();
-    if (!digest) return std::nullopt;
-    return Measured{bytes.size(), *digest};
+  return CheckWith(relativePath, [&](const PayloadEntry& entry) {
+    if (bytes.size() != entry.size) return Measure::Differs;
+    const std::unique_ptr<DigestRun> run = hashes_.Start();
+    if (!run || !run->Add(bytes)) return Measure::CannotHash;
+    return Compare(*run, entry);
   });
 }
 
 Verdict PayloadGuard::Check(std::wstring_view relativePath, HeldFile& file) {
-  return CheckWith(relativePath, [&](const PayloadEntry& entry) -> std::optional<Measured> {
-    const std::unique_ptr<Sha256Run> run = hashes_.Start();
-    if (!run) return std::nullopt;
+  return CheckWith(relativePath, [&](const PayloadEntry& entry) {
+    const std::unique_ptr<DigestRun> run = hashes_.Start();
+    if (!run) return Measure::CannotHash;
     std::string buffer(kHeldFileChunkBytes, '\0');
-    Measured measured;
+    std::uint64_t size = 0;
     for (;;) {
       const std::optional<std::size_t> got = file.Read(buffer);
-      if (!got) return std::nullopt;
+      if (!got) return Measure::Differs;
       if (*got == 0) break;
-      measured.size += *got;
+      size += *got;
       // A file longer than listed is refused without reading the rest of it.
-      if (measured.size > entry.size) return std::nullopt;
-      if (!run->Add(std::string_view(buffer).substr(0, *got))) return std::nullopt;
+      if (size > entry.size) return Measure::Differs;
+      if (!run->Add(std::string_view(buffer).substr(0, *got))) return Measure::CannotHash;
     }
-    const std::optional<Sha256Digest> digest = run->Finish();
-    if (!digest) return std::nullopt;
-    measured.sha256 = *digest;
-    return measured;
+    if (size != entry.size) return Measure::Differs;
+    return Compare(*run, entry);
   });
 }
 

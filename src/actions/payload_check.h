@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@ namespace actions {
 enum class RefusalReason {
   FileDiffers,  // a file's size or digest is not the listed one, or the list does not name the file
   ListDamaged,  // the program's own list cannot be read or breaks its rules: nothing can be checked
+  CannotHash,   // the platform could hash with neither digest the list carries: nothing can be checked
 };
 
 struct Refusal {
@@ -31,7 +33,8 @@ struct Refusal {
 
 // The refusal's text, one home for the program and its tests. A changed file is named, relative to the
 // base directory, between the first two parts; a damaged list names the program that carries it (its
-// file name, as the medium holds it), since the medium's files may well be intact.
+// file name, as the medium holds it), since the medium's files may well be intact; a platform that cannot
+// hash names nothing, since nothing on the medium is known to be wrong.
 inline constexpr std::wstring_view kRefusalBeforePath = L"安装盘上的文件 ";
 inline constexpr std::wstring_view kRefusalAfterPath =
     L" 与发行者签名时的文件不一致，安装盘可能已损坏或被改动。\n\n"
@@ -40,22 +43,32 @@ inline constexpr std::wstring_view kDamagedListBeforeProgram = L"安装程序 ";
 inline constexpr std::wstring_view kDamagedListAfterProgram =
     L" 所带的文件清单无法读取或已损坏，无法核对安装盘上的文件，安装程序可能已损坏或被改动。\n\n"
     L"安装程序不会从此安装盘复制或启动任何文件。";
+// Where the platform has no hash the list can vouch with: what is true is that this Windows cannot
+// check the medium, not that the medium is damaged.
+inline constexpr std::wstring_view kCannotCheckMessage =
+    L"此 Windows 无法校验安装盘上的文件：系统未能提供所需的 SHA-256 或 SHA-1 校验。"
+    L"安装盘本身未必有问题。\n\n"
+    L"未经校验，安装程序不会从此安装盘复制或启动任何文件。";
 std::wstring RefusalMessage(const Refusal& refusal, std::wstring_view programName);
 
-// One SHA-256 over bytes handed to it in pieces, by the platform.
-class Sha256Run {
+enum class DigestKind { Sha256, Sha1 };
+
+// One digest over bytes handed to it in pieces, by the platform.
+class DigestRun {
  public:
-  virtual ~Sha256Run() = default;
+  virtual ~DigestRun() = default;
+  virtual DigestKind Kind() const = 0;
   virtual bool Add(std::string_view bytes) = 0;
-  // The digest of everything added; empty when the platform failed.
-  virtual std::optional<Sha256Digest> Finish() = 0;
+  // The digest of everything added, into a span of its kind's length; false when the platform failed.
+  virtual bool Finish(std::span<std::uint8_t> digest) = 0;
 };
 
-class Sha256Source {
+// The best digest the platform offers: SHA-256, else SHA-1.
+class DigestSource {
  public:
-  virtual ~Sha256Source() = default;
-  // Null where the platform cannot hash.
-  virtual std::unique_ptr<Sha256Run> Start() = 0;
+  virtual ~DigestSource() = default;
+  // Null where the platform can hash with neither.
+  virtual std::unique_ptr<DigestRun> Start() = 0;
 };
 
 // A file the check reads through a handle that whoever opened it holds.
@@ -86,7 +99,7 @@ enum class Verdict {
 
 class PayloadGuard {
  public:
-  PayloadGuard(PayloadListLoader loadList, Sha256Source& hashes, RefusalNotice refuse)
+  PayloadGuard(PayloadListLoader loadList, DigestSource& hashes, RefusalNotice refuse)
       : loadList_(std::move(loadList)), hashes_(hashes), refuse_(std::move(refuse)) {}
 
   // Whether the program carries a list (damaged, unreadable or sound): the list is looked up at the first
@@ -113,7 +126,7 @@ class PayloadGuard {
   Verdict Refuse(RefusalReason reason, std::wstring_view relativePath);
 
   PayloadListLoader loadList_;
-  Sha256Source& hashes_;
+  DigestSource& hashes_;
   RefusalNotice refuse_;
   bool looked_ = false;
   std::optional<Loaded> loaded_;  // empty when the program carries no list

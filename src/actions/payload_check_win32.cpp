@@ -32,9 +32,10 @@ using DestroyHashFunction = BOOL(WINAPI*)(HCRYPTHASH);
 #define PROV_RSA_AES 24
 #endif
 
-class CryptoApiRun final : public Sha256Run {
+class CryptoApiRun final : public DigestRun {
  public:
-  CryptoApiRun(const CryptoApiSha256::Functions& crypt, HCRYPTHASH hash) : crypt_(crypt), hash_(hash) {}
+  CryptoApiRun(const CryptoApiDigests::Functions& crypt, HCRYPTHASH hash, DigestKind kind)
+      : crypt_(crypt), hash_(hash), kind_(kind) {}
   CryptoApiRun(const CryptoApiRun&) = delete;
   CryptoApiRun& operator=(const CryptoApiRun&) = delete;
   ~CryptoApiRun() override { reinterpret_cast<DestroyHashFunction>(crypt_.destroyHash)(hash_); }
@@ -49,20 +50,29 @@ class CryptoApiRun final : public Sha256Run {
     return true;
   }
 
-  std::optional<Sha256Digest> Finish() override {
-    Sha256Digest digest{};
+  DigestKind Kind() const override { return kind_; }
+
+  bool Finish(std::span<std::uint8_t> digest) override {
     DWORD length = static_cast<DWORD>(digest.size());
-    if (!reinterpret_cast<GetHashParamFunction>(crypt_.getHashParam)(hash_, HP_HASHVAL, digest.data(),
-                                                                     &length, 0) ||
-        length != digest.size())
-      return std::nullopt;
-    return digest;
+    return reinterpret_cast<GetHashParamFunction>(crypt_.getHashParam)(hash_, HP_HASHVAL, digest.data(),
+                                                                       &length, 0) &&
+           length == digest.size();
   }
 
  private:
-  const CryptoApiSha256::Functions& crypt_;
+  const CryptoApiDigests::Functions& crypt_;
   HCRYPTHASH hash_;
+  DigestKind kind_;
 };
+
+// The providers and digests the list can vouch with, the stronger first.
+struct Choice {
+  DWORD providerType;
+  ALG_ID algorithm;
+  DigestKind kind;
+};
+constexpr Choice kChoices[] = {{PROV_RSA_AES, CALG_SHA_256, DigestKind::Sha256},
+                               {PROV_RSA_FULL, CALG_SHA1, DigestKind::Sha1}};
 
 class HeldWin32File final : public HeldFile {
  public:
@@ -81,11 +91,11 @@ class HeldWin32File final : public HeldFile {
 
 }  // namespace
 
-CryptoApiSha256::~CryptoApiSha256() {
+CryptoApiDigests::~CryptoApiDigests() {
   if (provider_ != 0) reinterpret_cast<ReleaseContextFunction>(crypt_.releaseContext)(provider_, 0);
 }
 
-std::unique_ptr<Sha256Run> CryptoApiSha256::Start() {
+std::unique_ptr<DigestRun> CryptoApiDigests::Start() {
   if (!looked_) {
     looked_ = true;
     // advapi32 stays loaded for the rest of the process once it is in.
@@ -94,20 +104,31 @@ std::unique_ptr<Sha256Run> CryptoApiSha256::Start() {
     const Functions crypt{function("CryptAcquireContextW"), function("CryptReleaseContext"),
                           function("CryptCreateHash"),      function("CryptHashData"),
                           function("CryptGetHashParam"),    function("CryptDestroyHash")};
-    HCRYPTPROV provider = 0;
-    if (crypt.acquireContext && crypt.releaseContext && crypt.createHash && crypt.hashData &&
-        crypt.getHashParam && crypt.destroyHash &&
-        reinterpret_cast<AcquireContextFunction>(crypt.acquireContext)(&provider, nullptr, nullptr,
-                                                                       PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-      crypt_ = crypt;
-      provider_ = provider;
+    if (!crypt.acquireContext || !crypt.releaseContext || !crypt.createHash || !crypt.hashData ||
+        !crypt.getHashParam || !crypt.destroyHash)
+      return nullptr;
+    crypt_ = crypt;
+    // A provider counts only when it makes its digest: one that is there without it is passed over.
+    for (const Choice& choice : kChoices) {
+      HCRYPTPROV provider = 0;
+      HCRYPTHASH hash = 0;
+      if (!reinterpret_cast<AcquireContextFunction>(crypt.acquireContext)(
+              &provider, nullptr, nullptr, choice.providerType, CRYPT_VERIFYCONTEXT))
+        continue;
+      if (reinterpret_cast<CreateHashFunction>(crypt.createHash)(provider, choice.algorithm, 0, 0, &hash)) {
+        provider_ = provider;
+        algorithm_ = choice.algorithm;
+        kind_ = choice.kind;
+        return std::make_unique<CryptoApiRun>(crypt_, hash, kind_);
+      }
+      reinterpret_cast<ReleaseContextFunction>(crypt.releaseContext)(provider, 0);
     }
   }
   if (provider_ == 0) return nullptr;
   HCRYPTHASH hash = 0;
-  if (!reinterpret_cast<CreateHashFunction>(crypt_.createHash)(provider_, CALG_SHA_256, 0, 0, &hash))
+  if (!reinterpret_cast<CreateHashFunction>(crypt_.createHash)(provider_, algorithm_, 0, 0, &hash))
     return nullptr;
-  return std::make_unique<CryptoApiRun>(crypt_, hash);
+  return std::make_unique<CryptoApiRun>(crypt_, hash, kind_);
 }
 
 std::unique_ptr<HeldFile> Win32InstallerOpener::OpenDenyingWrites(const std::wstring& path) {

@@ -1,5 +1,5 @@
-// The payload check's pieces on Windows: the platform's SHA-256 (CryptoAPI) and the installer opened so
-// that nobody writes to it while the launcher holds it.
+// The payload check's pieces on Windows: the platform's SHA-256 or SHA-1 (CryptoAPI) and the installer
+// opened so that nobody writes to it while the launcher holds it.
 #pragma once
 
 #include <cstdint>
@@ -11,17 +11,18 @@
 
 namespace actions {
 
-// SHA-256 of the enhanced RSA and AES provider (Windows XP SP3 and later), in a context without keys.
+// SHA-256 of the enhanced RSA and AES provider (Windows XP SP3 and later), else SHA-1 of the full RSA
+// provider (every Windows from NT 4 on), in a context without keys; the first hash decides which, once.
 // advapi32 is not among the imports: it loads from the system folder at the first hash, so the start
-// never pays for it. Where the provider or the algorithm is missing, Start gives nothing.
-class CryptoApiSha256 final : public Sha256Source {
+// never pays for it. Where neither is there, Start gives nothing.
+class CryptoApiDigests final : public DigestSource {
  public:
-  CryptoApiSha256() = default;
-  CryptoApiSha256(const CryptoApiSha256&) = delete;
-  CryptoApiSha256& operator=(const CryptoApiSha256&) = delete;
-  ~CryptoApiSha256() override;
+  CryptoApiDigests() = default;
+  CryptoApiDigests(const CryptoApiDigests&) = delete;
+  CryptoApiDigests& operator=(const CryptoApiDigests&) = delete;
+  ~CryptoApiDigests() override;
 
-  std::unique_ptr<Sha256Run> Start() override;
+  std::unique_ptr<DigestRun> Start() override;
 
   // advapi32's functions, looked up once (in the types of wincrypt.h, which this header leaves out).
   struct Functions {
@@ -37,6 +38,8 @@ class CryptoApiSha256 final : public Sha256Source {
   bool looked_ = false;
   Functions crypt_;
   std::uintptr_t provider_ = 0;  // HCRYPTPROV, acquired once at the first hash
+  unsigned algorithm_ = 0;       // ALG_ID of the provider's digest
+  DigestKind kind_ = DigestKind::Sha256;
 };
 
 // Opens with read sharing only: writers are refused while the handle is held, readers (the process

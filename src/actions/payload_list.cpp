@@ -25,8 +25,9 @@ std::optional<std::uint8_t> HexDigit(char c) {
   return std::nullopt;  // capitals too: the format has one spelling of each digest
 }
 
-std::optional<Sha256Digest> ParseDigest(std::string_view hex) {
-  Sha256Digest digest{};
+template <typename Digest>
+std::optional<Digest> ParseDigest(std::string_view hex) {
+  Digest digest{};
   if (hex.size() != 2 * digest.size()) return std::nullopt;
   for (std::size_t i = 0; i < digest.size(); ++i) {
     const auto high = HexDigit(hex[2 * i]);
@@ -86,9 +87,12 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-// Components joined by single backslashes, none empty, "." or "..", and no character below a blank.
-bool IsRelativeWindowsPath(std::string_view path) {
-  if (path.empty() || !IsUtf8(path)) return false;
+// Components joined by single backslashes, none empty, "." or "..", and no character below a blank; the
+// notes or a file below the components folder.
+bool IsPayloadPath(std::string_view path) {
+  if (!IsUtf8(path)) return false;
+  const std::string lowered = AsciiLowered(path);
+  if (lowered != kListedNotes && lowered.compare(0, kListedFolder.size(), kListedFolder) != 0) return false;
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = std::min(path.find('\\', start), path.size());
@@ -102,16 +106,25 @@ bool IsRelativeWindowsPath(std::string_view path) {
   }
 }
 
+// The next field of a line, up to the blank that ends it; empty when no blank follows.
+std::optional<std::string_view> Field(std::string_view& line) {
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return std::nullopt;
+  const std::string_view field = line.substr(0, blank);
+  line.remove_prefix(blank + 1);
+  return field;
+}
+
 std::optional<PayloadEntry> ParseLine(std::string_view line) {
-  const std::size_t firstBlank = line.find(' ');
-  if (firstBlank == std::string_view::npos) return std::nullopt;
-  const std::size_t secondBlank = line.find(' ', firstBlank + 1);
-  if (secondBlank == std::string_view::npos) return std::nullopt;
-  const auto digest = ParseDigest(line.substr(0, firstBlank));
-  const auto size = ParseSize(line.substr(firstBlank + 1, secondBlank - firstBlank - 1));
-  const std::string_view path = line.substr(secondBlank + 1);
-  if (!digest || !size || !IsRelativeWindowsPath(path)) return std::nullopt;
-  return PayloadEntry{*digest, *size, std::string(path)};
+  const auto sha256Field = Field(line);
+  const auto sha1Field = Field(line);
+  const auto sizeField = Field(line);
+  if (!sizeField) return std::nullopt;
+  const auto sha256 = ParseDigest<Sha256Digest>(*sha256Field);
+  const auto sha1 = ParseDigest<Sha1Digest>(*sha1Field);
+  const auto size = ParseSize(*sizeField);
+  if (!sha256 || !sha1 || !size || !IsPayloadPath(line)) return std::nullopt;
+  return PayloadEntry{*sha256, *sha1, *size, std::string(line)};
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The payload list that a shipped setup.exe carries in its resources: the SHA-256 and size of every
-// file on the medium that the launcher may show, copy or start, read strictly. Any departure from the
+// The payload list that a shipped setup.exe carries in its resources: the SHA-256, SHA-1 and size of
+// every file on the medium that the launcher may show, copy or start, read strictly. Any departure from the
 // format makes the whole list damaged, and a damaged list vouches for nothing.
 #pragma once
 
@@ -13,12 +13,19 @@
 namespace actions {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
+using Sha1Digest = std::array<std::uint8_t, 20>;
 
-// The first line of every list of this format.
-inline constexpr std::string_view kPayloadListHeader = "TARVIN PAYLOAD LIST 1";
+// The first line of every list of this format. The list is linked into the program that reads it, so a
+// program only ever meets the version it was built with.
+inline constexpr std::string_view kPayloadListHeader = "TARVIN PAYLOAD LIST 2";
+
+// What the list vouches for lies on the medium as the notes or below the components folder.
+inline constexpr std::string_view kListedNotes = "voabc.txt";
+inline constexpr std::string_view kListedFolder = "vorncopy\\";
 
 struct PayloadEntry {
   Sha256Digest sha256{};
+  Sha1Digest sha1{};  // for a Windows whose CryptoAPI has no SHA-256
   std::uint64_t size = 0;
   std::string path;  // UTF-8, relative to the medium's root, components joined by backslashes
 };

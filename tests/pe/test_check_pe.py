@@ -309,7 +309,7 @@ class ProgramChecks(unittest.TestCase):
 
     def test_a_payload_list_is_setups_alone(self):
         groups, icons, rcdata = PictureChecks().good()
-        listed = {**rcdata, self.IDS["IDR_PAYLOAD_LIST"]: b"TARVIN PAYLOAD LIST 1\n"}
+        listed = {**rcdata, self.IDS["IDR_PAYLOAD_LIST"]: b"TARVIN PAYLOAD LIST 2\n"}
         self.assertEqual(check_pe.check_pictures(self.IDS, groups, icons, listed), [])
         failures = check_pe.check_pictures(self.IDS, {}, {}, {self.IDS["IDR_PAYLOAD_LIST"]: b"x"}, "pathcheck")
         self.assertEqual(len(failures), 1, failures)

@@ -82,14 +82,15 @@ class MediumFromPayload(unittest.TestCase):
         pe_header = struct.unpack_from("<I", launcher, 0x3C)[0]
         self.assertEqual(launcher[pe_header : pe_header + 6], b"PE\0\0\x4c\x01", "an i386 PE image")
 
-    def test_setup_exe_carries_the_sha256_and_size_of_every_payload_file_as_windows_names_it(self):
+    def test_setup_exe_carries_the_sha256_sha1_and_size_of_every_payload_file_as_windows_names_it(self):
         medium = medium_image.image(self.image)
         program = pefile.PE(data=medium.read(medium.trees[JOLIET]["setup.exe"]))
         rcdata = next(kind for kind in program.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == 10)
         (language,) = next(entry for entry in rcdata.directory.entries if entry.id == 301).directory.entries
         carried = program.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
         names = sorted((payload.windows_name(relative), content) for relative, content in self.files.items())
-        expected = "TARVIN PAYLOAD LIST 1\n" + "".join(f"{hashlib.sha256(content).hexdigest()} {len(content)} {name}\n"
+        expected = "TARVIN PAYLOAD LIST 2\n" + "".join(f"{hashlib.sha256(content).hexdigest()}"
+                                                        f" {hashlib.sha1(content).hexdigest()} {len(content)} {name}\n"
                                                         for name, content in names)
         self.assertEqual(carried.decode("utf-8"), expected)
         self.assertIn(f"\n  setup.exe carries the payload list of {len(self.files)} file(s)\n", self.first_run.stdout)

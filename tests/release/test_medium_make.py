@@ -237,7 +237,7 @@ class MakeMedium(Medium):
 
     def test_a_program_that_carries_another_list_or_none_is_refused(self):
         self.repository()
-        other = payload_list.HEADER + b"0" * 64 + b" 1 voabc.txt\n"
+        other = payload_list.HEADER + b"0" * 64 + b" " + b"0" * 40 + b" 1 voabc.txt\n"
         error = self.assertRefused(build.BuildError, "carries another payload list", builder=StandIn(other))
         self.assertIn("voabc.txt holds", str(error))
         self.assertRefused(build.BuildError, "does not read back: the program carries none", builder=StandIn(b""))
@@ -319,7 +319,7 @@ class MakeMedium(Medium):
         self.assertEqual(lines[5:], [f"  {sizes[path]:>13,}  {payload.windows_name(path)}" for path in sorted(sizes)])
         found, source = payload.find_payload(self.payload), build.source(self.repo)
         for resources, told in (({3: {1: {1033: b"an icon"}}}, "  setup.exe carries no payload list$"),
-                                ({10: {301: {1033: b"TARVIN PAYLOAD LIST 1\nno line\n"}}},
+                                ({10: {301: {1033: b"TARVIN PAYLOAD LIST 2\nno line\n"}}},
                                  "  setup.exe carries a damaged payload list: line 2 is not ")):
             program = self.folder / "program.exe"
             program.write_bytes(program_with_resources(resources))

@@ -8,6 +8,7 @@ import fcntl
 import hashlib
 import io
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -170,6 +171,39 @@ class PayloadFolder(unittest.TestCase):
         self.lay_out("VOABC.txt")
         self.assertIn("several entries named voabc.txt", self._refusal(self.folder))
 
+    def test_names_are_checked_over_the_files_the_list_holds_through_a_linked_folder(self):
+        self.lay_out("voabc.txt", "vorncopy/Dao350.dll", "vorncopy/msjter35.dll", "vorncopy/tarvinxp.exe",
+                     "real/a\tb.dll")
+        (self.folder / "vorncopy" / "sub").symlink_to("../real")
+        found = payload.find_payload(self.folder)
+        self.assertIn("vorncopy\\sub\\a\tb.dll", payload_list.payload_files(found))
+        with self.assertRaisesRegex(payload.PayloadError, r"vorncopy\\sub\\a\tb\.dll: it holds '\\t'"):
+            payload.check_windows_names(found)
+
+
+def shared_list_cases() -> list[tuple[bool, str, bytes]]:
+    """The payload list's cases in tests/payload_list_cases.txt (its first lines say how it is written):
+    whether each list is accepted, why, and its bytes."""
+    names: dict[str, str] = {}
+    cases = []
+
+    def expanded(text: str) -> str:
+        return re.sub(r"\{(\w+)\}", lambda match: names.get(match[1], match[0]), text)
+
+    for line in (Path(__file__).resolve().parents[1] / "payload_list_cases.txt").read_text("utf-8").splitlines():
+        if not line or line.startswith("#"):
+            continue
+        if line.startswith("= "):
+            name, value = line[2:].split(" ", 1)
+            names[name] = expanded(value)
+            continue
+        verdict, why, text = re.fullmatch(r"(accepted|refused) \| (.*?) \|(?: (.*))?", line).groups()
+        data = re.sub(rb"\\(x[0-9A-Fa-f]{2}|.)", lambda match: {b"n": b"\n", b"r": b"\r", b"t": b"\t"}.get(
+            match[1], bytes.fromhex(match[1][1:].decode()) if match[1].startswith(b"x") else match[1]),
+            expanded(text or "").encode("utf-8"))
+        cases.append((verdict == "accepted", why, data))
+    return cases
+
 
 def resource_section(resources: dict, rva: int) -> bytes:
     """A resource section at rva holding {type: {id: {language: data}}}: its directories, breadth first,
@@ -211,8 +245,9 @@ def program_with_resources(resources: dict[int, dict[int, dict[int, bytes]]]) ->
 class PayloadList(unittest.TestCase):
     """The list's one writer and strict reader, and its place in the program."""
 
-    HEADER = b"TARVIN PAYLOAD LIST 1\n"
+    HEADER = b"TARVIN PAYLOAD LIST 2\n"
     SHA = "0123456789abcdef" * 4
+    SHA1 = "89abcdef01" * 4
 
     def setUp(self):
         self.folder = Path(tempfile.mkdtemp(prefix="payload-list-"))
@@ -223,7 +258,7 @@ class PayloadList(unittest.TestCase):
             (self.folder / name).parent.mkdir(parents=True, exist_ok=True)
             (self.folder / name).write_bytes(content)
 
-    def test_every_payload_file_by_its_windows_path_sorted_by_utf8_with_its_sha256_and_size(self):
+    def test_every_payload_file_by_its_windows_path_sorted_by_utf8_with_its_digests_and_size(self):
         files = {"VOABC.TXT": b"notes", "vorncopy/Dao350.dll": b"dao", "vorncopy/msjter35.dll": b"",
                  "vorncopy/tarvinxp.exe": b"MZ" * 40000, "vorncopy/Zeta.txt": b"z",
                  "vorncopy/数据库/说明 一.txt": "中文".encode("gbk")}
@@ -237,11 +272,11 @@ class PayloadList(unittest.TestCase):
         order = sorted(files, key=lambda name: name.replace("/", "\\").encode("utf-8"))
         self.assertEqual(order[:3], ["VOABC.TXT", "vorncopy/Dao350.dll", "vorncopy/Zeta.txt"])
         expected = self.HEADER + b"".join(
-            f"{hashlib.sha256(files[name]).hexdigest()} {len(files[name])} {name.replace('/', chr(92))}\n".encode()
-            for name in order)
+            f"{hashlib.sha256(files[name]).hexdigest()} {hashlib.sha1(files[name]).hexdigest()} {len(files[name])}"
+            f" {name.replace('/', chr(92))}\n".encode() for name in order)
         self.assertEqual(listed, expected)
         self.assertEqual(payload_list.parse(listed)["vorncopy\\msjter35.dll"],
-                         payload_list.Listed(hashlib.sha256(b"").hexdigest(), 0))
+                         payload_list.Listed(hashlib.sha256(b"").hexdigest(), hashlib.sha1(b"").hexdigest(), 0))
 
     def test_files_are_hashed_in_blocks_of_a_mebibyte(self):
         content = bytes(range(256)) * 9000  # a little over two blocks
@@ -253,21 +288,22 @@ class PayloadList(unittest.TestCase):
                 return super().read(size)
 
         self.assertEqual(payload_list.hash_stream(Stream(content)),
-                         payload_list.Listed(hashlib.sha256(content).hexdigest(), len(content)))
+                         payload_list.Listed(hashlib.sha256(content).hexdigest(), hashlib.sha1(content).hexdigest(),
+                                             len(content)))
         self.assertEqual(reads, [1 << 20] * 4)  # the last one finds the end
         self.assertEqual(payload_list.hash_blocks([content[:5], content[5:]]),
                          payload_list.hash_stream(io.BytesIO(content)))
 
     def test_names_the_list_cannot_carry_are_all_refused_and_no_list_is_made(self):
-        item = payload_list.Listed(self.SHA, 1)
+        item = payload_list.Listed(self.SHA, self.SHA1, 1)
         with self.assertRaises(payload_list.Uncarried) as raised:
-            payload_list.render({"vorncopy\\a\nb": item, "vorncopy\\Read.me": item, "vorncopy\\READ.ME": item,
+            payload_list.render({"vorncopy\\a\nb": item, "vorncopy\\a\x1fb": item, "vorncopy\\Read.me": item, "vorncopy\\READ.ME": item,
                                  "vorncopy\\..\\x": item, "vorncopy\\": item, "\\voabc.txt": item, "vorncopy": item,
                                  "other\\x": item, "voabc.txt": item, "vorncopy\\ok": item, "vorncopy\\Ä": item,
                                  "vorncopy\\ä": item, "vorncopy\\\udcff": item})
         lines = str(raised.exception).splitlines()
-        self.assertEqual(len(lines), 8, lines)
-        for named in ("vorncopy\\\\a\\nb: it holds a line break",
+        self.assertEqual(len(lines), 9, lines)
+        for named in ("vorncopy\\\\a\\nb: it holds a line break", "vorncopy\\\\a\\x1fb: it holds a control character",
                       "vorncopy\\READ.ME and vorncopy\\Read.me differ only in letter case",
                       "vorncopy\\..\\x: it has an empty", "vorncopy\\: it starts or ends",
                       "\\voabc.txt: it starts or ends", "vorncopy: it is neither", "other\\x: it is neither",
@@ -281,63 +317,50 @@ class PayloadList(unittest.TestCase):
         self.assertTrue(payload_list.render(dict.fromkeys(("vorncopy\\@", "vorncopy\\[", "vorncopy\\`",
                                                             "vorncopy\\{"), item)))
         # The writer checks what it is handed, too.
-        for wrong in (payload_list.Listed(self.SHA.upper(), 1), payload_list.Listed(self.SHA[1:], 1),
-                      payload_list.Listed(self.SHA, -1), payload_list.Listed(self.SHA, payload_list.MAX_SIZE + 1)):
+        sha, sha1 = self.SHA, self.SHA1
+        for wrong in (payload_list.Listed(sha.upper(), sha1, 1), payload_list.Listed(sha[1:], sha1, 1),
+                      payload_list.Listed(sha, sha1.upper(), 1), payload_list.Listed(sha, sha1 + "0", 1),
+                      payload_list.Listed(sha, sha1, -1), payload_list.Listed(sha, sha1, payload_list.MAX_SIZE + 1)):
             self.assertRaises(ValueError, payload_list.render, {"voabc.txt": wrong})
-        self.assertTrue(payload_list.render({"voabc.txt": payload_list.Listed(self.SHA, payload_list.MAX_SIZE)}))
+        self.assertTrue(payload_list.render({"voabc.txt": payload_list.Listed(sha, sha1, payload_list.MAX_SIZE)}))
         self.assertEqual(payload_list.path_problem("vorncopy\\a\rb"), "it holds a line break")
 
-    def test_every_deviation_from_the_format_is_damage(self):
-        sha, other = self.SHA, "f" * 64
-        good = self.HEADER + f"{other} 0 VOABC.txt\n{sha} 12 vorncopy\\A b\n{sha} 3 vorncopy\\a\\数\n".encode()
-        self.assertEqual(payload_list.parse(good), {
-            "VOABC.txt": payload_list.Listed(other, 0), "vorncopy\\A b": payload_list.Listed(sha, 12),
-            "vorncopy\\a\\数": payload_list.Listed(sha, 3)})
-        self.assertEqual(payload_list.parse(self.HEADER), {})
-        line = f"{sha} 12 vorncopy\\x\n".encode()
-        damaged = {
-            "no header": line,
-            "another header": b"TARVIN PAYLOAD LIST 2\n" + line,
-            "a byte order mark": b"\xef\xbb\xbf" + self.HEADER + line,
-            "CR LF": self.HEADER + line.replace(b"\n", b"\r\n"),
-            "CR LF after the header": self.HEADER.replace(b"\n", b"\r\n") + line,
-            "no final line feed": self.HEADER + line.replace(b"x\n", b"xy"),  # "vorncopy\\x" if cut blindly
-            "an empty line": self.HEADER + line + b"\n",
-            "capital hex": self.HEADER + line.replace(b"abcdef", b"ABCDEF"),
-            "a short digest": self.HEADER + line[1:],
-            "a leading zero": self.HEADER + line.replace(b" 12 ", b" 012 "),
-            "a signed size": self.HEADER + line.replace(b" 12 ", b" +12 "),
-            "no size": self.HEADER + line.replace(b" 12 ", b" "),
-            "a size past 64 bits": self.HEADER + line.replace(b" 12 ", b" 18446744073709551616 "),
-            "two spaces": self.HEADER + line.replace(b" 12 ", b"  12 "),
-            "a leading backslash": self.HEADER + line.replace(b"vorncopy", b"\\vorncopy"),
-            "a trailing backslash": self.HEADER + line.replace(b"x\n", b"x\\\n"),
-            "an empty component": self.HEADER + line.replace(b"\\x", b"\\\\x"),
-            "a dot dot": self.HEADER + line.replace(b"\\x", b"\\..\\x"),
-            "a path outside the payload": self.HEADER + line.replace(b"vorncopy\\", b"other\\"),
-            "no path": self.HEADER + f"{sha} 12 \n".encode(),
-            "not UTF-8": self.HEADER + line.replace(b"x", b"\xff"),
-            "out of order": self.HEADER + line.replace(b"x", b"y") + line,
-            "twice": self.HEADER + line + line,
-            "twice in another case": self.HEADER + line.replace(b"x", b"X") + line,
-        }
-        for case, data in damaged.items():
-            with self.subTest(case):
-                self.assertRaises(payload_list.DamagedList, payload_list.parse, data)
-        self.assertEqual(payload_list.parse(self.HEADER + line.replace(b" 12 ", b" 18446744073709551615 ")),
-                         {"vorncopy\\x": payload_list.Listed(sha, (1 << 64) - 1)})
+    def test_a_list_reads_back_as_written(self):
+        sha, sha1, other, other1 = self.SHA, self.SHA1, "f" * 64, "e" * 40
+        good = self.HEADER + f"{other} {other1} 0 VOABC.txt\n{sha} {sha1} 12 vorncopy\\A b\n".encode()
+        files = {"VOABC.txt": payload_list.Listed(other, other1, 0), "vorncopy\\A b": payload_list.Listed(sha, sha1, 12)}
+        self.assertEqual(payload_list.parse(good), files)
+        self.assertEqual(payload_list.render(files), good)
+
+    def test_the_shared_cases_are_accepted_or_refused_as_the_table_says(self):
+        """The launcher's reader reads the same table (tests/unit/payload_list_test.cpp)."""
+        cases = shared_list_cases()
+        self.assertGreater(len(cases), 80)
+        for accepted, why, data in cases:
+            with self.subTest(why):
+                if accepted:
+                    self.assertEqual(payload_list.render(payload_list.parse(data)), data)
+                else:
+                    self.assertRaises(payload_list.DamagedList, payload_list.parse, data)
 
     def test_each_difference_names_its_file(self):
-        sha, other = self.SHA, "f" * 64
-        listed = {"voabc.txt": payload_list.Listed(sha, 1), "vorncopy\\a": payload_list.Listed(sha, 2),
-                  "vorncopy\\b": payload_list.Listed(sha, 3), "vorncopy\\c": payload_list.Listed(sha, 4)}
-        found = {"voabc.txt": payload_list.Listed(sha, 1), "vorncopy\\a": payload_list.Listed(sha, 5),
-                 "vorncopy\\b": payload_list.Listed(other, 3), "vorncopy\\d": payload_list.Listed(sha, 4)}
+        sha, sha1, other, other1 = self.SHA, self.SHA1, "f" * 64, "e" * 40
+        listed = {"voabc.txt": payload_list.Listed(sha, sha1, 1), "vorncopy\\a": payload_list.Listed(sha, sha1, 2),
+                  "vorncopy\\b": payload_list.Listed(sha, sha1, 3), "vorncopy\\c": payload_list.Listed(sha, sha1, 4),
+                  "vorncopy\\e": payload_list.Listed(sha, other1, 5), "vorncopy\\f": payload_list.Listed(other, sha1, 6)}
+        found = {"voabc.txt": payload_list.Listed(sha, sha1, 1), "vorncopy\\a": payload_list.Listed(sha, sha1, 5),
+                 "vorncopy\\b": payload_list.Listed(other, other1, 3), "vorncopy\\d": payload_list.Listed(sha, sha1, 4),
+                 "vorncopy\\e": payload_list.Listed(sha, sha1, 5), "vorncopy\\f": payload_list.Listed(sha, sha1, 6)}
         self.assertEqual(payload_list.differences(listed, found), [
             "vorncopy\\a holds 5 bytes, the payload list says 2",
             f"vorncopy\\b holds other bytes than the payload list says (SHA-256 {other}, listed {sha})",
             "vorncopy\\c is named by the payload list but missing",
-            "vorncopy\\d is not named by the payload list"])
+            "vorncopy\\d is not named by the payload list",
+            # One digest as listed, the other not: the two kinds of Windows would judge the file differently.
+            "the payload list is damaged: its two digests of vorncopy\\e disagree (the file's SHA-256 is as listed,"
+            " its SHA-1 is not)",
+            "the payload list is damaged: its two digests of vorncopy\\f disagree (the file's SHA-1 is as listed,"
+            " its SHA-256 is not)"])
         self.assertEqual(payload_list.differences(listed, dict(listed)), [])
 
     def test_files_changed_after_hashing_are_named(self):
@@ -355,7 +378,7 @@ class PayloadList(unittest.TestCase):
         self.assertEqual(payload_list.changed_since(files, payload_list.stamps(files)), [])
 
     def test_the_list_is_resource_301_of_type_rcdata_and_only_that_one(self):
-        text = self.HEADER + f"{self.SHA} 1 voabc.txt\n".encode()
+        text = self.HEADER + f"{self.SHA} {self.SHA1} 1 voabc.txt\n".encode()
         others = {3: {1: {1033: b"an icon"}}, 10: {300: {1033: b"other data"}}}
         self.assertEqual(payload_list.from_program(program_with_resources({**others, 10: {300: {1033: b"x"},
                                                                                           301: {1033: text}}})), text)

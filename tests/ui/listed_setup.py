@@ -44,10 +44,11 @@ def genuine_payload(road: Road = ROAD) -> dict[str, bytes]:
 
 def payload_list(files: dict[str, bytes]) -> bytes:
     """The list of these files in the program's format: sorted by the UTF-8 bytes of their paths."""
-    lines = [b"TARVIN PAYLOAD LIST 1\n"]
+    lines = [b"TARVIN PAYLOAD LIST 2\n"]
     for path in sorted(files, key=lambda name: name.encode("utf-8")):
         content = files[path]
-        lines.append(f"{hashlib.sha256(content).hexdigest()} {len(content)} {path}\n".encode("utf-8"))
+        digests = f"{hashlib.sha256(content).hexdigest()} {hashlib.sha1(content).hexdigest()}"
+        lines.append(f"{digests} {len(content)} {path}\n".encode("utf-8"))
     return b"".join(lines)
 
 

@@ -1,7 +1,9 @@
 """The payload check of a setup.exe that carries a payload list (see listed_setup.py for where that
 program comes from): a genuine medium is used exactly as always; one changed byte in the notes, in a
 component on the C:\\WINNT road or in the installer is refused where the file is used, with the message
-box naming the file, nothing copied and no installer started."""
+box naming the file, nothing copied and no installer started. The same holds where CryptoAPI has no
+SHA-256, as before Windows XP SP3 (the list's SHA-1 vouches then); where it has no hash at all, the box
+says that this Windows cannot check the medium, and nothing is used."""
 
 import unittest
 
@@ -23,7 +25,14 @@ def flip_one_byte(path) -> None:
     path.write_bytes(bytes(data))
 
 
-class PayloadCheck(harness.LauncherTestCase):
+# What Windows before XP SP3 lacks: the enhanced provider with SHA-256 (its name, the name of its prototype,
+# which XP SP3 has, and its provider type), deleted from the prefix as its CryptoAPI then behaves so.
+AES_PROVIDER_KEYS = [r"HKLM\Software\Microsoft\Cryptography\Defaults\Provider\Microsoft Enhanced RSA and AES"
+                     r" Cryptographic Provider" + suffix for suffix in ("", " (Prototype)")] + [
+    r"HKLM\Software\Microsoft\Cryptography\Defaults\Provider Types\Type 024"]
+
+
+class PayloadCheckCase(harness.LauncherTestCase):
     code_page_936 = True
     launch_on_setup = False
 
@@ -91,7 +100,7 @@ class PayloadCheck(harness.LauncherTestCase):
         self.assertEqual(self.deployed(), {name: OLDER for name in COMPONENT_NAMES})
         self.assertEqual(self.starts(), [])
 
-    def test_a_genuine_medium_is_used_as_always(self):
+    def assertGenuineMediumIsUsedAsAlways(self) -> None:
         self.launch()
         self.click_picture_button()
         panel = self.wait_panel(visible=True).control(Id.TEXT2)
@@ -106,17 +115,25 @@ class PayloadCheck(harness.LauncherTestCase):
         self.assertEqual([start.program for start in self.starts()],
                          [self.medium.windows_dir + "vorncopy\\tarvinxp.exe"])
 
-    def test_changed_notes_are_not_shown_and_nothing_is_copied(self):
+    def assertChangedNotesAreRefused(self, screenshot: str) -> None:
         self.launch(changed="voabc.txt")
         self.click_picture_button()
         self.assertRefusalNames("voabc.txt")
-        self.session.screenshot(self.session.road.work_dir / f"payload-refusal-{self.session.road.name}.png")
+        self.session.screenshot(self.session.road.work_dir / f"{screenshot}-{self.session.road.name}.png")
         self.assertEqual(self.session.state().control(Id.TEXT2).text, "")
         self.assertFalse(self.confirm_enabled())
         self.dismiss_message_box()
         self.assertNothingMoreIsUsed()
         self.session.mouse_click(*self.state.control(Id.CMD_CANCEL).rect.centre)
         self.assertLauncherEnds(5)
+
+
+class PayloadCheck(PayloadCheckCase):
+    def test_a_genuine_medium_is_used_as_always(self):
+        self.assertGenuineMediumIsUsedAsAlways()
+
+    def test_changed_notes_are_not_shown_and_nothing_is_copied(self):
+        self.assertChangedNotesAreRefused("payload-refusal")
 
     def test_a_changed_component_deploys_neither_on_the_winnt_road(self):
         self.launch(changed="vorncopy/Dao350.dll")
@@ -168,6 +185,38 @@ class PayloadCheck(harness.LauncherTestCase):
         self.assertIsNotNone(self.launcher.wait_exit(self.session.road.seconds(5)), "setup.exe still runs")
         self.settle(1)
         self.assertEqual(self.starts(), [])
+
+
+class WithoutSha256(PayloadCheckCase):
+    """CryptoAPI as Windows XP before SP3 has it: SHA-1 alone."""
+
+    @classmethod
+    def setUpClass(cls) -> None:
+        super().setUpClass()
+        for key in AES_PROVIDER_KEYS:
+            cls.session.run_wine("reg", "delete", key, "/f")
+
+    def test_a_genuine_medium_is_used_as_always(self):
+        self.assertGenuineMediumIsUsedAsAlways()
+
+    def test_changed_notes_are_still_refused(self):
+        self.assertChangedNotesAreRefused("payload-refusal-sha1")
+
+
+class WithoutAnyHash(PayloadCheckCase):
+    """No CryptoAPI provider at all: the platform, not the medium, is what cannot be trusted to check."""
+
+    def test_the_user_is_told_this_windows_cannot_check_and_nothing_is_used(self):
+        self.set_environment(WINEDLLOVERRIDES=self.session.env["WINEDLLOVERRIDES"] + ";rsaenh=d")
+        self.launch()
+        self.click_picture_button()
+        box = self.message_box()
+        self.assertEqual(box["texts"], [harness.refusal_message("", "cannot_hash")])
+        self.assertNotIn("voabc.txt", box["texts"][0])
+        self.session.screenshot(self.session.road.work_dir / f"payload-cannot-check-{self.session.road.name}.png")
+        self.assertEqual(self.session.state().control(Id.TEXT2).text, "")
+        self.dismiss_message_box()
+        self.assertNothingMoreIsUsed()
 
 
 if __name__ == "__main__":

@@ -103,10 +103,13 @@ int main() {
   // The refusals' texts with placeholders that the tests fill in: {file} for the file that failed, {program}
   // for the launcher's own file name.
   using Reason = actions::RefusalReason;
-  json += "  \"refusals\": {\"file_differs\": " +
-          Quoted(actions::RefusalMessage({Reason::FileDiffers, L"{file}"}, L"{program}")) +
-          ", \"list_damaged\": " +
-          Quoted(actions::RefusalMessage({Reason::ListDamaged, L"{file}"}, L"{program}")) + "}\n}\n";
+  json +=
+      "  \"refusals\": {\"file_differs\": " +
+      Quoted(actions::RefusalMessage({Reason::FileDiffers, L"{file}"}, L"{program}")) +
+      ", \"list_damaged\": " +
+      Quoted(actions::RefusalMessage({Reason::ListDamaged, L"{file}"}, L"{program}")) +
+      ", \"cannot_hash\": " + Quoted(actions::RefusalMessage({Reason::CannotHash, L"{file}"}, L"{program}")) +
+      "}\n}\n";
   std::fputs(json.c_str(), stdout);
   return 0;
 }

@@ -686,6 +686,7 @@ class CheckedMediumTest : public PictureButtonTest {
     listLookups = 0;
     listFails.reset();
     hashes.unavailable = false;
+    hashes.kind = actions::DigestKind::Sha256;
     hashes.runs = 0;
     windowsDirectory = L"C:\\WINNT";
     WriteNotes(kNotes);
@@ -721,7 +722,7 @@ class CheckedMediumTest : public PictureButtonTest {
   std::optional<std::string> list;
   std::optional<ListFailure> listFails;  // the program's list, there but failing to load
   int listLookups = 0;
-  test_payload::FakeSha256 hashes;
+  test_payload::FakeDigests hashes;
   std::vector<std::wstring> refusals;
   std::vector<actions::RefusalReason> reasons;
   std::optional<actions::PayloadGuard> guard;
@@ -875,8 +876,8 @@ TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseEveryFileF
          test.list = test_payload::ListOf({{"vorncopy\\Dao350.dll", kDao}});
        },
        Reason::FileDiffers},
-      {"a platform without the hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; },
-       Reason::FileDiffers},
+      {"a platform with neither hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; },
+       Reason::CannotHash},
   };
   for (const auto& [what, arrange, reason] : cases) {
     TearDown();  // a fresh medium and run for each
@@ -896,6 +897,22 @@ TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseEveryFileF
   }
 }
 
+// Where the platform offers SHA-1 alone, the list's SHA-1 vouches for the genuine medium, and a changed
+// byte is still refused.
+TEST_F(CheckedMediumTest, WithSha1AloneTheGenuineMediumIsUsedAsAlways) {
+  hashes.kind = actions::DigestKind::Sha1;
+  WriteNotes("genuine notez");
+  EXPECT_EQ(Click(), kRefusedShow);
+  EXPECT_EQ(reasons, std::vector<actions::RefusalReason>{actions::RefusalReason::FileDiffers});
+  TearDown();
+  SetUp();
+  hashes.kind = actions::DigestKind::Sha1;
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
+  EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), kJet);
+  EXPECT_EQ(controller->Handle(Event::Confirm), Next::StartInstallerThenEnd);
+  EXPECT_TRUE(refusals.empty());
+}
+
 TEST(RefusalMessage, NamesTheChangedFileOrForADamagedListTheProgramCarryingIt) {
   using Reason = actions::RefusalReason;
   const std::wstring changed =
@@ -905,11 +922,14 @@ TEST(RefusalMessage, NamesTheChangedFileOrForADamagedListTheProgramCarryingIt) {
   const std::wstring damaged = actions::RefusalMessage({Reason::ListDamaged, L"voabc.txt"}, L"SETUP2.EXE");
   EXPECT_NE(damaged.find(L"SETUP2.EXE"), std::wstring::npos);
   EXPECT_EQ(damaged.find(L"voabc.txt"), std::wstring::npos) << "the notes themselves may be intact";
+  // It is the platform that fails, not the medium: no file is named.
+  EXPECT_EQ(actions::RefusalMessage({Reason::CannotHash, L"voabc.txt"}, L"setup.exe").find(L"voabc.txt"),
+            std::wstring::npos);
 }
 
 // Asked directly, a guard without a list checks nothing and refuses nothing.
 TEST(PayloadGuard, WithoutAListAFileIsUncheckedAndNothingIsRefused) {
-  test_payload::FakeSha256 hashes;
+  test_payload::FakeDigests hashes;
   int refusals = 0;
   actions::PayloadGuard guard([] { return actions::CarriedList{}; }, hashes,
                               [&refusals](const actions::Refusal&) { ++refusals; });

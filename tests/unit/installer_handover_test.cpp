@@ -188,7 +188,7 @@ class CheckedHandOver : public testing::Test {
   }
 
   std::optional<std::string> list = test_payload::ListOf({{"vorncopy\\tarvinxp.exe", "installer"}});
-  test_payload::FakeSha256 hashes;
+  test_payload::FakeDigests hashes;
   std::vector<std::wstring> refusals;
   actions::PayloadGuard guard{[this] { return test_payload::Carried(list); }, hashes,
                               [this](const actions::Refusal& refusal) { refusals.push_back(refusal.file); }};
@@ -305,8 +305,9 @@ TEST_F(CheckedHandOver, ListedCodeBesideTheInstallerIsCheckedAndHeldUntilTheStar
   for (const auto& changed : {std::optional<std::string>("dap"), std::optional<std::string>()}) {
     changed ? void(opener.others[dao] = *changed) : void(opener.others.erase(dao));
     refusals.clear();
-    actions::PayloadGuard fresh{[this] { return test_payload::Carried(list); }, hashes,
-                                [this](const actions::Refusal& refusal) { refusals.push_back(refusal.file); }};
+    actions::PayloadGuard fresh{
+        [this] { return test_payload::Carried(list); }, hashes,
+        [this](const actions::Refusal& refusal) { refusals.push_back(refusal.file); }};
     EXPECT_EQ(HandOverWith(fresh).how, HandOver::kNotStarted);
     EXPECT_EQ(refusals, std::vector<std::wstring>{L"vorncopy\\Dao350.dll"});
     EXPECT_EQ(starter.processStarts.size(), 1u) << "only the genuine run started";

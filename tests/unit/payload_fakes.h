@@ -1,11 +1,14 @@
-// A stand-in for the platform's SHA-256 and payload lists made with it, for the payload check's rules.
-// The rules only compare digests, so any function of the bytes that differs for different bytes serves.
+// A stand-in for the platform's digests and payload lists made with them, for the payload check's rules.
+// The rules only compare digests, so any function of the bytes that differs for different bytes serves;
+// each kind has its own, so that a digest compared with the other kind's line never matches.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,38 +19,48 @@
 
 namespace test_payload {
 
-// 32 FNV-1a runs with different seeds, one per digest byte.
-inline actions::Sha256Digest FakeDigest(std::string_view bytes) {
+// FNV-1a runs with different seeds, one per digest byte; the kind seeds them too.
+inline actions::Sha256Digest FakeDigest(std::string_view bytes,
+                                        actions::DigestKind kind = actions::DigestKind::Sha256) {
   actions::Sha256Digest digest{};
   for (std::size_t i = 0; i < digest.size(); ++i) {
-    std::uint32_t state = 2166136261u ^ static_cast<std::uint32_t>(i * 0x9E3779B9u);
+    std::uint32_t state = 2166136261u ^ static_cast<std::uint32_t>(i * 0x9E3779B9u) ^
+                          (kind == actions::DigestKind::Sha1 ? 0x5A5A5A5Au : 0u);
     for (const char c : bytes) state = (state ^ static_cast<unsigned char>(c)) * 16777619u;
     digest[i] = static_cast<std::uint8_t>(state >> 24);
   }
   return digest;
 }
 
-class FakeSha256 final : public actions::Sha256Source {
+class FakeDigests final : public actions::DigestSource {
  public:
-  bool unavailable = false;  // as on a system without the algorithm
+  bool unavailable = false;  // as on a system with neither algorithm
+  actions::DigestKind kind = actions::DigestKind::Sha256;
   int runs = 0;
 
-  std::unique_ptr<actions::Sha256Run> Start() override {
+  std::unique_ptr<actions::DigestRun> Start() override {
     if (unavailable) return nullptr;
     ++runs;
-    return std::make_unique<Run>();
+    return std::make_unique<Run>(kind);
   }
 
  private:
-  class Run final : public actions::Sha256Run {
+  class Run final : public actions::DigestRun {
    public:
+    explicit Run(actions::DigestKind kind) : kind_(kind) {}
+    actions::DigestKind Kind() const override { return kind_; }
     bool Add(std::string_view bytes) override {
       bytes_.append(bytes);
       return true;
     }
-    std::optional<actions::Sha256Digest> Finish() override { return FakeDigest(bytes_); }
+    bool Finish(std::span<std::uint8_t> digest) override {
+      const actions::Sha256Digest whole = FakeDigest(bytes_, kind_);
+      std::copy_n(whole.begin(), digest.size(), digest.begin());
+      return true;
+    }
 
    private:
+    actions::DigestKind kind_;
     std::string bytes_;
   };
 };
@@ -61,13 +74,19 @@ inline actions::CarriedList Carried(const std::optional<std::string>& list) {
 // A list in the program's format of the given files (path, contents), in the order given.
 inline std::string ListOf(const std::vector<std::pair<std::string, std::string>>& files) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string list = "TARVIN PAYLOAD LIST 1\n";
-  for (const auto& [path, contents] : files) {
-    for (const std::uint8_t byte : FakeDigest(contents)) {
+  std::string list = std::string(actions::kPayloadListHeader) + "\n";
+  const auto hex = [&list](std::span<const std::uint8_t> digest) {
+    for (const std::uint8_t byte : digest) {
       list += kHex[byte >> 4];
       list += kHex[byte & 15];
     }
-    list += ' ' + std::to_string(contents.size()) + ' ' + path + '\n';
+    list += ' ';
+  };
+  for (const auto& [path, contents] : files) {
+    hex(FakeDigest(contents));
+    const actions::Sha256Digest sha1 = FakeDigest(contents, actions::DigestKind::Sha1);
+    hex(std::span(sha1).first(actions::Sha1Digest{}.size()));
+    list += std::to_string(contents.size()) + ' ' + path + '\n';
   }
   return list;
 }

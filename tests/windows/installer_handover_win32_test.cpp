@@ -143,7 +143,7 @@ TEST(StartInstaller, AnInstallerSwappedAfterItsCheckNeverRunsAndTheUserIsTold) {
   swappedProgram = folder / L"swapped\\vorncopy\\tarvinxp.exe";
   std::ifstream file(std::filesystem::path(swappedProgram), std::ios::binary);
   const std::string installer{std::istreambuf_iterator<char>(file), {}};
-  test_payload::FakeSha256 hashes;
+  test_payload::FakeDigests hashes;
   std::vector<std::wstring> refusals;
   const auto start = [&] {
     actions::PayloadGuard guard(

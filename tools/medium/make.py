@@ -113,7 +113,8 @@ def make(request: Request, repo: Path = build.REPO_ROOT, builder=build.build_rel
     medium_payload.check_volume_label(request.volume_label)
     medium_payload.check_autorun_label(request.autorun_label)
     found = medium_payload.find_payload(request.payload)
-    medium_payload.check_windows_names(found)
+    entries = medium_payload.medium_entries(found)
+    medium_payload.check_windows_names(found, entries)
     if not request.output.parent.is_dir():
         raise PayloadError(f"the folder of {request.output} does not exist")
     if request.output.is_dir():
@@ -127,7 +128,7 @@ def make(request: Request, repo: Path = build.REPO_ROOT, builder=build.build_rel
     warning = medium_payload.notes_warning(found.notes.read_bytes())
     if warning:
         log(f"Warning: {warning}")
-    listing = list_payload(found)
+    listing = list_payload(found, entries)
     source = build.source(repo)
     if request.version is None:
         request.version = build.tagged_version(source.commit, repo)
@@ -166,11 +167,11 @@ class Listing:
                              "; nothing was written (make the medium again once they stay as they are)")
 
 
-def list_payload(found: medium_payload.Payload) -> Listing:
-    """The payload list of the payload's files, hashed as they are now; PayloadError when a name cannot
-    stand in it."""
+def list_payload(found: medium_payload.Payload, entries: list[Path]) -> Listing:
+    """The payload list of the payload's files among entries (those whose names were checked), hashed as
+    they are now; PayloadError when a name cannot stand in it."""
     log("Hashing the payload for setup.exe's payload list")
-    files = payload_list.payload_files(found)
+    files = payload_list.payload_files(found, entries)
     before = payload_list.stamps(files)
     try:
         return Listing(payload_list.render(payload_list.of_files(files)), files, before)

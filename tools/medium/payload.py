@@ -3,6 +3,7 @@ and read back. The one home of these names for make-medium, check-medium and the
 
 from __future__ import annotations
 
+import os
 import re
 from dataclasses import dataclass
 from pathlib import Path, PurePosixPath
@@ -108,22 +109,35 @@ def windows_name_problem(name: str) -> str | None:
     return None
 
 
-def check_windows_names(found: Payload) -> None:
-    """Every name that goes onto the medium must reach Windows unchanged, and be one of its kind in its
-    folder whatever the letter case."""
+def medium_entries(found: Payload) -> list[Path]:
+    """Every folder and file of the payload that goes onto the medium: the notes, the components folder and
+    everything under it, following symbolic links as the image writer does (a link back into a folder it
+    lies in is refused). The one walk that both the name check and the payload list go by, so that every
+    name the list holds has been checked."""
+    entries = [found.notes, found.components]
+    for folder, subfolders, names in os.walk(found.components, followlinks=True):
+        here = Path(folder).resolve()
+        if any(parent.resolve() == here for parent in Path(folder).parents):
+            raise PayloadError(f"{folder} leads back into a folder that holds it, so the medium cannot hold it;"
+                               " nothing was written")
+        subfolders.sort()
+        entries += [Path(folder) / name for name in sorted(subfolders + names)]
+    return entries
+
+
+def check_windows_names(found: Payload, entries: list[Path] | None = None) -> None:
+    """Every name that goes onto the medium (entries, as medium_entries gives them) must reach Windows
+    unchanged, and be one of its kind in its folder whatever the letter case."""
     problems = []
-    for entry in [found.notes, found.components, *sorted(found.components.rglob("*"))]:
-        relative = entry.relative_to(found.folder)
+    siblings: dict[Path, dict[str, str]] = {}
+    for entry in medium_entries(found) if entries is None else entries:
         problem = windows_name_problem(entry.name)
         if problem:
-            problems.append(f"{windows_name(str(relative))}: {problem}")
-        if entry.is_dir():
-            names: dict[str, str] = {}
-            for child in sorted(entry.iterdir()):
-                other = names.setdefault(child.name.casefold(), child.name)
-                if other != child.name:
-                    problems.append(f"{windows_name(str(relative))}: {other} and {child.name} differ only in case,"
-                                    " and Windows reaches only one of them")
+            problems.append(f"{windows_name(str(entry.relative_to(found.folder)))}: {problem}")
+        other = siblings.setdefault(entry.parent, {}).setdefault(entry.name.casefold(), entry.name)
+        if other != entry.name:
+            problems.append(f"{windows_name(str(entry.parent.relative_to(found.folder)))}: {other} and {entry.name}"
+                            " differ only in case, and Windows reaches only one of them")
     if problems:
         raise PayloadError("\n".join([*(f"the payload has a name Windows cannot use: {p}" for p in problems),
                                       "rename them; nothing was written"]))

@@ -1,5 +1,5 @@
 """The payload list that setup.exe carries as resource IDR_PAYLOAD_LIST (301, RCDATA), under its signature:
-the SHA-256 and size of every payload file, by the name Windows lists it under. The one home of its format
+the SHA-256, SHA-1 and size of every payload file, by the name Windows lists it under. The one home of its format
 for make-medium (which writes it and reads it back out of the program it built) and check-medium (which
 reads it out of a verified program and checks the image's files against it). ARCHITECTURE.md documents
 the format, which the launcher reads just as strictly."""
@@ -15,12 +15,12 @@ from typing import BinaryIO, Iterable
 
 import payload as medium_payload
 
-HEADER = b"TARVIN PAYLOAD LIST 1\n"
+HEADER = b"TARVIN PAYLOAD LIST 2\n"
 RESOURCE_ID = 301
 RT_RCDATA = 10
 # Files are hashed in blocks of this size, so that a payload file of several GiB takes no more memory.
 HASH_BLOCK = 1 << 20
-LINE = re.compile(rb"(?P<sha256>[0-9a-f]{64}) (?P<size>0|[1-9][0-9]{0,19}) (?P<path>[^\n]+)")
+LINE = re.compile(rb"(?P<sha256>[0-9a-f]{64}) (?P<sha1>[0-9a-f]{40}) (?P<size>0|[1-9][0-9]{0,19}) (?P<path>[^\n]+)")
 MAX_SIZE = (1 << 64) - 1
 
 
@@ -37,23 +37,21 @@ class Listed:
     """What the list says of one file."""
 
     sha256: str  # 64 lowercase hex digits
+    sha1: str  # 40 lowercase hex digits: what a Windows without SHA-256 checks
     size: int
 
 
 def hash_stream(stream: BinaryIO) -> Listed:
-    digest, size = hashlib.sha256(), 0
-    while block := stream.read(HASH_BLOCK):
-        digest.update(block)
-        size += len(block)
-    return Listed(digest.hexdigest(), size)
+    return hash_blocks(iter(lambda: stream.read(HASH_BLOCK), b""))
 
 
 def hash_blocks(blocks: Iterable[bytes]) -> Listed:
-    digest, size = hashlib.sha256(), 0
+    sha256, sha1, size = hashlib.sha256(), hashlib.sha1(), 0
     for block in blocks:
-        digest.update(block)
+        sha256.update(block)
+        sha1.update(block)
         size += len(block)
-    return Listed(digest.hexdigest(), size)
+    return Listed(sha256.hexdigest(), sha1.hexdigest(), size)
 
 
 def _ascii_lower(path: str) -> str:
@@ -68,6 +66,8 @@ def path_problem(path: str) -> str | None:
     """Why path cannot stand in the list, or None."""
     if "\n" in path or "\r" in path:
         return "it holds a line break"
+    if any(ord(c) < 32 for c in path):
+        return "it holds a control character"
     if path.startswith("\\") or path.endswith("\\"):
         return "it starts or ends with a backslash"
     if any(part in ("", ".", "..") for part in path.split("\\")):
@@ -106,9 +106,10 @@ def render(files: dict[str, Listed]) -> bytes:
     lines = [HEADER]
     for path in sorted(files, key=_order):
         listed = files[path]
-        if not re.fullmatch(r"[0-9a-f]{64}", listed.sha256) or not 0 <= listed.size <= MAX_SIZE:
-            raise ValueError(f"not a SHA-256 and size: {listed}")
-        lines.append(f"{listed.sha256} {listed.size} {path}\n".encode("utf-8"))
+        if (not re.fullmatch(r"[0-9a-f]{64}", listed.sha256) or not re.fullmatch(r"[0-9a-f]{40}", listed.sha1)
+                or not 0 <= listed.size <= MAX_SIZE):
+            raise ValueError(f"not a SHA-256, SHA-1 and size: {listed}")
+        lines.append(f"{listed.sha256} {listed.sha1} {listed.size} {path}\n".encode("utf-8"))
     return b"".join(lines)
 
 
@@ -124,7 +125,7 @@ def parse(data: bytes) -> dict[str, Listed]:
     for number, line in enumerate(data[len(HEADER):-1].split(b"\n") if len(data) > len(HEADER) else [], 2):
         match = LINE.fullmatch(line)
         if not match:
-            raise DamagedList(f"line {number} is not '<SHA-256> <size> <path>'")
+            raise DamagedList(f"line {number} is not '<SHA-256> <SHA-1> <size> <path>'")
         try:
             path = match["path"].decode("utf-8")
         except UnicodeDecodeError:
@@ -141,7 +142,7 @@ def parse(data: bytes) -> dict[str, Listed]:
             raise DamagedList(f"line {number}: {shown(path)} is named before in another letter case")
         previous = match["path"]
         seen.add(_ascii_lower(path))
-        files[path] = Listed(match["sha256"].decode("ascii"), size)
+        files[path] = Listed(match["sha256"].decode("ascii"), match["sha1"].decode("ascii"), size)
     return files
 
 
@@ -156,27 +157,23 @@ def differences(listed: dict[str, Listed], found: dict[str, Listed]) -> list[str
             lines.append(f"{path} is named by the payload list but missing")
         elif theirs.size != ours.size:
             lines.append(f"{path} holds {theirs.size} bytes, the payload list says {ours.size}")
-        elif theirs.sha256 != ours.sha256:
+        elif theirs.sha256 != ours.sha256 and theirs.sha1 != ours.sha1:
             lines.append(f"{path} holds other bytes than the payload list says (SHA-256 {theirs.sha256}, listed"
                          f" {ours.sha256})")
+        elif theirs != ours:
+            # A Windows with SHA-256 and one with SHA-1 alone would judge the file differently.
+            kept, broken = ("SHA-256", "SHA-1") if theirs.sha256 == ours.sha256 else ("SHA-1", "SHA-256")
+            lines.append(f"the payload list is damaged: its two digests of {path} disagree (the file's {kept} is"
+                         f" as listed, its {broken} is not)")
     return lines
 
 
-def payload_files(found: medium_payload.Payload) -> dict[str, Path]:
-    """The payload's files that go onto the medium, by Windows path: the notes and everything under the
-    components folder, following symbolic links as the image writer does (a link back into a folder it
-    lies in is refused)."""
-    files = {medium_payload.windows_name(found.notes.name): found.notes}
-    for folder, subfolders, names in os.walk(found.components, followlinks=True):
-        here = Path(folder).resolve()
-        if any(parent.resolve() == here for parent in Path(folder).parents):
-            raise medium_payload.PayloadError(f"{folder} leads back into a folder that holds it, so the medium"
-                                              " cannot hold it; nothing was written")
-        subfolders.sort()
-        for name in sorted(names):
-            file = Path(folder) / name
-            files[medium_payload.windows_name(str(file.relative_to(found.folder)))] = file
-    return files
+def payload_files(found: medium_payload.Payload, entries: list[Path] | None = None) -> dict[str, Path]:
+    """The payload's files that go onto the medium, by Windows path: the files among entries (as
+    payload.medium_entries gives them, the payload's own when None), whose names the name check went over."""
+    entries = medium_payload.medium_entries(found) if entries is None else entries
+    return {medium_payload.windows_name(str(entry.relative_to(found.folder))): entry
+            for entry in entries if not entry.is_dir()}
 
 
 def of_payload(found: medium_payload.Payload) -> dict[str, Listed]:
