@@ -11,14 +11,14 @@
 namespace actions {
 
 // The most bytes of the notes file the panel takes. A 32-bit process has 2 GB of address space, and the
-// panel holds the file three times over: its bytes, its UTF-16 text (up to twice the bytes, with a CR LF
-// per line) and the edit control's own copy of that text, grown in place. Measured under Wine on the i686
-// build with lines of about 90 one-byte characters, the launcher held about 5 bytes of memory per byte of
-// the file at its peak; 200 MiB (about 1 GB) brought it down inside gdi32, while 64 MiB survived but
-// enabled "确认" only after some 105 s, since the control takes about 1 s per MB of text. 24 MiB keeps the
-// peak near 150 MB, far from where the address space runs out even when fragmented, and keeps the wait
-// under half a minute, while 16 MiB of ordinary lines, a size the launcher is known to show whole, still
-// fits with room to spare.
+// panel holds the file up to three times over: its bytes, its UTF-16 text (up to twice the bytes, with a
+// CR LF per line) and the edit control's own copy of that text, grown in place. Measured under Wine with
+// lines of ordinary text, the launcher's peak memory grew by about 7.5 bytes per byte of the file (64 MiB
+// for 4 MiB, 506 MiB for 64 MiB, 1512 MiB for 200 MiB); a 32-bit launcher given 200 MiB died inside
+// gdi32, and 64 MiB enabled "确认" only after some 105 s there, as the control takes its text at a steady
+// rate. 24 MiB keeps the peak near 200 MB, far from where the address space runs out even when
+// fragmented, and the wait near 40 s there, while 16 MiB of ordinary lines, a size the launcher is known
+// to show whole, still fits with room to spare.
 inline constexpr std::size_t kNotesBoundBytes = 24 * 1024 * 1024;
 
 struct NotesReading {
@@ -27,7 +27,7 @@ struct NotesReading {
     CutShort,     // a read failed part-way: head holds what came before the failure, up to the bound
     BeyondBound,  // the file is longer than the bound: head holds its first bound bytes
     Whole,        // read to its end, all of it in head
-    Refused,  // its size or digest is not the listed one (or an earlier file failed): head is not to be shown
+    Refused,      // size or digest not as listed, or an earlier file failed: nothing to show
   };
   End end = End::NotOpened;
   std::string head;
