@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "actions/system_error.h"
 
 namespace actions {
+
+class HeldFile;  // payload_check.h
 
 // A file's full path: the base directory, which ends in its backslash, and the name below it.
 inline std::wstring Join(std::wstring_view head, std::wstring_view tail) {
@@ -41,6 +44,9 @@ class FileSystem {
   virtual ~FileSystem() = default;
   // The file is closed again before this returns, whatever happened, so no click leaves it open.
   virtual FileRead ReadWholeFile(const std::wstring& path) = 0;
+  // The file opened for reading from its start, in pieces, for as long as the caller holds it; null when
+  // it is missing or unreadable. For a file that need not be held whole (the notes), nor read twice.
+  virtual std::unique_ptr<HeldFile> OpenForReading(const std::wstring& path) = 0;
   // Replaces an existing destination.
   virtual CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) = 0;
   // Writes the bytes of a file read before, with its time stamp, in the way CopyReplacing copies: the

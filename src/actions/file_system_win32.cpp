@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "actions/extended_path.h"
+#include "actions/payload_check.h"
 #include "actions/temporary_copy.h"
 #include "win32/unique_handle.h"
 
@@ -86,6 +90,21 @@ SystemError WriteContents(HANDLE to, std::string_view bytes) {
   }
   return kNoError;
 }
+
+// A file read in pieces through its handle, closed when it goes.
+class Win32ReadFile final : public HeldFile {
+ public:
+  explicit Win32ReadFile(win32::UniqueFileHandle file) : file_(std::move(file)) {}
+  std::optional<std::size_t> Read(std::span<char> buffer) override {
+    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), kReadChunkBytes));
+    DWORD got = 0;
+    if (!::ReadFile(file_.get(), buffer.data(), wanted, &got, nullptr)) return std::nullopt;
+    return got;
+  }
+
+ private:
+  win32::UniqueFileHandle file_;
+};
 
 CopyOutcome CopyFailed(SystemError error) {
   return {false, error};
@@ -172,6 +191,15 @@ FileRead Win32FileSystem::ReadWholeFile(const std::wstring& path) {
     if (got == 0) break;
   }
   return read;  // the handle closes here on every road
+}
+
+std::unique_ptr<HeldFile> Win32FileSystem::OpenForReading(const std::wstring& path) {
+  // Shared as ReadWholeFile shares the notes.
+  win32::UniqueFileHandle file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return nullptr;
+  return std::make_unique<Win32ReadFile>(std::move(file));
 }
 
 CopyOutcome Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstring& destination) {

@@ -55,22 +55,23 @@ std::optional<ClickOutcome> PictureButton::ShowNotes(const PictureButtonContext&
   const std::wstring notesPath = Join(context.baseDirectory, kNotesFileName);
   if (!view.SetNotesText({})) return Shown(ClickEnd::ControlRefused);
 
-  // From here on a failure ends the click, deployment included.
-  const FileRead notes = context.files.ReadWholeFile(notesPath);
-  if (notes.status == ReadStatus::NotOpened) return Shown(ClickEnd::NotesUnreadable);
-  const bool cutShort = notes.status == ReadStatus::CutShort;
-  // With a payload list, only the bytes the publisher signed reach the panel: a read cut short cannot
-  // be checked, and shows nothing.
-  if (context.guard && context.guard->Checks()) {
-    if (cutShort) return Shown(ClickEnd::NotesCutShort);
-    if (context.guard->Check(kNotesFileName, notes.bytes) != Verdict::Genuine)
-      return Shown(ClickEnd::Refused);
-  }
+  // From here on a failure ends the click, deployment included. With a payload list, only the bytes the
+  // publisher signed reach the panel: the whole file is checked before any of it is shown, and a read cut
+  // short cannot be checked, and shows nothing. A file beyond the bound shows its head, as a read cut
+  // short would.
+  const bool checked = context.guard && context.guard->Checks();
+  NotesReading notes =
+      ReadNotes(context.files, notesPath, context.notesBound, checked ? context.guard : nullptr);
+  if (notes.end == NotesReading::End::NotOpened) return Shown(ClickEnd::NotesUnreadable);
+  if (notes.end == NotesReading::End::Refused) return Shown(ClickEnd::Refused);
+  if (checked && notes.end == NotesReading::End::CutShort) return Shown(ClickEnd::NotesCutShort);
+  const bool cutShort = notes.end != NotesReading::End::Whole;
   // The text is built once and handed over once: appending line by line would cost the square of
   // the file's size in the text control. Only long lines go in slices, which the control would
   // otherwise wrap for minutes in one piece.
-  std::wstring text = NotesPanelText(notes.bytes, cutShort ? ReadExtent::CutShort : ReadExtent::WholeFile,
-                                     context.decodeAnsi);
+  std::wstring text =
+      NotesPanelText(notes.head, cutShort ? ReadExtent::CutShort : ReadExtent::WholeFile, context.decodeAnsi);
+  notes.head = std::string();  // the bytes are not needed beside the text and the control's copy of it
   if (NeedsSlicing(text)) {
     Fill& fill = fill_.emplace(Fill{std::move(text), {}, 0, cutShort});
     fill.slices = PanelSlices(fill.text);

@@ -13,6 +13,7 @@
 
 #include "actions/component_deployment.h"
 #include "actions/file_system.h"
+#include "actions/notes_read.h"
 #include "actions/payload_check.h"
 #include "common/ansi_decoder.h"
 
@@ -47,6 +48,8 @@ struct PictureButtonContext {
   common::AnsiDecoder decodeAnsi;
   // Checks the notes and the components against the program's payload list; none: used unchecked.
   PayloadGuard* guard = nullptr;
+  // The most bytes of the notes the panel takes (notes_read.h); tests set a smaller one.
+  std::size_t notesBound = kNotesBoundBytes;
 };
 
 enum class ClickBranch { Show, Hide };

@@ -83,8 +83,9 @@ def pathcheck_control(name: str) -> dict:
 
 
 def medium_facts() -> dict:
-    """notes, installer and components (source below the medium, destination below the Windows
-    directory), as the program names them, with backslashes."""
+    """notes, notes_bound (the most bytes of the notes the panel takes), installer and components (source
+    below the medium, destination below the Windows directory), as the program names them, with
+    backslashes."""
     return facts()["medium"]
 
 

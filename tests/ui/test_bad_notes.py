@@ -1,8 +1,9 @@
 """Notes files that no medium should carry, and still the launcher neither crashes nor hangs on them: an
-empty file, 16 MB of ordinary lines, nothing but CR bytes, random bytes, a double-byte character cut
-off by a line end or by the end of the file, and single lines of 128 KB and 1 MB. Each file is shown
-with the picture button; the launcher must still be there afterwards, show what the line rules give,
-enable "确认" once the file has been read to its end, and end with Esc."""
+empty file, 16 MB of ordinary lines, more lines than the panel takes, nothing but CR bytes, random bytes,
+a double-byte character cut off by a line end or by the end of the file, and single lines of 128 KB and
+1 MB. Each file is shown with the picture button; the launcher must still be there afterwards, show what
+the line rules give, enable "确认" once the file has been read to its end (and only then), and end with
+Esc."""
 
 import random
 import time
@@ -92,6 +93,20 @@ class BadNotes(harness.LauncherTestCase):
         self.assertEqual(len(text), len(expected))
         self.assertTrue(text == expected, "the panel's text differs from the file's lines")
         self.assertNotesRead(state)
+        self.assertEscapeEnds()
+
+    def test_notes_beyond_the_bound_show_their_head_and_leave_confirm_disabled(self):
+        # A 32-bit launcher that took such a file whole ran out of address space and died.
+        bound = harness.medium_facts()["notes_bound"]
+        notes = ordinary_lines(bound + 64 * 1024)
+        self.launch_with(notes)
+        text = self.show_notes(timeout=300).control(Id.TEXT2).text
+        head = notes[:bound]
+        expected = panel_of(head[:head.rindex(b"\r\n") + 2].decode("gbk"))
+        self.assertEqual(len(text), len(expected))
+        self.assertTrue(text == expected, "the panel's text differs from the lines within the bound")
+        self.assertFalse(self.session.state().control(Id.CMD_CONTINUE).enabled, "确认 stays disabled")
+        self.assertTrue(self.launcher.running())
         self.assertEscapeEnds()
 
     def test_only_carriage_returns_make_empty_lines(self):

@@ -92,6 +92,7 @@ int main() {
           Number(pathcheck::kPathCheckClientHeightTwips) + "],\n";
   json += "   \"controls\": " + List(pathcheck::kPathCheckControls, PathCheckControl) + "},\n";
   json += "  \"medium\": {\"notes\": " + Quoted(actions::kNotesFileName) +
+          ", \"notes_bound\": " + std::to_string(actions::kNotesBoundBytes) +
           ", \"installer\": " + Quoted(actions::kInstallerRelativePath) + ",\n";
   json += "   \"components\": " +
           List(components,

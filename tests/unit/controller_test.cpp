@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,22 @@ class FakeView : public actions::NotesView {
   }
 };
 
+class HeldBytes final : public actions::HeldFile {
+ public:
+  HeldBytes(std::string bytes, bool failsAtEnd) : bytes_(std::move(bytes)), failsAtEnd_(failsAtEnd) {}
+  std::optional<std::size_t> Read(std::span<char> buffer) override {
+    const std::size_t got = bytes_.copy(buffer.data(), buffer.size(), next_);
+    next_ += got;
+    if (got == 0 && failsAtEnd_) return std::nullopt;
+    return got;
+  }
+
+ private:
+  std::string bytes_;
+  bool failsAtEnd_;
+  std::size_t next_ = 0;
+};
+
 // Windows paths "C:\dir\file" live under root/C/dir/file of a real temporary folder.
 class TempFolderFileSystem : public actions::FileSystem {
  public:
@@ -105,6 +123,13 @@ class TempFolderFileSystem : public actions::FileSystem {
       read.status = ReadStatus::CutShort;
     }
     return read;
+  }
+
+  // The file as ReadWholeFile reads it, handed out in pieces; a read cut short fails after its bytes.
+  std::unique_ptr<actions::HeldFile> OpenForReading(const std::wstring& path) override {
+    FileRead read = ReadWholeFile(path);
+    if (read.status == ReadStatus::NotOpened) return nullptr;
+    return std::make_unique<HeldBytes>(std::move(read.bytes), read.status == ReadStatus::CutShort);
   }
 
   actions::CopyOutcome CopyReplacing(const std::wstring& source, const std::wstring& destination) override {
@@ -151,8 +176,8 @@ class PictureButtonTest : public testing::Test {
       windowsDirectoryAnswers.erase(windowsDirectoryAnswers.begin());
       return answer;
     };
-    controller.emplace(
-        actions::PictureButtonContext{baseDirectory, view, *files_, getWinDir, test_text::DecodeCp936});
+    controller.emplace(actions::PictureButtonContext{baseDirectory, view, *files_, getWinDir,
+                                                     test_text::DecodeCp936, nullptr, notesBound});
   }
   void TearDown() override { fs::remove_all(root_); }
 
@@ -181,7 +206,8 @@ class PictureButtonTest : public testing::Test {
 
   std::wstring baseDirectory = L"C:\\medium\\";
   std::wstring windowsDirectory = L"C:\\WINDOWS";
-  std::vector<std::wstring> windowsDirectoryAnswers;  // one per query, before falling back to the above
+  std::size_t notesBound = actions::kNotesBoundBytes;  // taken at SetUp
+  std::vector<std::wstring> windowsDirectoryAnswers;   // one per query, before falling back to the above
   int windowsDirectoryQueries = 0;
   FakeView view;
 
@@ -280,25 +306,30 @@ TEST_F(PictureButtonTest, MissingNotesLeaveAnEmptyPanelAndCopyNothingUntilTheHid
   EXPECT_EQ(Contents(L"C:\\WINNT\\system32\\msjter35.dll"), "jet expression service");
 }
 
-TEST_F(PictureButtonTest, ReadFailingPartWayKeepsTheCompleteLinesAndStopsTheClick) {
-  windowsDirectory = L"C:\\WINNT";
+// A file beyond the bound is shown up to it, as a read cut short there would be.
+TEST_F(PictureButtonTest, ReadCutShortOrBeyondTheBoundKeepsTheCompleteLinesAndStopsTheClick) {
   const std::string longLine(40000, 'x');
+  const std::size_t kNoFailure = std::string::npos;
   const struct {
     const char* what;
     std::string notes;
     std::size_t readFailsAfter;
+    std::size_t bound;
     std::wstring panel;
   } cases[] = {
-      {"short lines, in one piece", "one\r\ntwo\r\nthree", 8 /* inside "two" */, L"\r\none"},
-      {"a long line, in slices", longLine + "\r\n" + longLine, longLine.size() + 4,
+      {"short lines, in one piece", "one\r\ntwo\r\nthree", 8 /* inside "two" */, notesBound, L"\r\none"},
+      {"a long line, in slices", longLine + "\r\n" + longLine, longLine.size() + 4, notesBound,
        L"\r\n" + std::wstring(longLine.begin(), longLine.end())},
+      {"beyond the bound, inside a line", "one\r\ntwo\r\nthree", kNoFailure, 8, L"\r\none"},
+      {"beyond the bound by its last byte", "one\r\ntwo", kNoFailure, 7, L"\r\none"},
   };
-  for (const auto& [what, notes, readFailsAfter, panel] : cases) {
+  for (const auto& [what, notes, readFailsAfter, bound, panel] : cases) {
     TearDown();  // a fresh medium and run for each
+    notesBound = bound;
     SetUp();
     windowsDirectory = L"C:\\WINNT";
     WriteNotes(notes);
-    files_->readFailsAfter = readFailsAfter;
+    if (readFailsAfter != kNoFailure) files_->readFailsAfter = readFailsAfter;
     EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesCutShort})) << what;
     EXPECT_TRUE(view.panelVisible) << what;
     EXPECT_EQ(view.panelText, panel) << what;
@@ -307,6 +338,13 @@ TEST_F(PictureButtonTest, ReadFailingPartWayKeepsTheCompleteLinesAndStopsTheClic
     EXPECT_FALSE(Contents(L"C:\\WINNT\\system32\\Dao350.dll")) << what;
     EXPECT_EQ(controller->Handle(Event::Confirm), Next::Wait) << what;
   }
+  // Exactly as long as the bound: read whole.
+  notesBound = 8;
+  TearDown();
+  SetUp();
+  windowsDirectory = L"C:\\WINNT";
+  WriteNotes("one\r\ntwo");
+  EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::Deployed}));
 }
 
 TEST_F(PictureButtonTest, ControlThatRefusesEndsTheClickWhereItHappened) {
@@ -707,8 +745,9 @@ class CheckedMediumTest : public PictureButtonTest {
           refusals.push_back(refusal.file);
           reasons.push_back(refusal.reason);
         });
-    controller.emplace(actions::PictureButtonContext{
-        baseDirectory, view, *files_, [this] { return windowsDirectory; }, test_text::DecodeCp936, &*guard});
+    controller.emplace(actions::PictureButtonContext{baseDirectory, view, *files_,
+                                                     [this] { return windowsDirectory; },
+                                                     test_text::DecodeCp936, &*guard, notesBound});
   }
 
   void ExpectNothingDeployed() {
@@ -856,6 +895,24 @@ TEST_F(CheckedMediumTest, NotesReadOnlyPartWayAreNotShownButRefuseNothing) {
   EXPECT_EQ(view.panelText, L"");
   EXPECT_TRUE(refusals.empty());
   ExpectNothingDeployed();
+}
+
+// The whole file is hashed on the one pass that keeps its head: a byte changed past the bound refuses it.
+TEST_F(CheckedMediumTest, NotesBeyondTheBoundAreCheckedWholeThenShownUpToIt) {
+  const std::string notes = "one\r\ntwo\r\nthree";
+  for (const bool changed : {false, true}) {
+    notesBound = 8;
+    TearDown();
+    SetUp();
+    WriteNotes(changed ? "one\r\ntwo\r\nthreE" : notes);
+    list = test_payload::ListOf({{"voabc.txt", notes}});
+    EXPECT_EQ(Click(),
+              (ClickOutcome{ClickBranch::Show, changed ? ClickEnd::Refused : ClickEnd::NotesCutShort}))
+        << changed;
+    EXPECT_EQ(view.panelText, changed ? L"" : L"\r\none") << changed;
+    EXPECT_EQ(refusals.size(), changed ? 1u : 0u) << changed;
+    ExpectNothingDeployed();
+  }
 }
 
 TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseEveryFileForTheRun) {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,7 @@ void PumpMessages() {
 class NoFiles : public actions::FileSystem {
  public:
   actions::FileRead ReadWholeFile(const std::wstring&) override { return {}; }
+  std::unique_ptr<actions::HeldFile> OpenForReading(const std::wstring&) override { return nullptr; }
   actions::CopyOutcome CopyReplacing(const std::wstring&, const std::wstring&) override { return {}; }
   actions::CopyOutcome WriteReplacing(const actions::FileRead&, const std::wstring&) override { return {}; }
 };
