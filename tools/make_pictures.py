@@ -1034,8 +1034,10 @@ def draw_left_picture():
 
 
 def jpeg_bytes(image, quality):
+    # optimize: Huffman tables fitted to the picture. The coefficients are the same, so every decoder gives
+    # the same pixels, in some 3 KB fewer of setup.exe's bytes.
     out = io.BytesIO()
-    image.save(out, "JPEG", quality=quality, subsampling=0, optimize=False, progressive=False)
+    image.save(out, "JPEG", quality=quality, subsampling=0, optimize=True, progressive=False)
     return out.getvalue()
 
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -92,19 +93,6 @@ SystemError WriteContents(HANDLE to, std::string_view bytes) {
 }
 
 // A file read in pieces through its handle, closed when it goes.
-class Win32ReadFile final : public HeldFile {
- public:
-  explicit Win32ReadFile(win32::UniqueFileHandle file) : file_(std::move(file)) {}
-  std::optional<std::size_t> Read(std::span<char> buffer) override {
-    const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), kReadChunkBytes));
-    DWORD got = 0;
-    if (!::ReadFile(file_.get(), buffer.data(), wanted, &got, nullptr)) return std::nullopt;
-    return got;
-  }
-
- private:
-  win32::UniqueFileHandle file_;
-};
 
 CopyOutcome CopyFailed(SystemError error) {
   return {false, error};
@@ -199,7 +187,7 @@ std::unique_ptr<HeldFile> Win32FileSystem::OpenForReading(const std::wstring& pa
                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return nullptr;
-  return std::make_unique<Win32ReadFile>(std::move(file));
+  return HoldOpenFile(std::move(file));
 }
 
 CopyOutcome Win32FileSystem::CopyReplacing(const std::wstring& source, const std::wstring& destination) {
@@ -222,6 +210,29 @@ CopyOutcome Win32FileSystem::WriteReplacing(const FileRead& source, const std::w
     lastWrite = source.lastWriteTime;
     return WriteContents(to, source.bytes);
   });
+}
+
+namespace {
+
+class Win32ReadFile final : public HeldFile {
+ public:
+  explicit Win32ReadFile(win32::UniqueFileHandle file) : file_(std::move(file)) {}
+  std::optional<std::size_t> Read(std::span<char> buffer) override {
+    const DWORD wanted =
+        static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::numeric_limits<DWORD>::max()));
+    DWORD got = 0;
+    if (!::ReadFile(file_.get(), buffer.data(), wanted, &got, nullptr)) return std::nullopt;
+    return got;
+  }
+
+ private:
+  win32::UniqueFileHandle file_;
+};
+
+}  // namespace
+
+std::unique_ptr<HeldFile> HoldOpenFile(win32::UniqueFileHandle file) {
+  return std::make_unique<Win32ReadFile>(std::move(file));
 }
 
 }  // namespace actions

@@ -7,10 +7,10 @@
 // clang-format on
 
 #include <algorithm>
-#include <limits>
 #include <string>
 
 #include "actions/extended_path.h"
+#include "actions/file_system_win32.h"
 #include "actions/payload_check_win32.h"
 #include "win32/com_apartment.h"
 #include "win32/system_library.h"
@@ -130,21 +130,6 @@ std::vector<std::wstring> FoldersOn(const std::wstring& path) {
   return folders;
 }
 
-class HeldCheckedFile final : public HeldFile {
- public:
-  explicit HeldCheckedFile(win32::UniqueFileHandle file) : file_(std::move(file)) {}
-  std::optional<std::size_t> Read(std::span<char> buffer) override {
-    DWORD got = 0;
-    const DWORD wanted =
-        static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::numeric_limits<DWORD>::max()));
-    if (!::ReadFile(file_.get(), buffer.data(), wanted, &got, nullptr)) return std::nullopt;
-    return got;
-  }
-
- private:
-  win32::UniqueFileHandle file_;
-};
-
 }  // namespace
 
 StartOutcome Win32ProgramStarter::StartProcess(const std::wstring& applicationPath,
@@ -223,7 +208,7 @@ std::unique_ptr<HeldFile> Win32CheckedStarter::OpenDenyingWrites(const std::wstr
   if (!file) return nullptr;
   // A file whose identity cannot be read is never started (StartProcess finds no identity for it).
   if (path == program_) identity_ = IdentityOf(file.get());
-  return std::make_unique<HeldCheckedFile>(std::move(file));
+  return HoldOpenFile(std::move(file));
 }
 
 StartOutcome Win32CheckedStarter::StartProcess(const std::wstring& applicationPath,

@@ -7,9 +7,9 @@
 // clang-format on
 
 #include <algorithm>
-#include <limits>
 
 #include "actions/extended_path.h"
+#include "actions/file_system_win32.h"
 #include "win32/system_library.h"
 #include "win32/unique_handle.h"
 
@@ -74,21 +74,6 @@ struct Choice {
 constexpr Choice kChoices[] = {{PROV_RSA_AES, CALG_SHA_256, DigestKind::Sha256},
                                {PROV_RSA_FULL, CALG_SHA1, DigestKind::Sha1}};
 
-class HeldWin32File final : public HeldFile {
- public:
-  explicit HeldWin32File(win32::UniqueFileHandle file) : file_(std::move(file)) {}
-  std::optional<std::size_t> Read(std::span<char> buffer) override {
-    DWORD got = 0;
-    const DWORD wanted =
-        static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::numeric_limits<DWORD>::max()));
-    if (!::ReadFile(file_.get(), buffer.data(), wanted, &got, nullptr)) return std::nullopt;
-    return got;
-  }
-
- private:
-  win32::UniqueFileHandle file_;
-};
-
 }  // namespace
 
 CryptoApiDigests::~CryptoApiDigests() {
@@ -135,7 +120,7 @@ std::unique_ptr<HeldFile> Win32InstallerOpener::OpenDenyingWrites(const std::wst
   win32::UniqueFileHandle file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return nullptr;
-  return std::make_unique<HeldWin32File>(std::move(file));
+  return HoldOpenFile(std::move(file));
 }
 
 }  // namespace actions

@@ -19,6 +19,12 @@ std::string AsciiLowered(std::string_view text) {
   return lowered;
 }
 
+// Whether Windows would open either path for the other: equal but for the case of ASCII letters.
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
 std::optional<std::uint8_t> HexDigit(char c) {
   if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
   if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
@@ -146,19 +152,20 @@ std::optional<PayloadList> PayloadList::Parse(std::string_view text) {
     start = end + 1;
   }
 
-  // No two paths that Windows would take for one another.
-  std::vector<std::string> folded;
-  folded.reserve(list.entries_.size());
-  for (const PayloadEntry& entry : list.entries_) folded.push_back(AsciiLowered(entry.path));
-  std::sort(folded.begin(), folded.end());
-  if (std::adjacent_find(folded.begin(), folded.end()) != folded.end()) return std::nullopt;
+  // No two paths that Windows would take for one another. Pairs, not a sorted copy: a list names a
+  // handful of files, and the program stays small.
+  for (auto later = list.entries_.begin(); later != list.entries_.end(); ++later) {
+    for (auto earlier = list.entries_.begin(); earlier != later; ++earlier) {
+      if (SameIgnoringAsciiCase(earlier->path, later->path)) return std::nullopt;
+    }
+  }
   return list;
 }
 
 const PayloadEntry* PayloadList::Find(std::wstring_view relativePath) const {
-  const std::string wanted = AsciiLowered(EncodeUtf8(relativePath));
+  const std::string wanted = EncodeUtf8(relativePath);
   for (const PayloadEntry& entry : entries_) {
-    if (entry.path.size() == wanted.size() && AsciiLowered(entry.path) == wanted) return &entry;
+    if (SameIgnoringAsciiCase(entry.path, wanted)) return &entry;
   }
   return nullptr;
 }
