@@ -8,10 +8,7 @@
 
 #include <algorithm>
 
-#include "actions/extended_path.h"
-#include "actions/file_system_win32.h"
 #include "win32/system_library.h"
-#include "win32/unique_handle.h"
 
 namespace actions {
 
@@ -114,13 +111,6 @@ std::unique_ptr<DigestRun> CryptoApiDigests::Start() {
   if (!reinterpret_cast<CreateHashFunction>(crypt_.createHash)(provider_, algorithm_, 0, 0, &hash))
     return nullptr;
   return std::make_unique<CryptoApiRun>(crypt_, hash, kind_);
-}
-
-std::unique_ptr<HeldFile> Win32InstallerOpener::OpenDenyingWrites(const std::wstring& path) {
-  win32::UniqueFileHandle file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return nullptr;
-  return HoldOpenFile(std::move(file));
 }
 
 }  // namespace actions

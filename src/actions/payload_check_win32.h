@@ -1,12 +1,11 @@
-// The payload check's pieces on Windows: the platform's SHA-256 or SHA-1 (CryptoAPI) and the installer
-// opened so that nobody writes to it while the launcher holds it.
+// The payload check's piece on Windows: the platform's SHA-256 or SHA-1 (CryptoAPI). The installer is
+// opened for its check by the checked start (installer_handover_win32.h).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "actions/installer_handover.h"
 #include "actions/payload_check.h"
 
 namespace actions {
@@ -40,13 +39,6 @@ class CryptoApiDigests final : public DigestSource {
   std::uintptr_t provider_ = 0;  // HCRYPTPROV, acquired once at the first hash
   unsigned algorithm_ = 0;       // ALG_ID of the provider's digest
   DigestKind kind_ = DigestKind::Sha256;
-};
-
-// Opens with read sharing only: writers are refused while the handle is held, readers (the process
-// start) are not.
-class Win32InstallerOpener final : public InstallerOpener {
- public:
-  std::unique_ptr<HeldFile> OpenDenyingWrites(const std::wstring& path) override;
 };
 
 }  // namespace actions

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "actions/installer_handover_win32.h"
 #include "temp_folder.h"
 #include "win32/unique_handle.h"
 
@@ -50,11 +51,11 @@ TEST(CryptoApiDigests, GivesTheStandardsSha256Digests) {
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-TEST(Win32InstallerOpener, HoldsTheFileAgainstWritersButNotReadersAndReadsItWhole) {
+TEST(Win32CheckedStarter, HoldsTheFileAgainstWritersButNotReadersAndReadsItWhole) {
   const TempFolder folder;
   const std::string contents(200 * 1024 + 3, 'i');
   ASSERT_TRUE(WriteFileBytes(folder / L"tarvinxp.exe", contents));
-  actions::Win32InstallerOpener opener;
+  actions::Win32CheckedStarter opener(folder / L"tarvinxp.exe");
   const auto held = opener.OpenDenyingWrites(folder / L"tarvinxp.exe");
   ASSERT_TRUE(held);
 
