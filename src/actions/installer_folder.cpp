@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "actions/ascii_case.h"
 #include "actions/installer_handover.h"
 
 namespace actions {
@@ -25,16 +26,6 @@ constexpr std::wstring_view kCodeExtensions[] = {
     L"dll", L"exe", L"ocx", L"cpl", L"drv", L"sys", L"scr", L"com",      L"pif",    L"ax",
     L"acm", L"ime", L"tsp", L"bpl", L"rll", L"bat", L"cmd", L"manifest", L"config", L"local",
 };
-
-wchar_t AsciiLower(wchar_t c) {
-  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
-bool SameIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-           return AsciiLower(x) == AsciiLower(y);
-         });
-}
 
 bool Tolerated(std::wstring_view name, std::wstring_view launcherName) {
   if (SameIgnoringAsciiCase(name, launcherName)) return true;

@@ -3,26 +3,17 @@
 #include <algorithm>
 #include <limits>
 
+#include "actions/ascii_case.h"
 #include "actions/utf16.h"
 
 namespace actions {
 
 namespace {
 
-char AsciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string AsciiLowered(std::string_view text) {
   std::string lowered(text);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(), AsciiLower);
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(), FoldAscii<char>);
   return lowered;
-}
-
-// Whether Windows would open either path for the other: equal but for the case of ASCII letters.
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
 std::optional<std::uint8_t> HexDigit(char c) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "actions/ascii_case.h"
+
 namespace actions {
 namespace {
 
@@ -18,18 +20,6 @@ std::wstring Decimal(unsigned long value) {
     value /= 10;
   } while (value != 0);
   return std::wstring(first, std::end(digits));
-}
-
-wchar_t FoldAscii(wchar_t unit) {
-  return unit >= L'A' && unit <= L'Z' ? static_cast<wchar_t>(unit - L'A' + L'a') : unit;
-}
-
-bool StartsWithFolded(std::wstring_view text, std::wstring_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
-  }
-  return true;
 }
 
 // Takes one run of decimal digits off the front of text and gives its value (at most 2^32, which no
@@ -62,9 +52,10 @@ std::wstring TemporaryCopyPath(const std::wstring& destination, unsigned long pr
 
 std::optional<std::uint64_t> TemporaryCopyProcess(std::wstring_view destinationName,
                                                   std::wstring_view fileName) {
-  if (destinationName.empty() || !StartsWithFolded(fileName, destinationName)) return std::nullopt;
+  if (destinationName.empty() || !StartsWithIgnoringAsciiCase(fileName, destinationName)) return std::nullopt;
   std::wstring_view rest = fileName.substr(destinationName.size());
-  if (rest.size() < kSuffix.size() || !StartsWithFolded(rest.substr(rest.size() - kSuffix.size()), kSuffix))
+  if (rest.size() < kSuffix.size() ||
+      !StartsWithIgnoringAsciiCase(rest.substr(rest.size() - kSuffix.size()), kSuffix))
     return std::nullopt;
   rest.remove_suffix(kSuffix.size());
   if (!TakeUnit(rest, L'.')) return std::nullopt;
