@@ -34,14 +34,17 @@ class Toolchain(unittest.TestCase):
         folder = Path(tempfile.mkdtemp(prefix="toolchain-"))
         self.addCleanup(shutil.rmtree, folder, True)
         installed = "install ok installed"
-        stanzas = [("xorriso", installed, "amd64", "1.5.4-4\nDescription: a\n Version: 9"),
+        stanzas = [("xorriso", installed, "amd64", "1:1.5.4-4\nDescription: a\n Version: 9"),
                    ("cmake", "deinstall ok config-files", "amd64", "3.25.1-1"), ("other", installed, "all", "1"),
                    ("libssl3", installed, "amd64", "3.0.19-1"), ("libssl3", installed, "i386", "3.0.18-1")]
         (folder / "status").write_text("\n".join(f"Package: {name}\nStatus: {status}\nArchitecture: {arch}\n"
                                                  f"Version: {version}\n" for name, status, arch, version in stanzas))
         versions = toolchain.installed(status=folder / "status")
-        self.assertEqual(versions, {"xorriso": "1.5.4-4", "libssl3:amd64": "3.0.19-1", "libssl3:i386": "3.0.18-1"})
-        self.assertEqual(toolchain.read_record(toolchain.write_record(folder / "m.iso", versions)), versions)
+        self.assertEqual(versions, {"xorriso": "1:1.5.4-4", "libssl3:amd64": "3.0.19-1", "libssl3:i386": "3.0.18-1"})
+        record = toolchain.write_record(folder / "m.iso", versions)
+        self.assertEqual(toolchain.read_record(record), versions)
+        # As a .buildinfo file lists them: sorted, a comma after each but the last.
+        self.assertTrue(record.read_text().endswith(" libssl3:i386 (= 3.0.18-1),\n xorriso (= 1:1.5.4-4)\n"))
         head = "Format: 1.0\nInstalled-Build-Depends:\n"
         for content, message in {b"Format: 2.0\nInstalled-Build-Depends:\n": "does not begin with",
                                  (head + " xorriso (= 1\x1b[2J)\n").encode(): "line 3 names no package",
@@ -52,6 +55,10 @@ class Toolchain(unittest.TestCase):
                 (folder / "record").write_bytes(content)
                 with self.assertRaisesRegex(toolchain.RecordError, message):
                     toolchain.read_record(folder / "record")
+        # A file that is not there is a refusal that says so, never a traceback.
+        for read in (lambda: toolchain.read_record(folder / "absent"), lambda: toolchain.installed(status=folder / "absent")):
+            with self.assertRaisesRegex(toolchain.RecordError, "No such file"):
+                read()
 
 
 class Labels(unittest.TestCase):

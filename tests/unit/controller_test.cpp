@@ -851,6 +851,8 @@ TEST_F(CheckedMediumTest, AConfirmWaitingBehindAClickCountsOnlyIfNoFileFailedMea
     EXPECT_EQ(controller->Handle(Event::Confirm), Next::RunStep) << changed;
     EXPECT_EQ(StepsUntilWaiting(Next::RunStep), changed ? Next::Wait : Next::StartInstallerThenEnd)
         << changed;
+    // A confirmation that no longer counts does nothing: no click of its own.
+    EXPECT_EQ(ToggleCounter(), 1) << changed;
   }
 }
 
