@@ -724,6 +724,7 @@ class CheckedMediumTest : public PictureButtonTest {
     listLookups = 0;
     listFails.reset();
     hashes.unavailable = false;
+    hashes.finishFails = false;
     hashes.kind = actions::DigestKind::Sha256;
     hashes.runs = 0;
     windowsDirectory = L"C:\\WINNT";
@@ -937,6 +938,8 @@ TEST_F(CheckedMediumTest, ADamagedListAFileItDoesNotNameOrNoHashRefuseEveryFileF
        Reason::FileDiffers},
       {"a platform with neither hash", [](CheckedMediumTest& test) { test.hashes.unavailable = true; },
        Reason::CannotHash},
+      {"a digest the platform fails to finish",
+       [](CheckedMediumTest& test) { test.hashes.finishFails = true; }, Reason::CannotHash},
   };
   for (const auto& [what, arrange, reason] : cases) {
     TearDown();  // a fresh medium and run for each
@@ -981,6 +984,9 @@ TEST(RefusalMessage, NamesTheChangedFileOrForADamagedListTheProgramCarryingIt) {
   const std::wstring damaged = actions::RefusalMessage({Reason::ListDamaged, L"voabc.txt"}, L"SETUP2.EXE");
   EXPECT_NE(damaged.find(L"SETUP2.EXE"), std::wstring::npos);
   EXPECT_EQ(damaged.find(L"voabc.txt"), std::wstring::npos) << "the notes themselves may be intact";
+  // Both say what follows: nothing of the medium is copied or started.
+  for (const std::wstring& message : {changed, damaged})
+    EXPECT_NE(message.find(L"复制或启动"), std::wstring::npos);
   // It is the platform that fails, not the medium: no file is named.
   EXPECT_EQ(actions::RefusalMessage({Reason::CannotHash, L"voabc.txt"}, L"setup.exe").find(L"voabc.txt"),
             std::wstring::npos);

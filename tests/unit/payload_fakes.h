@@ -35,19 +35,20 @@ inline actions::Sha256Digest FakeDigest(std::string_view bytes,
 class FakeDigests final : public actions::DigestSource {
  public:
   bool unavailable = false;  // as on a system with neither algorithm
+  bool finishFails = false;  // the platform fails the digest once it has everything
   actions::DigestKind kind = actions::DigestKind::Sha256;
   int runs = 0;
 
   std::unique_ptr<actions::DigestRun> Start() override {
     if (unavailable) return nullptr;
     ++runs;
-    return std::make_unique<Run>(kind);
+    return std::make_unique<Run>(kind, finishFails);
   }
 
  private:
   class Run final : public actions::DigestRun {
    public:
-    explicit Run(actions::DigestKind kind) : kind_(kind) {}
+    Run(actions::DigestKind kind, bool fails) : kind_(kind), fails_(fails) {}
     actions::DigestKind Kind() const override { return kind_; }
     bool Add(std::string_view bytes) override {
       bytes_.append(bytes);
@@ -56,11 +57,12 @@ class FakeDigests final : public actions::DigestSource {
     bool Finish(std::span<std::uint8_t> digest) override {
       const actions::Sha256Digest whole = FakeDigest(bytes_, kind_);
       std::copy_n(whole.begin(), digest.size(), digest.begin());
-      return true;
+      return !fails_;
     }
 
    private:
     actions::DigestKind kind_;
+    bool fails_;
     std::string bytes_;
   };
 };
