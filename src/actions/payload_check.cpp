@@ -62,8 +62,8 @@ bool PayloadGuard::Names(std::wstring_view relativePath) {
   return loaded && loaded->list && loaded->list->Find(relativePath) != nullptr;
 }
 
+// Reached only while the medium is trusted (CheckWith returns before), so the user is told once.
 Verdict PayloadGuard::Refuse(RefusalReason reason, std::wstring_view relativePath) {
-  if (untrusted_) return Verdict::Refused;
   untrusted_ = true;
   if (refuse_) refuse_(Refusal{reason, std::wstring(relativePath)});
   return Verdict::Refused;
