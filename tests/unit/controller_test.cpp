@@ -724,6 +724,7 @@ class CheckedMediumTest : public PictureButtonTest {
     listLookups = 0;
     listFails.reset();
     hashes.unavailable = false;
+    hashes.addFails = false;
     hashes.finishFails = false;
     hashes.kind = actions::DigestKind::Sha256;
     hashes.runs = 0;

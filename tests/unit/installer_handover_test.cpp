@@ -285,6 +285,7 @@ TEST_F(CheckedHandOver, CodeBesideTheInstallerThatTheListDoesNotNameStartsNothin
   ASSERT_EQ(startRefusals.size(), 1u);
   EXPECT_NE(startRefusals[0].find(L"vorncopy\\version.dll"), std::wstring::npos) << "names the file";
   EXPECT_EQ(startRefusals[0].find(L"损坏"), std::wstring::npos) << "the medium is not damaged";
+  EXPECT_NE(startRefusals[0].find(L"不属于此安装盘"), std::wstring::npos) << "says it is not the medium's";
   EXPECT_TRUE(refusals.empty());
 
   // A folder that cannot be listed refuses too, naming it.
@@ -314,12 +315,29 @@ TEST_F(CheckedHandOver, ListedCodeBesideTheInstallerIsCheckedAndHeldUntilTheStar
   }
 }
 
-TEST_F(CheckedHandOver, AShellStartWhosePathCannotBeHeldIsRefusedNamingTheInstaller) {
-  starter = ScriptedStarter(actions::StartResult::kElevationRequired, true);
-  starter.AnswerShellWith(actions::StartResult::kPathNotHeld);
-  EXPECT_EQ(HandOver().how, HandOver::kNotStarted);
-  ASSERT_EQ(startRefusals.size(), 1u);
-  EXPECT_NE(startRefusals[0].find(kInstallerWithBlank), std::wstring::npos);
+TEST_F(CheckedHandOver, AStartThatCannotBeMadeOfTheCheckedFileIsRefusedNamingTheInstaller) {
+  using actions::StartResult;
+  const struct {
+    const char* what;
+    StartResult process;
+    StartResult shell;
+    std::wstring named;
+  } cases[] = {
+      {"a process made of another file", StartResult::kNotTheCheckedProgram, StartResult::kStarted,
+       L"vorncopy\\tarvinxp.exe"},
+      {"a shell start whose path cannot be held", StartResult::kElevationRequired, StartResult::kPathNotHeld,
+       kInstallerWithBlank},
+  };
+  for (const auto& [what, process, shell, named] : cases) {
+    starter = ScriptedStarter(process, true);
+    starter.AnswerShellWith(shell);
+    startRefusals.clear();
+    opener.bytesRead = 0;
+    actions::PayloadGuard fresh{[this] { return test_payload::Carried(list); }, hashes, nullptr};
+    EXPECT_EQ(HandOverWith(fresh).how, HandOver::kNotStarted) << what;
+    ASSERT_EQ(startRefusals.size(), 1u) << what;
+    EXPECT_NE(startRefusals[0].find(named), std::wstring::npos) << what;
+  }
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ inline actions::Sha256Digest FakeDigest(std::string_view bytes,
 class FakeDigests final : public actions::DigestSource {
  public:
   bool unavailable = false;  // as on a system with neither algorithm
+  bool addFails = false;     // the platform fails to take bytes into the digest
   bool finishFails = false;  // the platform fails the digest once it has everything
   actions::DigestKind kind = actions::DigestKind::Sha256;
   int runs = 0;
@@ -42,27 +43,29 @@ class FakeDigests final : public actions::DigestSource {
   std::unique_ptr<actions::DigestRun> Start() override {
     if (unavailable) return nullptr;
     ++runs;
-    return std::make_unique<Run>(kind, finishFails);
+    return std::make_unique<Run>(kind, addFails, finishFails);
   }
 
  private:
   class Run final : public actions::DigestRun {
    public:
-    Run(actions::DigestKind kind, bool fails) : kind_(kind), fails_(fails) {}
+    Run(actions::DigestKind kind, bool addFails, bool finishFails)
+        : kind_(kind), addFails_(addFails), finishFails_(finishFails) {}
     actions::DigestKind Kind() const override { return kind_; }
     bool Add(std::string_view bytes) override {
       bytes_.append(bytes);
-      return true;
+      return !addFails_;
     }
     bool Finish(std::span<std::uint8_t> digest) override {
       const actions::Sha256Digest whole = FakeDigest(bytes_, kind_);
       std::copy_n(whole.begin(), digest.size(), digest.begin());
-      return !fails_;
+      return !finishFails_;
     }
 
    private:
     actions::DigestKind kind_;
-    bool fails_;
+    bool addFails_;
+    bool finishFails_;
     std::string bytes_;
   };
 };
