@@ -11,7 +11,7 @@ namespace {
 using actions::FolderEntry;
 
 // A copy of a genuine medium with what Windows and Explorer add to one, and listed code in a subfolder;
-// launched as "setup (1).exe" beside the medium's setup.exe.
+// launched as "setup (1).exe" beside the medium's setup.exe. A name without an extension ("dll") is no code.
 test_payload::FakeFolders GenuineCopy() {
   return test_payload::FakeFolders(
       {{L"E:\\",
@@ -22,7 +22,8 @@ test_payload::FakeFolders GenuineCopy() {
           {L"Thumbs.db"},
           {L"System Volume Information", L"SYSTEM~1", true},
           {L"vorncopy", L"", true}}}},
-       {L"E:\\vorncopy\\", {{{L"tarvinxp.exe"}, {L"Dao350.dll"}, {L"desktop.ini"}, {L"sub", L"", true}}}},
+       {L"E:\\vorncopy\\",
+        {{{L"tarvinxp.exe"}, {L"Dao350.dll"}, {L"desktop.ini"}, {L"dll"}, {L"sub", L"", true}}}},
        {L"E:\\vorncopy\\sub\\", {{{L"help.ocx"}, {L"tarvinxp.exe.mui"}}}}});
 }
 
