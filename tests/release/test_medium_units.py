@@ -45,6 +45,7 @@ class Toolchain(unittest.TestCase):
         self.assertEqual(toolchain.read_record(record), versions)
         # As a .buildinfo file lists them: sorted, a comma after each but the last.
         self.assertTrue(record.read_text().endswith(" libssl3:i386 (= 3.0.18-1),\n xorriso (= 1:1.5.4-4)\n"))
+        self.assertEqual(record.stat().st_mode & 0o777, 0o644, "a record anyone may read, as the image")
         head = "Format: 1.0\nInstalled-Build-Depends:\n"
         for content, message in {b"Format: 2.0\nInstalled-Build-Depends:\n": "does not begin with",
                                  (head + " xorriso (= 1\x1b[2J)\n").encode(): "line 3 names no package",
@@ -55,6 +56,10 @@ class Toolchain(unittest.TestCase):
                 (folder / "record").write_bytes(content)
                 with self.assertRaisesRegex(toolchain.RecordError, message):
                     toolchain.read_record(folder / "record")
+                # check-medium's word on such a record: one line that names it, never a traceback.
+                said = toolchain.compare_with_record(folder / "record", status=folder / "status")
+                self.assertEqual(len(said), 1)
+                self.assertIn(str(folder / "record"), said[0])
         # A file that is not there is a refusal that says so, never a traceback.
         for read in (lambda: toolchain.read_record(folder / "absent"), lambda: toolchain.installed(status=folder / "absent")):
             with self.assertRaisesRegex(toolchain.RecordError, "No such file"):
