@@ -894,7 +894,12 @@ TEST_F(CheckedMediumTest, AListedFileThatIsMissingIsHandledAsAMissingFileAlwaysW
 }
 
 TEST_F(CheckedMediumTest, NotesReadOnlyPartWayAreNotShownButRefuseNothing) {
-  files_->readFailsAfter = 4;
+  // A complete line comes before the failure: unchecked, even it is not shown.
+  const std::string notes = "one\r\ntwo\r\nthree";
+  WriteNotes(notes);
+  list = test_payload::ListOf(
+      {{"voabc.txt", notes}, {"vorncopy\\Dao350.dll", kDao}, {"vorncopy\\msjter35.dll", kJet}});
+  files_->readFailsAfter = 8;
   EXPECT_EQ(Click(), (ClickOutcome{ClickBranch::Show, ClickEnd::NotesCutShort}));
   EXPECT_EQ(view.panelText, L"");
   EXPECT_TRUE(refusals.empty());
